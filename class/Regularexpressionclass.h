@@ -1,0 +1,329 @@
+// RegularExpression: one regular expression with its options, a subject
+// string, a format string and file settings, and every job done on them as a
+// single call.
+//
+// Typical use: configure through the setters, attach handlers, call one
+// operation; results arrive through the events while the operation runs and
+// through its return value.
+//
+//   RegexClass::RegularExpression re;
+//   re.SetExpression("(\\w+)@(\\w+)");
+//   re.SetStringToMatch("mail bob@example now");
+//   bool found = re.Search();                     // true
+//   re.SetFormatString("$2:$1");
+//   std::string out; re.SetMergeCopy(true); re.Merge(out);   // "mail example:bob now"
+//
+// The expression compiles lazily: setters only store their argument and mark
+// the object as not compiled; the next operation that needs the compiled
+// expression compiles it once. Errors are values, never exceptions: see
+// ParseExpression() and GetExpressionError(). File operations record the files
+// they could not change in a problem list (GetChangeFilesErrors()).
+//
+// One object serves one thread at a time; different objects may run on
+// different threads at once.
+#ifndef QUORVEX_REGULAREXPRESSIONCLASS_H
+#define QUORVEX_REGULAREXPRESSIONCLASS_H
+
+#include <deque>
+#include <iosfwd>
+#include <locale>
+#include <memory>
+#include <set>
+#include <stack>
+#include <string>
+#include <vector>
+
+#include <boost/regex.hpp>
+
+#include "Quorvexexport.h"
+#include "Regularexpressionclosure.h"
+
+namespace RegexEngine {
+class RegEx;  // the engine's file walker, handed to the file callbacks
+}
+
+namespace RegexClass {
+
+// One sub-match: its text and its byte offset from the start of the searched
+// text, or -1 (with empty text) when the sub-expression took no part.
+struct QUORVEX_API REMatch {
+    std::string Text;
+    int Position = -1;
+};
+
+// The list for one match. For the string operations: the whole match, each
+// marked sub-expression, then the prefix and the suffix. For the file
+// operations: the whole match and the sub-expressions only.
+using REMatchInfo = std::vector<REMatch>;
+
+class QUORVEX_API RegularExpression {
+public:
+    // Compile options. The values index the flag table, the stream format and
+    // the component package's set properties: never renumber them.
+    enum Options : unsigned char {
+        EscapeInCharacterSets = 0,         // backslash escapes inside [...]
+        CharacterClasses = 1,              // [[:alpha:]] and friends inside [...]
+        Intervals = 2,                     // bounded repeats {n,m}
+        LimitedOperations = 3,             // +, ? and | are not operators
+        NewlineAsAlternationOperator = 4,  // a newline in the expression means |
+        QuestionmarkPlusNotOperators = 5,  // + and ? literal; \+ and \? are operators
+        BracesNotOperators = 6,            // { } literal; \{ \} delimit repeats
+        ParenthesesNotOperators = 7,       // ( ) literal; \( \) group
+        BackReferences = 8,                // \1 to \9
+        VerticalbarNotOperator = 9,        // | literal; \| alternates
+        Literals = 10,                     // the whole expression is plain text
+        CaseInsensitive = 11,              // letters match regardless of case
+        NoLocaleSpecificCollation = 12,    // ranges compare character codes
+        Basic = 13,                        // POSIX basic syntax (composite)
+        Extended = 14,                     // POSIX extended syntax (composite)
+        Normal = 15                        // the engine's normal syntax (composite)
+    };
+
+    // Match options.
+    enum Matches : unsigned char {
+        MatchDefault = 0,               // no restriction
+        MatchNotBeginningOfLine = 1,    // ^ does not match at the start of the text
+        MatchNotEndOfLine = 2,          // $ does not match at the end of the text
+        MatchNotBeginningOfBuffer = 3,  // start-of-buffer assertion fails at the start
+        MatchNotEndOfBuffer = 4,        // end-of-buffer assertion fails at the end
+        MatchNotBeginningOfWord = 5,    // the start of the text is not a word start
+        MatchNotEndOfWord = 6,          // the end of the text is not a word end
+        MatchNotDotNewline = 7,         // . does not match a newline
+        MatchNotDotNullCharacter = 8,   // . does not match NUL
+        MatchShortest = 9,              // accept the first match found, not the longest
+        MatchNotNullString = 10,        // an empty match is not accepted
+        MatchContinuous = 11            // the match must start where the search starts
+    };
+
+    // Event parameter lists. Sender is the object raising the event; Matches
+    // lives for the handler call only; clearing bcontinue stops the operation
+    // after this occurrence.
+    using MatchingEvent = void (*)(RegularExpression* Sender, const REMatchInfo& Matches,
+                                   unsigned LineIndex, unsigned StartOfLine);
+    using GreppingEvent = void (*)(RegularExpression* Sender, const REMatchInfo& Matches,
+                                   unsigned LineIndex, unsigned StartOfLine, bool& bcontinue);
+    using FileMatchesEvent = void (*)(RegularExpression* Sender, std::string file,
+                                      const REMatchInfo& Matches, unsigned LineIndex,
+                                      bool& bcontinue);
+    using FindFilesEvent = void (*)(RegularExpression* Sender, std::string file, bool& bcontinue);
+
+    using MatchingEventClosure =
+        Closure<void(RegularExpression*, const REMatchInfo&, unsigned, unsigned)>;
+    using GreppingEventClosure =
+        Closure<void(RegularExpression*, const REMatchInfo&, unsigned, unsigned, bool&)>;
+    using FileMatchesEventClosure =
+        Closure<void(RegularExpression*, std::string, const REMatchInfo&, unsigned, bool&)>;
+    using FindFilesEventClosure = Closure<void(RegularExpression*, std::string, bool&)>;
+
+    // Why a file could not be changed by ChangeFiles.
+    enum ProblemReason : unsigned char {
+        OpenFailed = 0,             // the file to change cannot be opened for reading
+        CreateTemporaryFailed = 1,  // the temporary file cannot be created
+        ReadFailed = 2,             // a read from the file to change failed or was short
+        WriteFailed = 3,            // a write to the temporary file failed or was short
+        TextChanged = 4,            // the file no longer holds the text found by the walk
+        BackupFailed = 5,           // the backup copy cannot be made
+        ReplaceFailed = 6,          // the file cannot be replaced by the new content
+        AttributesFailed = 7        // the file's attributes cannot be restored
+    };
+
+    struct FileChangeProblem {
+        std::string FileName;        // the changed, temporary or backup file
+        ProblemReason Reason = OpenFailed;
+        unsigned FilePosition = 0;   // position of a failed read or write, or of the changed match
+        std::string Text;            // for TextChanged: the match text the walk found
+        unsigned SystemError = 0;    // the platform's error code (errno), 0 for TextChanged
+    };
+
+    // The replacements collected for the file ChangeFiles is working on.
+    struct MergeFileInformation {
+        struct GrepInformation {
+            unsigned Position = 0;    // byte offset of the match in the file
+            std::string Match;        // the matched bytes as the walk saw them
+            std::string Replacement;  // the bytes written in their place
+        };
+        std::string FileName;  // empty when nothing is pending
+        std::vector<GrepInformation> Greps;
+    };
+
+    // Expression and match flags of one ChangeFiles call in progress.
+    struct MergeSave {
+        boost::regex CompiledExpression;
+        unsigned Flags = 0;
+    };
+
+    // ---- Lifecycle -------------------------------------------------------
+    RegularExpression();
+    RegularExpression(const RegularExpression& other);
+    RegularExpression& operator=(const RegularExpression& other);
+    bool operator==(const RegularExpression& other) const;
+    bool operator!=(const RegularExpression& other) const { return !(*this == other); }
+    virtual ~RegularExpression();
+
+    // ---- Plain settings --------------------------------------------------
+    std::string GetStringToMatch() const;
+    void SetStringToMatch(const std::string& text);
+    std::string GetFilesToMatch() const;
+    void SetFilesToMatch(const std::string& files);
+    std::string GetFormatString() const;
+    void SetFormatString(const std::string& format);
+    std::string GetSaveExtension() const;
+    void SetSaveExtension(const std::string& extension);
+    bool GetDirectoryRecursion() const;
+    void SetDirectoryRecursion(bool recurse);
+    bool GetMergeCopy() const;
+    void SetMergeCopy(bool copy);
+
+    // ---- Compile options (composites Basic/Extended/Normal kept consistent)
+    void AddExpressionOption(Options option);
+    void DeleteExpressionOption(Options option);
+    bool IsExpressionOption(Options option) const;
+    void ClearExpressionOptions();
+    unsigned int GetFlagOptions();  // the syntax flag word of the option set
+
+    // ---- Match options ---------------------------------------------------
+    void AddMatchOption(Matches option);
+    void DeleteMatchOption(Matches option);
+    bool IsMatchOption(Matches option) const;
+    void ClearMatchOptions();
+    unsigned int GetMatchFlags();  // the match flag word of the option set
+
+    // ---- Expression and compilation --------------------------------------
+    std::string GetExpression() const;
+    void SetExpression(const std::string& text);
+    void SetLocale(const std::locale& locale);
+    std::locale GetLocale() const;
+    // Compiles when the expression or the compile options changed since the
+    // last attempt. 0: compiled; 1: empty expression; otherwise the engine's
+    // error code (low 8 bits).
+    unsigned char ParseExpression();
+    unsigned char ConvertREXResult(unsigned int code);
+    std::string GetExpressionError() const;  // the engine's message, or empty
+    int NumberOfSubexpressions();            // compiles when needed
+    int NumberOfSubexpressions() const;      // 0 unless compiled
+
+    // Why the last matching operation stopped early: the engine's text when a
+    // match exceeded its complexity or memory limits, empty otherwise.
+    std::string GetMatchError() const;
+
+    // ---- String matching -------------------------------------------------
+    bool Match();     // anchored at the start of the subject; raises OnMatching
+    bool MatchAll();  // the whole subject; raises OnMatching
+    bool Search();    // first match anywhere; raises OnSearching
+    REMatchInfo GetMatchingInformation();  // the current match (inside events), else empty
+    void ResetMatches();
+    unsigned int Grep();  // every match; raises OnGrepping; returns the count
+
+    // ---- Events ----------------------------------------------------------
+    // Setting a non-null function clears the closure slot and the reverse;
+    // a function slot is called in preference to a closure slot.
+    void SetOnMatching(MatchingEvent handler);
+    MatchingEvent GetOnMatching() const;
+    void SetOnMatchingClosure(MatchingEventClosure handler);
+    MatchingEventClosure GetOnMatchingClosure() const;
+    void SetOnSearching(MatchingEvent handler);
+    MatchingEvent GetOnSearching() const;
+    void SetOnSearchingClosure(MatchingEventClosure handler);
+    MatchingEventClosure GetOnSearchingClosure() const;
+    void SetOnGrepping(GreppingEvent handler);
+    GreppingEvent GetOnGrepping() const;
+    void SetOnGreppingClosure(GreppingEventClosure handler);
+    GreppingEventClosure GetOnGreppingClosure() const;
+    void SetOnGreppingFiles(FileMatchesEvent handler);
+    FileMatchesEvent GetOnGreppingFiles() const;
+    void SetOnGreppingFilesClosure(FileMatchesEventClosure handler);
+    FileMatchesEventClosure GetOnGreppingFilesClosure() const;
+    void SetOnFindFiles(FindFilesEvent handler);
+    FindFilesEvent GetOnFindFiles() const;
+    void SetOnFindFilesClosure(FindFilesEventClosure handler);
+    FindFilesEventClosure GetOnFindFilesClosure() const;
+    void SetOnMerging(GreppingEvent handler);
+    GreppingEvent GetOnMerging() const;
+    void SetOnMergingClosure(GreppingEventClosure handler);
+    GreppingEventClosure GetOnMergingClosure() const;
+    void SetOnChangingFiles(FileMatchesEvent handler);
+    FileMatchesEvent GetOnChangingFiles() const;
+    void SetOnChangingFilesClosure(FileMatchesEventClosure handler);
+    FileMatchesEventClosure GetOnChangingFilesClosure() const;
+
+    // ---- Substitution ----------------------------------------------------
+    void Format(std::string& out) const;  // expands FormatString against the current match
+    void Merge(std::string& out);         // search and replace over the subject
+
+    // ---- Per-thread object stack -----------------------------------------
+    void AllocateStack();
+    void DeallocateStack();
+    static bool FindFilesCallback(const char* file);
+    static bool GrepFilesCallback(const char* file, const RegexEngine::RegEx& engine);
+    static bool MergeFilesCallback(const char* file, const RegexEngine::RegEx& engine);
+
+    // ---- File operations -------------------------------------------------
+    unsigned int FindFiles();
+    bool ThisFindFilesCallback(const char* file);
+    unsigned int GrepFiles();
+    bool ThisGrepFilesCallback(const char* file, const RegexEngine::RegEx& engine);
+    unsigned int ChangeFiles();
+    bool ThisMergeFilesCallback(const char* file, const RegexEngine::RegEx& engine);
+    // The problems of the last ChangeFiles, or null when there were none.
+    const std::vector<FileChangeProblem>* GetChangeFilesErrors() const;
+    void MergeUpdateFile();
+    void MergeFileCleanup(void* source, void* temporary, const std::string& temporaryName);
+    unsigned int GetFilePointer(void* handle);
+    bool BackupFile(const std::string& name);
+    bool ReadOnlyFile(const std::string& name);
+    std::string ReplaceExtension();
+
+    // ---- Persistence -----------------------------------------------------
+    static int StreamVersion;
+
+    // ---- Data, in declaration order --------------------------------------
+    MergeFileInformation PendingFile;
+    unsigned int NumberOfChanges = 0;
+    std::set<Options> ExpressionOptions;
+    std::set<Matches> MatchOptions;
+    std::locale ExpressionLocale;
+    std::string Expression;
+    std::string StringToMatch;
+    std::string FilesToMatch;
+    std::string FormatString;
+    std::string SaveExtension;
+    bool DirectoryRecursion = false;
+    bool MergeCopy = false;
+    bool ExpressionParsed = false;
+    boost::regex CompiledExpression;
+    std::unique_ptr<boost::cmatch> MatchResults;  // the running Match/MatchAll/Search
+    const boost::cmatch* ActiveMatch = nullptr;   // the match a running Grep/Merge reports
+    std::string MergeOutput;
+    unsigned int MergePosition = 0;
+    std::vector<FileChangeProblem> ChangeProblems;
+    std::stack<MergeSave, std::deque<MergeSave>> MergeSaves;
+
+    MatchingEvent OnMatching = nullptr;
+    MatchingEvent OnSearching = nullptr;
+    GreppingEvent OnGrepping = nullptr;
+    FileMatchesEvent OnGreppingFiles = nullptr;
+    FindFilesEvent OnFindFiles = nullptr;
+    GreppingEvent OnMerging = nullptr;
+    FileMatchesEvent OnChangingFiles = nullptr;
+
+    MatchingEventClosure OnMatchingClosure;
+    MatchingEventClosure OnSearchingClosure;
+    GreppingEventClosure OnGreppingClosure;
+    FileMatchesEventClosure OnGreppingFilesClosure;
+    FindFilesEventClosure OnFindFilesClosure;
+    GreppingEventClosure OnMergingClosure;
+    FileMatchesEventClosure OnChangingFilesClosure;
+
+    // Text of the last matching error (see GetMatchError()).
+    std::string MatchError;
+};
+
+// Settings to and from a stream: decimal tokens separated by single spaces,
+// each string preceded by its byte length. The reader stops at the first
+// token that fails and leaves the stream failed.
+QUORVEX_API std::ostream& operator<<(std::ostream& os, const RegularExpression& object);
+QUORVEX_API std::istream& operator>>(std::istream& is, RegularExpression& object);
+
+}  // namespace RegexClass
+
+#endif

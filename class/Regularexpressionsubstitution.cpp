@@ -1,0 +1,2 @@
+// Placeholder; filled in by the unit that owns it.
+#include "Regularexpressionclass.h"

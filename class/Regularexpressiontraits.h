@@ -1,0 +1,54 @@
+// What the shared algorithms need to know about the class library's object
+// (see engine/Objecttraits.h). Internal: not installed.
+#ifndef QUORVEX_REGULAREXPRESSIONTRAITS_H
+#define QUORVEX_REGULAREXPRESSIONTRAITS_H
+
+#include <string>
+
+#include "Objecttraits.h"
+#include "Regularexpressionclass.h"
+
+class RegularExpressionTLSStack;
+
+namespace RegexEngine {
+
+template <>
+struct ObjectTraits<RegexClass::RegularExpression> {
+    using Object = RegexClass::RegularExpression;
+    using Record = RegexClass::REMatch;
+    using List = RegexClass::REMatchInfo;
+    using FileText = std::string;
+    using Problem = Object::FileChangeProblem;
+
+    static constexpr int StringPositionBase = 0;
+
+    static std::string MakeText(const char* first, const char* last) { return std::string(first, last); }
+    static std::string MakeFileText(const char* file) { return std::string(file); }
+
+    static auto OnMatching(const Object& o) { return MakeHandler(o.OnMatching, o.OnMatchingClosure); }
+    static auto OnSearching(const Object& o) { return MakeHandler(o.OnSearching, o.OnSearchingClosure); }
+    static auto OnGrepping(const Object& o) { return MakeHandler(o.OnGrepping, o.OnGreppingClosure); }
+    static auto OnMerging(const Object& o) { return MakeHandler(o.OnMerging, o.OnMergingClosure); }
+    static auto OnGreppingFiles(const Object& o)
+    {
+        return MakeHandler(o.OnGreppingFiles, o.OnGreppingFilesClosure);
+    }
+    static auto OnFindFiles(const Object& o) { return MakeHandler(o.OnFindFiles, o.OnFindFilesClosure); }
+    static auto OnChangingFiles(const Object& o)
+    {
+        return MakeHandler(o.OnChangingFiles, o.OnChangingFilesClosure);
+    }
+
+    static Problem MakeProblem(const std::string& file, unsigned char reason, unsigned position,
+                               const std::string& text, unsigned error)
+    {
+        return Problem{file, static_cast<Object::ProblemReason>(reason), position, text, error};
+    }
+
+    // Defined with the per-thread stack, in the class library's own unit.
+    static RegularExpressionTLSStack& ThreadStack();
+};
+
+}  // namespace RegexEngine
+
+#endif

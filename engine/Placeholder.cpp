@@ -1,0 +1,2 @@
+// Placeholder.
+namespace RegexEngine {}

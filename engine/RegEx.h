@@ -1,0 +1,64 @@
+// RegEx: the engine's file walker.
+//
+// Compiled once with SetExpression, it turns one wildcard path into a sorted
+// list of files (walker), maps and searches each file (searcher), and hands
+// every file or every match to a plain callback (sink) that answers whether to
+// go on. Inside a GrepFiles callback the object answers for the current match
+// (Marks, What, Position, Line). Nothing is thrown: a bad expression is an
+// error code, a matching error ends the walk and is kept in MatchError().
+//
+// Contract details (which files, order, masks, counts) are in the file walker
+// section of the developer documentation; see the comments in RegEx.cpp.
+#ifndef QUORVEX_ENGINE_REGEX_H
+#define QUORVEX_ENGINE_REGEX_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace RegexEngine {
+
+class RegEx {
+public:
+    using FindFilesCallback = bool (*)(const char* file);
+    using GrepFileCallback = bool (*)(const char* file, const RegEx& engine);
+
+    // Offset value of a sub-match that took no part (reads as -1 in a signed
+    // 32-bit field).
+    static constexpr std::uint64_t npos = ~std::uint64_t(0);
+
+    RegEx();
+    ~RegEx();
+    RegEx(const RegEx&) = delete;
+    RegEx& operator=(const RegEx&) = delete;
+
+    // Compiles `text` up to its first NUL in the engine's normal (Perl) syntax,
+    // case-insensitive when asked. Returns 0 or the engine's error code.
+    unsigned SetExpression(const char* text, bool icase);
+    unsigned SetExpression(const std::string& text, bool icase) { return SetExpression(text.c_str(), icase); }
+
+    // Calls back once per file holding a match; returns the files reported.
+    unsigned FindFiles(FindFilesCallback callback, const std::string& files, bool recurse,
+                       unsigned matchFlags);
+    // Calls back once per match; returns the callbacks made.
+    unsigned GrepFiles(GrepFileCallback callback, const std::string& files, bool recurse,
+                       unsigned matchFlags);
+
+    // Inside a GrepFiles callback: the current match.
+    unsigned Marks() const;                    // sub-expressions + 1
+    std::string What(unsigned i) const;        // text of sub-match i, empty if none
+    std::uint64_t Position(unsigned i) const;  // byte offset in the file, or npos
+    std::uint64_t Line() const;                // 1 + line feeds before Position(0)
+
+    // The engine's text for the matching error that ended the last walk,
+    // empty when the walk ended normally.
+    const std::string& MatchError() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace RegexEngine
+
+#endif
