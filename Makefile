@@ -3,10 +3,12 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= Release
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Where `make install` puts the libraries, headers, tool and manual page.
+PREFIX ?= /usr/local
 
-APT_PACKAGES := cmake g++ make libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev
+APT_PACKAGES := cmake g++ make libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkg-config
 
-.PHONY: deps configure build test run bench clean
+.PHONY: deps configure build test run example install bench clean
 
 # Installs only what is missing; does nothing (and needs no root) when all is there.
 deps:
@@ -28,8 +30,18 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The tool on the sample tree examples/tree: grep, dry-run replace, and a
+# real replace with backups on a temporary copy.
 run: build
+	sh examples/run-demo.sh $(BUILD_DIR)/cli/quorvex
+
+# The library example program on a bundled text.
+example: build
 	$(BUILD_DIR)/examples/quorvex-example examples/sample.txt
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+	@if [ "$$(id -u)" -eq 0 ] && command -v ldconfig >/dev/null; then ldconfig; fi
 
 bench: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target benchmarks

@@ -1,0 +1,260 @@
+// The steps every subcommand shares: where the expression comes from, the
+// settings file, the options applied to the object, the expression check.
+#include "Command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "Output.h"
+
+namespace QuorvexCli {
+
+using RegexClass::RegularExpression;
+
+const std::vector<MatchFlag>& MatchFlags()
+{
+    static const std::vector<MatchFlag> flags = {
+        {"not-beginning-of-line", RegularExpression::MatchNotBeginningOfLine,
+         "^ does not match at the start of the text"},
+        {"not-end-of-line", RegularExpression::MatchNotEndOfLine, "$ does not match at the end of the text"},
+        {"not-beginning-of-buffer", RegularExpression::MatchNotBeginningOfBuffer,
+         "\\` does not match at the start of the text"},
+        {"not-end-of-buffer", RegularExpression::MatchNotEndOfBuffer, "\\' does not match at the end of the text"},
+        {"not-beginning-of-word", RegularExpression::MatchNotBeginningOfWord,
+         "the start of the text is not the start of a word"},
+        {"not-end-of-word", RegularExpression::MatchNotEndOfWord, "the end of the text is not the end of a word"},
+        {"dot-not-newline", RegularExpression::MatchNotDotNewline, ". does not match a newline"},
+        {"dot-not-null", RegularExpression::MatchNotDotNullCharacter, ". does not match a NUL byte"},
+        {"shortest", RegularExpression::MatchShortest, "accept the first match found, not the longest"},
+        {"not-empty", RegularExpression::MatchNotNullString, "never accept an empty match"},
+        {"continuous", RegularExpression::MatchContinuous, "a match must start where the search starts"},
+    };
+    return flags;
+}
+
+namespace {
+
+bool TakesFormat(Verb verb)
+{
+    return verb == Verb::Replace || verb == Verb::Merge;
+}
+
+bool IsFileVerb(Verb verb)
+{
+    return verb == Verb::Grep || verb == Verb::Replace;
+}
+
+}  // namespace
+
+std::string Assign(Command& command, const RegularExpression& loaded)
+{
+    std::vector<std::string> all;
+    if (command.haveFirstPositional)
+        all.push_back(command.firstPositional);
+    if (command.haveSecondPositional)
+        all.push_back(command.secondPositional);
+    all.insert(all.end(), command.operands.begin(), command.operands.end());
+
+    const bool fromSettings = !command.settingsFile.empty();
+    std::size_t next = 0;
+    if (command.haveExpressionOption) {
+        command.expression = command.expressionOption;
+    } else if (fromSettings) {
+        command.expression = loaded.GetExpression();
+    } else {
+        if (next == all.size())
+            return "missing EXPR";
+        command.expression = all[next++];
+    }
+    if (TakesFormat(command.verb)) {
+        if (command.haveFormatOption) {
+            command.format = command.formatOption;
+        } else if (fromSettings) {
+            command.format = loaded.GetFormatString();
+        } else {
+            if (next == all.size())
+                return "missing FORMAT";
+            command.format = all[next++];
+        }
+    }
+    command.operands.assign(all.begin() + static_cast<std::ptrdiff_t>(next), all.end());
+    if (!IsFileVerb(command.verb) && command.operands.size() > 1)
+        return "too many arguments: the text is one argument (quote it)";
+    return std::string();
+}
+
+bool Configure(Command& command, RegularExpression& object)
+{
+    if (!command.settingsFile.empty()) {
+        std::ifstream in(command.settingsFile, std::ios::binary);
+        if (!in) {
+            Diagnose(command.settingsFile + ": " + std::strerror(errno));
+            return false;
+        }
+        in >> object;
+        if (in.fail()) {
+            Diagnose(command.settingsFile + ": not a settings file, or a truncated one");
+            return false;
+        }
+    }
+    std::string error = Assign(command, object);
+    if (!error.empty()) {
+        Diagnose(error);
+        return false;
+    }
+
+    object.SetExpression(command.expression);
+    if (!command.syntax.empty()) {
+        const bool icase = object.IsExpressionOption(RegularExpression::CaseInsensitive);
+        object.ClearExpressionOptions();
+        if (command.syntax == "normal")
+            object.AddExpressionOption(RegularExpression::Normal);
+        else if (command.syntax == "extended")
+            object.AddExpressionOption(RegularExpression::Extended);
+        else if (command.syntax == "basic")
+            object.AddExpressionOption(RegularExpression::Basic);
+        else
+            object.AddExpressionOption(RegularExpression::Literals);
+        if (icase)
+            object.AddExpressionOption(RegularExpression::CaseInsensitive);
+    }
+    if (command.ignoreCase)
+        object.AddExpressionOption(RegularExpression::CaseInsensitive);
+    for (std::size_t i = 0; i < MatchFlags().size(); ++i)
+        if (command.matchFlags[i])
+            object.AddMatchOption(MatchFlags()[i].option);
+
+    switch (command.verb) {
+    case Verb::Grep:
+    case Verb::Replace:
+        // A loaded file specification serves when no FILES are given; the
+        // one FILES operand given is what a saved settings file keeps.
+        if (command.operands.empty() && !object.GetFilesToMatch().empty())
+            command.operands.push_back(object.GetFilesToMatch());
+        object.SetFilesToMatch(command.operands.size() == 1 ? command.operands.front() : std::string());
+        command.recursive = command.recursive || object.GetDirectoryRecursion();
+        object.SetDirectoryRecursion(command.recursive);
+        if (command.verb == Verb::Replace) {
+            object.SetFormatString(command.format);
+            if (command.haveBackup)
+                object.SetSaveExtension(command.backup);
+        }
+        break;
+    case Verb::Merge:
+        object.SetFormatString(command.format);
+        object.SetMergeCopy(object.GetMergeCopy() || command.copy);
+        if (!command.operands.empty())
+            object.SetStringToMatch(command.operands.front());
+        break;
+    default:
+        if (command.haveFormatOption)
+            object.SetFormatString(command.formatOption);
+        if (!command.operands.empty())
+            object.SetStringToMatch(command.operands.front());
+        break;
+    }
+    return true;
+}
+
+bool SaveSettings(const Command& command, const RegularExpression& object)
+{
+    if (command.saveSettingsFile.empty())
+        return true;
+    std::ofstream out(command.saveSettingsFile, std::ios::binary | std::ios::trunc);
+    if (out)
+        out << object;
+    if (out)
+        out.close();
+    if (!out) {
+        Diagnose(command.saveSettingsFile + ": cannot write the settings: " + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool CheckExpression(RegularExpression& object)
+{
+    unsigned char code = object.ParseExpression();
+    if (code == 0)
+        return true;
+    if (object.GetExpression().empty()) {
+        Diagnose("empty expression");
+    } else {
+        std::string message = object.GetExpressionError();
+        if (message.empty())
+            message = "error code " + std::to_string(code);
+        Diagnose("bad expression: " + message);
+    }
+    return false;
+}
+
+std::string EscapeLiteral(const std::string& text)
+{
+    static const char kSpecial[] = "\\^$.|?*+()[]{}";
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (char c : text) {
+        if (c != '\0' && std::strchr(kSpecial, c) != nullptr)
+            out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
+bool PrepareForFiles(RegularExpression& object, const char* verb)
+{
+    const bool icase = object.IsExpressionOption(RegularExpression::CaseInsensitive);
+    if (object.IsExpressionOption(RegularExpression::Literals)) {
+        std::string expression = EscapeLiteral(object.GetExpression());
+        object.ClearExpressionOptions();
+        object.AddExpressionOption(RegularExpression::Normal);
+        if (icase)
+            object.AddExpressionOption(RegularExpression::CaseInsensitive);
+        object.SetExpression(expression);
+        return true;
+    }
+    if (object.IsExpressionOption(RegularExpression::Normal))
+        return true;
+    const char* name = object.IsExpressionOption(RegularExpression::Basic)      ? "basic"
+                       : object.IsExpressionOption(RegularExpression::Extended) ? "extended"
+                                                                                 : "other than normal";
+    Diagnose(std::string(verb) + ": files are searched with the normal syntax only; the syntax " + name +
+             " works with the text commands");
+    return false;
+}
+
+std::string DeletingFormat()
+{
+    // Parentheses group in a format and print nothing themselves.
+    return "()";
+}
+
+bool WantColour(const Command& command)
+{
+    if (command.colour == "always")
+        return true;
+    if (command.colour == "never")
+        return false;
+    return IsColourTerminal(1);
+}
+
+bool ReadStandardInput(std::string& text)
+{
+    text.clear();
+    char block[1 << 16];
+    for (;;) {
+        std::size_t n = std::fread(block, 1, sizeof block, stdin);
+        text.append(block, n);
+        if (n < sizeof block) {
+            if (std::ferror(stdin)) {
+                Diagnose(std::string("standard input: ") + std::strerror(errno));
+                return false;
+            }
+            return true;
+        }
+    }
+}
+
+}  // namespace QuorvexCli

@@ -1,0 +1,121 @@
+// The values of one command line, as parsed, and the steps shared by every
+// subcommand: preparing the RegularExpression from them, checking the
+// expression, and the exit codes.
+#ifndef QUORVEX_CLI_COMMAND_H
+#define QUORVEX_CLI_COMMAND_H
+
+#include <string>
+#include <vector>
+
+#include "Regularexpressionclass.h"
+
+namespace QuorvexCli {
+
+// Exit codes, as grep uses them.
+enum ExitCode { kFound = 0, kNothing = 1, kError = 2 };
+
+// One match option that has a long option name of its own.
+struct MatchFlag {
+    const char* name;  // long option name without the dashes
+    RegexClass::RegularExpression::Matches option;
+    const char* help;
+};
+// All of them, in the order of their numeric values.
+const std::vector<MatchFlag>& MatchFlags();
+
+enum class Verb { Grep, Replace, Search, Match, MatchAll, GrepText, Merge };
+
+struct Command {
+    Verb verb = Verb::Search;
+
+    // Positionals as given; `expression` and `format` may be taken from
+    // the settings file or the -e / --format options instead (see Assign()).
+    std::string firstPositional;   // EXPR
+    bool haveFirstPositional = false;
+    std::string secondPositional;  // FORMAT of replace and merge
+    bool haveSecondPositional = false;
+    std::vector<std::string> operands;  // FILES, or the TEXT of a string command
+
+    std::string expressionOption;  // -e
+    bool haveExpressionOption = false;
+    std::string formatOption;      // --format
+    bool haveFormatOption = false;
+
+    // Shared by all subcommands.
+    bool ignoreCase = false;
+    std::string syntax;  // normal, extended, basic, literal; empty: unchanged
+    std::vector<bool> matchFlags = std::vector<bool>(MatchFlags().size(), false);
+    std::string settingsFile;
+    std::string saveSettingsFile;
+    std::string colour = "auto";
+    bool quiet = false;
+
+    // Grep family.
+    bool recursive = false;
+    bool lineNumbers = false;
+    bool byteOffsets = false;
+    bool withFileName = false;
+    bool noFileName = false;
+    bool count = false;
+    bool filesWithMatches = false;
+    long long maxCount = -1;  // -1: no limit
+
+    // replace.
+    std::string backup;
+    bool haveBackup = false;
+    bool dryRun = false;
+
+    // merge.
+    bool copy = false;
+
+    // After Assign(): the expression and format to use, and the operands
+    // that remain (FILES or TEXT).
+    std::string expression;
+    std::string format;
+};
+
+// Decides where the expression and the format come from, and which
+// positionals are operands: -e and --format win; with --settings the file
+// provides them and every positional is an operand; otherwise EXPR (and
+// FORMAT) are the first positionals. Returns an error text, or empty.
+std::string Assign(Command& command, const RegexClass::RegularExpression& loaded);
+
+// Loads the settings file (when given) and applies the command line on top.
+// Returns false after printing a diagnostic.
+bool Configure(Command& command, RegexClass::RegularExpression& object);
+
+// Writes the object's settings when --save-settings was given.
+bool SaveSettings(const Command& command, const RegexClass::RegularExpression& object);
+
+// Compiles the object's expression; prints "bad expression: ..." and returns
+// false when it does not compile.
+bool CheckExpression(RegexClass::RegularExpression& object);
+
+// The file operations search with the engine's normal syntax and only the
+// case option. Makes the object agree with that: literal text becomes an
+// escaped expression; the basic and extended syntaxes are refused.
+bool PrepareForFiles(RegexClass::RegularExpression& object, const char* verb);
+
+// The expression text that matches `text` literally in the normal syntax.
+std::string EscapeLiteral(const std::string& text);
+
+// A format that expands to nothing, used for an empty FORMAT (delete the
+// matches), which the library would otherwise refuse.
+std::string DeletingFormat();
+
+// True when colour is to be used on standard output.
+bool WantColour(const Command& command);
+
+// Subcommands.
+int RunGrep(Command& command, RegexClass::RegularExpression& object);
+int RunReplace(Command& command, RegexClass::RegularExpression& object);
+int RunString(Command& command, RegexClass::RegularExpression& object);
+int RunGrepText(Command& command, RegexClass::RegularExpression& object, bool standardInput);
+int RunMerge(Command& command, RegexClass::RegularExpression& object);
+
+// Reads all of standard input. Returns false on a read error.
+bool ReadStandardInput(std::string& text);
+
+}  // namespace QuorvexCli
+
+#endif

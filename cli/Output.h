@@ -1,0 +1,102 @@
+// Output of the command-line tool: a buffered writer for standard output (no
+// flush per line), colour escapes for terminals, the diagnostics on standard
+// error and the progress line of long runs.
+#ifndef QUORVEX_CLI_OUTPUT_H
+#define QUORVEX_CLI_OUTPUT_H
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace QuorvexCli {
+
+// Colour roles, drawn with the escapes grep uses by default.
+enum class Paint { Match, FileName, LineNumber, Separator, Removed, Added };
+
+// Collects output in a large buffer and writes it with write(2) in big blocks.
+// A failed write is remembered (Failed()) and later output is dropped.
+class Output {
+public:
+    Output(int fd, bool colour);
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // The common small pieces are appended inline; only a full buffer
+    // leaves the fast path.
+    void Write(const char* text, std::size_t length)
+    {
+        if (buffer_.size() + length <= kBlock)
+            buffer_.append(text, length);
+        else
+            WriteSlow(text, length);
+    }
+    void Write(const std::string& text) { Write(text.data(), text.size()); }
+    void Put(char c)
+    {
+        if (buffer_.size() >= kBlock)
+            Flush();
+        buffer_.push_back(c);
+    }
+    void Number(unsigned long long value);
+    // Text in the colour of `role` when colour is on, plain otherwise.
+    void Painted(Paint role, const std::string& text)
+    {
+        if (colour_ && !text.empty())
+            PaintedSlow(role, text);
+        else
+            Write(text);
+    }
+    void Separator(char c)  // ':' or '-' between the fields of a line
+    {
+        if (colour_)
+            PaintedSeparator(c);
+        else
+            Put(c);
+    }
+
+    bool Colour() const { return colour_; }
+    bool Flush();  // false when a write failed (now or earlier)
+    bool Failed() const { return failed_; }
+
+private:
+    void WriteSlow(const char* text, std::size_t length);
+    void PaintedSeparator(char c);
+    void PaintedSlow(Paint role, const std::string& text);
+
+    static constexpr std::size_t kBlock = 1 << 16;
+    std::string buffer_;
+    int fd_;
+    bool colour_;
+    bool failed_ = false;
+};
+
+// Whether the descriptor is a terminal that understands colour escapes.
+bool IsColourTerminal(int fd);
+
+// "quorvex: <text>" on standard error, written at once (diagnostics are rare
+// and must not wait behind buffered output).
+void Diagnose(const std::string& text);
+
+// A one-line progress display on standard error, shown only when standard
+// error is a terminal and the run lasts long enough to need it.
+class Progress {
+public:
+    explicit Progress(bool enabled);
+    ~Progress();
+    // Redraws the line when enough time has passed since the last drawing.
+    void Update(std::size_t filesDone, std::size_t filesTotal, unsigned long long changes);
+    // Removes the line, so that later diagnostics start on a clean line.
+    void Clear();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool enabled_;
+    bool shown_ = false;
+    Clock::time_point start_;
+    Clock::time_point last_;
+};
+
+}  // namespace QuorvexCli
+
+#endif

@@ -1,0 +1,518 @@
+// Runs the quorvex binary on trees made by each test and checks its output,
+// exit status, and what it does to the files.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// A temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "quorvex-cli-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& Path() const { return path_; }
+    void Write(const std::string& name, const std::string& text) const { WriteFile(path_ / name, text); }
+    std::string Read(const std::string& name) const { return ReadFile(path_ / name); }
+    bool Exists(const std::string& name) const { return fs::exists(path_ / name); }
+    // Every path under the directory with its content, to prove nothing moved.
+    std::string Snapshot() const
+    {
+        std::vector<std::string> entries;
+        for (const auto& entry : fs::recursive_directory_iterator(path_)) {
+            std::string line = fs::relative(entry.path(), path_).string();
+            if (entry.is_regular_file())
+                line += "=" + ReadFile(entry.path());
+            entries.push_back(line);
+        }
+        std::sort(entries.begin(), entries.end());
+        std::string all;
+        for (const std::string& line : entries)
+            all += line + "\n";
+        return all;
+    }
+
+private:
+    fs::path path_;
+};
+
+struct RunOptions {
+    std::string input;
+    fs::path cwd;
+    std::string stdoutPath;    // instead of capturing (for example /dev/full)
+    rlim_t fileSizeLimit = 0;  // 0: none
+};
+
+// Runs the tool with the arguments; standard input from a file, standard
+// output and error captured through files (no pipe can fill up).
+Result RunTool(const std::vector<std::string>& args, const RunOptions& options = RunOptions())
+{
+    TempDir io;
+    io.Write("in", options.input);
+    std::string in = (io.Path() / "in").string();
+    std::string out = options.stdoutPath.empty() ? (io.Path() / "out").string() : options.stdoutPath;
+    std::string err = (io.Path() / "err").string();
+
+    std::vector<std::string> argvText = {QUORVEX_CLI_PATH};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argvText)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0)
+            ::_exit(120);
+        int fdIn = ::open(in.c_str(), O_RDONLY);
+        int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fdIn < 0 || fdOut < 0 || fdErr < 0)
+            ::_exit(121);
+        ::dup2(fdIn, 0);
+        ::dup2(fdOut, 1);
+        ::dup2(fdErr, 2);
+        if (options.fileSizeLimit != 0) {
+            ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+            struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(122);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    Result result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (options.stdoutPath.empty())
+        result.out = io.Read("out");
+    result.err = io.Read("err");
+    return result;
+}
+
+Result RunIn(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "")
+{
+    RunOptions options;
+    options.cwd = dir.Path();
+    options.input = input;
+    return RunTool(args, options);
+}
+
+std::string Show(const std::vector<std::string>& args)
+{
+    std::string text;
+    for (const std::string& arg : args)
+        text += " '" + arg + "'";
+    return text;
+}
+
+// The tree most tests search.
+void MakeTree(const TempDir& dir)
+{
+    dir.Write("a.txt", "alpha beta\ngamma alpha\n");
+    dir.Write("b.txt", "nothing here\n");
+    dir.Write("sub/c.txt", "alpha\n");
+    dir.Write("sub/d.log", "ALPHA\n");
+    dir.Write("dots.txt", "axb a.b A.B\n");
+}
+
+struct OutputRow {
+    std::vector<std::string> args;
+    std::string input;
+    std::string out;
+    int status;
+};
+
+void CheckRows(const TempDir& dir, const std::vector<OutputRow>& rows)
+{
+    for (const OutputRow& row : rows) {
+        Result result = RunIn(dir, row.args, row.input);
+        EXPECT_EQ(result.out, row.out) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
+        EXPECT_EQ(result.status, row.status) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
+    }
+}
+
+TEST(CliGrep, OutputFormatAndSwitches)
+{
+    TempDir dir;
+    MakeTree(dir);
+    CheckRows(dir, {
+        {{"grep", "alpha", "a.txt"}, "", "alpha\nalpha\n", 0},
+        {{"grep", "-n", "alpha", "a.txt"}, "", "1:alpha\n2:alpha\n", 0},
+        {{"grep", "-n", "--no-line-number", "alpha", "a.txt"}, "", "alpha\nalpha\n", 0},
+        {{"grep", "-n", "alpha", "a.txt", "b.txt"}, "", "a.txt:1:alpha\na.txt:2:alpha\n", 0},
+        {{"grep", "-rn", "alpha", "."}, "", "./a.txt:1:alpha\n./a.txt:2:alpha\n./sub/c.txt:1:alpha\n", 0},
+        {{"grep", "-r", "alpha"}, "", "a.txt:alpha\na.txt:alpha\nsub/c.txt:alpha\n", 0},
+        {{"grep", "-ri", "alpha", "sub/"}, "", "sub/c.txt:alpha\nsub/d.log:ALPHA\n", 0},
+        {{"grep", "-c", "alpha", "a.txt", "b.txt"}, "", "a.txt:2\nb.txt:0\n", 0},
+        {{"grep", "-c", "alpha", "b.txt"}, "", "0\n", 1},
+        {{"grep", "-rc", "alpha", "."}, "", "./a.txt:2\n./sub/c.txt:1\n", 0},
+        {{"grep", "-rl", "alpha", "."}, "", "./a.txt\n./sub/c.txt\n", 0},
+        {{"grep", "-rl", "-m", "1", "alpha", "."}, "", "./a.txt\n", 0},
+        {{"grep", "-r", "-m", "2", "alpha", "."}, "", "./a.txt:alpha\n./a.txt:alpha\n", 0},
+        {{"grep", "-m", "1", "alpha", "a.txt", "sub/c.txt"}, "", "a.txt:alpha\n", 0},
+        {{"grep", "-m", "0", "alpha", "a.txt"}, "", "", 1},
+        {{"grep", "-b", "gamma", "a.txt"}, "", "11:gamma\n", 0},
+        {{"grep", "-n", "gamma (alpha)", "a.txt"}, "", "2:gamma alpha\n", 0},
+        {{"grep", "-h", "-r", "alpha", "sub"}, "", "alpha\n", 0},
+        {{"grep", "-H", "alpha", "sub/c.txt"}, "", "sub/c.txt:alpha\n", 0},
+        {{"grep", "alpha", "sub/*.txt"}, "", "sub/c.txt:alpha\n", 0},
+        {{"grep", "-ri", "alpha", "*.log"}, "", "sub/d.log:ALPHA\n", 0},
+        {{"grep", "-F", "a.b", "dots.txt"}, "", "a.b\n", 0},
+        {{"grep", "-F", "-i", "a.b", "dots.txt"}, "", "a.b\nA.B\n", 0},
+        {{"grep", "a.b", "dots.txt"}, "", "axb\na.b\n", 0},
+        {{"grep", "-e", "-x", "a.txt"}, "", "", 1},
+        {{"grep", "zzz", "a.txt"}, "", "", 1},
+        {{"grep", "-q", "alpha", "a.txt"}, "", "", 0},
+        {{"grep", "-n", "beta"}, "x\nbeta\n", "2:beta\n", 0},
+        {{"grep", "-c", "a"}, "banana", "3\n", 0},
+        {{"grep", "--color=always", "alpha", "sub/c.txt"}, "", "\33[01;31m\33[Kalpha\33[m\33[K\n", 0},
+        {{"grep", "--color", "never", "alpha", "sub/c.txt"}, "", "alpha\n", 0},
+    });
+}
+
+TEST(CliGrep, LargeOutputIsComplete)
+{
+    // Far more output than one buffer holds: nothing may be lost or doubled
+    // where the buffer is written out.
+    TempDir dir;
+    std::string text;
+    std::string expected;
+    for (int i = 0; i < 60000; ++i) {
+        std::string word = "w" + std::to_string(i);
+        text += word + " filler\n";
+        expected += std::to_string(i + 1) + ":" + word + "\n";
+    }
+    dir.Write("big.txt", text);
+    Result result = RunIn(dir, {"grep", "-n", "w\\d+", "big.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out == expected) << "output of " << result.out.size() << " bytes, expected "
+                                        << expected.size();
+}
+
+struct ErrorRow {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // must appear in standard error
+    std::string out;  // exact standard output
+};
+
+TEST(CliErrors, ExitCodesAndMessages)
+{
+    TempDir dir;
+    MakeTree(dir);
+    dir.Write("garbage.cfg", "this is not a settings file");
+    const std::vector<ErrorRow> rows = {
+        {{"grep", "(", "a.txt"}, 2, "quorvex: bad expression: ", ""},
+        {{"grep", "-F", "(", "a.txt"}, 1, "", ""},
+        {{"search", "a[", "abc"}, 2, "quorvex: bad expression: ", ""},
+        {{"merge", "(x", "y", "abc"}, 2, "quorvex: bad expression: ", ""},
+        {{"replace", "(", "x", "a.txt"}, 2, "quorvex: bad expression: ", ""},
+        {{"search", "", "abc"}, 2, "quorvex: empty expression", ""},
+        {{"grep", "alpha", "missing.txt"}, 2, "quorvex: missing.txt: No such file or directory", ""},
+        {{"grep", "alpha", "nodir/*.txt"}, 2, "nodir: No such file or directory", ""},
+        {{"grep", "alpha", "sub"}, 2, "quorvex: sub: Is a directory", ""},
+        {{"grep", "alpha", "missing.txt", "a.txt"}, 2, "missing.txt", "a.txt:alpha\na.txt:alpha\n"},
+        {{"grep", "-q", "alpha", "missing.txt", "a.txt"}, 0, "missing.txt", ""},
+        {{"grep", "--syntax", "basic", "alpha", "a.txt"}, 2, "normal syntax", ""},
+        {{"grep", "--syntax", "weird", "alpha", "a.txt"}, 2, "weird", ""},
+        {{"grep", "--color=sometimes", "alpha", "a.txt"}, 2, "sometimes", ""},
+        {{"grep", "-m", "-3", "alpha", "a.txt"}, 2, "quorvex:", ""},
+        {{}, 2, "quorvex:", ""},
+        {{"frobnicate"}, 2, "quorvex:", ""},
+        {{"search"}, 2, "missing EXPR", ""},
+        {{"search", "a", "b", "c"}, 2, "quorvex:", ""},
+        {{"replace", "a", "b"}, 2, "missing FILES", ""},
+        {{"replace", "a"}, 2, "missing FORMAT", ""},
+        {{"grep", "--settings", "nothere.cfg", "a.txt"}, 2, "nothere.cfg: No such file", ""},
+        {{"grep", "--settings", "garbage.cfg", "a.txt"}, 2, "garbage.cfg: not a settings file", ""},
+        {{"search", "--save-settings", "nodir/s.cfg", "a", "a"}, 2, "nodir/s.cfg: cannot write", ""},
+    };
+    for (const ErrorRow& row : rows) {
+        Result result = RunIn(dir, row.args);
+        EXPECT_EQ(result.status, row.status) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
+        EXPECT_NE(result.err.find(row.err), std::string::npos)
+            << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
+        EXPECT_EQ(result.out, row.out) << "quorvex" << Show(row.args);
+    }
+}
+
+TEST(CliErrors, WriteErrorOnStandardOutput)
+{
+    TempDir dir;
+    MakeTree(dir);
+    RunOptions options;
+    options.cwd = dir.Path();
+    options.stdoutPath = "/dev/full";
+    Result result = RunTool({"grep", "alpha", "a.txt"}, options);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("write error"), std::string::npos) << result.err;
+}
+
+TEST(CliText, SubcommandsOnStringsAndStandardInput)
+{
+    TempDir dir;
+    CheckRows(dir, {
+        {{"search", "b+", "abbbc"}, "", "bbb\n", 0},
+        {{"search", "-b", "b+", "abbbc"}, "", "1:bbb\n", 0},
+        {{"search", "x", "abc"}, "", "", 1},
+        {{"search", "-n", "c"}, "ab\nabc", "2:c\n", 0},
+        {{"search", "-i", "ABC", "xabcx"}, "", "abc\n", 0},
+        {{"search", "--shortest", "a|ab", "ab"}, "", "a\n", 0},
+        {{"search", "a|ab", "ab"}, "", "ab\n", 0},
+        {{"search", "--syntax", "literal", "a+", "aaa a+"}, "", "a+\n", 0},
+        {{"search", "--syntax", "basic", "a\\{2\\}", "caaat"}, "", "aa\n", 0},
+        {{"search", "--syntax", "extended", "a{2}", "caaat"}, "", "aa\n", 0},
+        {{"search", "--format", "[$2|$1]", "(\\w+)@(\\w+)", "mail bob@host now"}, "", "[host|bob]\n", 0},
+        {{"search", "--not-empty", "a*", "bbb"}, "", "", 1},
+        {{"search", "a*", "bbb"}, "", "\n", 0},
+        {{"search", "--continuous", "b", "ab"}, "", "", 1},
+        {{"search", "--not-beginning-of-line", "^a", "ab"}, "", "", 1},
+        {{"search", "--not-end-of-line", "b$", "ab"}, "", "", 1},
+        {{"search", "--dot-not-newline", "a.b", "a\nb"}, "", "", 1},
+        {{"search", "a.b", "a\nb"}, "", "a\nb\n", 0},
+        {{"search", "-q", "b", "abc"}, "", "", 0},
+        {{"match", "ab", "abc"}, "", "ab\n", 0},
+        {{"match", "b", "abc"}, "", "", 1},
+        {{"match-all", "ab", "abc"}, "", "", 1},
+        {{"match-all", "a|ab", "ab"}, "", "ab\n", 0},
+        {{"match-all", "abc"}, "abc\n", "abc\n", 0},
+        {{"grep-text", "a", "banana"}, "", "a\na\na\n", 0},
+        {{"grep-text", "-c", "a", "banana"}, "", "3\n", 0},
+        {{"grep-text", "-m", "2", "a", "banana"}, "", "a\na\n", 0},
+        {{"grep-text", "-b", "a", "banana"}, "", "1:a\n3:a\n5:a\n", 0},
+        {{"grep-text", "-n", "b"}, "ab\nb\n", "1:b\n2:b\n", 0},
+        {{"grep-text", "--format", "<$1>", "(\\d)", "a1b2"}, "", "<1>\n<2>\n", 0},
+        {{"grep-text", "z", "banana"}, "", "", 1},
+        {{"merge", "b", "X", "abcb"}, "", "XX\n", 0},
+        {{"merge", "--copy", "b", "X", "abcb"}, "", "aXcX\n", 0},
+        {{"merge", "(a)(b)", "$2$1", "ab"}, "", "ba\n", 0},
+        {{"merge", "--copy", "o", "", "foo boo"}, "", "f b\n", 0},
+        {{"merge", "x", "y", "abc"}, "", "", 1},
+        {{"merge", "--copy", "x", "y", "abc"}, "", "abc\n", 1},
+        {{"merge", "--copy", "(\\w)-(\\w)", "$2-$1"}, "a-b\nno\nc-d", "b-a\nno\nd-c", 0},
+        {{"merge", "(\\d+)", "<$1>"}, "x1\ny\nz22\n", "<1>\n<22>\n", 0},
+        {{"merge", "--copy", "^", "> "}, "one\ntwo\n", "> one\n> two\n", 0},
+        {{"merge", "-f", "Y", "--copy", "b", "abc"}, "", "aYc\n", 0},
+    });
+}
+
+TEST(CliReplace, DryRunTouchesNothing)
+{
+    TempDir dir;
+    MakeTree(dir);
+    const std::string before = dir.Snapshot();
+    Result result = RunIn(dir, {"replace", "-r", "--dry-run", "alph(a)", "omeg$1", "."});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "./a.txt:1:alpha => omega\n./a.txt:2:alpha => omega\n./sub/c.txt:1:alpha => omega\n"
+              "3 replacements in 2 files (dry run: nothing was changed)\n");
+    EXPECT_EQ(dir.Snapshot(), before);
+
+    Result none = RunIn(dir, {"replace", "--dry-run", "zzz", "y", "a.txt"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(dir.Snapshot(), before);
+}
+
+TEST(CliReplace, ChangesFilesAndReportsSummary)
+{
+    TempDir dir;
+    MakeTree(dir);
+    Result result = RunIn(dir, {"replace", "-r", "alph(a)", "omeg$1", "."});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "3 replacements in 2 files\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(dir.Read("a.txt"), "omega beta\ngamma omega\n");
+    EXPECT_EQ(dir.Read("sub/c.txt"), "omega\n");
+    EXPECT_EQ(dir.Read("sub/d.log"), "ALPHA\n");
+    EXPECT_EQ(dir.Read("b.txt"), "nothing here\n");
+    EXPECT_FALSE(dir.Exists("a.bak"));
+
+    Result again = RunIn(dir, {"replace", "-r", "alpha", "x", "."});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.out, "0 replacements in 0 files\n");
+}
+
+TEST(CliReplace, FormatsLiteralsAndDeletion)
+{
+    TempDir dir;
+    dir.Write("mail.txt", "bob@old and amy@old\n");
+    dir.Write("dots.txt", "axb a.b\n");
+    dir.Write("del.txt", "keep DROP keep DROP\n");
+    CheckRows(dir, {
+        {{"replace", "(\\w+)@old", "$1@new", "mail.txt"}, "", "2 replacements in 1 file\n", 0},
+        {{"replace", "-F", "a.b", "X", "dots.txt"}, "", "1 replacement in 1 file\n", 0},
+        {{"replace", " ?DROP", "", "del.txt"}, "", "2 replacements in 1 file\n", 0},
+    });
+    EXPECT_EQ(dir.Read("mail.txt"), "bob@new and amy@new\n");
+    EXPECT_EQ(dir.Read("dots.txt"), "axb X\n");
+    EXPECT_EQ(dir.Read("del.txt"), "keep keep\n");
+}
+
+TEST(CliReplace, BackupKeepsTheOldContent)
+{
+    TempDir dir;
+    dir.Write("notes.txt", "colour and colour\n");
+    dir.Write("notes.bak", "an older backup\n");
+    dir.Write("plain", "colour\n");
+    Result result = RunIn(dir, {"replace", "--backup", "bak", "colour", "color", "notes.txt", "plain"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(dir.Read("notes.txt"), "color and color\n");
+    EXPECT_EQ(dir.Read("notes.bak"), "colour and colour\n");
+    EXPECT_EQ(dir.Read("plain"), "color\n");
+    EXPECT_EQ(dir.Read("plain.bak"), "colour\n");
+}
+
+TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {"read-only file", {"replace", "-r", "old", "new", "."}, "ro.txt: read-only file"},
+        {"two backups of one name",
+         {"replace", "--backup", "bak", "old", "new", "same.txt", "same.md"},
+         "would overwrite the backup of"},
+        {"backup-named file with a match", {"replace", "-r", "--backup", "bak", "old", "new", "keep"},
+         "carries the backup extension"},
+        {"one file under two names", {"replace", "old", "new", "same.txt", "link.txt"}, "the same file as"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        dir.Write("same.txt", "old\n");
+        dir.Write("same.md", "old\n");
+        dir.Write("keep/a.txt", "old\n");
+        dir.Write("keep/a2.bak", "old\n");
+        fs::create_symlink("same.txt", dir.Path() / "link.txt");
+        if (std::string(c.what) == "read-only file") {
+            dir.Write("ro.txt", "old\n");
+            fs::permissions(dir.Path() / "ro.txt", fs::perms::owner_read | fs::perms::group_read);
+        }
+        const std::string before = dir.Snapshot();
+        Result result = RunIn(dir, c.args);
+        EXPECT_EQ(result.status, 2) << c.what << ": " << result.err;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.what << ": " << result.err;
+        EXPECT_NE(result.err.find("nothing was changed"), std::string::npos) << c.what << ": " << result.err;
+        EXPECT_EQ(dir.Snapshot(), before) << c.what;
+    }
+}
+
+TEST(CliReplace, ProblemRecordsAreReadableLines)
+{
+    // A file size limit makes the write of the rewritten copy fail: the
+    // problem is reported as file, reason, position and system error, the
+    // file keeps its content, and the exit status is 2.
+    TempDir dir;
+    const std::string big(40000, 'x');
+    dir.Write("big.txt", "old" + big + "\n");
+    RunOptions options;
+    options.cwd = dir.Path();
+    options.fileSizeLimit = 8192;
+    Result result = RunTool({"replace", "old", "new", "big.txt"}, options);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find(": WriteFailed at byte "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "0 replacements in 0 files\n");
+    EXPECT_EQ(dir.Read("big.txt"), "old" + big + "\n");
+}
+
+TEST(CliSettings, SavedSettingsRoundTrip)
+{
+    TempDir dir;
+    MakeTree(dir);
+    Result first = RunIn(dir, {"grep", "-i", "--syntax", "literal", "--save-settings", "s.cfg", "A.B", "dots.txt"});
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "a.b\nA.B\n");
+    // The expression is kept with its length in front of it.
+    EXPECT_NE(dir.Read("s.cfg").find(" 3 A.B "), std::string::npos) << dir.Read("s.cfg");
+
+    // Same expression, options and files, all from the settings.
+    Result second = RunIn(dir, {"grep", "--settings", "s.cfg"});
+    EXPECT_EQ(second.out, first.out) << second.err;
+    EXPECT_EQ(second.status, 0);
+    // Another subcommand reads them too; positionals are then operands.
+    CheckRows(dir, {
+        {{"search", "--settings", "s.cfg", "x A.b y"}, "", "A.b\n", 0},
+        {{"grep", "--settings", "s.cfg", "a.txt"}, "", "", 1},
+        {{"grep", "--settings", "s.cfg", "-e", "GAMMA", "a.txt"}, "", "gamma\n", 0},
+    });
+
+    // A replacement with its format and backup extension, replayed as a dry run.
+    Result saved = RunIn(dir, {"replace", "--dry-run", "--backup", "orig", "--save-settings", "r.cfg", "-r",
+                               "al(p)ha", "<$1>", "sub"});
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    Result replay = RunIn(dir, {"replace", "--settings", "r.cfg", "--dry-run"});
+    EXPECT_EQ(replay.out, saved.out);
+    Result real = RunIn(dir, {"replace", "--settings", "r.cfg"});
+    EXPECT_EQ(real.status, 0) << real.err;
+    EXPECT_EQ(dir.Read("sub/c.txt"), "<p>\n");
+    EXPECT_EQ(dir.Read("sub/c.orig"), "alpha\n");
+}
+
+TEST(CliHelp, ToolAndEverySubcommand)
+{
+    Result top = RunTool({"--help"});
+    EXPECT_EQ(top.status, 0);
+    for (const char* sub : {"grep", "replace", "search", "match", "match-all", "grep-text", "merge"}) {
+        EXPECT_NE(top.out.find(sub), std::string::npos) << sub;
+        Result help = RunTool({sub, "--help"});
+        EXPECT_EQ(help.status, 0) << sub;
+        EXPECT_NE(help.out.find("--syntax"), std::string::npos) << sub << ":\n" << help.out;
+        EXPECT_NE(help.out.find("--settings"), std::string::npos) << sub;
+    }
+    EXPECT_NE(RunTool({"grep", "--help"}).out.find("--max-count"), std::string::npos);
+    EXPECT_NE(RunTool({"replace", "--help"}).out.find("--dry-run"), std::string::npos);
+    Result version = RunTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("quorvex ") + QUORVEX_VERSION_TEXT + "\n");
+}
+
+}  // namespace
