@@ -1,0 +1,500 @@
+// The file operations of the expression objects, written once as templates
+// over the object type: FindFiles, GrepFiles and ChangeFiles with their
+// callbacks, the per-thread object stack, and the small members they use.
+// The object's public members are used by name; what differs between the
+// class library's object and the component's is asked of ObjectTraits.
+//
+// How a walk reaches its object: the engine's walkers call plain functions.
+// Each operation pushes its object on the calling thread's object stack
+// (found through the library's thread-local slot) for the length of the walk;
+// the static callbacks forward to the object on top. So nested walks (a
+// handler starting another file operation) and walks on several threads each
+// reach their own object. The entry is removed however the walk ends.
+//
+// An object destroyed while one of its walks is in progress on the thread
+// (from inside one of its handlers) is blanked out on the stack: the walk
+// ends at its next callback and never touches the object again.
+#ifndef QUORVEX_ENGINE_FILEOPERATIONS_H
+#define QUORVEX_ENGINE_FILEOPERATIONS_H
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <stack>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/regex.hpp>
+
+#include "Filerewrite.h"
+#include "Objecttraits.h"
+#include "Optionrules.h"
+#include "Platform.h"
+#include "RegEx.h"
+#include "Regularexpressiontlsstack.h"
+
+namespace RegexEngine {
+
+// ---- Per-thread object stack ------------------------------------------------
+
+template <class Object>
+using ObjectStack = std::stack<Object*, std::deque<Object*>>;
+
+// The entries of a stack, bottom first (std::stack keeps them protected).
+template <class Object>
+std::deque<Object*>& EntriesOf(ObjectStack<Object>& stack)
+{
+    struct Access : ObjectStack<Object> {
+        static std::deque<Object*>& Of(ObjectStack<Object>& s) { return s.*(&Access::c); }
+    };
+    return Access::Of(stack);
+}
+
+// The calling thread's stack, or null.
+template <class Object>
+ObjectStack<Object>* ThreadObjectStack()
+{
+    return static_cast<ObjectStack<Object>*>(ObjectTraits<Object>::ThreadStack().GetValue());
+}
+
+// Frees a thread's stack when the thread ends.
+template <class Object>
+void ReleaseObjectStack(void* stack)
+{
+    delete static_cast<ObjectStack<Object>*>(stack);
+}
+
+template <class Object>
+void AllocateStack(Object&)
+{
+    RegularExpressionTLSStack& slot = ObjectTraits<Object>::ThreadStack();
+    if (slot.GetValue() != nullptr)
+        return;
+    auto* stack = new ObjectStack<Object>;
+    slot.SetValue(stack);
+    if (slot.GetValue() != stack)  // no slot: nothing could be stored
+        delete stack;
+}
+
+// Frees the calling thread's stack when it is empty. While walks are in
+// progress it stays; entries for `object` are blanked (see the top).
+template <class Object>
+void DeallocateStack(Object& object)
+{
+    ObjectStack<Object>* stack = ThreadObjectStack<Object>();
+    if (stack == nullptr)
+        return;
+    if (stack->empty()) {
+        ObjectTraits<Object>::ThreadStack().SetValue(nullptr);
+        delete stack;
+        return;
+    }
+    for (Object*& entry : EntriesOf(*stack))
+        if (entry == &object)
+            entry = nullptr;
+}
+
+// The object whose walk is innermost on this thread, or null.
+template <class Object>
+Object* TopObject()
+{
+    ObjectStack<Object>* stack = ThreadObjectStack<Object>();
+    return stack == nullptr || stack->empty() ? nullptr : stack->top();
+}
+
+// True when the innermost walk's object was destroyed during the walk.
+template <class Object>
+bool TopBlanked()
+{
+    ObjectStack<Object>* stack = ThreadObjectStack<Object>();
+    return stack != nullptr && !stack->empty() && stack->top() == nullptr;
+}
+
+// One entry on the calling thread's stack for the length of a walk.
+template <class Object>
+class StackEntry {
+public:
+    explicit StackEntry(Object& object) : stack_(ThreadObjectStack<Object>())
+    {
+        if (stack_ != nullptr)
+            stack_->push(&object);
+    }
+    ~StackEntry() { Pop(); }
+    StackEntry(const StackEntry&) = delete;
+    StackEntry& operator=(const StackEntry&) = delete;
+
+    bool Pushed() const { return stack_ != nullptr; }
+    // False when the object was destroyed during the walk.
+    bool ObjectAlive() const { return stack_ != nullptr && !stack_->empty() && stack_->top() != nullptr; }
+    void Pop()
+    {
+        if (stack_ != nullptr)
+            stack_->pop();
+        stack_ = nullptr;
+    }
+
+private:
+    ObjectStack<Object>* stack_;
+};
+
+// The static callbacks: forward to the object on top; no object, no walk.
+template <class Object>
+bool ForwardFindFiles(const char* file)
+{
+    Object* object = TopObject<Object>();
+    return object != nullptr && object->ThisFindFilesCallback(file);
+}
+
+template <class Object, class Engine>
+bool ForwardGrepFiles(const char* file, const Engine& engine)
+{
+    Object* object = TopObject<Object>();
+    return object != nullptr && object->ThisGrepFilesCallback(file, engine);
+}
+
+template <class Object, class Engine>
+bool ForwardMergeFiles(const char* file, const Engine& engine)
+{
+    Object* object = TopObject<Object>();
+    return object != nullptr && object->ThisMergeFilesCallback(file, engine);
+}
+
+// ---- Reports ------------------------------------------------------------------
+
+// A file offset in a signed 32-bit record field: -1 for a sub-match that took
+// no part and for an offset that no 32-bit field can hold.
+inline int RecordPosition(std::uint64_t position)
+{
+    return position > UINT_MAX ? -1 : static_cast<int>(static_cast<unsigned>(position));
+}
+
+inline unsigned RecordLine(std::uint64_t line) { return line > UINT_MAX ? UINT_MAX : static_cast<unsigned>(line); }
+
+// The report of the engine's current match: the whole match and each
+// sub-expression, with file offsets.
+template <class Object, class Engine>
+typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
+{
+    using Traits = ObjectTraits<Object>;
+    typename Traits::List list;
+    const unsigned marks = engine.Marks();
+    list.reserve(marks);
+    for (unsigned i = 0; i < marks; ++i) {
+        const std::string text = engine.What(i);
+        typename Traits::Record record;
+        record.Text = Traits::MakeText(text.data(), text.data() + text.size());
+        record.Position = RecordPosition(engine.Position(i));
+        list.push_back(std::move(record));
+    }
+    return list;
+}
+
+// ---- FindFiles and GrepFiles ----------------------------------------------------
+
+// Compiles `engine` as the walk needs it; false when the walk must not run.
+template <class Object>
+bool PrepareWalk(Object& object, RegEx& engine)
+{
+    if (object.Expression.empty() || object.FilesToMatch.empty())
+        return false;
+    using Access = OptionSetAccess<decltype(object.ExpressionOptions)>;
+    const bool caseInsensitive = Access::Has(object.ExpressionOptions, CompileOption::CaseInsensitive);
+    if (engine.SetExpression(object.Expression, caseInsensitive) != 0)
+        return false;
+    return true;
+}
+
+// Runs one walk with `object` on the thread's stack; `walk` calls the engine.
+template <class Object, class Walk>
+unsigned RunWalk(Object& object, RegEx& engine, Walk walk)
+{
+    object.AllocateStack();
+    StackEntry<Object> entry(object);
+    if (!entry.Pushed())
+        return 0;
+    const unsigned count = walk();
+    if (entry.ObjectAlive() && !engine.MatchError().empty())
+        object.MatchError = engine.MatchError();
+    return count;
+}
+
+template <class Object>
+unsigned FindFiles(Object& object)
+{
+    object.MatchError.clear();
+    RegEx engine;
+    if (!PrepareWalk(object, engine))
+        return 0;
+    object.ParseExpression();
+    const unsigned flags = object.GetMatchFlags();
+    const std::string files = object.FilesToMatch;
+    const bool recurse = object.DirectoryRecursion;
+    return RunWalk(object, engine,
+                   [&] { return engine.FindFiles(&Object::FindFilesCallback, files, recurse, flags); });
+}
+
+template <class Object>
+bool ThisFindFilesCallback(Object& object, const char* file)
+{
+    using Traits = ObjectTraits<Object>;
+    const auto handler = Traits::OnFindFiles(object);
+    if (!handler)
+        return true;
+    bool go = true;
+    handler(&object, Traits::MakeFileText(file), go);
+    return go;
+}
+
+template <class Object>
+unsigned GrepFiles(Object& object)
+{
+    object.MatchError.clear();
+    RegEx engine;
+    if (!PrepareWalk(object, engine))
+        return 0;
+    object.ParseExpression();
+    const unsigned flags = object.GetMatchFlags();
+    const std::string files = object.FilesToMatch;
+    const bool recurse = object.DirectoryRecursion;
+    return RunWalk(object, engine,
+                   [&] { return engine.GrepFiles(&Object::GrepFilesCallback, files, recurse, flags); });
+}
+
+template <class Object, class Engine>
+bool ThisGrepFilesCallback(Object& object, const char* file, const Engine& engine)
+{
+    using Traits = ObjectTraits<Object>;
+    const auto handler = Traits::OnGreppingFiles(object);
+    if (!handler)
+        return true;
+    const auto report = FileMatchReport<Object>(engine);
+    bool go = true;
+    handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+    return go;
+}
+
+// ---- ChangeFiles ------------------------------------------------------------------
+
+template <class Object>
+void ClearPendingFile(Object& object)
+{
+    object.PendingFile.FileName.clear();
+    object.PendingFile.Greps.clear();
+}
+
+// What a ChangeFiles nested in another one on the same object keeps apart:
+// the file the outer call is collecting and its count of changes. (The outer
+// call still notices when the inner one changed its pending file: the rewrite
+// finds the text changed and leaves the file as it is.)
+template <class Object>
+struct OuterChange {
+    typename Object::MergeFileInformation Pending;
+    unsigned Changes = 0;
+};
+
+template <class Object>
+unsigned ChangeFiles(Object& object)
+{
+    const bool nested = !object.MergeSaves.empty();
+    if (!nested)
+        object.ChangeProblems.clear();
+    object.MatchError.clear();
+    if (object.FormatString.empty())
+        return 0;
+    RegEx engine;
+    if (!PrepareWalk(object, engine))
+        return 0;
+    // The replacements use the object's own compilation; without one there is
+    // nothing to write, so nothing is walked.
+    if (object.ParseExpression() != 0)
+        return 0;
+
+    OuterChange<Object> outer;
+    if (nested) {
+        outer.Pending = std::move(object.PendingFile);
+        ClearPendingFile(object);
+        outer.Changes = object.NumberOfChanges;
+    }
+    object.NumberOfChanges = 0;
+
+    typename Object::MergeSave save;
+    save.CompiledExpression = object.CompiledExpression;
+    save.Flags = object.GetMatchFlags();
+    const unsigned flags = save.Flags;
+    object.MergeSaves.push(std::move(save));
+    const std::string files = object.FilesToMatch;
+    const bool recurse = object.DirectoryRecursion;
+
+    object.AllocateStack();
+    StackEntry<Object> entry(object);
+    if (!entry.Pushed()) {
+        object.MergeSaves.pop();
+        if (nested)
+            object.PendingFile = std::move(outer.Pending);
+        return 0;
+    }
+    try {
+        engine.GrepFiles(&Object::MergeFilesCallback, files, recurse, flags);
+    } catch (...) {
+        // A handler threw: what was collected for the current file is dropped
+        // (the file stays as it is); files already rewritten stay rewritten.
+        if (entry.ObjectAlive()) {
+            object.MergeSaves.pop();
+            ClearPendingFile(object);
+            if (nested) {
+                object.PendingFile = std::move(outer.Pending);
+                object.NumberOfChanges = outer.Changes;
+            }
+        }
+        throw;
+    }
+    const bool alive = entry.ObjectAlive();
+    entry.Pop();
+    if (!alive)
+        return 0;
+    if (object.MatchError.empty() && !engine.MatchError().empty())
+        object.MatchError = engine.MatchError();
+    object.MergeSaves.pop();
+    object.MergeUpdateFile();
+    const unsigned changes = object.NumberOfChanges;
+    if (nested) {
+        object.PendingFile = std::move(outer.Pending);
+        object.NumberOfChanges = outer.Changes;
+    }
+    return changes;
+}
+
+// The reason recorded for a file whose matches lie beyond what the 32-bit
+// position of a collected match can hold: it is left unchanged.
+template <class Object>
+void RefuseLargeFile(Object& object, const char* file)
+{
+    using Traits = ObjectTraits<Object>;
+    object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteReadFailed, UINT_MAX, std::string(),
+                                                        RegexPlatform::ValueTooLargeError()));
+}
+
+template <class Object, class Engine>
+bool ThisMergeFilesCallback(Object& object, const char* file, const Engine& engine)
+{
+    using Traits = ObjectTraits<Object>;
+    if (object.PendingFile.FileName != file) {
+        object.MergeUpdateFile();
+        // Checked once per file, at its first match: a backup copy or a
+        // read-only file ends the walk.
+        if (object.BackupFile(file) || object.ReadOnlyFile(file))
+            return false;
+    }
+    const auto handler = Traits::OnChangingFiles(object);
+    if (handler) {
+        const auto report = FileMatchReport<Object>(engine);
+        bool go = true;
+        handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+        if (TopBlanked<Object>())
+            return false;  // the object was destroyed by its handler
+        if (!go)
+            return false;
+    }
+
+    const bool first = object.PendingFile.FileName.empty();
+    if (first)
+        object.PendingFile.FileName = file;
+    const std::uint64_t position = engine.Position(0);
+    if (position > UINT_MAX) {
+        // Refused once per file; what was collected of it is dropped so that
+        // it stays exactly as it is.
+        if (first || !object.PendingFile.Greps.empty())
+            RefuseLargeFile(object, file);
+        object.PendingFile.Greps.clear();
+        return true;
+    }
+    if (!first && object.PendingFile.Greps.empty())
+        return true;  // refused earlier
+
+    std::string match = engine.What(0);
+    std::string replacement;
+    try {
+        namespace rc = boost::regex_constants;
+        if (object.MergeSaves.empty())
+            return false;
+        const auto& save = object.MergeSaves.top();
+        const auto flags = static_cast<rc::match_flag_type>(save.Flags) | rc::format_all;
+        replacement = boost::regex_replace(match, save.CompiledExpression, object.FormatString, flags);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& error) {
+        // The engine gave up on the match (complexity or memory limits): the
+        // walk ends as if a handler had stopped it.
+        object.MatchError = error.what();
+        return false;
+    }
+    typename Object::MergeFileInformation::GrepInformation grep;
+    grep.Position = static_cast<unsigned>(position);
+    grep.Match = std::move(match);
+    grep.Replacement = std::move(replacement);
+    object.PendingFile.Greps.push_back(std::move(grep));
+    return true;
+}
+
+template <class Object>
+void MergeUpdateFile(Object& object)
+{
+    using Traits = ObjectTraits<Object>;
+    if (object.PendingFile.FileName.empty() || object.PendingFile.Greps.empty()) {
+        ClearPendingFile(object);
+        return;
+    }
+    const std::string backup = object.SaveExtension.empty() ? std::string() : object.ReplaceExtension();
+    typename Object::MergeFileInformation pending = std::move(object.PendingFile);
+    ClearPendingFile(object);
+
+    std::vector<RewriteEdit> edits;
+    edits.reserve(pending.Greps.size());
+    for (const auto& grep : pending.Greps) {
+        RewriteEdit edit;
+        edit.Position = grep.Position;
+        edit.Match = grep.Match;
+        edit.Replacement = grep.Replacement;
+        edits.push_back(edit);
+    }
+    const RewriteOutcome outcome = RewriteFile(pending.FileName, edits, backup);
+    if (outcome.Replaced)
+        object.NumberOfChanges += static_cast<unsigned>(pending.Greps.size());
+    for (const RewriteProblem& problem : outcome.Problems) {
+        const unsigned position = problem.Position > UINT_MAX ? UINT_MAX : static_cast<unsigned>(problem.Position);
+        object.ChangeProblems.push_back(
+            Traits::MakeProblem(problem.FileName, problem.Reason, position, problem.Text, problem.SystemError));
+    }
+}
+
+template <class Object>
+void MergeFileCleanup(Object& object, void* source, void* temporary, const std::string& temporaryName)
+{
+    CloseAndRemove(source, temporary, temporaryName);
+    ClearPendingFile(object);
+}
+
+template <class Object>
+auto GetChangeFilesErrors(const Object& object) -> decltype(&object.ChangeProblems)
+{
+    return object.ChangeProblems.empty() ? nullptr : &object.ChangeProblems;
+}
+
+template <class Object>
+std::string ReplaceExtension(const Object& object)
+{
+    return BackupNameOf(object.PendingFile.FileName, object.SaveExtension);
+}
+
+template <class Object>
+bool BackupFile(const Object& object, const std::string& name)
+{
+    return HasSaveExtension(name, object.SaveExtension);
+}
+
+}  // namespace RegexEngine
+
+#endif

@@ -1,0 +1,524 @@
+// The rewrite of one changed file (see Filerewrite.h), and the name helpers.
+#include "Filerewrite.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <locale>
+#include <memory>
+#include <utility>
+
+namespace RegexEngine {
+
+namespace P = RegexPlatform;
+
+namespace {
+
+// Size of the blocks in which files are read and written: large enough that
+// a file with many matches costs a few system calls per megabyte, not per
+// match.
+constexpr std::size_t BlockSize = std::size_t(1) << 20;
+
+// A temporary file: closed and removed when it goes out of scope unless it
+// was kept (renamed into place, or holding the only copy of old content).
+struct Temporary {
+    P::FileHandle Handle = nullptr;
+    std::string Name;  // also the name tried when creation failed
+    bool Created = false;
+    bool Keep = false;
+
+    Temporary() = default;
+    Temporary(const Temporary&) = delete;
+    Temporary& operator=(const Temporary&) = delete;
+    ~Temporary()
+    {
+        Close();
+        if (Created && !Keep)
+            P::RemoveFile(Name.c_str());
+    }
+
+    bool Create(const std::string& directory, const std::string& stem)
+    {
+        Handle = P::CreateTemporaryIn(directory, stem, Name);
+        Created = Handle != nullptr;
+        return Created;
+    }
+
+    // Closes the handle; false when the system reports a deferred error.
+    bool Close()
+    {
+        const bool ok = P::CloseFile(Handle);
+        Handle = nullptr;
+        return ok;
+    }
+};
+
+// Buffered output into one file, tracking how many bytes reached it.
+class Writer {
+public:
+    Writer(P::FileHandle file, const std::string& name) : file_(file), name_(name) {}
+
+    bool Write(const char* data, std::size_t size)
+    {
+        if (size == 0)
+            return true;
+        if (used_ + size > BlockSize && !Flush())
+            return false;
+        if (size >= BlockSize)
+            return Put(data, size);
+        if (!buffer_)
+            buffer_.reset(new char[BlockSize]);
+        std::memcpy(buffer_.get() + used_, data, size);
+        used_ += size;
+        return true;
+    }
+
+    bool Flush()
+    {
+        if (used_ == 0)
+            return true;
+        const bool ok = Put(buffer_.get(), used_);
+        used_ = 0;
+        return ok;
+    }
+
+    std::uint64_t Written() const { return written_; }
+    const std::string& Name() const { return name_; }
+    unsigned Error() const { return error_; }
+
+private:
+    bool Put(const char* data, std::size_t size)
+    {
+        std::size_t done = 0;
+        const bool ok = P::WriteFile(file_, data, size, done);
+        written_ += done;
+        if (!ok)
+            error_ = P::LastError();
+        return ok;
+    }
+
+    P::FileHandle file_;
+    const std::string& name_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::uint64_t written_ = 0;
+    unsigned error_ = 0;
+};
+
+enum class Step { Done, ReadFailed, WriteFailed, TextChanged };
+
+// Buffered input from the file to change. Consumed() is the offset of the
+// next byte handed out; every block read is also given to the undo copy when
+// there is one.
+class Reader {
+public:
+    Reader(P::FileHandle file, Writer* undo) : file_(file), undo_(undo), buffer_(new char[BlockSize]) {}
+
+    // Moves `size` bytes to `out`.
+    Step CopyTo(Writer& out, std::uint64_t size)
+    {
+        while (size > 0) {
+            const Step step = Available();
+            if (step != Step::Done)
+                return step;
+            const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(size, end_ - begin_));
+            if (!out.Write(buffer_.get() + begin_, k))
+                return Fail(out);
+            Take(k);
+            size -= k;
+        }
+        return Step::Done;
+    }
+
+    // Consumes the bytes of `expected`, which must be what the file holds.
+    Step Compare(std::string_view expected)
+    {
+        while (!expected.empty()) {
+            const Step step = Available();
+            if (step != Step::Done)
+                return step;
+            const std::size_t k = std::min<std::size_t>(expected.size(), end_ - begin_);
+            if (std::memcmp(buffer_.get() + begin_, expected.data(), k) != 0)
+                return Step::TextChanged;
+            Take(k);
+            expected.remove_prefix(k);
+        }
+        return Step::Done;
+    }
+
+    // Moves everything up to the end of the file to `out`.
+    Step CopyRest(Writer& out)
+    {
+        for (;;) {
+            if (begin_ == end_) {
+                if (!Refill())
+                    return Step::ReadFailed;
+                if (end_ == 0)
+                    return Step::Done;
+            }
+            if (!out.Write(buffer_.get() + begin_, end_ - begin_))
+                return Fail(out);
+            Take(end_ - begin_);
+        }
+    }
+
+    std::uint64_t Consumed() const { return consumed_; }
+    std::uint64_t FilePosition() const { return read_; }
+    unsigned Error() const { return error_; }
+    const Writer* FailedWriter() const { return failed_; }
+
+private:
+    // Makes at least one byte available; a file that ends first is a short read.
+    Step Available()
+    {
+        if (begin_ < end_)
+            return Step::Done;
+        if (!Refill())
+            return Step::ReadFailed;
+        if (end_ == 0) {
+            error_ = 0;
+            return Step::ReadFailed;
+        }
+        return Step::Done;
+    }
+
+    bool Refill()
+    {
+        begin_ = end_ = 0;
+        std::size_t done = 0;
+        if (!P::ReadFile(file_, buffer_.get(), BlockSize, done)) {
+            error_ = P::LastError();
+            return false;
+        }
+        end_ = done;
+        read_ += done;
+        if (undo_ != nullptr && done > 0 && !undo_->Write(buffer_.get(), done)) {
+            failed_ = undo_;
+            undoFailed_ = true;
+            return false;
+        }
+        return true;
+    }
+
+    void Take(std::size_t k)
+    {
+        begin_ += k;
+        consumed_ += k;
+    }
+
+    Step Fail(const Writer& out)
+    {
+        failed_ = &out;
+        return Step::WriteFailed;
+    }
+
+public:
+    // A failed refill caused by the undo copy is a write failure, not a read one.
+    bool UndoFailed() const { return undoFailed_; }
+
+private:
+    P::FileHandle file_;
+    Writer* undo_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    std::uint64_t consumed_ = 0;
+    std::uint64_t read_ = 0;
+    unsigned error_ = 0;
+    const Writer* failed_ = nullptr;
+    bool undoFailed_ = false;
+};
+
+// Copies `from` (from its start) over `to` (from its start); on failure
+// `error` holds the code of the call that failed.
+bool CopyFromStart(P::FileHandle from, P::FileHandle to, unsigned& error)
+{
+    std::uint64_t position = 0;
+    if (!P::SeekFile(from, 0, P::SeekOrigin::Begin, position) || !P::SeekFile(to, 0, P::SeekOrigin::Begin, position)) {
+        error = P::LastError();
+        return false;
+    }
+    std::vector<char> buffer(BlockSize);
+    for (;;) {
+        std::size_t got = 0;
+        if (!P::ReadFile(from, buffer.data(), buffer.size(), got)) {
+            error = P::LastError();
+            return false;
+        }
+        if (got == 0)
+            return true;
+        std::size_t put = 0;
+        if (!P::WriteFile(to, buffer.data(), got, put)) {
+            error = P::LastError();
+            return false;
+        }
+    }
+}
+
+// Writes `content` over the file in place, ending at `size` bytes, and forces
+// it to the disk.
+bool OverwriteWith(P::FileHandle target, P::FileHandle content, std::uint64_t size, unsigned& error)
+{
+    if (!CopyFromStart(content, target, error))
+        return false;
+    if (!P::TruncateFile(target, size) || !P::FlushFile(target)) {
+        error = P::LastError();
+        return false;
+    }
+    return true;
+}
+
+class Rewrite {
+public:
+    Rewrite(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup)
+        : file_(file), edits_(edits), backup_(backup)
+    {
+    }
+
+    RewriteOutcome Run()
+    {
+        if (!P::ResolvePath(file_.c_str(), real_))
+            return Problem(file_, RewriteOpenFailed, 0, P::LastError());
+        source_ = P::OpenForReading(real_.c_str());
+        if (source_ == nullptr)
+            return Problem(file_, RewriteOpenFailed, 0, P::LastError());
+        if (!P::QueryFile(source_, original_))
+            return Problem(file_, RewriteOpenFailed, 0, P::LastError());
+
+        // Beside the file, unless other names share its content (a rename
+        // would part them), a new file could not get its owner and group, or
+        // its directory takes no new file.
+        const std::string stem = "." + P::LastComponentOf(real_) + ".";
+        copyBack_ = original_.Links > 1 || !P::OwnershipKeepable(original_);
+        if (!copyBack_)
+            copyBack_ = !temporary_.Create(P::DirectoryOf(real_), stem);
+        if (copyBack_) {
+            if (!temporary_.Create(P::TemporaryDirectory(), stem))
+                return Problem(temporary_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
+            if (!undo_.Create(P::TemporaryDirectory(), stem))
+                return Problem(undo_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
+        }
+
+        if (!Stream())
+            return Finish();
+        P::CloseFile(source_);
+        source_ = nullptr;
+        return copyBack_ ? ReplaceInPlace() : ReplaceByRename();
+    }
+
+    ~Rewrite() { P::CloseFile(source_); }
+
+private:
+    // Streams the file into the temporary file with the edits applied, and
+    // flushes the result to the disk.
+    bool Stream()
+    {
+        Writer out(temporary_.Handle, temporary_.Name);
+        Writer undo(undo_.Handle, undo_.Name);
+        Reader in(source_, copyBack_ ? &undo : nullptr);
+        for (const RewriteEdit& edit : edits_) {
+            if (edit.Position < in.Consumed()) {
+                // Overlapping edits cannot describe this file.
+                Problem(file_, RewriteTextChanged, edit.Position, 0, std::string(edit.Match));
+                return false;
+            }
+            if (!Check(in, in.CopyTo(out, edit.Position - in.Consumed()), edit))
+                return false;
+            if (!Check(in, in.Compare(edit.Match), edit))
+                return false;
+            if (!out.Write(edit.Replacement.data(), edit.Replacement.size()))
+                return WriteProblem(out);
+        }
+        if (!Check(in, in.CopyRest(out), RewriteEdit{}))
+            return false;
+        if (!out.Flush())
+            return WriteProblem(out);
+        if (!P::FlushFile(temporary_.Handle)) {
+            Problem(temporary_.Name, RewriteWriteFailed, out.Written(), P::LastError());
+            return false;
+        }
+        if (copyBack_) {
+            if (!undo.Flush())
+                return WriteProblem(undo);
+            if (!P::FlushFile(undo_.Handle)) {
+                Problem(undo_.Name, RewriteWriteFailed, undo.Written(), P::LastError());
+                return false;
+            }
+        }
+        newSize_ = out.Written();
+        return true;
+    }
+
+    bool Check(const Reader& in, Step step, const RewriteEdit& edit)
+    {
+        switch (step) {
+        case Step::Done:
+            return true;
+        case Step::ReadFailed:
+            if (in.UndoFailed())
+                return WriteProblem(*in.FailedWriter());
+            Problem(file_, RewriteReadFailed, in.FilePosition(), in.Error());
+            return false;
+        case Step::WriteFailed:
+            return WriteProblem(*in.FailedWriter());
+        case Step::TextChanged:
+            Problem(file_, RewriteTextChanged, edit.Position, 0, std::string(edit.Match));
+            return false;
+        }
+        return false;
+    }
+
+    bool WriteProblem(const Writer& writer)
+    {
+        Problem(writer.Name(), RewriteWriteFailed, writer.Written(), writer.Error());
+        return false;
+    }
+
+    bool MakeBackup()
+    {
+        if (backup_.empty() || P::CopyFileReplacing(real_.c_str(), backup_.c_str()))
+            return true;
+        Problem(backup_, RewriteBackupFailed, 0, P::LastError());
+        return false;
+    }
+
+    RewriteOutcome ReplaceByRename()
+    {
+        if (!P::CopyPermissions(temporary_.Handle, original_))
+            return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
+        if (!temporary_.Close())
+            return Problem(temporary_.Name, RewriteWriteFailed, newSize_, P::LastError());
+        if (!MakeBackup())
+            return Finish();
+        if (!P::RenameReplacing(temporary_.Name.c_str(), real_.c_str()))
+            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+        temporary_.Keep = true;
+        P::FlushDirectory(P::DirectoryOf(real_));
+        outcome_.Replaced = true;
+        return Finish();
+    }
+
+    // The file keeps its identity (and so its other names, owner and
+    // permissions): the new content is written over the old. Space is
+    // reserved first where the system can; if the copy still fails, the old
+    // content is written back from the undo copy.
+    RewriteOutcome ReplaceInPlace()
+    {
+        if (!MakeBackup())
+            return Finish();
+        Temporary target;
+        target.Handle = P::OpenForUpdate(real_.c_str());
+        if (target.Handle == nullptr)
+            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+        if (newSize_ > original_.Size && !P::ReserveSpace(target.Handle, newSize_))
+            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+        unsigned error = 0;
+        if (OverwriteWith(target.Handle, temporary_.Handle, newSize_, error)) {
+            if (!target.Close())
+                return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+            outcome_.Replaced = true;
+            return Finish();
+        }
+        unsigned ignored = 0;
+        if (OverwriteWith(target.Handle, undo_.Handle, original_.Size, ignored))
+            return Problem(file_, RewriteReplaceFailed, 0, error);
+        // The old content could not be put back either: the undo copy is the
+        // only whole copy left, so it stays, and the record names it.
+        undo_.Keep = true;
+        return Problem(file_, RewriteReplaceFailed, 0, error, undo_.Name);
+    }
+
+    RewriteOutcome Problem(const std::string& name, RewriteReason reason, std::uint64_t position, unsigned error,
+                           std::string text = std::string())
+    {
+        RewriteProblem problem;
+        problem.FileName = name;
+        problem.Reason = reason;
+        problem.Position = position;
+        problem.Text = std::move(text);
+        problem.SystemError = error;
+        outcome_.Problems.push_back(std::move(problem));
+        return Finish();
+    }
+
+    RewriteOutcome Finish() { return outcome_; }
+
+    const std::string& file_;
+    const std::vector<RewriteEdit>& edits_;
+    const std::string& backup_;
+    std::string real_;
+    P::FileHandle source_ = nullptr;
+    P::FileInformation original_;
+    bool copyBack_ = false;
+    Temporary temporary_;
+    Temporary undo_;
+    std::uint64_t newSize_ = 0;
+    RewriteOutcome outcome_;
+};
+
+// Offset of the dot that starts the extension of the last path component,
+// or npos.
+std::size_t ExtensionDot(const std::string& file)
+{
+    const std::size_t dot = file.rfind('.');
+    if (dot == std::string::npos)
+        return dot;
+    const std::size_t separator = file.find_last_of(P::PathSeparators);
+    if (separator != std::string::npos && separator > dot)
+        return std::string::npos;
+    return dot;
+}
+
+}  // namespace
+
+RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup)
+{
+    Rewrite rewrite(file, edits, backup);
+    return rewrite.Run();
+}
+
+std::string BackupNameOf(const std::string& file, const std::string& extension)
+{
+    const std::size_t dot = ExtensionDot(file);
+    std::string name = dot == std::string::npos ? file : file.substr(0, dot);
+    name += '.';
+    name += extension;
+    return name;
+}
+
+bool HasSaveExtension(const std::string& file, const std::string& extension)
+{
+    if (extension.empty())
+        return false;
+    const std::size_t dot = ExtensionDot(file);
+    if (dot == std::string::npos || file.size() - dot - 1 != extension.size())
+        return false;
+    const auto& ctype = std::use_facet<std::ctype<char>>(std::locale());
+    for (std::size_t i = 0; i < extension.size(); ++i)
+        if (ctype.toupper(file[dot + 1 + i]) != ctype.toupper(extension[i]))
+            return false;
+    return true;
+}
+
+bool IsReadOnlyFile(const std::string& file)
+{
+    return (P::GetAttributes(file.c_str()) & P::AttributeReadOnly) != 0;
+}
+
+unsigned FilePointerOf(P::FileHandle file)
+{
+    std::uint64_t position = 0;
+    if (file == nullptr || !P::TellFile(file, position))
+        return 0;
+    return position > UINT_MAX ? UINT_MAX : static_cast<unsigned>(position);
+}
+
+void CloseAndRemove(P::FileHandle source, P::FileHandle temporary, const std::string& temporaryName)
+{
+    P::CloseFile(source);
+    P::CloseFile(temporary);
+    if (!temporaryName.empty())
+        P::RemoveFile(temporaryName.c_str());
+}
+
+}  // namespace RegexEngine

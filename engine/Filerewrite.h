@@ -1,0 +1,94 @@
+// The rewrite of one changed file, and the small name and attribute helpers
+// the file operations share. Nothing here knows the object types: problems
+// come back as neutral records that each library turns into its own.
+//
+// RewriteFile streams the file through a new temporary file, putting each
+// replacement in place of its match and checking on the way that the file
+// still holds the text the walk saw; only a complete, flushed temporary file
+// replaces the original, so a file that cannot be changed stays exactly as it
+// was. The usual way: the temporary file is created exclusively beside the
+// file (unpredictable name, owner-only permissions), gets the original's
+// permission bits and owner, and is renamed over the file in one atomic step.
+// Where that cannot be done (the file has several hard links, or its
+// directory takes no new file) the new content is made in the system's
+// temporary directory and copied back into the file in place; if that copy
+// fails the old content is put back. A symbolic link is never replaced: the
+// file it points to is changed. A backup is a copy of the file made before it
+// is replaced.
+#ifndef QUORVEX_ENGINE_FILEREWRITE_H
+#define QUORVEX_ENGINE_FILEREWRITE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform.h"
+
+namespace RegexEngine {
+
+// Why a file could not be changed; the values are those of the objects'
+// ProblemReason enumerations.
+enum RewriteReason : unsigned char {
+    RewriteOpenFailed = 0,             // the file cannot be opened for reading
+    RewriteCreateTemporaryFailed = 1,  // no temporary file can be created
+    RewriteReadFailed = 2,             // a read failed or was short
+    RewriteWriteFailed = 3,            // a write to the temporary file failed or was short
+    RewriteTextChanged = 4,            // the file no longer holds the text the walk found
+    RewriteBackupFailed = 5,           // the backup copy cannot be made
+    RewriteReplaceFailed = 6,          // the file cannot be replaced by the new content
+    RewriteAttributesFailed = 7        // the new content cannot be given the file's permissions
+};
+
+// One replacement: the bytes at Position that must read Match become
+// Replacement. Edits come in increasing, non-overlapping order.
+struct RewriteEdit {
+    std::uint64_t Position = 0;
+    std::string_view Match;
+    std::string_view Replacement;
+};
+
+struct RewriteProblem {
+    std::string FileName;    // the changed, temporary or backup file
+    unsigned char Reason = RewriteOpenFailed;
+    std::uint64_t Position = 0;  // of a failed read or write, or of the changed match
+    std::string Text;            // for RewriteTextChanged: the expected match text
+    unsigned SystemError = 0;    // the platform's error code, 0 for RewriteTextChanged
+};
+
+struct RewriteOutcome {
+    bool Replaced = false;  // the file now holds the new content
+    std::vector<RewriteProblem> Problems;
+};
+
+// Rewrites `file` with `edits`. A non-empty `backup` names the copy to make of
+// the file before it is replaced (any file of that name is replaced).
+RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits,
+                           const std::string& backup);
+
+// The name of the backup copy of `file`: the name without its extension,
+// then a dot and `extension`. The extension's dot is looked for in the last
+// path component only, so "work/my.dir/README" gives "work/my.dir/README.bak".
+std::string BackupNameOf(const std::string& file, const std::string& extension);
+
+// True when `extension` is not empty and equals the extension of `file`
+// (after the last dot of its last path component), letters compared through
+// the global locale's case conversion.
+bool HasSaveExtension(const std::string& file, const std::string& extension);
+
+// True when the file's read-only attribute is set or its attributes cannot
+// be read.
+bool IsReadOnlyFile(const std::string& file);
+
+// The current position of an open file, 0 when it cannot be determined, the
+// largest 32-bit value when it does not fit.
+unsigned FilePointerOf(RegexPlatform::FileHandle file);
+
+// Closes both handles (either may be null) and removes the temporary file.
+void CloseAndRemove(RegexPlatform::FileHandle source, RegexPlatform::FileHandle temporary,
+                    const std::string& temporaryName);
+
+}  // namespace RegexEngine
+
+#endif

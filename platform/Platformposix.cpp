@@ -1,0 +1,448 @@
+// The platform layer on POSIX systems. Every system call goes through the
+// table of Systemcalls.h so that tests can make any of them fail.
+#if !defined(_WIN32)
+
+#include "Platform.h"
+#include "Systemcalls.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace RegexPlatform {
+
+namespace {
+
+int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+
+int RealReserve(int fd, off_t size)
+{
+#if defined(__linux__)
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
+#else
+    (void)fd;
+    (void)size;
+    errno = ENOTSUP;
+    return -1;
+#endif
+}
+
+const char* RealTemporaryDirectory() { return P_tmpdir; }
+
+const SystemCalls RealCalls = {
+    RealOpen,         ::close,   ::read,     ::write,    ::lseek,          ::fstat,
+    ::stat,           ::chmod,   ::fchmod,   ::fchown,   ::fsync,          ::ftruncate,
+    RealReserve,      ::rename,  ::unlink,   ::mkostemp, ::realpath,       RealTemporaryDirectory,
+    ::pthread_key_create, ::pthread_key_delete, ::pthread_getspecific, ::pthread_setspecific,
+};
+
+SystemCalls CurrentCalls = RealCalls;
+
+// Handles carry the descriptor plus one, so that descriptor 0 is not null.
+FileHandle ToHandle(int fd) { return reinterpret_cast<FileHandle>(static_cast<std::intptr_t>(fd) + 1); }
+int ToDescriptor(FileHandle file) { return static_cast<int>(reinterpret_cast<std::intptr_t>(file) - 1); }
+
+// Keeps errno across clean-up calls made after a failure.
+class KeepError {
+public:
+    KeepError() : saved_(errno) {}
+    ~KeepError() { errno = saved_; }
+    KeepError(const KeepError&) = delete;
+    KeepError& operator=(const KeepError&) = delete;
+
+private:
+    int saved_;
+};
+
+FileHandle OpenWith(const char* name, int flags, mode_t mode)
+{
+    int fd;
+    do
+        fd = Calls().Open(name, flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd < 0 ? nullptr : ToHandle(fd);
+}
+
+// Writes all of `size` bytes unless the system refuses.
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = Calls().Write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Copies everything from `in` (from its current position) to `out`.
+bool CopyContent(int in, int out)
+{
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t n = Calls().Read(in, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n)))
+            return false;
+    }
+}
+
+}  // namespace
+
+SystemCalls& Calls() { return CurrentCalls; }
+const SystemCalls& DefaultCalls() { return RealCalls; }
+
+// ---- Thread-local slots ---------------------------------------------------
+
+SlotIndex AllocateSlot(SlotRelease release)
+{
+    pthread_key_t key;
+    const int rc = Calls().KeyCreate(&key, release);
+    if (rc != 0) {
+        errno = rc;
+        return NoSlot;
+    }
+    if (static_cast<std::uint64_t>(key) >= NoSlot) {
+        Calls().KeyDelete(key);
+        errno = EAGAIN;
+        return NoSlot;
+    }
+    return static_cast<SlotIndex>(key);
+}
+
+void FreeSlot(SlotIndex index)
+{
+    if (index != NoSlot)
+        Calls().KeyDelete(static_cast<pthread_key_t>(index));
+}
+
+void* GetSlotValue(SlotIndex index)
+{
+    return index == NoSlot ? nullptr : Calls().GetSpecific(static_cast<pthread_key_t>(index));
+}
+
+bool SetSlotValue(SlotIndex index, void* value)
+{
+    if (index == NoSlot) {
+        errno = EINVAL;
+        return false;
+    }
+    const int rc = Calls().SetSpecific(static_cast<pthread_key_t>(index), value);
+    if (rc != 0) {
+        errno = rc;
+        return false;
+    }
+    return true;
+}
+
+// ---- Errors ---------------------------------------------------------------
+
+unsigned LastError() { return static_cast<unsigned>(errno); }
+unsigned ValueTooLargeError() { return EOVERFLOW; }
+
+// ---- Files ------------------------------------------------------------------
+
+FileHandle OpenForReading(const char* name) { return OpenWith(name, O_RDONLY, 0); }
+FileHandle OpenForUpdate(const char* name) { return OpenWith(name, O_WRONLY, 0); }
+FileHandle CreateExclusive(const char* name) { return OpenWith(name, O_WRONLY | O_CREAT | O_EXCL, 0600); }
+
+bool ReadFile(FileHandle file, void* buffer, std::size_t size, std::size_t& done)
+{
+    done = 0;
+    for (;;) {
+        const ssize_t n = Calls().Read(ToDescriptor(file), buffer, size);
+        if (n >= 0) {
+            done = static_cast<std::size_t>(n);
+            return true;
+        }
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+bool WriteFile(FileHandle file, const void* buffer, std::size_t size, std::size_t& done)
+{
+    done = 0;
+    const char* data = static_cast<const char*>(buffer);
+    while (done < size) {
+        const ssize_t n = Calls().Write(ToDescriptor(file), data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool SeekFile(FileHandle file, std::int64_t offset, SeekOrigin origin, std::uint64_t& position)
+{
+    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const off_t at = Calls().Seek(ToDescriptor(file), static_cast<off_t>(offset), whence);
+    if (at < 0)
+        return false;
+    position = static_cast<std::uint64_t>(at);
+    return true;
+}
+
+bool TellFile(FileHandle file, std::uint64_t& position) { return SeekFile(file, 0, SeekOrigin::Current, position); }
+
+bool CloseFile(FileHandle file)
+{
+    // The descriptor is gone even when close reports an error; never retry.
+    return file == nullptr || Calls().Close(ToDescriptor(file)) == 0;
+}
+
+bool RemoveFile(const char* name) { return Calls().Unlink(name) == 0; }
+
+bool CopyFileReplacing(const char* from, const char* to)
+{
+    const FileHandle source = OpenForReading(from);
+    if (source == nullptr)
+        return false;
+    const int in = ToDescriptor(source);
+    struct stat sourceInfo;
+    if (Calls().Fstat(in, &sourceInfo) != 0) {
+        KeepError keep;
+        CloseFile(source);
+        return false;
+    }
+
+    // Preferably a new file beside the target, renamed over it when complete,
+    // so that the target is either the old file or the whole copy. Where no
+    // file can be created there, the target is written in place.
+    std::string temporary;
+    FileHandle target = CreateTemporaryIn(DirectoryOf(to), "." + LastComponentOf(to) + ".", temporary);
+    const bool inPlace = target == nullptr;
+    if (inPlace) {
+        target = OpenWith(to, O_WRONLY | O_CREAT | O_NOFOLLOW, 0600);
+        if (target == nullptr) {
+            KeepError keep;
+            CloseFile(source);
+            return false;
+        }
+    }
+    const int out = ToDescriptor(target);
+    bool ok = true;
+    if (inPlace) {
+        struct stat targetInfo;
+        ok = Calls().Fstat(out, &targetInfo) == 0;
+        if (ok && targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
+            errno = EINVAL;  // copying a file onto itself would empty it
+            ok = false;
+        }
+        ok = ok && Calls().Ftruncate(out, 0) == 0;
+    }
+    ok = ok && CopyContent(in, out);
+    ok = ok && Calls().Fsync(out) == 0;
+    if (ok) {
+        if (Calls().Fchown(out, sourceInfo.st_uid, sourceInfo.st_gid) != 0)
+            Calls().Fchown(out, static_cast<uid_t>(-1), sourceInfo.st_gid);
+        ok = Calls().Fchmod(out, sourceInfo.st_mode & 07777) == 0;
+    }
+    {
+        KeepError keep;
+        CloseFile(source);
+    }
+    const bool closed = CloseFile(target);
+    ok = ok && closed;
+    if (!inPlace) {
+        ok = ok && Calls().Rename(temporary.c_str(), to) == 0;
+        if (!ok) {
+            KeepError keep;
+            Calls().Unlink(temporary.c_str());
+        }
+    }
+    return ok;
+}
+
+std::uint32_t GetAttributes(const char* name)
+{
+    struct stat information;
+    if (Calls().Stat(name, &information) != 0)
+        return InvalidAttributes;
+    std::uint32_t attributes = 0;
+    if (S_ISDIR(information.st_mode))
+        attributes |= AttributeDirectory;
+    if ((information.st_mode & S_IWUSR) == 0)
+        attributes |= AttributeReadOnly;
+    const std::string last = LastComponentOf(name);
+    if (last.size() > 1 && last[0] == '.' && last != "..")
+        attributes |= AttributeHidden;
+    return attributes == 0 ? AttributeNormal : attributes;
+}
+
+bool SetAttributes(const char* name, std::uint32_t attributes)
+{
+    if (attributes == InvalidAttributes) {
+        errno = EINVAL;
+        return false;
+    }
+    struct stat information;
+    if (Calls().Stat(name, &information) != 0)
+        return false;
+    const mode_t old = information.st_mode & 07777;
+    const mode_t wanted = (attributes & AttributeReadOnly) != 0 ? old & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)
+                                                                : old | S_IWUSR;
+    return wanted == old || Calls().Chmod(name, wanted) == 0;
+}
+
+// ---- Safe rewrite -------------------------------------------------------------
+
+bool QueryFile(FileHandle file, FileInformation& information)
+{
+    struct stat st;
+    if (Calls().Fstat(ToDescriptor(file), &st) != 0)
+        return false;
+    information.Device = static_cast<std::uint64_t>(st.st_dev);
+    information.Identity = static_cast<std::uint64_t>(st.st_ino);
+    information.Links = static_cast<std::uint64_t>(st.st_nlink);
+    information.Size = static_cast<std::uint64_t>(st.st_size);
+    information.Permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+    information.Owner = static_cast<std::uint32_t>(st.st_uid);
+    information.Group = static_cast<std::uint32_t>(st.st_gid);
+    return true;
+}
+
+bool ResolvePath(const char* name, std::string& resolved)
+{
+    char* path = Calls().Realpath(name, nullptr);
+    if (path == nullptr)
+        return false;
+    resolved = path;
+    std::free(path);
+    return true;
+}
+
+std::string DirectoryOf(const std::string& name)
+{
+    const std::size_t slash = name.find_last_of(PathSeparators);
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return name.substr(0, slash);
+}
+
+std::string LastComponentOf(const std::string& name)
+{
+    const std::size_t slash = name.find_last_of(PathSeparators);
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+std::string TemporaryDirectory() { return Calls().TemporaryDirectory(); }
+
+FileHandle CreateTemporaryIn(const std::string& directory, const std::string& stem, std::string& name)
+{
+    std::string pattern = directory;
+    if (pattern.empty() || pattern.back() != '/')
+        pattern += '/';
+    pattern += stem;
+    pattern += "XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    int fd;
+    do
+        fd = Calls().MakeTemporary(buffer.data(), O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    name.assign(buffer.data());
+    return fd < 0 ? nullptr : ToHandle(fd);
+}
+
+bool FlushFile(FileHandle file) { return Calls().Fsync(ToDescriptor(file)) == 0; }
+
+void FlushDirectory(const std::string& directory)
+{
+    KeepError keep;
+    const FileHandle handle = OpenWith(directory.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    if (handle == nullptr)
+        return;
+    Calls().Fsync(ToDescriptor(handle));
+    CloseFile(handle);
+}
+
+bool OwnershipKeepable(const FileInformation& information)
+{
+    const uid_t user = ::geteuid();
+    if (user == 0)
+        return true;
+    if (information.Owner != static_cast<std::uint32_t>(user))
+        return false;
+    if (information.Group == static_cast<std::uint32_t>(::getegid()))
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i)
+        if (static_cast<std::uint32_t>(groups[static_cast<std::size_t>(i)]) == information.Group)
+            return true;
+    return false;
+}
+
+bool CopyPermissions(FileHandle file, const FileInformation& from)
+{
+    const int fd = ToDescriptor(file);
+    {
+        // Owner and group where the process may; a change of owner can drop
+        // the set-id bits, which the mode below puts back.
+        KeepError keep;
+        if (Calls().Fchown(fd, static_cast<uid_t>(from.Owner), static_cast<gid_t>(from.Group)) != 0)
+            Calls().Fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(from.Group));
+    }
+    return Calls().Fchmod(fd, static_cast<mode_t>(from.Permissions & 07777)) == 0;
+}
+
+bool RenameReplacing(const char* from, const char* to) { return Calls().Rename(from, to) == 0; }
+
+bool TruncateFile(FileHandle file, std::uint64_t size)
+{
+    if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        errno = EFBIG;
+        return false;
+    }
+    return Calls().Ftruncate(ToDescriptor(file), static_cast<off_t>(size)) == 0;
+}
+
+bool ReserveSpace(FileHandle file, std::uint64_t size)
+{
+    if (size == 0)
+        return true;
+    if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        errno = EFBIG;
+        return false;
+    }
+    if (Calls().Reserve(ToDescriptor(file), static_cast<off_t>(size)) == 0)
+        return true;
+    return errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+}  // namespace RegexPlatform
+
+#endif

@@ -1,0 +1,139 @@
+// Helpers for tests that work on real files: a temporary directory tree that
+// removes itself, whole-file reads and writes, and a scoped replacement of the
+// platform layer's system calls.
+#ifndef QUORVEX_TESTS_FILETESTING_H
+#define QUORVEX_TESTS_FILETESTING_H
+
+#include <dirent.h>
+#include <ftw.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace FileTesting {
+
+inline std::string ReadAll(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + name);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void WriteAll(const std::string& name, const std::string& content)
+{
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out)
+        throw std::runtime_error("cannot write " + name);
+}
+
+inline bool Exists(const std::string& name)
+{
+    struct stat st;
+    return ::lstat(name.c_str(), &st) == 0;
+}
+
+inline struct stat StatOf(const std::string& name)
+{
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0)
+        throw std::runtime_error("cannot stat " + name);
+    return st;
+}
+
+inline struct stat LstatOf(const std::string& name)
+{
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) != 0)
+        throw std::runtime_error("cannot lstat " + name);
+    return st;
+}
+
+// Names in a directory, sorted, without . and ..
+inline std::vector<std::string> Entries(const std::string& directory)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(directory.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The name a descriptor was opened with (as the system resolved it).
+inline std::string PathOfDescriptor(int fd)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(link, buffer, sizeof buffer);
+    return n < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
+}
+
+inline std::string RealPathOf(const std::string& name)
+{
+    char buffer[PATH_MAX];
+    return ::realpath(name.c_str(), buffer) == nullptr ? name : std::string(buffer);
+}
+
+// A fresh directory under the system's temporary directory, removed with all
+// it holds when the object goes.
+class Tree {
+public:
+    Tree()
+    {
+        char pattern[] = "/tmp/quorvex-test-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        root_ = pattern;
+    }
+    ~Tree()
+    {
+        ::nftw(root_.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); },
+               16, FTW_DEPTH | FTW_PHYS);
+    }
+    Tree(const Tree&) = delete;
+    Tree& operator=(const Tree&) = delete;
+
+    const std::string& Root() const { return root_; }
+    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+    std::string Write(const std::string& relative, const std::string& content) const
+    {
+        WriteAll(Path(relative), content);
+        return Path(relative);
+    }
+    std::string Read(const std::string& relative) const { return ReadAll(Path(relative)); }
+    std::string Directory(const std::string& relative) const
+    {
+        ::mkdir(Path(relative).c_str(), 0755);
+        return Path(relative);
+    }
+    std::vector<std::string> List(const std::string& relative = std::string()) const
+    {
+        return Entries(relative.empty() ? root_ : Path(relative));
+    }
+
+private:
+    std::string root_;
+};
+
+}  // namespace FileTesting
+
+#endif

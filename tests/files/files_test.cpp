@@ -1,0 +1,668 @@
+// FindFiles, GrepFiles and ChangeFiles of the class library on temporary
+// directory trees: counts, stopping, reports, backups, the safe rewrite seen
+// from outside, and the per-thread object stack (threads, nesting,
+// re-entry, objects destroyed by their own handlers).
+#include "Regularexpressionclass.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include "Filetesting.h"
+#include "Platform.h"
+
+using RegexClass::REMatch;
+using RegexClass::REMatchInfo;
+using RegexClass::RegularExpression;
+using FileTesting::Tree;
+
+namespace {
+
+using Problem = RegularExpression::FileChangeProblem;
+
+// Records the file events of one object and answers as told.
+struct Recorder {
+    struct Event {
+        RegularExpression* sender;
+        std::string file;
+        REMatchInfo matches;
+        unsigned line;
+    };
+    std::vector<Event> events;
+    std::size_t stopAt = 0;  // clear the continue flag at this event (1-based); 0: never
+    std::function<void(RegularExpression*, const std::string&)> action;  // run at every event
+
+    void OnMatches(RegularExpression* sender, std::string file, const REMatchInfo& matches, unsigned line, bool& go)
+    {
+        events.push_back({sender, file, matches, line});
+        if (events.size() == stopAt)
+            go = false;
+        if (action)
+            action(sender, file);
+    }
+    void OnFile(RegularExpression* sender, std::string file, bool& go)
+    {
+        events.push_back({sender, file, {}, 0});
+        if (events.size() == stopAt)
+            go = false;
+        if (action)
+            action(sender, file);
+    }
+    std::vector<std::string> Files() const
+    {
+        std::vector<std::string> files;
+        for (const Event& event : events)
+            files.push_back(event.file);
+        return files;
+    }
+    void AttachTo(RegularExpression& re)
+    {
+        re.SetOnFindFilesClosure(RegexClass::Bind(this, &Recorder::OnFile));
+        re.SetOnGreppingFilesClosure(RegexClass::Bind(this, &Recorder::OnMatches));
+        re.SetOnChangingFilesClosure(RegexClass::Bind(this, &Recorder::OnMatches));
+    }
+};
+
+class FileOperations : public ::testing::Test {
+protected:
+    void Configure(RegularExpression& object, const std::string& expression, const std::string& files)
+    {
+        object.SetExpression(expression);
+        object.SetFilesToMatch(tree.Path(files));
+    }
+
+    Tree tree;
+    RegularExpression re;
+    Recorder recorder;
+};
+
+// ---- FindFiles ----------------------------------------------------------------------
+
+TEST_F(FileOperations, FindFilesReportsEachFileWithAMatchOnce)
+{
+    tree.Write("a.txt", "foo foo foo");
+    tree.Write("b.txt", "bar");
+    tree.Write("c.txt", "foo");
+    Configure(re, "foo", "*.txt");
+    EXPECT_EQ(re.FindFiles(), 2u) << "without a handler";
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.FindFiles(), 2u);
+    EXPECT_EQ(recorder.Files(), (std::vector<std::string>{tree.Path("a.txt"), tree.Path("c.txt")}));
+    EXPECT_EQ(recorder.events[0].sender, &re);
+}
+
+TEST_F(FileOperations, FindFilesStopsWhenTheHandlerClearsTheFlag)
+{
+    tree.Write("a.txt", "foo");
+    tree.Write("b.txt", "foo");
+    Configure(re, "foo", "*.txt");
+    recorder.stopAt = 1;
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.FindFiles(), 1u);
+    EXPECT_EQ(recorder.events.size(), 1u);
+}
+
+TEST_F(FileOperations, FindFilesRecursionAndCaseOption)
+{
+    tree.Write("a.txt", "FOO");
+    tree.Directory("sub");
+    tree.Write("sub/b.txt", "foo");
+    Configure(re, "foo", "*.txt");
+    EXPECT_EQ(re.FindFiles(), 0u);
+    re.SetDirectoryRecursion(true);
+    EXPECT_EQ(re.FindFiles(), 1u);
+    re.AddExpressionOption(RegularExpression::CaseInsensitive);
+    EXPECT_EQ(re.FindFiles(), 2u);
+    re.SetDirectoryRecursion(false);
+    EXPECT_EQ(re.FindFiles(), 1u);
+}
+
+TEST_F(FileOperations, SyntaxOptionsDoNotChangeWhichFilesAreFound)
+{
+    tree.Write("a.txt", "fooo");
+    Configure(re, "fo+", "*.txt");
+    re.AddExpressionOption(RegularExpression::Literals);
+    EXPECT_EQ(re.FindFiles(), 1u);
+}
+
+TEST_F(FileOperations, MissingOrInvalidInputRunsNothingAndThrowsNothing)
+{
+    tree.Write("a.txt", "foo(");
+    recorder.AttachTo(re);
+    re.SetFormatString("x");
+    struct Row {
+        const char* expression;
+        const char* files;
+    };
+    const Row rows[] = {{"", "*.txt"}, {"foo", ""}, {"foo(", "*.txt"}, {"[a", "*.txt"}};
+    for (const Row& row : rows) {
+        re.SetExpression(row.expression);
+        re.SetFilesToMatch(row.files[0] == '\0' ? std::string() : tree.Path(row.files));
+        EXPECT_EQ(re.FindFiles(), 0u) << row.expression;
+        EXPECT_EQ(re.GrepFiles(), 0u) << row.expression;
+        EXPECT_EQ(re.ChangeFiles(), 0u) << row.expression;
+    }
+    EXPECT_TRUE(recorder.events.empty());
+    EXPECT_EQ(tree.Read("a.txt"), "foo(");
+}
+
+// ---- GrepFiles ------------------------------------------------------------------------
+
+TEST_F(FileOperations, GrepFilesReportShapes)
+{
+    tree.Write("a.txt", "az b1z");
+    Configure(re, "(\\w)(\\d)?z", "a.txt");
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.GrepFiles(), 2u);
+    ASSERT_EQ(recorder.events.size(), 2u);
+    const REMatchInfo& first = recorder.events[0].matches;
+    ASSERT_EQ(first.size(), 3u) << "whole match and two sub-expressions, no prefix or suffix";
+    EXPECT_EQ(first[0].Text, "az");
+    EXPECT_EQ(first[0].Position, 0);
+    EXPECT_EQ(first[1].Text, "a");
+    EXPECT_EQ(first[2].Text, "");
+    EXPECT_EQ(first[2].Position, -1) << "a sub-expression that took no part";
+    const REMatchInfo& second = recorder.events[1].matches;
+    ASSERT_EQ(second.size(), 3u);
+    EXPECT_EQ(second[0].Text, "b1z");
+    EXPECT_EQ(second[0].Position, 3);
+    EXPECT_EQ(second[2].Text, "1");
+    EXPECT_EQ(second[2].Position, 4);
+    EXPECT_EQ(recorder.events[1].file, tree.Path("a.txt"));
+}
+
+TEST_F(FileOperations, GrepFilesLineNumbers)
+{
+    tree.Write("crlf.txt", "foo\r\nbar\r\nfoo");
+    tree.Write("lf.txt", "x\n\nfoo\n");
+    Configure(re, "foo", "*.txt");
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.GrepFiles(), 3u);
+    ASSERT_EQ(recorder.events.size(), 3u);
+    EXPECT_EQ(recorder.events[0].line, 1u) << "the first line is 1";
+    EXPECT_EQ(recorder.events[1].line, 3u) << "a last line without a newline";
+    EXPECT_EQ(recorder.events[1].matches[0].Position, 10);
+    EXPECT_EQ(recorder.events[2].line, 3u);
+}
+
+TEST_F(FileOperations, GrepFilesStopsAtTheThirdMatch)
+{
+    tree.Write("a.txt", "foo foo");
+    tree.Write("b.txt", "foo foo");
+    Configure(re, "foo", "*.txt");
+    EXPECT_EQ(re.GrepFiles(), 4u) << "without a handler, every match";
+    recorder.stopAt = 3;
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.GrepFiles(), 3u);
+    EXPECT_EQ(recorder.events.size(), 3u);
+}
+
+// ---- ChangeFiles ------------------------------------------------------------------------
+
+TEST_F(FileOperations, ChangeFilesCountsEveryReplacement)
+{
+    tree.Write("a.txt", "foo foo foo");
+    tree.Write("b.txt", "(foo)\nfoo\n");
+    tree.Write("c.txt", "nothing");
+    Configure(re, "f(o+)", "*.txt");
+    re.SetFormatString("b$1r");
+    EXPECT_EQ(re.ChangeFiles(), 5u);
+    EXPECT_EQ(re.GetChangeFilesErrors(), nullptr);
+    EXPECT_EQ(tree.Read("a.txt"), "boor boor boor");
+    EXPECT_EQ(tree.Read("b.txt"), "(boor)\nboor\n");
+    EXPECT_EQ(tree.Read("c.txt"), "nothing");
+    EXPECT_EQ(tree.List(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
+
+TEST_F(FileOperations, ChangeFilesStoppedAtTheSecondMatchWritesTheFirst)
+{
+    tree.Write("a.txt", "foo foo foo");
+    tree.Write("b.txt", "foo");
+    Configure(re, "foo", "*.txt");
+    re.SetFormatString("X");
+    recorder.stopAt = 2;
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.ChangeFiles(), 1u);
+    EXPECT_EQ(tree.Read("a.txt"), "X foo foo");
+    EXPECT_EQ(tree.Read("b.txt"), "foo");
+    EXPECT_EQ(recorder.events.size(), 2u);
+    EXPECT_EQ(recorder.events[1].matches[0].Position, 4);
+}
+
+TEST_F(FileOperations, EmptyFormatChangesNothing)
+{
+    tree.Write("a.txt", "foo");
+    Configure(re, "foo", "*.txt");
+    EXPECT_EQ(re.ChangeFiles(), 0u);
+    EXPECT_EQ(tree.Read("a.txt"), "foo");
+}
+
+TEST_F(FileOperations, BackupNamedOrReadOnlyFileEndsTheWalk)
+{
+    for (const bool readOnly : {false, true}) {
+        Tree local;
+        local.Write("a.txt", "foo");
+        const std::string second = local.Write(readOnly ? "b.txt" : "b.bak", "foo");
+        if (readOnly)
+            ::chmod(second.c_str(), 0444);
+        local.Write("c.txt", "foo");
+        RegularExpression object;
+        object.SetExpression("foo");
+        object.SetFilesToMatch(local.Path("*"));
+        object.SetFormatString("X");
+        object.SetSaveExtension(readOnly ? "" : "bak");
+        EXPECT_EQ(object.ChangeFiles(), 1u) << readOnly;
+        EXPECT_EQ(local.Read("a.txt"), "X") << readOnly;
+        EXPECT_EQ(FileTesting::ReadAll(second), "foo") << readOnly;
+        EXPECT_EQ(local.Read("c.txt"), "foo") << readOnly;
+        EXPECT_EQ(object.GetChangeFilesErrors(), nullptr) << readOnly;
+        if (!readOnly) {
+            EXPECT_EQ(local.Read("a.bak"), "foo");
+        }
+    }
+}
+
+TEST_F(FileOperations, FileChangedAfterItsMatchesWereCollectedStaysAsItIs)
+{
+    const std::string file = tree.Write("a.txt", "foo foo");
+    tree.Write("b.txt", "foo");
+    Configure(re, "foo", "*.txt");
+    re.SetFormatString("bar");
+    recorder.AttachTo(re);
+    recorder.action = [&](RegularExpression*, const std::string& name) {
+        if (name == file && recorder.events.size() == 2) {
+            // Someone else replaces the file between the walk and the rewrite.
+            FileTesting::WriteAll(tree.Path("replacement"), "fox foo");
+            ::rename(tree.Path("replacement").c_str(), file.c_str());
+        }
+    };
+    EXPECT_EQ(re.ChangeFiles(), 1u);
+    EXPECT_EQ(tree.Read("a.txt"), "fox foo");
+    EXPECT_EQ(tree.Read("b.txt"), "bar");
+    const auto* problems = re.GetChangeFilesErrors();
+    ASSERT_NE(problems, nullptr);
+    ASSERT_EQ(problems->size(), 1u);
+    EXPECT_EQ((*problems)[0].Reason, RegularExpression::TextChanged);
+    EXPECT_EQ((*problems)[0].FileName, file);
+    EXPECT_EQ((*problems)[0].FilePosition, 0u);
+    EXPECT_EQ((*problems)[0].Text, "foo");
+    EXPECT_EQ((*problems)[0].SystemError, 0u);
+    EXPECT_EQ(tree.List(), (std::vector<std::string>{"a.txt", "b.txt"}));
+
+    // A clean run empties the list again.
+    recorder.action = nullptr;
+    EXPECT_EQ(re.ChangeFiles(), 1u);
+    EXPECT_EQ(re.GetChangeFilesErrors(), nullptr);
+}
+
+TEST_F(FileOperations, BackupsAreCopiesOfTheOldFile)
+{
+    tree.Write("notes.txt", "old foo");
+    tree.Write("notes.bak", "an older backup");
+    tree.Directory("my.dir");
+    tree.Write("my.dir/README", "foo");
+    Configure(re, "foo", "*");
+    re.SetFormatString("new");
+    re.SetSaveExtension("bak");
+    re.SetDirectoryRecursion(true);
+    EXPECT_EQ(re.ChangeFiles(), 2u);
+    EXPECT_EQ(tree.Read("notes.txt"), "old new");
+    EXPECT_EQ(tree.Read("notes.bak"), "old foo");
+    EXPECT_EQ(tree.Read("my.dir/README"), "new");
+    EXPECT_EQ(tree.Read("my.dir/README.bak"), "foo");
+    EXPECT_EQ(tree.List(), (std::vector<std::string>{"my.dir", "notes.bak", "notes.txt"}));
+}
+
+TEST_F(FileOperations, NoBackupWithoutSaveExtension)
+{
+    tree.Write("notes.txt", "foo");
+    Configure(re, "foo", "*");
+    re.SetFormatString("new");
+    EXPECT_EQ(re.ChangeFiles(), 1u);
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"notes.txt"});
+}
+
+TEST_F(FileOperations, WriteFailureLeavesTheOriginalAndNoTemporary)
+{
+    std::string content;
+    for (int i = 0; i < 200; ++i)
+        content += "foo\n";
+    tree.Write("big.txt", content);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The new content outgrows the file-size limit of this process.
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        RegularExpression object;
+        object.SetExpression("foo");
+        object.SetFilesToMatch(tree.Path("*.txt"));
+        object.SetFormatString("foofoo");
+        const unsigned changes = object.ChangeFiles();
+        const auto* problems = object.GetChangeFilesErrors();
+        int code = 0;
+        if (changes != 0)
+            code = 10;
+        else if (problems == nullptr || problems->size() != 1)
+            code = 11;
+        else if ((*problems)[0].Reason != RegularExpression::WriteFailed)
+            code = 12;
+        else if ((*problems)[0].SystemError != EFBIG)
+            code = 13;
+        else if ((*problems)[0].FilePosition != 1000)
+            code = 14;
+        else if ((*problems)[0].FileName.find("/.big.txt.") == std::string::npos)
+            code = 15;
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(tree.Read("big.txt"), content);
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"big.txt"});
+}
+
+TEST_F(FileOperations, PermissionBitsAndSymbolicLinksArePreserved)
+{
+    const std::string tool = tree.Write("tool.sh", "echo foo\n");
+    ::chmod(tool.c_str(), 0750);
+    tree.Directory("real");
+    tree.Write("real/target", "foo");
+    const std::string link = tree.Path("link.sh");
+    ASSERT_EQ(::symlink("real/target", link.c_str()), 0);
+    Configure(re, "foo", "*.sh");
+    re.SetFormatString("bar");
+    EXPECT_EQ(re.ChangeFiles(), 2u);
+    EXPECT_EQ(re.GetChangeFilesErrors(), nullptr);
+    EXPECT_EQ(tree.Read("tool.sh"), "echo bar\n");
+    EXPECT_EQ(FileTesting::StatOf(tool).st_mode & 07777, 0750u);
+    EXPECT_TRUE(S_ISLNK(FileTesting::LstatOf(link).st_mode));
+    EXPECT_EQ(tree.Read("real/target"), "bar");
+}
+
+TEST_F(FileOperations, ZeroLengthAdjacentAndNulMatches)
+{
+    struct Row {
+        const char* label;
+        std::string content;
+        const char* expression;
+        const char* format;
+        unsigned changes;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"zero-length matches insert", "a\nb", "^", "> ", 2, "> a\n> b"},
+        {"adjacent matches", "ababab", "ab", "X", 3, "XXX"},
+        {"NUL bytes are ordinary", std::string("a\0foo\0b", 7), "foo.b", "X", 1, std::string("a\0X", 3)},
+        {"sub-expressions in the format", "mail bob@example now", "(\\w+)@(\\w+)", "$2:$1", 1,
+         "mail example:bob now"},
+    };
+    for (const Row& row : rows) {
+        Tree local;
+        local.Write("data", row.content);
+        RegularExpression object;
+        object.SetExpression(row.expression);
+        object.SetFilesToMatch(local.Path("data"));
+        object.SetFormatString(row.format);
+        EXPECT_EQ(object.ChangeFiles(), row.changes) << row.label;
+        EXPECT_EQ(local.Read("data"), row.expected) << row.label;
+    }
+}
+
+TEST_F(FileOperations, MatchingErrorEndsTheWalkWithoutThrowing)
+{
+    tree.Write("a.txt", "foo");
+    tree.Write("b.txt", std::string(40, 'x'));
+    tree.Write("c.txt", "foo");
+    Configure(re, "foo|(x+x+)+y", "*.txt");
+    re.SetFormatString("bar");
+    unsigned changes = 0;
+    EXPECT_NO_THROW(changes = re.ChangeFiles());
+    EXPECT_EQ(changes, 1u);
+    EXPECT_EQ(tree.Read("a.txt"), "bar") << "already rewritten files stay rewritten";
+    EXPECT_EQ(tree.Read("c.txt"), "foo");
+    EXPECT_FALSE(re.GetMatchError().empty());
+
+    recorder.AttachTo(re);
+    EXPECT_NO_THROW(re.GrepFiles());
+    EXPECT_TRUE(recorder.events.empty()) << "a.txt no longer matches; b.txt stops the walk";
+    EXPECT_FALSE(re.GetMatchError().empty());
+    re.SetExpression("foo");
+    re.FindFiles();
+    EXPECT_TRUE(re.GetMatchError().empty()) << "a walk that ends normally clears the text";
+}
+
+TEST_F(FileOperations, HandlerExceptionPassesAndLeavesTheStackSound)
+{
+    tree.Write("a.txt", "foo");
+    tree.Write("b.txt", "foo");
+    Configure(re, "foo", "*.txt");
+    re.SetFormatString("bar");
+    recorder.AttachTo(re);
+    recorder.action = [&](RegularExpression*, const std::string& file) {
+        if (file == tree.Path("b.txt"))
+            throw std::runtime_error("handler failure");
+    };
+    EXPECT_THROW(re.ChangeFiles(), std::runtime_error);
+    EXPECT_EQ(tree.Read("a.txt"), "bar");
+    EXPECT_EQ(tree.Read("b.txt"), "foo");
+
+    // The walk's entry was removed: a new walk reaches its own object.
+    RegularExpression other;
+    Recorder otherRecorder;
+    otherRecorder.AttachTo(other);
+    Configure(other, "foo", "b.txt");
+    EXPECT_EQ(other.FindFiles(), 1u);
+    ASSERT_EQ(otherRecorder.events.size(), 1u);
+    EXPECT_EQ(otherRecorder.events[0].sender, &other);
+    recorder.action = nullptr;
+    EXPECT_EQ(re.ChangeFiles(), 1u) << "nothing stale was left pending";
+    EXPECT_EQ(tree.Read("a.txt"), "bar");
+    EXPECT_EQ(tree.Read("b.txt"), "bar");
+}
+
+// ---- The per-thread object stack ---------------------------------------------------------
+
+TEST_F(FileOperations, TwoThreadsEachSeeOnlyTheirOwnEvents)
+{
+    std::string many;
+    for (int i = 0; i < 2000; ++i)
+        many += "foo line\n";
+    tree.Directory("one");
+    tree.Directory("two");
+    for (int i = 0; i < 4; ++i) {
+        tree.Write("one/" + std::to_string(i) + ".txt", many);
+        tree.Write("two/" + std::to_string(i) + ".txt", many);
+    }
+    RegularExpression first;
+    RegularExpression second;
+    Recorder firstRecorder;
+    Recorder secondRecorder;
+    firstRecorder.AttachTo(first);
+    secondRecorder.AttachTo(second);
+    Configure(first, "foo", "one/*.txt");
+    Configure(second, "foo", "two/*.txt");
+    std::atomic<int> ready{0};
+    unsigned firstCount = 0;
+    unsigned secondCount = 0;
+    auto run = [&](RegularExpression& object, unsigned& count) {
+        ++ready;
+        while (ready.load() < 2) {
+        }
+        count = object.GrepFiles();
+    };
+    std::thread a(run, std::ref(first), std::ref(firstCount));
+    std::thread b(run, std::ref(second), std::ref(secondCount));
+    a.join();
+    b.join();
+    EXPECT_EQ(firstCount, 8000u);
+    EXPECT_EQ(secondCount, 8000u);
+    ASSERT_EQ(firstRecorder.events.size(), 8000u);
+    ASSERT_EQ(secondRecorder.events.size(), 8000u);
+    for (const auto& event : firstRecorder.events) {
+        ASSERT_EQ(event.sender, &first);
+        ASSERT_EQ(event.file.rfind(tree.Path("one/"), 0), 0u);
+    }
+    for (const auto& event : secondRecorder.events) {
+        ASSERT_EQ(event.sender, &second);
+        ASSERT_EQ(event.file.rfind(tree.Path("two/"), 0), 0u);
+    }
+}
+
+TEST_F(FileOperations, HandlerStartingAWalkOnASecondObjectNests)
+{
+    tree.Write("a.txt", "foo foo foo");
+    tree.Write("b.txt", "bar");
+    RegularExpression inner;
+    Recorder innerRecorder;
+    innerRecorder.AttachTo(inner);
+    Configure(inner, "bar", "*.txt");
+    Configure(re, "foo", "a.txt");
+    recorder.AttachTo(re);
+    recorder.action = [&](RegularExpression*, const std::string&) { EXPECT_EQ(inner.FindFiles(), 1u); };
+    EXPECT_EQ(re.GrepFiles(), 3u);
+    ASSERT_EQ(recorder.events.size(), 3u);
+    for (const auto& event : recorder.events)
+        EXPECT_EQ(event.sender, &re);
+    ASSERT_EQ(innerRecorder.events.size(), 3u);
+    for (const auto& event : innerRecorder.events) {
+        EXPECT_EQ(event.sender, &inner);
+        EXPECT_EQ(event.file, tree.Path("b.txt"));
+    }
+}
+
+TEST_F(FileOperations, SameObjectReenteredIsPushedTwice)
+{
+    tree.Write("a.txt", "foo foo");
+    Configure(re, "foo", "a.txt");
+    recorder.AttachTo(re);
+    bool entered = false;
+    unsigned innerCount = 0;
+    recorder.action = [&](RegularExpression* sender, const std::string&) {
+        // Only the outer walk's first match starts the inner walk.
+        if (!entered) {
+            entered = true;
+            innerCount = sender->GrepFiles();
+        }
+    };
+    EXPECT_EQ(re.GrepFiles(), 2u);
+    EXPECT_EQ(innerCount, 2u);
+    // outer first match, the inner walk's two, then the outer's second.
+    ASSERT_EQ(recorder.events.size(), 4u);
+    EXPECT_EQ(recorder.events[0].matches[0].Position, 0);
+    EXPECT_EQ(recorder.events[1].matches[0].Position, 0);
+    EXPECT_EQ(recorder.events[2].matches[0].Position, 4);
+    EXPECT_EQ(recorder.events[3].matches[0].Position, 4);
+}
+
+TEST_F(FileOperations, SameObjectReenteredByChangeFilesNeverCorruptsAFile)
+{
+    tree.Write("a.txt", "foo foo");
+    Configure(re, "foo", "a.txt");
+    re.SetFormatString("barbar");
+    recorder.AttachTo(re);
+    bool entered = false;
+    unsigned innerChanges = 0;
+    recorder.action = [&](RegularExpression* sender, const std::string&) {
+        // Only the outer walk's first match starts the inner walk.
+        if (!entered) {
+            entered = true;
+            innerChanges = sender->ChangeFiles();
+        }
+    };
+    re.ChangeFiles();
+    EXPECT_EQ(innerChanges, 2u);
+    EXPECT_EQ(tree.Read("a.txt"), "barbar barbar");
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(FileOperations, DestroyingAnotherObjectInsideAHandlerKeepsTheStack)
+{
+    tree.Write("a.txt", "foo foo foo");
+    Configure(re, "foo", "a.txt");
+    recorder.AttachTo(re);
+    auto* bystander = new RegularExpression;
+    recorder.action = [&](RegularExpression*, const std::string&) {
+        delete bystander;  // its destructor releases the stack only when empty
+        bystander = nullptr;
+    };
+    EXPECT_EQ(re.GrepFiles(), 3u);
+    EXPECT_EQ(recorder.events.size(), 3u) << "the walk kept finding its object";
+}
+
+TEST_F(FileOperations, ObjectDestroyedByItsOwnHandlerEndsItsWalk)
+{
+    tree.Write("a.txt", "foo foo foo");
+    for (int operation = 0; operation < 3; ++operation) {
+        auto* doomed = new RegularExpression;
+        Configure(*doomed, "foo", "a.txt");
+        doomed->SetFormatString("bar");
+        Recorder local;
+        local.AttachTo(*doomed);
+        local.action = [](RegularExpression* sender, const std::string&) { delete sender; };
+        if (operation == 0)
+            doomed->FindFiles();
+        else if (operation == 1)
+            doomed->GrepFiles();
+        else
+            doomed->ChangeFiles();
+        EXPECT_EQ(local.events.size(), 1u) << operation;
+    }
+    EXPECT_EQ(tree.Read("a.txt"), "foo foo foo");
+    // The thread's stack still serves new walks.
+    Configure(re, "foo", "a.txt");
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.GrepFiles(), 3u);
+    EXPECT_EQ(recorder.events.size(), 3u);
+}
+
+// ---- Members used by the rewrite -------------------------------------------------------
+
+TEST_F(FileOperations, ReplaceExtensionAndBackupFile)
+{
+    re.SetSaveExtension("bak");
+    re.PendingFile.FileName = "work/my.dir/README";
+    EXPECT_EQ(re.ReplaceExtension(), "work/my.dir/README.bak");
+    re.PendingFile.FileName = "archive.tar.gz";
+    EXPECT_EQ(re.ReplaceExtension(), "archive.tar.bak");
+    EXPECT_TRUE(re.BackupFile("x.BAK"));
+    EXPECT_FALSE(re.BackupFile("my.bak/README"));
+    re.SetSaveExtension("");
+    EXPECT_FALSE(re.BackupFile("x.bak"));
+    EXPECT_TRUE(re.ReadOnlyFile(tree.Path("missing")));
+    EXPECT_FALSE(re.ReadOnlyFile(tree.Write("writable", "x")));
+}
+
+TEST_F(FileOperations, MergeFileCleanupClosesRemovesAndEmpties)
+{
+    const std::string source = tree.Write("source", "0123456789");
+    std::string temporary;
+    RegexPlatform::FileHandle in = RegexPlatform::OpenForReading(source.c_str());
+    RegexPlatform::FileHandle out = RegexPlatform::CreateTemporaryIn(tree.Root(), "t.", temporary);
+    ASSERT_NE(in, nullptr);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(re.GetFilePointer(in), 0u);
+    char buffer[4];
+    std::size_t done = 0;
+    ASSERT_TRUE(RegexPlatform::ReadFile(in, buffer, sizeof buffer, done));
+    EXPECT_EQ(re.GetFilePointer(in), 4u);
+    re.PendingFile.FileName = source;
+    re.PendingFile.Greps.resize(2);
+    re.MergeFileCleanup(in, out, temporary);
+    EXPECT_TRUE(re.PendingFile.FileName.empty());
+    EXPECT_TRUE(re.PendingFile.Greps.empty());
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"source"});
+}
+
+}  // namespace

@@ -1,0 +1,437 @@
+// The rewrite of one file: edits applied, permissions, links and backups
+// kept, and every failure leaving the file as it was with one problem record
+// and no temporary file behind.
+#include "Filerewrite.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+
+#include "Faults.h"
+#include "Filetesting.h"
+
+using namespace RegexEngine;
+using FileTesting::FaultPlan;
+using FileTesting::ScopedFaults;
+using FileTesting::Tree;
+
+namespace {
+
+struct Edit {
+    std::uint64_t position;
+    std::string match;
+    std::string replacement;
+};
+
+RewriteOutcome Rewrite(const std::string& file, const std::vector<Edit>& edits, const std::string& backup = "")
+{
+    std::vector<RewriteEdit> views;
+    for (const Edit& edit : edits) {
+        RewriteEdit view;
+        view.Position = edit.position;
+        view.Match = edit.match;
+        view.Replacement = edit.replacement;
+        views.push_back(view);
+    }
+    return RewriteFile(file, views, backup);
+}
+
+std::string Apply(const std::string& content, const std::vector<Edit>& edits)
+{
+    std::string out;
+    std::uint64_t at = 0;
+    for (const Edit& edit : edits) {
+        out.append(content, at, edit.position - at);
+        out += edit.replacement;
+        at = edit.position + edit.match.size();
+    }
+    out.append(content, at, std::string::npos);
+    return out;
+}
+
+std::string S(const char* text, std::size_t size) { return std::string(text, size); }
+
+// ---- Edits ----------------------------------------------------------------------
+
+struct EditRow {
+    const char* label;
+    std::string content;
+    std::vector<Edit> edits;
+    std::string expected;
+};
+
+TEST(Rewrite, AppliesEditsExactly)
+{
+    const EditRow rows[] = {
+        {"match at the start", "foo bar", {{0, "foo", "X"}}, "X bar"},
+        {"zero-length match inserts", "ab", {{1, "", "--"}}, "a--b"},
+        {"insert at the very end", "abc", {{3, "", "!"}}, "abc!"},
+        {"adjacent matches", "ababab", {{0, "ab", "X"}, {2, "ab", "X"}, {4, "ab", "X"}}, "XXX"},
+        {"empty replacement deletes", "a-b-c", {{1, "-", ""}, {3, "-", ""}}, "abc"},
+        {"match at the end", "xyz", {{2, "z", "Z!"}}, "xyZ!"},
+        {"NUL bytes around a match", S("a\0foo\0b", 7), {{2, "foo", "bar"}}, S("a\0bar\0b", 7)},
+        {"NUL bytes inside a match", S("a\0foo\0b", 7), {{1, S("\0foo\0", 5), "|"}}, "a|b"},
+        {"growing and shrinking", "one two three", {{0, "one", "1111"}, {8, "three", "3"}}, "1111 two 3"},
+    };
+    for (const EditRow& row : rows) {
+        Tree tree;
+        const std::string file = tree.Write("data.txt", row.content);
+        const RewriteOutcome outcome = Rewrite(file, row.edits);
+        EXPECT_TRUE(outcome.Replaced) << row.label;
+        EXPECT_TRUE(outcome.Problems.empty()) << row.label;
+        EXPECT_EQ(tree.Read("data.txt"), row.expected) << row.label;
+        EXPECT_EQ(tree.List(), std::vector<std::string>{"data.txt"}) << row.label;
+    }
+}
+
+TEST(Rewrite, LargeFileWithEditsAcrossBlockBoundaries)
+{
+    std::string content;
+    for (int i = 0; content.size() < (3u << 20) + 777; ++i)
+        content += "line " + std::to_string(i) + " of text\n";
+    std::vector<Edit> edits;
+    for (std::uint64_t at : {std::uint64_t(0), std::uint64_t(1) << 20, (std::uint64_t(1) << 20) + 5,
+                             (std::uint64_t(2) << 20) - 2, std::uint64_t(3) << 20}) {
+        edits.push_back({at, content.substr(at, 4), "<" + std::to_string(at) + ">"});
+    }
+    Tree tree;
+    const std::string file = tree.Write("big", content);
+    const RewriteOutcome outcome = Rewrite(file, edits);
+    ASSERT_TRUE(outcome.Problems.empty());
+    EXPECT_TRUE(outcome.Replaced);
+    EXPECT_EQ(tree.Read("big"), Apply(content, edits));
+}
+
+TEST(Rewrite, HardLinkedFileIsChangedInPlaceForAllItsNames)
+{
+    Tree tree;
+    tree.Directory("tmp");
+    const std::string file = tree.Write("data", "alpha beta");
+    const std::string other = tree.Path("other-name");
+    ASSERT_EQ(::link(file.c_str(), other.c_str()), 0);
+    const ino_t inode = FileTesting::StatOf(file).st_ino;
+    FaultPlan plan;
+    plan.TemporaryDirectory = tree.Path("tmp");
+    ScopedFaults faults(plan);
+    const RewriteOutcome outcome = Rewrite(file, {{6, "beta", "gamma delta"}});
+    ASSERT_TRUE(outcome.Problems.empty());
+    EXPECT_TRUE(outcome.Replaced);
+    EXPECT_EQ(tree.Read("data"), "alpha gamma delta");
+    EXPECT_EQ(FileTesting::ReadAll(other), "alpha gamma delta");
+    EXPECT_EQ(FileTesting::StatOf(file).st_ino, inode);
+    EXPECT_EQ(FileTesting::Plan().Renames, 0);
+    EXPECT_TRUE(tree.List("tmp").empty()) << "both temporary copies removed";
+}
+
+TEST(Rewrite, DirectoryWithoutRoomForATemporaryFallsBackToCopyingBack)
+{
+    Tree tree;
+    tree.Directory("tmp");
+    const std::string file = tree.Write("data", "long old content");
+    FaultPlan plan;
+    plan.TemporaryDirectory = tree.Path("tmp");
+    plan.TemporaryPath = FileTesting::RealPathOf(tree.Root()) + "/.data.";
+    plan.TemporaryError = EACCES;
+    ScopedFaults faults(plan);
+    const RewriteOutcome outcome = Rewrite(file, {{0, "long old", "new"}});
+    ASSERT_TRUE(outcome.Problems.empty());
+    EXPECT_EQ(tree.Read("data"), "new content");
+    EXPECT_TRUE(tree.List("tmp").empty());
+}
+
+TEST(Rewrite, FileOfAnotherOwnerKeepsItsOwnerAndIdentity)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs to switch to another user";
+    Tree tree;
+    ::chmod(tree.Root().c_str(), 0777);
+    tree.Directory("tmp");
+    ::chmod(tree.Path("tmp").c_str(), 0777);
+    const std::string file = tree.Write("shared.txt", "old foo");
+    ::chmod(file.c_str(), 0666);
+    const struct stat before = FileTesting::StatOf(file);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A user who may write the file but not give a new file its owner.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(20);
+        FaultPlan plan;
+        plan.TemporaryDirectory = tree.Path("tmp");
+        ScopedFaults faults(plan);
+        const RewriteOutcome outcome = Rewrite(file, {{4, "foo", "bar"}});
+        ::_exit(outcome.Replaced && outcome.Problems.empty() ? 0 : 21);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const struct stat after = FileTesting::StatOf(file);
+    EXPECT_EQ(tree.Read("shared.txt"), "old bar");
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_TRUE(tree.List("tmp").empty());
+    EXPECT_EQ(tree.List(), (std::vector<std::string>{"shared.txt", "tmp"}));
+}
+
+// ---- Failures ---------------------------------------------------------------------
+
+struct FailureRow {
+    const char* label;
+    std::string content;
+    std::vector<Edit> edits;
+    std::function<void(FaultPlan&, const std::string& root)> plan;
+    unsigned char reason;
+    std::string fileName;  // relative to the root; a trailing '*' compares a prefix
+    unsigned error;
+    std::uint64_t position;
+    std::string text;
+    bool backup;
+};
+
+TEST(Rewrite, EveryFailureLeavesTheFileAsItWasWithOneRecord)
+{
+    const std::vector<Edit> fooToBar = {{4, "foo", "bar"}};
+    const FailureRow rows[] = {
+        {"name cannot be resolved", "the foo", fooToBar,
+         [](FaultPlan& p, const std::string&) { p.RealpathError = EACCES; }, RewriteOpenFailed, "data", EACCES, 0,
+         "", false},
+        {"file cannot be opened", "the foo", fooToBar,
+         [](FaultPlan& p, const std::string& root) {
+             p.OpenPath = root + "/data";
+             p.OpenError = EACCES;
+         },
+         RewriteOpenFailed, "data", EACCES, 0, "", false},
+        {"no temporary file anywhere", "the foo", fooToBar,
+         [](FaultPlan& p, const std::string& root) {
+             p.TemporaryPath = root;
+             p.TemporaryError = EACCES;
+         },
+         RewriteCreateTemporaryFailed, "tmp/.data.*", EACCES, 0, "", false},
+        {"read fails", "the foo", fooToBar,
+         [](FaultPlan& p, const std::string& root) {
+             p.ReadPath = root + "/data";
+             p.ReadError = EIO;
+         },
+         RewriteReadFailed, "data", EIO, 0, "", false},
+        {"write fails", "the foo", fooToBar,
+         [](FaultPlan& p, const std::string& root) {
+             p.WritePath = root + "/.data.";
+             p.WriteError = ENOSPC;
+             p.WriteAllowance = 2;
+         },
+         RewriteWriteFailed, ".data.*", ENOSPC, 2, "", false},
+        {"flush fails", "the foo", fooToBar,
+         [](FaultPlan& p, const std::string& root) {
+             p.FsyncPath = root + "/.data.";
+             p.FsyncError = EIO;
+         },
+         RewriteWriteFailed, ".data.*", EIO, 7, "", false},
+        {"permissions cannot be given", "the foo", fooToBar,
+         [](FaultPlan& p, const std::string&) { p.FchmodError = EPERM; }, RewriteAttributesFailed, "data", EPERM, 0,
+         "", false},
+        {"rename fails", "the foo", fooToBar, [](FaultPlan& p, const std::string&) { p.RenameError = EXDEV; },
+         RewriteReplaceFailed, "data", EXDEV, 0, "", false},
+        {"backup fails", "the foo", fooToBar,
+         [](FaultPlan& p, const std::string& root) {
+             p.TemporaryPath = root + "/.data.bak.";
+             p.TemporaryError = EACCES;
+             p.OpenPath = root + "/data.bak";
+             p.OpenError = EACCES;
+         },
+         RewriteBackupFailed, "data.bak", EACCES, 0, "", true},
+        {"file became shorter", "the", fooToBar, [](FaultPlan&, const std::string&) {}, RewriteReadFailed, "data", 0,
+         3, "", false},
+        {"text changed", "the fox", fooToBar, [](FaultPlan&, const std::string&) {}, RewriteTextChanged, "data", 0, 4,
+         "foo", false},
+        {"text changed at a later match", "the foo and fox",
+         {{4, "foo", "bar"}, {12, "foo", "bar"}}, [](FaultPlan&, const std::string&) {}, RewriteTextChanged, "data",
+         0, 12, "foo", false},
+        {"overlapping edits", "aaaa", {{0, "aa", "b"}, {1, "aa", "b"}}, [](FaultPlan&, const std::string&) {},
+         RewriteTextChanged, "data", 0, 1, "aa", false},
+    };
+    for (const FailureRow& row : rows) {
+        Tree tree;
+        tree.Directory("tmp");
+        const std::string root = FileTesting::RealPathOf(tree.Root());
+        const std::string file = tree.Write("data", row.content);
+        ::chmod(file.c_str(), 0640);
+        const ino_t inode = FileTesting::StatOf(file).st_ino;
+        FaultPlan plan;
+        plan.TemporaryDirectory = root + "/tmp";
+        row.plan(plan, root);
+        RewriteOutcome outcome;
+        {
+            ScopedFaults faults(plan);
+            outcome = Rewrite(file, row.edits, row.backup ? root + "/data.bak" : "");
+        }
+        EXPECT_FALSE(outcome.Replaced) << row.label;
+        ASSERT_EQ(outcome.Problems.size(), 1u) << row.label;
+        const RewriteProblem& problem = outcome.Problems[0];
+        EXPECT_EQ(problem.Reason, row.reason) << row.label;
+        EXPECT_EQ(problem.SystemError, row.error) << row.label;
+        EXPECT_EQ(problem.Position, row.position) << row.label;
+        EXPECT_EQ(problem.Text, row.text) << row.label;
+        const std::string expectedName = (row.fileName == "data" ? file : root + "/" + row.fileName);
+        if (!expectedName.empty() && expectedName.back() == '*')
+            EXPECT_EQ(problem.FileName.rfind(expectedName.substr(0, expectedName.size() - 1), 0), 0u)
+                << row.label << ": " << problem.FileName;
+        else
+            EXPECT_EQ(problem.FileName, expectedName) << row.label;
+
+        EXPECT_EQ(tree.Read("data"), row.content) << row.label;
+        EXPECT_EQ(FileTesting::StatOf(file).st_ino, inode) << row.label;
+        EXPECT_EQ(FileTesting::StatOf(file).st_mode & 07777, 0640u) << row.label;
+        EXPECT_EQ(tree.List(), (std::vector<std::string>{"data", "tmp"})) << row.label;
+        EXPECT_TRUE(tree.List("tmp").empty()) << row.label;
+    }
+}
+
+TEST(Rewrite, FailedCopyBackPutsTheOldContentBack)
+{
+    Tree tree;
+    tree.Directory("tmp");
+    const std::string root = FileTesting::RealPathOf(tree.Root());
+    const std::string file = tree.Write("data", "short old text");
+    ASSERT_EQ(::link(file.c_str(), tree.Path("second").c_str()), 0);
+    FaultPlan plan;
+    plan.TemporaryDirectory = root + "/tmp";
+    plan.WritePath = root + "/data";
+    plan.WriteError = ENOSPC;
+    plan.WriteAllowance = 3;  // the new content is cut after three bytes ...
+    plan.WriteFailures = 1;   // ... and the old one can be written back
+    RewriteOutcome outcome;
+    {
+        ScopedFaults faults(plan);
+        outcome = Rewrite(file, {{0, "short", "a far longer"}});
+    }
+    EXPECT_FALSE(outcome.Replaced);
+    ASSERT_EQ(outcome.Problems.size(), 1u);
+    EXPECT_EQ(outcome.Problems[0].Reason, RewriteReplaceFailed);
+    EXPECT_EQ(outcome.Problems[0].SystemError, unsigned(ENOSPC));
+    EXPECT_EQ(outcome.Problems[0].Text, "");
+    EXPECT_EQ(tree.Read("data"), "short old text");
+    EXPECT_TRUE(tree.List("tmp").empty());
+}
+
+TEST(Rewrite, UnrestorableCopyBackKeepsAndNamesTheOldContent)
+{
+    Tree tree;
+    tree.Directory("tmp");
+    const std::string root = FileTesting::RealPathOf(tree.Root());
+    const std::string file = tree.Write("data", "short old text");
+    ASSERT_EQ(::link(file.c_str(), tree.Path("second").c_str()), 0);
+    FaultPlan plan;
+    plan.TemporaryDirectory = root + "/tmp";
+    plan.WritePath = root + "/data";
+    plan.WriteError = EIO;
+    plan.WriteAllowance = 3;
+    RewriteOutcome outcome;
+    {
+        ScopedFaults faults(plan);
+        outcome = Rewrite(file, {{0, "short", "a far longer"}});
+    }
+    ASSERT_EQ(outcome.Problems.size(), 1u);
+    EXPECT_EQ(outcome.Problems[0].Reason, RewriteReplaceFailed);
+    ASSERT_EQ(tree.List("tmp").size(), 1u);
+    EXPECT_EQ(outcome.Problems[0].Text, root + "/tmp/" + tree.List("tmp")[0]);
+    EXPECT_EQ(FileTesting::ReadAll(outcome.Problems[0].Text), "short old text");
+}
+
+TEST(Rewrite, NoSpaceForAGrowingCopyBackTouchesNothing)
+{
+    Tree tree;
+    tree.Directory("tmp");
+    const std::string root = FileTesting::RealPathOf(tree.Root());
+    const std::string file = tree.Write("data", "x");
+    ASSERT_EQ(::link(file.c_str(), tree.Path("second").c_str()), 0);
+    FaultPlan plan;
+    plan.TemporaryDirectory = root + "/tmp";
+    plan.ReserveError = ENOSPC;
+    RewriteOutcome outcome;
+    {
+        ScopedFaults faults(plan);
+        outcome = Rewrite(file, {{0, "x", std::string(5000, 'y')}});
+    }
+    ASSERT_EQ(outcome.Problems.size(), 1u);
+    EXPECT_EQ(outcome.Problems[0].Reason, RewriteReplaceFailed);
+    EXPECT_EQ(outcome.Problems[0].SystemError, unsigned(ENOSPC));
+    EXPECT_EQ(tree.Read("data"), "x");
+    EXPECT_TRUE(tree.List("tmp").empty());
+}
+
+// ---- Names, attributes, positions ----------------------------------------------------
+
+TEST(BackupNames, ExtensionIsLookedForInTheLastComponent)
+{
+    struct Row {
+        const char* file;
+        const char* extension;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"report.txt", "bak", "report.bak"},
+        {"archive.tar.gz", "bak", "archive.tar.bak"},
+        {"README", "bak", "README.bak"},
+        {"notes.", "bak", "notes.bak"},
+        {"work/my.dir/README", "bak", "work/my.dir/README.bak"},
+        {"work/my.dir/a.txt", "bak", "work/my.dir/a.bak"},
+        {"report.txt", ".bak", "report..bak"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(BackupNameOf(row.file, row.extension), row.expected) << row.file;
+}
+
+TEST(BackupNames, SaveExtensionComparesLettersRegardlessOfCase)
+{
+    struct Row {
+        const char* file;
+        const char* extension;
+        bool expected;
+    };
+    const Row rows[] = {
+        {"x.bak", "bak", true},      {"x.BAK", "bak", true},      {"dir/x.Bak", "bak", true},
+        {"x.bak2", "bak", false},    {"x.ba", "bak", false},      {"x", "bak", false},
+        {"my.bak/README", "bak", false}, {"x.bak", "", false},    {"report..bak", ".bak", false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(HasSaveExtension(row.file, row.extension), row.expected) << row.file << " " << row.extension;
+}
+
+TEST(FileHelpers, ReadOnlyFiles)
+{
+    Tree tree;
+    const std::string writable = tree.Write("writable", "x");
+    const std::string locked = tree.Write("locked", "x");
+    ::chmod(locked.c_str(), 0444);
+    EXPECT_FALSE(IsReadOnlyFile(writable));
+    EXPECT_TRUE(IsReadOnlyFile(locked));
+    EXPECT_TRUE(IsReadOnlyFile(tree.Path("missing"))) << "unreadable attributes count as read-only";
+}
+
+TEST(FileHelpers, FilePointerAndCleanup)
+{
+    Tree tree;
+    const std::string file = tree.Write("file", "0123456789abcdef");
+    RegexPlatform::FileHandle in = RegexPlatform::OpenForReading(file.c_str());
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(FilePointerOf(in), 0u);
+    char buffer[10];
+    std::size_t done = 0;
+    ASSERT_TRUE(RegexPlatform::ReadFile(in, buffer, sizeof buffer, done));
+    EXPECT_EQ(FilePointerOf(in), 10u);
+    EXPECT_EQ(FilePointerOf(nullptr), 0u);
+
+    std::string temporary;
+    RegexPlatform::FileHandle out = RegexPlatform::CreateTemporaryIn(tree.Root(), "t.", temporary);
+    ASSERT_NE(out, nullptr);
+    CloseAndRemove(in, out, temporary);
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"file"});
+}
+
+}  // namespace
