@@ -37,6 +37,13 @@ public:
     unsigned SetExpression(const char* text, bool icase);
     unsigned SetExpression(const std::string& text, bool icase) { return SetExpression(text.c_str(), icase); }
 
+    // How many threads search files: 0 (the default) one per core, at most
+    // four (none for a walk of one file); 1 only the caller's thread; n > 1
+    // that many threads searching the next files ahead while the caller's
+    // thread delivers the callbacks. Results and their order are the same for
+    // every setting.
+    void SetSearchThreads(unsigned count);
+
     // Calls back once per file holding a match; returns the files reported.
     unsigned FindFiles(FindFilesCallback callback, const std::string& files, bool recurse,
                        unsigned matchFlags);

@@ -1,0 +1,270 @@
+// RegEx: the engine object behind the file operations. It ties together the
+// walker (Filewalker: which files, in which order), the searcher
+// (Filesearcher: the matches of one file, with the byte-search prefilter) and
+// the look-ahead (Searchpipeline), and delivers every file or match to the
+// caller's plain callback, the sink, on the caller's thread in file order.
+#include "RegEx.h"
+
+#include <algorithm>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Filebuffer.h"
+#include "Filesearcher.h"
+#include "Filewalker.h"
+#include "Searchpipeline.h"
+
+namespace RegexEngine {
+
+namespace {
+
+// The match a GrepFiles callback is asked about.
+struct CurrentMatch {
+    const char* data = nullptr;  // the file's bytes
+    std::size_t size = 0;
+    unsigned marks = 0;                      // sub-matches per match in this walk
+    const std::uint64_t* offsets = nullptr;  // null outside a callback
+    // Line feeds counted so far: `lines` of them in [0, countedTo).
+    std::uint64_t countedTo = 0;
+    std::uint64_t lines = 0;
+};
+
+}  // namespace
+
+struct RegEx::Impl {
+    std::shared_ptr<const CompiledPattern> pattern;  // null: nothing compiled
+    unsigned searchThreads = 0;                      // 0: one per core
+    std::string matchError;
+    CurrentMatch current;
+
+    unsigned Workers(std::size_t files) const;
+
+    // Searches the files of `list` in order and calls `deliver(index,
+    // offsets)` for each match (for FirstMatch, the first match of each file
+    // only) with `current` describing the file; `deliver` answers false to end
+    // the walk. A matching error ends the walk with matchError set.
+    template <class Deliver>
+    void Walk(const std::vector<std::string>& list, unsigned flags, SearchPipeline::Mode mode, Deliver deliver);
+
+    template <class Deliver>
+    void WalkInline(const CompiledPattern& compiled, const std::vector<std::string>& list, unsigned flags,
+                    SearchPipeline::Mode mode, Deliver& deliver);
+
+    template <class Deliver>
+    void WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, Deliver& deliver);
+
+    void BeginFile(const char* data, std::size_t size)
+    {
+        current = CurrentMatch{data, size, current.marks, nullptr, 0, 0};
+    }
+};
+
+unsigned RegEx::Impl::Workers(std::size_t files) const
+{
+    if (files < 2)
+        return 0;  // nothing to look ahead to
+    unsigned threads = searchThreads;
+    if (threads == 0)
+        threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
+    return threads >= 2 ? threads : 0;
+}
+
+template <class Deliver>
+void RegEx::Impl::Walk(const std::vector<std::string>& list, unsigned flags, SearchPipeline::Mode mode,
+                       Deliver deliver)
+{
+    // Restores the state of an enclosing walk (or none) however this one ends.
+    struct Restore {
+        CurrentMatch& target;
+        CurrentMatch saved;
+        ~Restore() { target = saved; }
+    } restore{current, current};
+
+    // The walk keeps its own reference: a callback that compiles another
+    // expression into this object changes the next walk, not this one.
+    const std::shared_ptr<const CompiledPattern> compiled = pattern;
+    current.marks = compiled->marks;
+
+    std::unique_ptr<SearchPipeline> pipeline;
+    if (const unsigned workers = Workers(list.size())) {
+        try {
+            pipeline.reset(new SearchPipeline(*compiled, flags, mode, list, workers));
+        } catch (const std::system_error&) {
+            // No thread could be started: search on this thread instead.
+        }
+    }
+    if (pipeline)
+        WalkAhead(*pipeline, list, deliver);
+    else
+        WalkInline(*compiled, list, flags, mode, deliver);
+}
+
+namespace {
+
+// Calls the walk's deliverer straight from the searcher (no look-ahead).
+template <class Deliver>
+class InlineSink final : public MatchSink {
+public:
+    InlineSink(Deliver& deliver, std::size_t index, bool firstOnly)
+        : deliver_(deliver), index_(index), firstOnly_(firstOnly)
+    {
+    }
+    bool Take(const std::uint64_t* offsets) override
+    {
+        if (!deliver_(index_, offsets)) {
+            walkStopped = true;
+            return false;
+        }
+        return !firstOnly_;
+    }
+    bool walkStopped = false;
+
+private:
+    Deliver& deliver_;
+    std::size_t index_;
+    bool firstOnly_;
+};
+
+}  // namespace
+
+template <class Deliver>
+void RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::vector<std::string>& list,
+                             unsigned flags, SearchPipeline::Mode mode, Deliver& deliver)
+{
+    FileBuffer buffer;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (!buffer.Load(list[i]))
+            continue;
+        BeginFile(buffer.Data(), buffer.Size());
+        InlineSink<Deliver> sink(deliver, i, mode == SearchPipeline::Mode::FirstMatch);
+        std::string error;
+        const SearchEnd end = SearchBuffer(compiled, buffer.Data(), buffer.Size(), flags, sink, error);
+        if (end == SearchEnd::Failed) {
+            matchError = error;
+            return;
+        }
+        if (sink.walkStopped)
+            return;
+    }
+}
+
+template <class Deliver>
+void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, Deliver& deliver)
+{
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const SearchPipeline::View view = pipeline.Begin(i);
+        if (view.readable) {
+            BeginFile(view.data, view.size);
+            while (const std::uint64_t* offsets = pipeline.Next()) {
+                if (!deliver(i, offsets)) {
+                    pipeline.Stop();
+                    return;
+                }
+            }
+        }
+        std::string error;
+        if (pipeline.End(error) == SearchEnd::Failed) {  // rethrows what the worker could not handle
+            matchError = error;
+            return;
+        }
+        pipeline.Finish();
+    }
+}
+
+RegEx::RegEx() : impl_(new Impl()) {}
+
+RegEx::~RegEx() = default;
+
+unsigned RegEx::SetExpression(const char* text, bool icase)
+{
+    unsigned error = 0;
+    impl_->pattern = CompilePattern(text == nullptr ? "" : text, icase, error);
+    return error;
+}
+
+void RegEx::SetSearchThreads(unsigned count)
+{
+    impl_->searchThreads = count;
+}
+
+unsigned RegEx::FindFiles(FindFilesCallback callback, const std::string& files, bool recurse, unsigned matchFlags)
+{
+    impl_->matchError.clear();
+    if (!impl_->pattern || callback == nullptr)
+        return 0;
+    const std::vector<std::string> list = ListFiles(files, recurse);
+    unsigned count = 0;
+    impl_->Walk(list, SearchFlags(matchFlags), SearchPipeline::Mode::FirstMatch,
+                [&](std::size_t index, const std::uint64_t*) {
+                    ++count;
+                    return callback(list[index].c_str());
+                });
+    return count;
+}
+
+unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, bool recurse, unsigned matchFlags)
+{
+    impl_->matchError.clear();
+    if (!impl_->pattern || callback == nullptr)
+        return 0;
+    const std::vector<std::string> list = ListFiles(files, recurse);
+    unsigned count = 0;
+    impl_->Walk(list, SearchFlags(matchFlags), SearchPipeline::Mode::AllMatches,
+                [&](std::size_t index, const std::uint64_t* offsets) {
+                    impl_->current.offsets = offsets;
+                    ++count;
+                    const bool more = callback(list[index].c_str(), *this);
+                    impl_->current.offsets = nullptr;
+                    return more;
+                });
+    return count;
+}
+
+unsigned RegEx::Marks() const
+{
+    if (impl_->current.offsets != nullptr)
+        return impl_->current.marks;  // the running walk's expression
+    return impl_->pattern ? impl_->pattern->marks : 0;
+}
+
+std::string RegEx::What(unsigned i) const
+{
+    const CurrentMatch& m = impl_->current;
+    if (m.offsets == nullptr || i >= Marks() || m.offsets[2 * i] == noOffset)
+        return std::string();
+    return std::string(m.data + m.offsets[2 * i], m.data + m.offsets[2 * i + 1]);
+}
+
+std::uint64_t RegEx::Position(unsigned i) const
+{
+    const CurrentMatch& m = impl_->current;
+    if (m.offsets == nullptr || i >= Marks())
+        return npos;
+    return m.offsets[2 * i];
+}
+
+std::uint64_t RegEx::Line() const
+{
+    CurrentMatch& m = impl_->current;
+    if (m.offsets == nullptr)
+        return 0;
+    // Counted on from the previous match: matches come in increasing order,
+    // so each byte of a file is counted at most once.
+    const std::uint64_t at = std::min<std::uint64_t>(m.offsets[0], m.size);
+    if (at < m.countedTo) {
+        m.countedTo = 0;
+        m.lines = 0;
+    }
+    m.lines += CountLineFeeds(m.data + m.countedTo, static_cast<std::size_t>(at - m.countedTo));
+    m.countedTo = at;
+    return m.lines + 1;
+}
+
+const std::string& RegEx::MatchError() const
+{
+    return impl_->matchError;
+}
+
+}  // namespace RegexEngine

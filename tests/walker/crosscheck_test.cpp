@@ -1,0 +1,272 @@
+// The fast paths (byte-search prefilter, look-ahead threads, batching) against
+// a plain reference: the engine's own grep and search over each whole file.
+#include <fstream>
+#include <locale>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/regex.hpp>
+#include <gtest/gtest.h>
+
+#include "Literalfinder.h"
+#include "RegEx.h"
+#include "Temptree.h"
+
+using RegexEngine::RegEx;
+
+namespace {
+
+// One reported match: file, every sub-match's offsets, line.
+struct Report {
+    std::string file;
+    std::vector<std::uint64_t> offsets;
+    std::uint64_t line;
+    bool operator==(const Report& o) const { return file == o.file && offsets == o.offsets && line == o.line; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Report& r)
+{
+    os << r.file.substr(r.file.rfind('/') + 1) << " line " << r.line << " [";
+    for (auto o : r.offsets)
+        os << static_cast<long long>(o) << ' ';
+    return os << ']';
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The reference: regex_grep over the whole file, line numbers counted from
+// the start of the file for every match.
+std::vector<Report> ReferenceGrep(const std::vector<std::string>& files, const std::string& expression, bool icase,
+                                  unsigned flags)
+{
+    const boost::regex e(expression, boost::regex::normal | (icase ? boost::regex::icase : boost::regex::normal));
+    flags &= ~static_cast<unsigned>(boost::match_prev_avail);
+    std::vector<Report> reports;
+    for (const auto& file : files) {
+        const std::string text = ReadAll(file);
+        const char* base = text.data();
+        boost::regex_grep(
+            [&](const boost::match_results<const char*>& m) {
+                Report r{file, {}, 0};
+                for (unsigned i = 0; i <= e.mark_count(); ++i) {
+                    const bool took = i < m.size() && m[i].matched;
+                    r.offsets.push_back(took ? std::uint64_t(m[i].first - base) : RegEx::npos);
+                    r.offsets.push_back(took ? std::uint64_t(m[i].second - base) : RegEx::npos);
+                }
+                r.line = 1 + std::count(base, m[0].first, '\n');
+                reports.push_back(r);
+                return true;
+            },
+            base, base + text.size(), e, static_cast<boost::match_flag_type>(flags));
+    }
+    return reports;
+}
+
+std::vector<std::string> ReferenceFind(const std::vector<std::string>& files, const std::string& expression,
+                                       bool icase, unsigned flags)
+{
+    const boost::regex e(expression, boost::regex::normal | (icase ? boost::regex::icase : boost::regex::normal));
+    flags &= ~static_cast<unsigned>(boost::match_prev_avail);
+    std::vector<std::string> found;
+    for (const auto& file : files) {
+        const std::string text = ReadAll(file);
+        boost::cmatch m;
+        if (boost::regex_search(text.data(), text.data() + text.size(), m, e, static_cast<boost::match_flag_type>(flags)))
+            found.push_back(file);
+    }
+    return found;
+}
+
+std::vector<Report>* grepSink = nullptr;
+std::vector<std::string>* findSink = nullptr;
+
+bool Collect(const char* file, const RegEx& engine)
+{
+    Report r{file, {}, 0};
+    // Line before What: the order of the questions must not matter.
+    r.line = engine.Line();
+    for (unsigned i = 0; i < engine.Marks(); ++i) {
+        const std::uint64_t at = engine.Position(i);
+        r.offsets.push_back(at);
+        r.offsets.push_back(at == RegEx::npos ? RegEx::npos : at + engine.What(i).size());
+    }
+    grepSink->push_back(r);
+    return true;
+}
+
+bool CollectFile(const char* file)
+{
+    findSink->push_back(file);
+    return true;
+}
+
+// Random files built from pieces that the test expressions care about.
+std::vector<std::string> MakeCorpus(const TempTree& tree, unsigned seed)
+{
+    const std::vector<std::string> pieces = {
+        "a", "b", "ab", "ba", "abc", "the", "THE", "The", "x.y", "xzy", "a|b", "-", "\\", "\n", "\r\n", " ",
+        " ", "\n\n", std::string("\0", 1), "A", "B", "\xC9", "\xE9", "\xDDt", "it", "IT", "bb", "[", "@", "`"};
+    std::mt19937 random(seed);
+    std::vector<std::string> names;
+    for (int f = 0; f < 12; ++f) {
+        std::string text;
+        const int length = f == 0 ? 0 : static_cast<int>(random() % 2000);
+        while (static_cast<int>(text.size()) < length)
+            text += pieces[random() % pieces.size()];
+        const std::string name = "d" + std::to_string(f % 3) + "/f" + std::to_string(10 + f) + ".txt";
+        tree.Write(name, text);
+    }
+    // The walk's order: each directory's files, then the next directory.
+    for (int d = 0; d < 3; ++d)
+        for (int f = 0; f < 12; ++f)
+            if (f % 3 == d)
+                names.push_back(tree.Path("d" + std::to_string(d) + "/f" + std::to_string(10 + f) + ".txt"));
+    return names;
+}
+
+const char* const expressions[] = {
+    // Plain text and alternations of plain text: the byte-search path.
+    "a", "ab", "the", "abc", "ba", "x\\.y", "a\\|b", "\\-", "\\\\", "\xE9", "\n", "\r\n", "\\[", "it",
+    "a|b", "ab|a", "a|ab", "the|a|x\\.y", "(ab|ba)", "(?:abc|b)", "(the)", "bb|b",
+    // Everything else: the engine.
+    "", "a*", "x*", "^a", "a$", "\\bthe\\b", "(a)(b)?", "[ab]+", ".", "a.b", "\\<ab", "b{2}", "a|", "(a|)",
+    "(a)|b", "^", "$", "\\`a", "b\\'", "(?i)the", "\\Qa|b\\E", "a\\b"};
+
+const unsigned flagSets[] = {
+    0,
+    boost::match_not_bol,
+    boost::match_not_eol | boost::match_not_eob,
+    boost::match_not_null,
+    boost::match_continuous,
+    boost::match_any,
+    boost::match_not_dot_newline | boost::match_not_dot_null,
+    boost::match_prev_avail,
+    boost::match_not_bow | boost::match_not_eow | boost::match_not_bob,
+};
+
+}  // namespace
+
+class CrossCheckThreads : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
+{
+    TempTree tree;
+    const std::vector<std::string> files = MakeCorpus(tree, 11 + GetParam());
+    const std::string spec = tree.Root() + "/*.txt";
+    {
+        const unsigned threads = GetParam();
+        RegEx engine;
+        engine.SetSearchThreads(threads);
+        for (const char* expression : expressions) {
+            for (const bool icase : {false, true}) {
+                ASSERT_EQ(engine.SetExpression(expression, icase), 0u) << expression;
+                for (const unsigned flags : flagSets) {
+                    std::vector<Report> got;
+                    grepSink = &got;
+                    const unsigned count = engine.GrepFiles(Collect, spec, true, flags);
+                    const auto expected = ReferenceGrep(files, expression, icase, flags);
+                    ASSERT_EQ(got, expected) << "/" << expression << "/ icase " << icase << " flags " << flags
+                                             << " threads " << threads;
+                    ASSERT_EQ(count, expected.size());
+
+                    std::vector<std::string> found;
+                    findSink = &found;
+                    const unsigned files_reported = engine.FindFiles(CollectFile, spec, true, flags);
+                    EXPECT_EQ(files_reported, found.size());
+                    ASSERT_EQ(found, ReferenceFind(files, expression, icase, flags))
+                        << "/" << expression << "/ icase " << icase << " flags " << flags;
+                }
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, CrossCheckThreads, ::testing::Values(1u, 3u),
+                         [](const ::testing::TestParamInfo<unsigned>& info) {
+                             return "Threads" + std::to_string(info.param);
+                         });
+
+struct LiteralRow {
+    const char* expression;
+    unsigned marks;
+    bool fast;
+};
+
+TEST(CrossCheck, ThePrefilterTakesPlainTextOnly)
+{
+    // If these drift, the cross-check above stops covering the byte search.
+    const LiteralRow rows[] = {
+        {"a", 0, true},         {"x\\.y", 0, true},    {"a|b", 0, true},        {"(ab|ba)", 1, true},
+        {"(?:abc|b)", 0, true}, {"\\-", 0, true},      {"a*", 0, false},        {"", 0, false},
+        {"a|", 0, false},       {"(a)|b", 1, false},   {"(a)(b)", 2, false},    {"\\bthe", 0, false},
+        {"\\Qa\\E", 0, false},  {"(?i)a", 0, false},   {"a\\", 0, false},       {"\\<a", 0, false},
+        {"(a|b", 1, false},     {"a{2}", 0, false},    {"[a]", 0, false},       {"^a", 0, false},
+    };
+    for (const auto& row : rows)
+        for (const bool icase : {false, true})
+            EXPECT_EQ(RegexEngine::LiteralFinder::Make(row.expression, icase, std::locale(), row.marks) != nullptr,
+                      row.fast)
+                << row.expression;
+    EXPECT_TRUE(RegexEngine::LiteralFinder::FlagsAllow(boost::match_not_bol | boost::match_not_null));
+    EXPECT_FALSE(RegexEngine::LiteralFinder::FlagsAllow(boost::match_continuous));
+    EXPECT_FALSE(RegexEngine::LiteralFinder::FlagsAllow(boost::match_any));
+    EXPECT_FALSE(RegexEngine::LiteralFinder::FlagsAllow(boost::match_partial));
+}
+
+namespace {
+
+// A locale in which byte 0xDD is an upper case of 'i', as in some 8-bit
+// encodings: case-folding by `| 0x20` alone would miss it.
+class DottedCapitalI : public std::ctype<char> {
+protected:
+    char do_tolower(char c) const override
+    {
+        return static_cast<unsigned char>(c) == 0xDD ? 'i' : std::ctype<char>::do_tolower(c);
+    }
+    const char* do_tolower(char* first, const char* last) const override
+    {
+        for (; first != last; ++first)
+            *first = do_tolower(*first);
+        return last;
+    }
+};
+
+}  // namespace
+
+TEST(CrossCheck, CaseFoldingFollowsTheExpressionsLocale)
+{
+    TempTree tree;
+    tree.Write("a.txt", "\xDDT it IT iT \xDD ab AB");
+    const std::locale dotted(std::locale::classic(), new DottedCapitalI);
+    EXPECT_EQ(RegexEngine::LiteralFinder::Make("it", true, dotted, 0), nullptr);
+    EXPECT_NE(RegexEngine::LiteralFinder::Make("ab", true, dotted, 0), nullptr);
+
+    const std::locale previous = std::locale::global(dotted);
+    std::vector<Report> got;
+    grepSink = &got;
+    RegEx engine;
+    const unsigned error = engine.SetExpression("it", true);
+    engine.GrepFiles(Collect, tree.Path("a.txt"), false, 0);
+    std::vector<Report> expected;
+    {
+        boost::regex e("it", boost::regex::normal | boost::regex::icase);
+        expected = {};
+        std::string text = ReadAll(tree.Path("a.txt"));
+        for (boost::cregex_iterator it(text.data(), text.data() + text.size(), e), end; it != end; ++it)
+            expected.push_back(Report{tree.Path("a.txt"),
+                                      {std::uint64_t(it->position()), std::uint64_t(it->position() + it->length())},
+                                      1});
+    }
+    std::locale::global(previous);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(expected.size(), 4u);  // the engine does fold 0xDD here
+    EXPECT_EQ(got, expected);
+}
