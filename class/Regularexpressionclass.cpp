@@ -1,2 +1,124 @@
-// Placeholder; filled in by the unit that owns it.
+// RegularExpression: lifecycle, plain settings, the expression and its
+// compilation, and the event slots. The algorithms live in the engine layer.
 #include "Regularexpressionclass.h"
+
+#include "Eventslots.h"
+#include "Objectsettings.h"
+#include "Regularexpressiontraits.h"
+
+namespace RegexClass {
+
+namespace engine = RegexEngine;
+
+// ---- Lifecycle -----------------------------------------------------------
+
+RegularExpression::RegularExpression()
+{
+    engine::DefaultSettings(*this);
+}
+
+RegularExpression::RegularExpression(const RegularExpression& other)
+    : OnMatching(other.OnMatching),
+      OnSearching(other.OnSearching),
+      OnGrepping(other.OnGrepping),
+      OnGreppingFiles(other.OnGreppingFiles),
+      OnFindFiles(other.OnFindFiles),
+      OnMerging(other.OnMerging),
+      OnChangingFiles(other.OnChangingFiles),
+      OnMatchingClosure(other.OnMatchingClosure),
+      OnSearchingClosure(other.OnSearchingClosure),
+      OnGreppingClosure(other.OnGreppingClosure),
+      OnGreppingFilesClosure(other.OnGreppingFilesClosure),
+      OnFindFilesClosure(other.OnFindFilesClosure),
+      OnMergingClosure(other.OnMergingClosure),
+      OnChangingFilesClosure(other.OnChangingFilesClosure)
+{
+    engine::AssignSettings(*this, other);
+}
+
+RegularExpression& RegularExpression::operator=(const RegularExpression& other)
+{
+    if (this == &other)
+        return *this;
+    engine::AssignSettings(*this, other);
+    OnMatching = other.OnMatching;
+    OnSearching = other.OnSearching;
+    OnGrepping = other.OnGrepping;
+    OnGreppingFiles = other.OnGreppingFiles;
+    OnFindFiles = other.OnFindFiles;
+    OnMerging = other.OnMerging;
+    OnChangingFiles = other.OnChangingFiles;
+    OnMatchingClosure = other.OnMatchingClosure;
+    OnSearchingClosure = other.OnSearchingClosure;
+    OnGreppingClosure = other.OnGreppingClosure;
+    OnGreppingFilesClosure = other.OnGreppingFilesClosure;
+    OnFindFilesClosure = other.OnFindFilesClosure;
+    OnMergingClosure = other.OnMergingClosure;
+    OnChangingFilesClosure = other.OnChangingFilesClosure;
+    return *this;
+}
+
+bool RegularExpression::operator==(const RegularExpression& other) const
+{
+    return engine::SameSettings(*this, other);
+}
+
+RegularExpression::~RegularExpression()
+{
+    DeallocateStack();
+}
+
+// ---- Plain settings ------------------------------------------------------
+
+std::string RegularExpression::GetStringToMatch() const { return StringToMatch; }
+void RegularExpression::SetStringToMatch(const std::string& text) { StringToMatch = text; }
+std::string RegularExpression::GetFilesToMatch() const { return FilesToMatch; }
+void RegularExpression::SetFilesToMatch(const std::string& files) { FilesToMatch = files; }
+std::string RegularExpression::GetFormatString() const { return FormatString; }
+void RegularExpression::SetFormatString(const std::string& format) { FormatString = format; }
+std::string RegularExpression::GetSaveExtension() const { return SaveExtension; }
+void RegularExpression::SetSaveExtension(const std::string& extension) { SaveExtension = extension; }
+bool RegularExpression::GetDirectoryRecursion() const { return DirectoryRecursion; }
+void RegularExpression::SetDirectoryRecursion(bool recurse) { DirectoryRecursion = recurse; }
+bool RegularExpression::GetMergeCopy() const { return MergeCopy; }
+void RegularExpression::SetMergeCopy(bool copy) { MergeCopy = copy; }
+
+// ---- Expression and compilation ------------------------------------------
+
+std::string RegularExpression::GetExpression() const { return Expression; }
+void RegularExpression::SetExpression(const std::string& text) { engine::SetExpression(*this, text); }
+// The new locale reaches the engine at the next compilation.
+void RegularExpression::SetLocale(const std::locale& locale) { ExpressionLocale = locale; }
+std::locale RegularExpression::GetLocale() const { return ExpressionLocale; }
+unsigned char RegularExpression::ParseExpression() { return engine::ParseExpression(*this); }
+unsigned char RegularExpression::ConvertREXResult(unsigned int code) { return engine::ConvertResultCode(code); }
+std::string RegularExpression::GetExpressionError() const { return engine::ExpressionError(*this); }
+int RegularExpression::NumberOfSubexpressions() { return engine::NumberOfSubexpressions(*this); }
+int RegularExpression::NumberOfSubexpressions() const { return engine::CompiledSubexpressions(*this); }
+std::string RegularExpression::GetMatchError() const { return MatchError; }
+
+// ---- Events --------------------------------------------------------------
+
+#define QUORVEX_EVENT_ACCESSORS(Event, Function, ClosureType)                                   \
+    void RegularExpression::Set##Event(Function handler)                                        \
+    {                                                                                           \
+        engine::SetFunctionSlot(Event, Event##Closure, handler);                                \
+    }                                                                                           \
+    RegularExpression::Function RegularExpression::Get##Event() const { return Event; }          \
+    void RegularExpression::Set##Event##Closure(ClosureType handler)                            \
+    {                                                                                           \
+        engine::SetClosureSlot(Event, Event##Closure, handler);                                 \
+    }                                                                                           \
+    RegularExpression::ClosureType RegularExpression::Get##Event##Closure() const { return Event##Closure; }
+
+QUORVEX_EVENT_ACCESSORS(OnMatching, MatchingEvent, MatchingEventClosure)
+QUORVEX_EVENT_ACCESSORS(OnSearching, MatchingEvent, MatchingEventClosure)
+QUORVEX_EVENT_ACCESSORS(OnGrepping, GreppingEvent, GreppingEventClosure)
+QUORVEX_EVENT_ACCESSORS(OnGreppingFiles, FileMatchesEvent, FileMatchesEventClosure)
+QUORVEX_EVENT_ACCESSORS(OnFindFiles, FindFilesEvent, FindFilesEventClosure)
+QUORVEX_EVENT_ACCESSORS(OnMerging, GreppingEvent, GreppingEventClosure)
+QUORVEX_EVENT_ACCESSORS(OnChangingFiles, FileMatchesEvent, FileMatchesEventClosure)
+
+#undef QUORVEX_EVENT_ACCESSORS
+
+}  // namespace RegexClass

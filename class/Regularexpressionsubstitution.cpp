@@ -1,2 +1,14 @@
-// Placeholder; filled in by the unit that owns it.
+// RegularExpression: Format and Merge.
 #include "Regularexpressionclass.h"
+
+#include "Objectsubstitution.h"
+#include "Regularexpressiontraits.h"
+
+namespace RegexClass {
+
+namespace engine = RegexEngine;
+
+void RegularExpression::Format(std::string& out) const { engine::Format(*this, out); }
+void RegularExpression::Merge(std::string& out) { engine::Merge(*this, out); }
+
+}  // namespace RegexClass

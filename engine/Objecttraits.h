@@ -23,6 +23,11 @@
 //   static Problem MakeProblem(const std::string& file, unsigned char reason,
 //                              unsigned position, const std::string& text, unsigned error);
 //   static RegularExpressionTLSStack& ThreadStack();   // this library's per-thread slot
+//
+// An object whose option sets are not std::sets also specialises
+// OptionSetAccess for its set type (Optionrules.h), and an object that hands
+// the engine's grep a predicate closure of its own has the members that
+// Scanpredicate.h describes.
 #ifndef QUORVEX_ENGINE_OBJECTTRAITS_H
 #define QUORVEX_ENGINE_OBJECTTRAITS_H
 

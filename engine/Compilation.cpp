@@ -1,0 +1,34 @@
+// Expression compilation with a legacy syntax word, and the error text.
+#include "Compilation.h"
+
+#include "Syntaxflags.h"
+
+namespace RegexEngine {
+
+int CompileExpression(boost::regex& compiled, const std::string& text, unsigned legacySyntax,
+                      const std::locale& locale)
+{
+    const auto flags = TranslateSyntaxFlags(legacySyntax);
+    compiled.imbue(locale);
+    try {
+        compiled.assign(text.c_str(), flags);
+    } catch (const boost::regex_error&) {
+        // Not expected with no_except; a release that throws anyway must not
+        // leave the previous expression in place as if it had compiled. An
+        // expression without content reports an error status of its own.
+        compiled = boost::regex();
+    }
+    return compiled.status();
+}
+
+std::string CompilationErrorText(const boost::regex& compiled)
+{
+    const int code = compiled.status();
+    if (code == 0)
+        return std::string();
+    boost::regex_traits<char> traits;
+    traits.imbue(compiled.getloc());
+    return traits.error_string(static_cast<boost::regex_constants::error_type>(code));
+}
+
+}  // namespace RegexEngine

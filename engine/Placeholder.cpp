@@ -1,2 +1,0 @@
-// Placeholder.
-namespace RegexEngine {}

@@ -1,0 +1,72 @@
+// The grep loop: empty matches, stopping, and errors of the callback.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Stringgrep.h"
+
+namespace {
+
+namespace rc = boost::regex_constants;
+
+std::vector<std::pair<long, std::string>> GrepAll(const std::string& subject, const char* expression,
+                                                  rc::match_flag_type flags = rc::match_posix)
+{
+    std::vector<std::pair<long, std::string>> found;
+    const boost::regex e(expression);
+    std::string error;
+    const unsigned count = RegexEngine::GrepRange(
+        subject.data(), subject.data() + subject.size(), e, flags,
+        [&](const boost::cmatch& m) {
+            found.emplace_back(static_cast<long>(m.position(std::size_t(0))), m.str(0));
+            return true;
+        },
+        error);
+    EXPECT_EQ(count, found.size());
+    EXPECT_EQ(error, "");
+    return found;
+}
+
+TEST(GrepRange, ReportsEveryMatchLeftToRight)
+{
+    using Found = std::vector<std::pair<long, std::string>>;
+    EXPECT_EQ(GrepAll("banana", "a"), (Found{{1, "a"}, {3, "a"}, {5, "a"}}));
+    EXPECT_EQ(GrepAll("abab", "ab|a"), (Found{{0, "ab"}, {2, "ab"}}));
+    // Word boundaries see the character before each later attempt.
+    EXPECT_EQ(GrepAll("ab cd", "\\b"), (Found{{0, ""}, {2, ""}, {3, ""}, {5, ""}}));
+    // ^ after a line feed is a line start; inside a line it is not.
+    EXPECT_EQ(GrepAll("ab\ncd", "^."), (Found{{0, "a"}, {3, "c"}}));
+    // An empty match is followed by a non-empty one at the same place when there is one.
+    EXPECT_EQ(GrepAll("xab", "a*"), (Found{{0, ""}, {1, "a"}, {2, ""}, {3, ""}}));
+    EXPECT_EQ(GrepAll("", "x*"), (Found{{0, ""}}));
+}
+
+TEST(GrepRange, StopsWhenTheCallbackSaysSoAndCountsThatMatch)
+{
+    const std::string subject = "aaaa";
+    const boost::regex e("a");
+    std::string error;
+    int calls = 0;
+    const unsigned count = RegexEngine::GrepRange(
+        subject.data(), subject.data() + subject.size(), e, rc::match_posix,
+        [&](const boost::cmatch&) { return ++calls < 2; }, error);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(GrepRange, TheCallbacksOwnRuntimeErrorIsNotSwallowed)
+{
+    const std::string subject = "aa";
+    const boost::regex e("a");
+    std::string error;
+    EXPECT_THROW(RegexEngine::GrepRange(
+                     subject.data(), subject.data() + subject.size(), e, rc::match_posix,
+                     [](const boost::cmatch&) -> bool { throw std::runtime_error("handler"); }, error),
+                 std::runtime_error);
+    EXPECT_EQ(error, "");
+}
+
+}  // namespace
