@@ -50,7 +50,8 @@ struct MergeScan : ScanState {
     using Handler = decltype(Traits::OnMerging(std::declval<const Object&>()));
     static constexpr ScanState::Kind ThisKind = ScanState::Kind::Merge;
 
-    MergeScan(Handler h, const char* subject) : ScanState(ThisKind), handler(std::move(h)), first(subject), lines(subject)
+    MergeScan(Handler h, const char* subject)
+        : ScanState(ThisKind), handler(std::move(h)), first(subject), lines(subject)
     {
     }
 

@@ -57,7 +57,7 @@ public:
     ~PredicateRoute()
     {
         object_.EnginePredicate = savedPredicate_;
-        (void)savedScan_;
+        object_.ActiveScan = savedScan_;
     }
     PredicateRoute(const PredicateRoute&) = delete;
     PredicateRoute& operator=(const PredicateRoute&) = delete;
