@@ -109,6 +109,13 @@ public:
     int GetTag() const noexcept { return tag_; }
     void SetTag(int tag) noexcept { tag_ = tag; }
 
+    // True while the form reader assigns the properties stored for this
+    // component (from its `object` line to its `end`), so that a write
+    // accessor can tell a stored value being restored from a value being set.
+    bool Loading() const noexcept { return loading_; }
+    // Used by the form reader.
+    void SetLoading(bool loading) noexcept { loading_ = loading; }
+
     // The framework's registration hook for automation servers; a component
     // without such a role has nothing to do here.
     virtual void UpdateRegistry(bool Register, const System::AnsiString ClassID,
@@ -121,6 +128,7 @@ private:
     std::vector<TComponent*> components_;
     System::AnsiString name_;
     int tag_ = 0;
+    bool loading_ = false;
 };
 
 // The checked down-cast between framework classes: `object` as a T, or null

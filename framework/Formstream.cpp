@@ -330,9 +330,26 @@ private:
         }
     }
 
+    // Marks a component as loading while its block is read.
+    class LoadingScope {
+    public:
+        explicit LoadingScope(TComponent& component) : component_(component), previous_(component.Loading())
+        {
+            component_.SetLoading(true);
+        }
+        ~LoadingScope() { component_.SetLoading(previous_); }
+        LoadingScope(const LoadingScope&) = delete;
+        LoadingScope& operator=(const LoadingScope&) = delete;
+
+    private:
+        TComponent& component_;
+        bool previous_;
+    };
+
     // The properties and nested objects up to and including `end`.
     void readBody(TComponent& component, int depth, std::vector<TComponent*>* created)
     {
+        LoadingScope loading(component);
         const std::string componentName =
             component.GetName().IsEmpty() ? component.ClassName() : component.GetName().ToStdString();
         for (;;) {

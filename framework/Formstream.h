@@ -33,7 +33,8 @@
 // Reading creates each nested component from its class name through the class
 // registry (RegisterClass), owned by the component of the enclosing block,
 // gives it its name, then assigns the properties in the order they appear
-// through their write access (so setters run), and resolves each event name
+// through their write access (so setters run; the component's Loading() is
+// true until its `end`), and resolves each event name
 // with a published-method lookup on the root. Names, property names,
 // enumerator names and class names are compared without regard to letter
 // case. Whatever is wrong with the text (unknown class or property, a value of
