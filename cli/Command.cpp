@@ -129,7 +129,7 @@ bool Configure(Command& command, RegularExpression& object)
     switch (command.verb) {
     case Verb::Grep:
     case Verb::Replace:
-        // A loaded file specification serves when no FILES are given; the
+        // A loaded file pattern serves when no FILES are given; the
         // one FILES operand given is what a saved settings file keeps.
         if (command.operands.empty() && !object.GetFilesToMatch().empty())
             command.operands.push_back(object.GetFilesToMatch());

@@ -18,11 +18,11 @@ using RegexClass::RegularExpression;
 
 namespace {
 
-// One FILES operand turned into the library's file specification: a path
+// One FILES operand turned into the library's file pattern: a path
 // whose last component may hold the wildcards * and ?.
-struct FileSpec {
+struct FileTarget {
     std::string operand;  // as given on the command line
-    std::string spec;     // handed to SetFilesToMatch
+    std::string wildcard;    // handed to SetFilesToMatch
     bool recurse = false;
     bool single = false;  // names exactly one regular file
 };
@@ -34,9 +34,9 @@ bool HasWildcard(const std::string& text)
 
 // Resolves an operand: a wildcard path as it stands, a directory (with -r)
 // as all files under it, a regular file as itself.
-bool Resolve(const std::string& operand, bool recursive, FileSpec& out)
+bool Resolve(const std::string& operand, bool recursive, FileTarget& out)
 {
-    out = FileSpec();
+    out = FileTarget();
     out.operand = operand;
     if (operand.empty()) {
         Diagnose("'': No such file or directory");
@@ -55,7 +55,7 @@ bool Resolve(const std::string& operand, bool recursive, FileSpec& out)
             Diagnose(directory + ": Not a directory");
             return false;
         }
-        out.spec = operand;
+        out.wildcard = operand;
         out.recurse = recursive;
         return true;
     }
@@ -71,7 +71,7 @@ bool Resolve(const std::string& operand, bool recursive, FileSpec& out)
         std::string base = operand;
         while (base.size() > 1 && base.back() == '/')
             base.pop_back();
-        out.spec = base == "/" ? "/*" : base + "/*";
+        out.wildcard = base == "/" ? "/*" : base + "/*";
         out.recurse = true;
         return true;
     }
@@ -79,41 +79,41 @@ bool Resolve(const std::string& operand, bool recursive, FileSpec& out)
         Diagnose(operand + ": not a regular file");
         return false;
     }
-    out.spec = operand;
+    out.wildcard = operand;
     out.single = true;
     return true;
 }
 
 // Resolves every operand; with -r and no operand, the current directory.
 // Returns false when any operand failed (each one is diagnosed).
-bool ResolveAll(const Command& command, std::vector<FileSpec>& specs)
+bool ResolveAll(const Command& command, std::vector<FileTarget>& targets)
 {
-    specs.clear();
+    targets.clear();
     if (command.operands.empty()) {
-        FileSpec here;
-        here.spec = "*";  // bare names, as grep -r prints them
+        FileTarget here;
+        here.wildcard = "*";  // bare names, as grep -r prints them
         here.recurse = true;
-        specs.push_back(here);
+        targets.push_back(here);
         return true;
     }
     bool ok = true;
     for (const std::string& operand : command.operands) {
-        FileSpec spec;
-        if (Resolve(operand, command.recursive, spec))
-            specs.push_back(spec);
+        FileTarget target;
+        if (Resolve(operand, command.recursive, target))
+            targets.push_back(target);
         else
             ok = false;
     }
     return ok;
 }
 
-bool ShowNames(const Command& command, const std::vector<FileSpec>& specs)
+bool ShowNames(const Command& command, const std::vector<FileTarget>& targets)
 {
     if (command.noFileName)
         return false;
     if (command.withFileName || command.operands.size() > 1)
         return true;
-    return !specs.empty() && !specs.front().single;
+    return !targets.empty() && !targets.front().single;
 }
 
 // A matching error ends a walk early; the library keeps the reason.
@@ -189,12 +189,12 @@ public:
 
     // Called after each operand's walk: emits the pending count, and a count
     // of 0 for a named file without matches (as grep -c does).
-    void EndOperand(const FileSpec& spec)
+    void EndOperand(const FileTarget& target)
     {
         if (!command_.count || command_.quiet)
             return;
-        if (countFile_.empty() && spec.single)
-            countFile_ = spec.spec;
+        if (countFile_.empty() && target.single)
+            countFile_ = target.wildcard;
         EmitCount();
     }
 
@@ -425,25 +425,25 @@ int RunGrep(Command& command, RegularExpression& object)
         return RunGrepText(command, object, true);
     if (command.maxCount == 0)
         return kNothing;
-    std::vector<FileSpec> specs;
-    bool error = !ResolveAll(command, specs);
+    std::vector<FileTarget> targets;
+    bool error = !ResolveAll(command, targets);
     if (!PrepareForFiles(object, "grep") || !CheckExpression(object))
         return kError;
 
     Output out(1, WantColour(command));
-    GrepPrinter printer(out, command, ShowNames(command, specs));
+    GrepPrinter printer(out, command, ShowNames(command, targets));
     if (command.filesWithMatches)
         object.SetOnFindFilesClosure(Bind(&printer, &GrepPrinter::OnFile));
     else
         object.SetOnGreppingFilesClosure(Bind(&printer, &GrepPrinter::OnMatch));
-    for (const FileSpec& spec : specs) {
-        object.SetFilesToMatch(spec.spec);
-        object.SetDirectoryRecursion(spec.recurse);
+    for (const FileTarget& target : targets) {
+        object.SetFilesToMatch(target.wildcard);
+        object.SetDirectoryRecursion(target.recurse);
         if (command.filesWithMatches)
             object.FindFiles();
         else
             object.GrepFiles();
-        printer.EndOperand(spec);
+        printer.EndOperand(target);
         if (ReportMatchError(object))
             error = true;
         if (printer.Stopped())
@@ -466,8 +466,8 @@ int RunReplace(Command& command, RegularExpression& object)
         Diagnose("replace: missing FILES (or -r for the current directory)");
         return kError;
     }
-    std::vector<FileSpec> specs;
-    if (!ResolveAll(command, specs)) {
+    std::vector<FileTarget> targets;
+    if (!ResolveAll(command, targets)) {
         Diagnose("nothing was changed");
         return kError;
     }
@@ -481,9 +481,9 @@ int RunReplace(Command& command, RegularExpression& object)
     // First the plan: which files hold a match, and is it safe to change them.
     FileCollector collector;
     object.SetOnFindFilesClosure(Bind(&collector, &FileCollector::OnFile));
-    for (const FileSpec& spec : specs) {
-        object.SetFilesToMatch(spec.spec);
-        object.SetDirectoryRecursion(spec.recurse);
+    for (const FileTarget& target : targets) {
+        object.SetFilesToMatch(target.wildcard);
+        object.SetDirectoryRecursion(target.recurse);
         object.FindFiles();
         if (ReportMatchError(object)) {
             Diagnose("nothing was changed");
@@ -497,15 +497,15 @@ int RunReplace(Command& command, RegularExpression& object)
         return kError;
     }
 
-    const bool names = ShowNames(command, specs);
+    const bool names = ShowNames(command, targets);
     if (command.dryRun) {
         Output out(1, WantColour(command));
         DryRunPrinter printer(out, object, names, command.quiet);
         object.SetOnGreppingFilesClosure(Bind(&printer, &DryRunPrinter::OnMatch));
         bool error = !planOk;
-        for (const FileSpec& spec : specs) {
-            object.SetFilesToMatch(spec.spec);
-            object.SetDirectoryRecursion(spec.recurse);
+        for (const FileTarget& target : targets) {
+            object.SetFilesToMatch(target.wildcard);
+            object.SetDirectoryRecursion(target.recurse);
             object.GrepFiles();
             if (ReportMatchError(object))
                 error = true;
@@ -525,9 +525,9 @@ int RunReplace(Command& command, RegularExpression& object)
     ChangeMonitor monitor(progress, collector.files.size());
     object.SetOnChangingFilesClosure(Bind(&monitor, &ChangeMonitor::OnMatch));
     bool error = false;
-    for (const FileSpec& spec : specs) {
-        object.SetFilesToMatch(spec.spec);
-        object.SetDirectoryRecursion(spec.recurse);
+    for (const FileTarget& target : targets) {
+        object.SetFilesToMatch(target.wildcard);
+        object.SetDirectoryRecursion(target.recurse);
         unsigned changes = object.ChangeFiles();
         monitor.Finish(object, changes);
         progress.Clear();

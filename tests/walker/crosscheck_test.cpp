@@ -160,7 +160,7 @@ TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
 {
     TempTree tree;
     const std::vector<std::string> files = MakeCorpus(tree, 11 + GetParam());
-    const std::string spec = tree.Root() + "/*.txt";
+    const std::string pattern = tree.Root() + "/*.txt";
     {
         const unsigned threads = GetParam();
         RegEx engine;
@@ -171,7 +171,7 @@ TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
                 for (const unsigned flags : flagSets) {
                     std::vector<Report> got;
                     grepSink = &got;
-                    const unsigned count = engine.GrepFiles(Collect, spec, true, flags);
+                    const unsigned count = engine.GrepFiles(Collect, pattern, true, flags);
                     const auto expected = ReferenceGrep(files, expression, icase, flags);
                     ASSERT_EQ(got, expected) << "/" << expression << "/ icase " << icase << " flags " << flags
                                              << " threads " << threads;
@@ -179,7 +179,7 @@ TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
 
                     std::vector<std::string> found;
                     findSink = &found;
-                    const unsigned files_reported = engine.FindFiles(CollectFile, spec, true, flags);
+                    const unsigned files_reported = engine.FindFiles(CollectFile, pattern, true, flags);
                     EXPECT_EQ(files_reported, found.size());
                     ASSERT_EQ(found, ReferenceFind(files, expression, icase, flags))
                         << "/" << expression << "/ icase " << icase << " flags " << flags;

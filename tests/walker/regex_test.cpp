@@ -54,9 +54,9 @@ protected:
         onMatch = nullptr;
     }
 
-    // Every match of `expression` in the files named by `spec`, as seen by a
+    // Every match of `expression` in the files named by `pattern`, as seen by a
     // callback that always goes on.
-    std::vector<Seen> GrepAll(const std::string& expression, const std::string& spec, bool recurse = false,
+    std::vector<Seen> GrepAll(const std::string& expression, const std::string& pattern, bool recurse = false,
                               unsigned flags = 0, bool icase = false)
     {
         EXPECT_EQ(engine.SetExpression(expression, icase), 0u) << expression;
@@ -65,7 +65,7 @@ protected:
             seen.push_back(Capture(file, e));
             return true;
         };
-        const unsigned count = engine.GrepFiles(MatchCallback, spec, recurse, flags);
+        const unsigned count = engine.GrepFiles(MatchCallback, pattern, recurse, flags);
         EXPECT_EQ(count, seen.size());
         return seen;
     }
