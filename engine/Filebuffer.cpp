@@ -1,13 +1,7 @@
 // Reading one file whole into a reusable buffer, and counting line feeds.
 #include "Filebuffer.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -16,12 +10,21 @@
 #include <emmintrin.h>
 #endif
 
-#include "Filewalker.h"
+#include "Platform.h"
 
 namespace RegexEngine {
 
 namespace {
-constexpr std::size_t hugePage = std::size_t(2) << 20;
+
+// Requests from this size on get a block of their own from the system, with
+// huge pages offered; smaller ones come from the heap.
+constexpr std::size_t largeBlock = std::size_t(1) << 20;
+
+char* ReserveIn(std::size_t size, void* buffer)
+{
+    return static_cast<ByteBuffer*>(buffer)->Reserve(size);
+}
+
 }  // namespace
 
 ByteBuffer::~ByteBuffer()
@@ -32,7 +35,7 @@ ByteBuffer::~ByteBuffer()
 void ByteBuffer::Release()
 {
     if (mapping_ != nullptr)
-        ::munmap(mapping_, mappingSize_);
+        RegexPlatform::FreeLargeBlock(mapping_, mappingSize_);
     else
         delete[] bytes_;
     bytes_ = nullptr;
@@ -45,65 +48,36 @@ char* ByteBuffer::Reserve(std::size_t size)
     if (size <= capacity_)
         return bytes_;
     Release();  // never hold the old and the new block at once
-    if (size < hugePage / 2) {
+    if (size < largeBlock) {
         bytes_ = new char[size];
         capacity_ = size;
         return bytes_;
     }
-    // One extra huge page of address space lets the block start on a huge
-    // page boundary; the unused ends are returned at once.
-    const std::size_t rounded = (size + hugePage - 1) / hugePage * hugePage;
-    const std::size_t length = rounded + hugePage;
-    void* mapping = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED)
+    std::size_t length = 0;
+    void* block = RegexPlatform::AllocateLargeBlock(size, length);
+    if (block == nullptr)
         throw std::bad_alloc();
-    char* start = static_cast<char*>(mapping);
-    char* aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + hugePage - 1) & ~(hugePage - 1));
-    if (aligned > start)
-        ::munmap(start, static_cast<std::size_t>(aligned - start));
-    const std::size_t tail = static_cast<std::size_t>(start + length - (aligned + rounded));
-    if (tail > 0)
-        ::munmap(aligned + rounded, tail);
-#if defined(MADV_HUGEPAGE)
-    ::madvise(aligned, rounded, MADV_HUGEPAGE);  // advice only: ignored where unsupported
-#endif
-    bytes_ = aligned;
-    capacity_ = rounded;
-    mapping_ = aligned;
-    mappingSize_ = rounded;
+    bytes_ = static_cast<char*>(block);
+    capacity_ = length;
+    mapping_ = block;
+    mappingSize_ = length;
     return bytes_;
 }
 
 bool FileBuffer::Load(const std::string& path)
 {
     size_ = 0;
-    // O_NONBLOCK: a FIFO put in place of a listed file must not stall the walk.
-    const int fd = OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    const std::size_t expected = static_cast<std::size_t>(st.st_size);
-    char* target = bytes_.Reserve(expected);
     std::size_t got = 0;
-    while (got < expected) {
-        const ssize_t n = ::read(fd, target + got, expected - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;  // the file shrank since fstat
-        got += static_cast<std::size_t>(n);
+    switch (RegexPlatform::ReadWholeFile(path, ReserveIn, &bytes_, got)) {
+    case RegexPlatform::WholeFile::Read:
+    case RegexPlatform::WholeFile::Shortened:  // a snapshot of what is still there
+        size_ = got;
+        return true;
+    case RegexPlatform::WholeFile::NotRegularFile:
+    case RegexPlatform::WholeFile::Failed:
+        break;
     }
-    ::close(fd);
-    size_ = got;
-    return true;
+    return false;
 }
 
 std::uint64_t CountLineFeeds(const char* first, std::size_t size)

@@ -1,16 +1,10 @@
 // The walker: wildcard path to sorted file list (see Filewalker.h).
 #include "Filewalker.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <utility>
+
+#include "Platform.h"
 
 namespace RegexEngine {
 
@@ -39,54 +33,6 @@ bool MaskMatches(const std::string& mask, const std::string& name)
     return m == mask.size();
 }
 
-int OpenPath(const std::string& path, int flags)
-{
-    // One chunk of a long path stays well below PATH_MAX.
-    constexpr std::size_t chunkLimit = PATH_MAX / 2;
-    if (path.size() < chunkLimit)
-        return ::open(path.c_str(), flags | O_CLOEXEC);
-
-    int dirfd = AT_FDCWD;
-    std::size_t start = 0;
-    if (path[0] == '/') {
-        dirfd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirfd < 0)
-            return -1;
-        start = 1;
-    }
-    int result = -1;
-    for (;;) {
-        if (path.size() - start < chunkLimit) {
-            result = ::openat(dirfd, path.c_str() + start, flags | O_CLOEXEC);
-            break;
-        }
-        // Cut at the last `/` inside the chunk; a single component longer than
-        // the chunk cannot exist on any file system we open.
-        std::size_t cut = path.rfind('/', start + chunkLimit);
-        if (cut == std::string::npos || cut < start) {
-            errno = ENAMETOOLONG;
-            break;
-        }
-        const std::string piece = path.substr(start, cut - start);
-        if (piece.empty()) {  // a doubled `/`
-            start = cut + 1;
-            continue;
-        }
-        const int next = ::openat(dirfd, piece.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (next < 0)
-            break;
-        if (dirfd != AT_FDCWD)
-            ::close(dirfd);
-        dirfd = next;
-        start = cut + 1;
-    }
-    const int saved = errno;
-    if (dirfd != AT_FDCWD)
-        ::close(dirfd);
-    errno = saved;
-    return result;
-}
-
 namespace {
 
 // One directory still to be listed: the path to open it by and the prefix its
@@ -97,49 +43,9 @@ struct PendingDirectory {
     bool followLink;  // only the starting directory may be reached through a link
 };
 
-bool IsRegularTarget(int dirfd, const char* name)
+bool MatchesMask(const std::string& name, void* mask)
 {
-    struct stat st;
-    return ::fstatat(dirfd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
-}
-
-// Lists one directory: its matching files (full names, appended to `files`
-// unsorted) and, when wanted, its real sub-directories (entry names).
-void ListDirectory(const PendingDirectory& dir, const std::string& mask, bool recurse,
-                   std::vector<std::string>& files, std::vector<std::string>& subdirs)
-{
-    const int fd = OpenPath(dir.path, O_RDONLY | O_DIRECTORY | (dir.followLink ? 0 : O_NOFOLLOW));
-    if (fd < 0)
-        return;
-    DIR* stream = ::fdopendir(fd);
-    if (stream == nullptr) {
-        ::close(fd);
-        return;
-    }
-    while (const dirent* entry = ::readdir(stream)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st;
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
-        }
-        if (type == DT_DIR) {
-            if (recurse)
-                subdirs.emplace_back(name);
-        } else if (type == DT_REG || type == DT_LNK) {
-            const std::string entryName(name);
-            if (!MaskMatches(mask, entryName))
-                continue;
-            if (type == DT_LNK && !IsRegularTarget(fd, name))
-                continue;  // broken, or pointing at a directory or a device
-            files.push_back(dir.prefix + entryName);
-        }
-    }
-    ::closedir(stream);
+    return MaskMatches(*static_cast<const std::string*>(mask), name);
 }
 
 }  // namespace
@@ -163,14 +69,9 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse)
 
     // A mask without wildcards names one file: no need to read the directory.
     if (!recurse && mask.find_first_of("*?") == std::string::npos) {
-        struct stat st;
-        const std::string name = start.prefix + mask;
-        const int fd = OpenPath(slash == std::string::npos ? mask : name, O_PATH);
-        if (fd >= 0) {
-            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-                result.push_back(name);
-            ::close(fd);
-        }
+        std::string name = start.prefix + mask;
+        if (RegexPlatform::IsRegularFile(slash == std::string::npos ? mask : name))
+            result.push_back(std::move(name));
         return result;
     }
 
@@ -178,12 +79,29 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse)
     // stack: a directory's files, then each sub-directory in name order.
     std::vector<PendingDirectory> stack{std::move(start)};
     std::vector<std::string> found, subdirs;
+    std::vector<RegexPlatform::DirectoryEntry> entries;
     while (!stack.empty()) {
         PendingDirectory dir = std::move(stack.back());
         stack.pop_back();
         found.clear();
         subdirs.clear();
-        ListDirectory(dir, mask, recurse, found, subdirs);
+        entries.clear();
+        // A directory that cannot be read (or stops being readable) gives what
+        // was listed of it, nothing when it cannot be opened.
+        RegexPlatform::ListDirectory(dir.path, dir.followLink, recurse, MatchesMask, &mask, entries);
+        for (auto& entry : entries) {
+            switch (entry.Kind) {
+            case RegexPlatform::EntryKind::Directory:
+                subdirs.push_back(std::move(entry.Name));
+                break;
+            case RegexPlatform::EntryKind::RegularFile:
+            case RegexPlatform::EntryKind::LinkToRegularFile:
+                found.push_back(dir.prefix + entry.Name);
+                break;
+            case RegexPlatform::EntryKind::Other:
+                break;  // broken links, links to directories, FIFOs, devices, sockets
+            }
+        }
         std::sort(found.begin(), found.end());
         for (auto& name : found)
             result.push_back(std::move(name));

@@ -1,5 +1,5 @@
 // The walker: turns one wildcard path into the sorted list of files a walk
-// visits, and opens paths of any length.
+// visits. Paths of any length are handled by the platform layer.
 #ifndef QUORVEX_ENGINE_FILEWALKER_H
 #define QUORVEX_ENGINE_FILEWALKER_H
 
@@ -24,10 +24,6 @@ bool MaskMatches(const std::string& mask, const std::string& name);
 // set; symbolic links to directories are never entered. A directory that
 // cannot be read contributes nothing.
 std::vector<std::string> ListFiles(const std::string& files, bool recurse);
-
-// open(2) for a path of any length: paths too long for one system call are
-// opened one directory chunk at a time. Returns the descriptor or -1 (errno set).
-int OpenPath(const std::string& path, int flags);
 
 }  // namespace RegexEngine
 

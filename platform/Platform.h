@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace RegexPlatform {
 
@@ -50,9 +51,11 @@ using FileHandle = void*;
 
 enum class SeekOrigin { Begin, Current, End };
 
-// Opens an existing file for reading (others may read it too).
+// Opens an existing regular file for reading (others may read it too).
+// Anything else in its place (FIFO, device, directory) is refused at once.
 FileHandle OpenForReading(const char* name);
-// Opens an existing file for writing in place, without truncating it.
+// Opens an existing regular file for writing in place, without truncating
+// it; anything else is refused at once.
 FileHandle OpenForUpdate(const char* name);
 // Creates a new file for writing, readable and writable by its owner only;
 // fails when the name is taken.
@@ -134,6 +137,63 @@ bool TruncateFile(FileHandle file, std::uint64_t size);
 // Reserves disk space for `size` bytes without changing the file's length;
 // true where the system cannot reserve (the writes will tell).
 bool ReserveSpace(FileHandle file, std::uint64_t size);
+
+// ---- Walking directories and reading files whole ---------------------------
+
+// What a directory entry is, as a walk over files sees it.
+enum class EntryKind {
+    RegularFile,
+    LinkToRegularFile,  // a symbolic link whose target is a regular file
+    Directory,          // a real directory, never a link to one
+    Other               // FIFOs, sockets, devices, broken links, links to anything else
+};
+
+struct DirectoryEntry {
+    std::string Name;
+    EntryKind Kind;
+};
+
+// Asked for each entry that is not a directory, before anything more is
+// learned about it (a link's target is looked at only for entries accepted).
+using EntryWanted = bool (*)(const std::string& name, void* context);
+
+// Appends the entries of the directory `path` to `entries` in the directory's
+// own order, "." and ".." left out: its real sub-directories when
+// `withDirectories` is set, and every other entry that `wanted` accepts, each
+// with its kind. `path` may be of any length. When `followLink` is false and
+// `path` itself is a symbolic link, nothing is read. False when the directory
+// cannot be read (entries already appended stay).
+bool ListDirectory(const std::string& path, bool followLink, bool withDirectories, EntryWanted wanted,
+                   void* context, std::vector<DirectoryEntry>& entries);
+
+// True when `path` (of any length, links followed) names a regular file.
+// FIFOs and devices are never opened for reading, so this never waits.
+bool IsRegularFile(const std::string& path);
+
+// How reading a file whole went.
+enum class WholeFile {
+    Read,            // every byte of the size the file had when opened
+    Shortened,       // the file shrank meanwhile: the bytes still there were read
+    NotRegularFile,  // a directory, FIFO, device or socket: nothing read, never waited on
+    Failed           // could not be opened (missing, vanished, denied) or read; see LastError()
+};
+
+// Storage for `size` bytes, given by the caller; it may throw, and the
+// exception passes through ReadWholeFile with the file closed.
+using ReserveBytes = char* (*)(std::size_t size, void* context);
+
+// Reads the regular file `path` (of any length) into storage asked of
+// `reserve` for the size the file has when opened; `size` receives the number
+// of bytes read (0 unless the result is Read or Shortened).
+WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size);
+
+// A block of at least `size` bytes of zeroed read-write memory that starts on
+// a huge-page boundary and is offered huge pages (fewer page faults when it is
+// first filled); `length` receives its real size, a multiple of the huge page.
+// Null when the memory cannot be had.
+void* AllocateLargeBlock(std::size_t size, std::size_t& length);
+// Returns a block of AllocateLargeBlock with the length it reported.
+void FreeLargeBlock(void* block, std::size_t length);
 
 // Characters that separate path components.
 #if defined(_WIN32)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace RegexPlatform {
@@ -20,6 +21,7 @@ namespace RegexPlatform {
 namespace {
 
 int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int RealOpenAt(int directory, const char* path, int flags, mode_t mode) { return ::openat(directory, path, flags, mode); }
 
 int RealReserve(int fd, off_t size)
 {
@@ -40,6 +42,8 @@ const SystemCalls RealCalls = {
     ::stat,           ::chmod,   ::fchmod,   ::fchown,   ::fsync,          ::ftruncate,
     RealReserve,      ::rename,  ::unlink,   ::mkostemp, ::realpath,       RealTemporaryDirectory,
     ::pthread_key_create, ::pthread_key_delete, ::pthread_getspecific, ::pthread_setspecific,
+    RealOpenAt,       ::fstatat, ::fdopendir, ::readdir, ::closedir,       ::mmap,
+    ::munmap,         ::madvise,
 };
 
 SystemCalls CurrentCalls = RealCalls;
@@ -162,8 +166,37 @@ unsigned ValueTooLargeError() { return EOVERFLOW; }
 
 // ---- Files ------------------------------------------------------------------
 
-FileHandle OpenForReading(const char* name) { return OpenWith(name, O_RDONLY, 0); }
-FileHandle OpenForUpdate(const char* name) { return OpenWith(name, O_WRONLY, 0); }
+// Opens a regular file only. Something else put in place of a file (a FIFO,
+// a device, a directory) is refused: EISDIR for a directory, EINVAL for the
+// rest. O_NONBLOCK keeps the open of a FIFO from waiting for its other end;
+// it is cleared again on the regular file.
+namespace {
+FileHandle OpenRegular(const char* name, int flags)
+{
+    const FileHandle handle = OpenWith(name, flags | O_NONBLOCK | O_NOCTTY, 0);
+    if (handle == nullptr)
+        return nullptr;
+    const int fd = ToDescriptor(handle);
+    struct stat information;
+    if (Calls().Fstat(fd, &information) != 0) {
+        KeepError keep;
+        CloseFile(handle);
+        return nullptr;
+    }
+    if (!S_ISREG(information.st_mode)) {
+        CloseFile(handle);
+        errno = S_ISDIR(information.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status != -1)
+        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return handle;
+}
+}  // namespace
+
+FileHandle OpenForReading(const char* name) { return OpenRegular(name, O_RDONLY); }
+FileHandle OpenForUpdate(const char* name) { return OpenRegular(name, O_WRONLY); }
 FileHandle CreateExclusive(const char* name) { return OpenWith(name, O_WRONLY | O_CREAT | O_EXCL, 0600); }
 
 bool ReadFile(FileHandle file, void* buffer, std::size_t size, std::size_t& done)

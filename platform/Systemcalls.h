@@ -7,6 +7,7 @@
 
 #if !defined(_WIN32)
 
+#include <dirent.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -36,6 +37,14 @@ struct SystemCalls {
     int (*KeyDelete)(pthread_key_t key);
     void* (*GetSpecific)(pthread_key_t key);
     int (*SetSpecific)(pthread_key_t key, const void* value);
+    int (*OpenAt)(int directory, const char* path, int flags, mode_t mode);
+    int (*StatAt)(int directory, const char* path, struct stat* information, int flags);
+    DIR* (*OpenDirectory)(int fd);  // fdopendir: on success the stream owns fd
+    struct dirent* (*ReadDirectory)(DIR* stream);
+    int (*CloseDirectory)(DIR* stream);
+    void* (*Map)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+    int (*Unmap)(void* address, size_t length);
+    int (*Advise)(void* address, size_t length, int advice);
 };
 
 // The table in use. Tests may change entries; they must restore them.
