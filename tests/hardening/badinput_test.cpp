@@ -230,7 +230,7 @@ TEST(BadStreams, InvalidValuesAreReadAsTheyStandOrRefusedWhole)
 
 struct SpecRow {
     const char* label;
-    std::function<std::string(const Tree&)> spec;
+    std::function<std::string(const Tree&)> pattern;
     bool nobody;      // run as the user nobody
     unsigned found;   // files FindFiles reports
 };
@@ -280,7 +280,7 @@ TEST(BadFileSpecifications, NothingHangsNothingIsTouched)
                 // rewrite anything it reached.
                 re.SetExpression("^");
                 re.SetFormatString("changed ");
-                re.SetFilesToMatch(row.spec(tree));
+                re.SetFilesToMatch(row.pattern(tree));
                 const unsigned found = re.FindFiles();
                 const unsigned grepped = re.GrepFiles();
                 const int events = counter.events;
