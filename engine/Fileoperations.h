@@ -221,8 +221,10 @@ unsigned RunWalk(Object& object, RegEx& engine, Walk walk)
     return count;
 }
 
-template <class Object>
-unsigned FindFiles(Object& object)
+// FindFiles and GrepFiles: compile the walker, bring the object's own
+// compilation up to date, and walk with `start(engine, files, recurse, flags)`.
+template <class Object, class Start>
+unsigned ReportingWalk(Object& object, Start start)
 {
     object.MatchError.clear();
     RegEx engine;
@@ -232,8 +234,15 @@ unsigned FindFiles(Object& object)
     const unsigned flags = object.GetMatchFlags();
     const std::string files = object.FilesToMatch;
     const bool recurse = object.DirectoryRecursion;
-    return RunWalk(object, engine,
-                   [&] { return engine.FindFiles(&Object::FindFilesCallback, files, recurse, flags); });
+    return RunWalk(object, engine, [&] { return start(engine, files, recurse, flags); });
+}
+
+template <class Object>
+unsigned FindFiles(Object& object)
+{
+    return ReportingWalk(object, [](RegEx& engine, const std::string& files, bool recurse, unsigned flags) {
+        return engine.FindFiles(&Object::FindFilesCallback, files, recurse, flags);
+    });
 }
 
 template <class Object>
@@ -251,16 +260,9 @@ bool ThisFindFilesCallback(Object& object, const char* file)
 template <class Object>
 unsigned GrepFiles(Object& object)
 {
-    object.MatchError.clear();
-    RegEx engine;
-    if (!PrepareWalk(object, engine))
-        return 0;
-    object.ParseExpression();
-    const unsigned flags = object.GetMatchFlags();
-    const std::string files = object.FilesToMatch;
-    const bool recurse = object.DirectoryRecursion;
-    return RunWalk(object, engine,
-                   [&] { return engine.GrepFiles(&Object::GrepFilesCallback, files, recurse, flags); });
+    return ReportingWalk(object, [](RegEx& engine, const std::string& files, bool recurse, unsigned flags) {
+        return engine.GrepFiles(&Object::GrepFilesCallback, files, recurse, flags);
+    });
 }
 
 template <class Object, class Engine>

@@ -73,11 +73,13 @@ FileHandle OpenWith(const char* name, int flags, mode_t mode)
     return fd < 0 ? nullptr : ToHandle(fd);
 }
 
-// Writes all of `size` bytes unless the system refuses.
-bool WriteAll(int fd, const char* data, std::size_t size)
+// Writes all of `size` bytes unless the system refuses; `done` counts the
+// bytes that reached the file.
+bool WriteAll(int fd, const char* data, std::size_t size, std::size_t& done)
 {
-    while (size > 0) {
-        const ssize_t n = Calls().Write(fd, data, size);
+    done = 0;
+    while (done < size) {
+        const ssize_t n = Calls().Write(fd, data + done, size - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -87,8 +89,7 @@ bool WriteAll(int fd, const char* data, std::size_t size)
             errno = EIO;
             return false;
         }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -106,7 +107,8 @@ bool CopyContent(int in, int out)
         }
         if (n == 0)
             return true;
-        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n)))
+        std::size_t written = 0;
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n), written))
             return false;
     }
 }
@@ -215,22 +217,7 @@ bool ReadFile(FileHandle file, void* buffer, std::size_t size, std::size_t& done
 
 bool WriteFile(FileHandle file, const void* buffer, std::size_t size, std::size_t& done)
 {
-    done = 0;
-    const char* data = static_cast<const char*>(buffer);
-    while (done < size) {
-        const ssize_t n = Calls().Write(ToDescriptor(file), data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteAll(ToDescriptor(file), static_cast<const char*>(buffer), size, done);
 }
 
 bool SeekFile(FileHandle file, std::int64_t offset, SeekOrigin origin, std::uint64_t& position)
