@@ -18,22 +18,9 @@ RegularExpression::RegularExpression()
 }
 
 RegularExpression::RegularExpression(const RegularExpression& other)
-    : OnMatching(other.OnMatching),
-      OnSearching(other.OnSearching),
-      OnGrepping(other.OnGrepping),
-      OnGreppingFiles(other.OnGreppingFiles),
-      OnFindFiles(other.OnFindFiles),
-      OnMerging(other.OnMerging),
-      OnChangingFiles(other.OnChangingFiles),
-      OnMatchingClosure(other.OnMatchingClosure),
-      OnSearchingClosure(other.OnSearchingClosure),
-      OnGreppingClosure(other.OnGreppingClosure),
-      OnGreppingFilesClosure(other.OnGreppingFilesClosure),
-      OnFindFilesClosure(other.OnFindFilesClosure),
-      OnMergingClosure(other.OnMergingClosure),
-      OnChangingFilesClosure(other.OnChangingFilesClosure)
 {
     engine::AssignSettings(*this, other);
+    engine::CopyEventSlots(*this, other);
 }
 
 RegularExpression& RegularExpression::operator=(const RegularExpression& other)
@@ -41,20 +28,7 @@ RegularExpression& RegularExpression::operator=(const RegularExpression& other)
     if (this == &other)
         return *this;
     engine::AssignSettings(*this, other);
-    OnMatching = other.OnMatching;
-    OnSearching = other.OnSearching;
-    OnGrepping = other.OnGrepping;
-    OnGreppingFiles = other.OnGreppingFiles;
-    OnFindFiles = other.OnFindFiles;
-    OnMerging = other.OnMerging;
-    OnChangingFiles = other.OnChangingFiles;
-    OnMatchingClosure = other.OnMatchingClosure;
-    OnSearchingClosure = other.OnSearchingClosure;
-    OnGreppingClosure = other.OnGreppingClosure;
-    OnGreppingFilesClosure = other.OnGreppingFilesClosure;
-    OnFindFilesClosure = other.OnFindFilesClosure;
-    OnMergingClosure = other.OnMergingClosure;
-    OnChangingFilesClosure = other.OnChangingFilesClosure;
+    engine::CopyEventSlots(*this, other);
     return *this;
 }
 

@@ -37,6 +37,7 @@
 
 #include "Quorvexexport.h"
 #include "Regularexpressionclosure.h"
+#include "Regularexpressionvalues.h"
 
 namespace RegexEngine {
 class RegEx;  // the engine's file walker, handed to the file callbacks
@@ -59,41 +60,12 @@ using REMatchInfo = std::vector<REMatch>;
 class QUORVEX_API RegularExpression {
 public:
     // Compile options. The values index the flag table, the stream format and
-    // the component package's set properties: never renumber them.
-    enum Options : unsigned char {
-        EscapeInCharacterSets = 0,         // backslash escapes inside [...]
-        CharacterClasses = 1,              // [[:alpha:]] and friends inside [...]
-        Intervals = 2,                     // bounded repeats {n,m}
-        LimitedOperations = 3,             // +, ? and | are not operators
-        NewlineAsAlternationOperator = 4,  // a newline in the expression means |
-        QuestionmarkPlusNotOperators = 5,  // + and ? literal; \+ and \? are operators
-        BracesNotOperators = 6,            // { } literal; \{ \} delimit repeats
-        ParenthesesNotOperators = 7,       // ( ) literal; \( \) group
-        BackReferences = 8,                // \1 to \9
-        VerticalbarNotOperator = 9,        // | literal; \| alternates
-        Literals = 10,                     // the whole expression is plain text
-        CaseInsensitive = 11,              // letters match regardless of case
-        NoLocaleSpecificCollation = 12,    // ranges compare character codes
-        Basic = 13,                        // POSIX basic syntax (composite)
-        Extended = 14,                     // POSIX extended syntax (composite)
-        Normal = 15                        // the engine's normal syntax (composite)
-    };
+    // the component package's set properties: never renumber them. The values
+    // and what each means: Regularexpressionvalues.h.
+    enum Options : unsigned char { QUORVEX_COMPILE_OPTIONS(QUORVEX_ENUMERATOR) };
 
-    // Match options.
-    enum Matches : unsigned char {
-        MatchDefault = 0,               // no restriction
-        MatchNotBeginningOfLine = 1,    // ^ does not match at the start of the text
-        MatchNotEndOfLine = 2,          // $ does not match at the end of the text
-        MatchNotBeginningOfBuffer = 3,  // start-of-buffer assertion fails at the start
-        MatchNotEndOfBuffer = 4,        // end-of-buffer assertion fails at the end
-        MatchNotBeginningOfWord = 5,    // the start of the text is not a word start
-        MatchNotEndOfWord = 6,          // the end of the text is not a word end
-        MatchNotDotNewline = 7,         // . does not match a newline
-        MatchNotDotNullCharacter = 8,   // . does not match NUL
-        MatchShortest = 9,              // accept the first match found, not the longest
-        MatchNotNullString = 10,        // an empty match is not accepted
-        MatchContinuous = 11            // the match must start where the search starts
-    };
+    // Match options (Regularexpressionvalues.h).
+    enum Matches : unsigned char { QUORVEX_MATCH_OPTIONS(QUORVEX_ENUMERATOR) };
 
     // Event parameter lists. Sender is the object raising the event; Matches
     // lives for the handler call only; clearing bcontinue stops the operation
@@ -115,17 +87,8 @@ public:
         Closure<void(RegularExpression*, std::string, const REMatchInfo&, unsigned, bool&)>;
     using FindFilesEventClosure = Closure<void(RegularExpression*, std::string, bool&)>;
 
-    // Why a file could not be changed by ChangeFiles.
-    enum ProblemReason : unsigned char {
-        OpenFailed = 0,             // the file to change cannot be opened for reading
-        CreateTemporaryFailed = 1,  // the temporary file cannot be created
-        ReadFailed = 2,             // a read from the file to change failed or was short
-        WriteFailed = 3,            // a write to the temporary file failed or was short
-        TextChanged = 4,            // the file no longer holds the text found by the walk
-        BackupFailed = 5,           // the backup copy cannot be made
-        ReplaceFailed = 6,          // the file cannot be replaced by the new content
-        AttributesFailed = 7        // the file's attributes cannot be restored
-    };
+    // Why a file could not be changed by ChangeFiles (Regularexpressionvalues.h).
+    enum ProblemReason : unsigned char { QUORVEX_PROBLEM_REASONS(QUORVEX_ENUMERATOR) };
 
     struct FileChangeProblem {
         std::string FileName;        // the changed, temporary or backup file

@@ -343,9 +343,7 @@ private:
 
 const char* ReasonName(RegularExpression::ProblemReason reason)
 {
-    static const char* const names[] = {"OpenFailed",  "CreateTemporaryFailed", "ReadFailed",
-                                        "WriteFailed", "TextChanged",           "BackupFailed",
-                                        "ReplaceFailed", "AttributesFailed"};
+    static const char* const names[] = {QUORVEX_PROBLEM_REASONS(QUORVEX_VALUE_NAME)};
     unsigned index = reason;
     return index < sizeof names / sizeof names[0] ? names[index] : "UnknownProblem";
 }

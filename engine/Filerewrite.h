@@ -25,21 +25,15 @@
 #include <vector>
 
 #include "Platform.h"
+#include "Regularexpressionvalues.h"
 
 namespace RegexEngine {
 
-// Why a file could not be changed; the values are those of the objects'
-// ProblemReason enumerations.
-enum RewriteReason : unsigned char {
-    RewriteOpenFailed = 0,             // the file cannot be opened for reading
-    RewriteCreateTemporaryFailed = 1,  // no temporary file can be created
-    RewriteReadFailed = 2,             // a read failed or was short
-    RewriteWriteFailed = 3,            // a write to the temporary file failed or was short
-    RewriteTextChanged = 4,            // the file no longer holds the text the walk found
-    RewriteBackupFailed = 5,           // the backup copy cannot be made
-    RewriteReplaceFailed = 6,          // the file cannot be replaced by the new content
-    RewriteAttributesFailed = 7        // the new content cannot be given the file's permissions
-};
+// Why a file could not be changed: the objects' ProblemReason values, each
+// name with the prefix Rewrite.
+#define QUORVEX_REWRITE_REASON(name, value) Rewrite##name = value,
+enum RewriteReason : unsigned char { QUORVEX_PROBLEM_REASONS(QUORVEX_REWRITE_REASON) };
+#undef QUORVEX_REWRITE_REASON
 
 // One replacement: the bytes at Position that must read Match become
 // Replacement. Edits come in increasing, non-overlapping order.
