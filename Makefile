@@ -20,7 +20,7 @@ TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 SANITIZE_CXX ?= g++
 SANITIZE_CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
-  -DQUORVEX_BUILD_BENCHMARKS=OFF -DQUORVEX_BUILD_EXAMPLES=OFF
+  -DQUORVEX_BUILD_BENCHMARKS=OFF -DQUORVEX_BUILD_EXAMPLES=OFF -DQUORVEX_WERROR=ON
 ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:verify_asan_link_order=0 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
@@ -63,6 +63,8 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The tests build with warnings as errors.
+test: CMAKE_FLAGS += -DQUORVEX_WERROR=ON
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
