@@ -34,6 +34,7 @@ using FileTesting::FaultPlan;
 using FileTesting::ScopedFaults;
 using FileTesting::Tree;
 using Hardening::ChildOutcome;
+using Hardening::Repeat;
 using Hardening::RunInChild;
 
 namespace {
@@ -50,15 +51,6 @@ struct Verdict {
     }
     int Code() const { return note.empty() ? 0 : 1; }
 };
-
-std::string Repeat(const std::string& piece, std::size_t times)
-{
-    std::string text;
-    text.reserve(piece.size() * times);
-    for (std::size_t i = 0; i < times; ++i)
-        text += piece;
-    return text;
-}
 
 // The text with every "foo" replaced.
 std::string Replaced(std::string text, const std::string& by)

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "../files/Faults.h"
-#include "../files/Filetesting.h"
+#include "Filetesting.h"
 
 namespace P = RegexPlatform;
 using FileTesting::FaultPlan;
@@ -184,29 +184,31 @@ TEST(PlatformCopy, FailedWriteKeepsTheOldTargetAndLeavesNoTemporary)
     EXPECT_EQ(tree.List(), (std::vector<std::string>{"from", "to"}));
 }
 
-TEST(PlatformCopy, WithoutATemporaryBesideItTheTargetIsWrittenInPlace)
+// Where no temporary file can be made beside the target, the copy goes into
+// the target itself: onto another file it succeeds, onto its own source it is
+// refused and the file is kept.
+TEST(PlatformCopy, WithoutATemporaryBesideItTheTargetIsWrittenInPlaceButNeverOntoItself)
 {
-    Tree tree;
-    const std::string from = tree.Write("from", "short");
-    const std::string to = tree.Write("to", "much longer old text");
-    FaultPlan plan;
-    plan.TemporaryPath = tree.Root();
-    plan.TemporaryError = EACCES;
-    ScopedFaults faults(plan);
-    ASSERT_TRUE(P::CopyFileReplacing(from.c_str(), to.c_str()));
-    EXPECT_EQ(tree.Read("to"), "short");
-}
-
-TEST(PlatformCopy, InPlaceCopyOntoItselfIsRefusedAndKeepsTheFile)
-{
-    Tree tree;
-    const std::string name = tree.Write("same", "content");
-    FaultPlan plan;
-    plan.TemporaryPath = tree.Root();
-    plan.TemporaryError = EACCES;
-    ScopedFaults faults(plan);
-    EXPECT_FALSE(P::CopyFileReplacing(name.c_str(), name.c_str()));
-    EXPECT_EQ(tree.Read("same"), "content");
+    struct Row {
+        const char* label;
+        const char* target;
+        bool copied;
+    };
+    const Row rows[] = {
+        {"another file", "to", true},
+        {"the source itself", "from", false},
+    };
+    for (const Row& row : rows) {
+        Tree tree;
+        const std::string from = tree.Write("from", "short");
+        const std::string to = row.target == std::string("from") ? from : tree.Write(row.target, "much longer old text");
+        FaultPlan plan;
+        plan.TemporaryPath = tree.Root();
+        plan.TemporaryError = EACCES;
+        ScopedFaults faults(plan);
+        EXPECT_EQ(P::CopyFileReplacing(from.c_str(), to.c_str()), row.copied) << row.label;
+        EXPECT_EQ(tree.Read(row.target), "short") << row.label;
+    }
 }
 
 TEST(PlatformCopy, MissingSourceFails)

@@ -12,7 +12,7 @@
 
 #include "Literalfinder.h"
 #include "RegEx.h"
-#include "Temptree.h"
+#include "Filetesting.h"
 
 using RegexEngine::RegEx;
 
@@ -109,7 +109,7 @@ bool CollectFile(const char* file)
 }
 
 // Random files built from pieces that the test expressions care about.
-std::vector<std::string> MakeCorpus(const TempTree& tree, unsigned seed)
+std::vector<std::string> MakeCorpus(const FileTesting::Tree& tree, unsigned seed)
 {
     const std::vector<std::string> pieces = {
         "a", "b", "ab", "ba", "abc", "the", "THE", "The", "x.y", "xzy", "a|b", "-", "\\", "\n", "\r\n", " ",
@@ -158,7 +158,7 @@ class CrossCheckThreads : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
 {
-    TempTree tree;
+    FileTesting::Tree tree;
     const std::vector<std::string> files = MakeCorpus(tree, 11 + GetParam());
     const std::string pattern = tree.Root() + "/*.txt";
     {
@@ -243,7 +243,7 @@ protected:
 
 TEST(CrossCheck, CaseFoldingFollowsTheExpressionsLocale)
 {
-    TempTree tree;
+    FileTesting::Tree tree;
     tree.Write("a.txt", "\xDDT it IT iT \xDD ab AB");
     const std::locale dotted(std::locale::classic(), new DottedCapitalI);
     EXPECT_EQ(RegexEngine::LiteralFinder::Make("it", true, dotted, 0), nullptr);

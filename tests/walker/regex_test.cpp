@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "RegEx.h"
-#include "Temptree.h"
+#include "Filetesting.h"
 
 using RegexEngine::RegEx;
 
@@ -70,7 +70,7 @@ protected:
         return seen;
     }
 
-    TempTree tree;
+    FileTesting::Tree tree;
     RegEx engine;
 };
 
