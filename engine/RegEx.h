@@ -7,8 +7,8 @@
 // (Marks, What, Position, Line). Nothing is thrown: a bad expression is an
 // error code, a matching error ends the walk and is kept in MatchError().
 //
-// Contract details (which files, order, masks, counts) are in the file walker
-// section of the developer documentation; see the comments in RegEx.cpp.
+// The contract (which files, in which order, masks, what a callback sees,
+// counts, and where it departs from Boost 1.74's RegEx) is docs/file-walk.md.
 #ifndef QUORVEX_ENGINE_REGEX_H
 #define QUORVEX_ENGINE_REGEX_H
 
