@@ -138,6 +138,67 @@ bool TruncateFile(FileHandle file, std::uint64_t size);
 // true where the system cannot reserve (the writes will tell).
 bool ReserveSpace(FileHandle file, std::uint64_t size);
 
+// ---- The state of a file, locks, names --------------------------------------
+
+// Which file a name or handle leads to and what it looked like: two states are
+// the same file unchanged only when every field agrees. On POSIX the device
+// and inode number, the size and the modification time to the nanosecond; a
+// Win32 counterpart gives the volume serial number, the file index, the size
+// and the last-write time (its 100 ns ticks as seconds and nanoseconds).
+struct FileState {
+    std::uint64_t Device = 0;
+    std::uint64_t Identity = 0;  // the file's number on its device
+    std::uint64_t Size = 0;
+    std::int64_t ModifiedSeconds = 0;
+    std::uint32_t ModifiedNanoseconds = 0;
+    bool Known = false;  // false: nothing could be learned (never equal to anything)
+};
+
+// True when both states are known and describe the same file unchanged.
+inline bool SameState(const FileState& a, const FileState& b)
+{
+    return a.Known && b.Known && a.Device == b.Device && a.Identity == b.Identity && a.Size == b.Size &&
+           a.ModifiedSeconds == b.ModifiedSeconds && a.ModifiedNanoseconds == b.ModifiedNanoseconds;
+}
+// True when both states are known and name the same file (changed or not).
+inline bool SameFile(const FileState& a, const FileState& b)
+{
+    return a.Known && b.Known && a.Device == b.Device && a.Identity == b.Identity;
+}
+
+// The state of an open file; false (state not Known) on failure.
+bool QueryFileState(FileHandle file, FileState& state);
+// The state of the file a name leads to, symbolic links followed; false (state
+// not Known) when it cannot be learned, for instance when nothing has the name.
+bool QueryNameState(const char* name, FileState& state);
+
+// Takes the advisory whole-file lock of `file` for this open file, waiting
+// while another holder keeps it (POSIX flock, LOCK_EX; Win32 LockFileEx with
+// LOCKFILE_EXCLUSIVE_LOCK). Cooperating processes that take it around their
+// rewrites never rewrite one file at the same time; others are not stopped.
+// The lock goes when the file is closed. False on failure.
+bool LockFile(FileHandle file);
+
+// True when something (of any kind, a dangling symbolic link included) has the
+// name; links are not followed.
+bool NameExists(const char* name);
+
+// The longest name one directory entry may have in `directory` (255 where the
+// system cannot tell).
+std::size_t MaximumNameLength(const std::string& directory);
+
+// Copies the named attributes of `from` to `to`: on POSIX every extended
+// attribute the process can list (user.*, the access control lists
+// system.posix_acl_*, security labels); a Win32 counterpart copies the
+// security descriptor and alternate data streams. True when `from` has none or
+// all were copied; false as soon as one cannot be, with the error left.
+bool CopyNamedAttributes(FileHandle from, FileHandle to);
+
+// Error codes for conditions the file operations detect themselves.
+unsigned AlreadyExistsError();    // a name that must be new is taken (EEXIST)
+unsigned InvalidArgumentError();  // a request that cannot be right, such as copying a file onto itself (EINVAL)
+unsigned NameTooLongError();      // a name or path longer than the system takes (ENAMETOOLONG)
+
 // ---- Walking directories and reading files whole ---------------------------
 
 // What a directory entry is, as a walk over files sees it.
@@ -184,8 +245,11 @@ using ReserveBytes = char* (*)(std::size_t size, void* context);
 
 // Reads the regular file `path` (of any length) into storage asked of
 // `reserve` for the size the file has when opened; `size` receives the number
-// of bytes read (0 unless the result is Read or Shortened).
-WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size);
+// of bytes read (0 unless the result is Read or Shortened). A non-null `state`
+// receives the file's state as it was when opened, before any byte was read,
+// so that any later change to the file shows as a different state.
+WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size,
+                        FileState* state = nullptr);
 
 // A block of at least `size` bytes of zeroed read-write memory that starts on
 // a huge-page boundary and is offered huge pages (fewer page faults when it is

@@ -4,8 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 #include "../files/Faults.h"
@@ -361,6 +369,131 @@ TEST(PlatformRewrite, PathComponents)
         EXPECT_EQ(P::DirectoryOf(row.name), row.directory) << row.name;
         EXPECT_EQ(P::LastComponentOf(row.name), row.last) << row.name;
     }
+}
+
+// ---- File state, locks, named attributes -------------------------------------
+
+TEST(PlatformState, AnyChangeToTheFileGivesAnotherState)
+{
+    Tree tree;
+    const std::string name = tree.Write("file", "foo");
+    tree.Write("other", "foo");
+    P::FileState before;
+    ASSERT_TRUE(P::QueryNameState(name.c_str(), before));
+    P::FileHandle open = P::OpenForReading(name.c_str());
+    P::FileState viaHandle;
+    ASSERT_TRUE(P::QueryFileState(open, viaHandle));
+    P::CloseFile(open);
+    EXPECT_TRUE(P::SameState(before, viaHandle));
+
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {before.ModifiedSeconds, long(before.ModifiedNanoseconds ^ 1)}};
+    struct Row {
+        const char* label;
+        std::function<void()> change;
+        bool sameFile;
+    };
+    const Row rows[] = {
+        {"a nanosecond later, same size", [&] { ::utimensat(AT_FDCWD, name.c_str(), later, 0); }, true},
+        {"grown", [&] { FileTesting::WriteAll(name, "foox"); }, true},
+        {"another file under the name", [&] { ::rename(tree.Path("other").c_str(), name.c_str()); }, false},
+    };
+    for (const Row& row : rows) {
+        row.change();
+        P::FileState after;
+        ASSERT_TRUE(P::QueryNameState(name.c_str(), after)) << row.label;
+        EXPECT_FALSE(P::SameState(before, after)) << row.label;
+        EXPECT_EQ(P::SameFile(before, after), row.sameFile) << row.label;
+        before = after;
+    }
+    P::FileState missing;
+    EXPECT_FALSE(P::QueryNameState(tree.Path("missing").c_str(), missing));
+    EXPECT_FALSE(P::SameState(missing, missing)) << "an unknown state equals nothing";
+}
+
+TEST(PlatformState, LockWaitsForTheHolderInAnotherProcess)
+{
+    Tree tree;
+    const std::string name = tree.Write("file", "x");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        P::FileHandle held = P::OpenForReading(name.c_str());
+        if (held == nullptr || !P::LockFile(held))
+            ::_exit(1);
+        (void)::write(ready[1], "L", 1);
+        ::usleep(200000);
+        FileTesting::WriteAll(tree.Path("released"), "");
+        ::_exit(0);  // closing the file releases the lock
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    P::FileHandle mine = P::OpenForReading(name.c_str());
+    ASSERT_TRUE(P::LockFile(mine));
+    EXPECT_TRUE(FileTesting::Exists(tree.Path("released"))) << "the lock was given before the holder let go";
+    P::CloseFile(mine);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+TEST(PlatformState, NamedAttributesAndAccessListsAreCopied)
+{
+    Tree tree;
+    const std::string from = tree.Write("from", "x");
+    const std::string to = tree.Write("to", "y");
+    // owner rw, named user 65534 r, group r, mask r, other nothing
+    const unsigned char acl[] = {2, 0, 0, 0, 1, 0, 6, 0, 255, 255, 255, 255, 2, 0, 4, 0, 0xFE, 0xFF, 0, 0,
+                                 4, 0, 4, 0, 255, 255, 255, 255, 0x10, 0, 4, 0, 255, 255, 255, 255,
+                                 0x20, 0, 0, 0, 255, 255, 255, 255};
+    if (::setxattr(from.c_str(), "user.origin", "quorvex", 7, 0) != 0 ||
+        ::setxattr(from.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0)
+        GTEST_SKIP() << "the file system of " << tree.Root() << " takes no user attributes or ACLs: "
+                     << std::strerror(errno);
+    P::FileHandle in = P::OpenForReading(from.c_str());
+    P::FileHandle out = P::OpenForUpdate(to.c_str());
+    ASSERT_TRUE(P::CopyNamedAttributes(in, out));
+    P::CloseFile(in);
+    P::CloseFile(out);
+    char value[64] = {};
+    EXPECT_EQ(::getxattr(to.c_str(), "user.origin", value, sizeof value), 7);
+    EXPECT_STREQ(value, "quorvex");
+    unsigned char copied[sizeof acl + 16];
+    ASSERT_EQ(::getxattr(to.c_str(), "system.posix_acl_access", copied, sizeof copied), ssize_t(sizeof acl));
+    EXPECT_EQ(std::memcmp(copied, acl, sizeof acl), 0);
+}
+
+// A file under a path longer than PATH_MAX, made one directory at a time.
+std::string MakeLongPath(const Tree& tree)
+{
+    std::string path = tree.Root();
+    int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    const std::string part(200, 'd');
+    while (path.size() < PATH_MAX + 300) {
+        ::mkdirat(directory, part.c_str(), 0755);
+        const int next = ::openat(directory, part.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(directory);
+        directory = next;
+        path += "/" + part;
+    }
+    const int file = ::openat(directory, "f.txt", O_WRONLY | O_CREAT, 0644);
+    (void)::write(file, "foo", 3);
+    ::close(file);
+    ::close(directory);
+    return path + "/f.txt";
+}
+
+TEST(PlatformState, LongPathsHaveAttributesAndNamesHaveALimit)
+{
+    Tree tree;
+    const std::string name = MakeLongPath(tree);
+    EXPECT_EQ(P::GetAttributes(name.c_str()), P::AttributeNormal) << "a long path is not unreadable";
+    EXPECT_EQ(P::MaximumNameLength(tree.Root()), 255u);
+    EXPECT_TRUE(P::NameExists(tree.Root().c_str()));
+    EXPECT_FALSE(P::NameExists(tree.Path("missing").c_str()));
 }
 
 }  // namespace
