@@ -345,7 +345,7 @@ const char* ReasonName(RegularExpression::ProblemReason reason)
 {
     static const char* const names[] = {"OpenFailed",  "CreateTemporaryFailed", "ReadFailed",
                                         "WriteFailed", "TextChanged",           "BackupFailed",
-                                        "ReplaceFailed", "AttributesFailed"};
+                                        "ReplaceFailed", "AttributesFailed",    "MatchFailed"};
     unsigned index = reason;
     return index < sizeof names / sizeof names[0] ? names[index] : "UnknownProblem";
 }

@@ -143,7 +143,8 @@ public:
         TextChanged = 4,            // the file no longer holds the text found by the walk
         BackupFailed = 5,           // the backup copy cannot be made
         ReplaceFailed = 6,          // the file cannot be replaced by the new content
-        AttributesFailed = 7        // the file's attributes cannot be restored
+        AttributesFailed = 7,       // the file's attributes cannot be restored
+        MatchFailed = 8             // matching inside the file failed (Text: the engine's message); it is unchanged
     };
 
     struct FileChangeProblem {
@@ -163,6 +164,18 @@ public:
         };
         std::string FileName;  // empty while no file is pending
         std::vector<GrepInformation> Greps;
+        // The file as the walk read it: which file it was (device and file
+        // number) and its size and modification time then. Only a file
+        // still in that state is rewritten.
+        struct FileState {
+            unsigned long long Device = 0;
+            unsigned long long Identity = 0;
+            unsigned long long Size = 0;
+            long long ModifiedSeconds = 0;
+            unsigned ModifiedNanoseconds = 0;
+            bool Known = false;
+        };
+        FileState ReadState;
     };
 
     // The compiled expression and match flags of one running ChangeFiles.

@@ -233,7 +233,7 @@ FileHandle OpenRegular(const char* name, int flags)
 
 FileHandle OpenForReading(const char* name) { return OpenRegular(name, O_RDONLY); }
 FileHandle OpenForUpdate(const char* name) { return OpenRegular(name, O_WRONLY); }
-FileHandle CreateExclusive(const char* name) { return OpenWith(name, O_WRONLY | O_CREAT | O_EXCL, 0600); }
+FileHandle CreateExclusive(const char* name) { return OpenWith(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600); }
 
 bool ReadFile(FileHandle file, void* buffer, std::size_t size, std::size_t& done)
 {
@@ -291,7 +291,9 @@ bool CopyFileReplacing(const char* from, const char* to)
     // so that the target is either the old file or the whole copy. Where no
     // file can be created there, the target is written in place.
     std::string temporary;
-    FileHandle target = CreateTemporaryIn(DirectoryOf(to), "." + LastComponentOf(to) + ".", temporary);
+    const std::string directory = DirectoryOf(to);
+    FileHandle target =
+        CreateTemporaryIn(directory, WorkNameStem(LastComponentOf(to), MaximumNameLength(directory)), temporary);
     const bool inPlace = target == nullptr;
     if (inPlace) {
         target = OpenWith(to, O_WRONLY | O_CREAT | O_NOFOLLOW, 0600);
@@ -535,6 +537,8 @@ bool LockFile(FileHandle file)
     for (;;) {
         if (Calls().Flock(ToDescriptor(file), LOCK_EX) == 0)
             return true;
+        if (errno == EOPNOTSUPP || errno == ENOSYS || errno == ENOLCK)
+            return true;  // a file system without these locks: nothing to wait for
         if (errno != EINTR)
             return false;
     }
