@@ -304,8 +304,11 @@ public:
         // An undo copy left beside the file by an interrupted rewrite holds
         // what may be the only whole copy of it: the file is not touched.
         undoName_ = UndoNameOf(real_);
-        if (P::NameExists(undoName_.c_str()))
-            return Problem(file_, RewriteReplaceFailed, 0, P::AlreadyExistsError(), undoName_);
+        std::string found = P::NameExists(undoName_.c_str()) ? undoName_ : std::string();
+        if (found.empty() && original_.Links > 1)
+            found = UndoOfAnotherName();
+        if (!found.empty())
+            return Problem(file_, RewriteReplaceFailed, 0, P::AlreadyExistsError(), found);
 
         // Beside the file, unless other names share its content (a rename
         // would part them), a new file could not get its owner and group or
@@ -313,8 +316,8 @@ public:
         const std::string directory = P::DirectoryOf(real_);
         const std::string stem = StemBeside(real_);
         copyBack_ = original_.Links > 1 || !P::OwnershipKeepable(original_);
-        if (!copyBack_)
-            copyBack_ = !temporary_.Create(directory, stem);
+        if (!temporary_.Create(directory, stem))
+            copyBack_ = true;
         if (!copyBack_) {
             if (!P::CopyPermissions(temporary_.Handle, original_))
                 return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
@@ -350,6 +353,31 @@ private:
     }
 
     RewriteOutcome Changed() { return Problem(file_, RewriteTextChanged, 0, 0); }
+
+    // A file with several names may have been interrupted under another of
+    // them: an undo copy ".OTHER.quorvex-undo" in the same directory whose
+    // OTHER is this very file. (Names shortened to fit, and names in other
+    // directories, cannot be traced back this way.)
+    std::string UndoOfAnotherName()
+    {
+        const std::string directory = P::DirectoryOf(real_);
+        std::vector<P::DirectoryEntry> entries;
+        P::ListDirectory(
+            directory, true, false,
+            [](const std::string& name, void*) {
+                return P::IsWorkName(name) && name.size() > 1 + std::strlen(P::WorkNameMark) + 4 &&
+                       name.compare(name.size() - 4, 4, P::UndoNameSuffix) == 0;
+            },
+            nullptr, entries);
+        const std::size_t suffix = std::strlen(P::WorkNameMark) + std::strlen(P::UndoNameSuffix);
+        for (const P::DirectoryEntry& entry : entries) {
+            const std::string other = JoinPath(directory, entry.Name.substr(1, entry.Name.size() - 1 - suffix));
+            P::FileState state;
+            if (P::QueryNameState(other.c_str(), state) && P::SameFile(state, locked_))
+                return JoinPath(directory, entry.Name);
+        }
+        return std::string();
+    }
 
     // The undo copy beside the file, created new (a name already taken means
     // another rewrite was interrupted there); in the system's temporary

@@ -832,3 +832,30 @@ TEST_F(FileOperations, NamesUpToTheLimitAreChangedAndLongPathsRefusedPlainly)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileOperations, MatchingErrorInsideAFileLeavesThatFileWhole)
+{
+    for (const bool threads : {false, true}) {
+        Tree local;
+        local.Write("a.txt", "foo");
+        local.Write("b.txt", "foo foo " + std::string(40, 'x') + " foo");
+        local.Write("c.txt", "foo");
+        RegularExpression object;
+        object.SetExpression("foo|(x+x+)+y");
+        object.SetFilesToMatch(local.Path(threads ? "*.txt" : "b.txt"));
+        object.SetFormatString("bar");
+        const unsigned changes = object.ChangeFiles();
+        EXPECT_EQ(local.Read("b.txt"), "foo foo " + std::string(40, 'x') + " foo") << threads;
+        EXPECT_EQ(changes, threads ? 1u : 0u);
+        ASSERT_NE(object.GetChangeFilesErrors(), nullptr) << threads;
+        const Problem problem = object.GetChangeFilesErrors()->back();
+        EXPECT_EQ(problem.Reason, RegularExpression::MatchFailed) << threads;
+        EXPECT_EQ(problem.FileName, local.Path("b.txt")) << threads;
+        EXPECT_EQ(problem.Text, object.GetMatchError()) << threads;
+        EXPECT_FALSE(problem.Text.empty()) << threads;
+    }
+}
+
+}  // namespace

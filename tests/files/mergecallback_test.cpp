@@ -147,6 +147,9 @@ TEST(MergeCallback, EngineGivingUpOnAReplacementEndsTheWalk)
     EXPECT_FALSE(go);
     EXPECT_FALSE(object.GetMatchError().empty());
     EXPECT_TRUE(object.PendingFile.Greps.empty());
+    ASSERT_NE(object.GetChangeFilesErrors(), nullptr);
+    EXPECT_EQ(object.GetChangeFilesErrors()->at(0).Reason, RegularExpression::MatchFailed);
+    EXPECT_EQ(object.GetChangeFilesErrors()->at(0).FileName, file);
 }
 
 }  // namespace
