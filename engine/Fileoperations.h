@@ -459,7 +459,8 @@ std::string ContextReplacement(Object& object, const Engine& engine, std::uint64
         if (boost::regex_search(first, data + size, found, save.CompiledExpression, anchored, data) &&
             found[0].first == first && found[0].second == first + match.size()) {
             std::string out;
-            found.format(std::back_inserter(out), object.FormatString, flags | rc::format_all);
+            found.format(std::back_inserter(out), object.FormatString, flags | rc::format_all,
+                         save.CompiledExpression);
             return out;
         }
     }

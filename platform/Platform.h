@@ -251,7 +251,6 @@ inline bool IsWorkName(const std::string& name)
 // Error codes for conditions the file operations detect themselves.
 unsigned AlreadyExistsError();    // a name that must be new is taken (EEXIST)
 unsigned InvalidArgumentError();  // a request that cannot be right, such as copying a file onto itself (EINVAL)
-unsigned NameTooLongError();      // a name or path longer than the system takes (ENAMETOOLONG)
 
 // ---- Walking directories and reading files whole ---------------------------
 

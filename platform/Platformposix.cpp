@@ -198,7 +198,6 @@ unsigned LastError() { return static_cast<unsigned>(errno); }
 unsigned ValueTooLargeError() { return EOVERFLOW; }
 unsigned AlreadyExistsError() { return EEXIST; }
 unsigned InvalidArgumentError() { return EINVAL; }
-unsigned NameTooLongError() { return ENAMETOOLONG; }
 
 // ---- Files ------------------------------------------------------------------
 
