@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <sys/xattr.h>
 
 #include <atomic>
 #include <cerrno>
@@ -438,62 +436,6 @@ TEST(PlatformState, LockWaitsForTheHolderInAnotherProcess)
     EXPECT_EQ(status, 0);
     ::close(ready[0]);
     ::close(ready[1]);
-}
-
-TEST(PlatformState, NamedAttributesAndAccessListsAreCopied)
-{
-    Tree tree;
-    const std::string from = tree.Write("from", "x");
-    const std::string to = tree.Write("to", "y");
-    // owner rw, named user 65534 r, group r, mask r, other nothing
-    const unsigned char acl[] = {2, 0, 0, 0, 1, 0, 6, 0, 255, 255, 255, 255, 2, 0, 4, 0, 0xFE, 0xFF, 0, 0,
-                                 4, 0, 4, 0, 255, 255, 255, 255, 0x10, 0, 4, 0, 255, 255, 255, 255,
-                                 0x20, 0, 0, 0, 255, 255, 255, 255};
-    if (::setxattr(from.c_str(), "user.origin", "quorvex", 7, 0) != 0 ||
-        ::setxattr(from.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0)
-        GTEST_SKIP() << "the file system of " << tree.Root() << " takes no user attributes or ACLs: "
-                     << std::strerror(errno);
-    P::FileHandle in = P::OpenForReading(from.c_str());
-    P::FileHandle out = P::OpenForUpdate(to.c_str());
-    ASSERT_TRUE(P::CopyNamedAttributes(in, out));
-    P::CloseFile(in);
-    P::CloseFile(out);
-    char value[64] = {};
-    EXPECT_EQ(::getxattr(to.c_str(), "user.origin", value, sizeof value), 7);
-    EXPECT_STREQ(value, "quorvex");
-    unsigned char copied[sizeof acl + 16];
-    ASSERT_EQ(::getxattr(to.c_str(), "system.posix_acl_access", copied, sizeof copied), ssize_t(sizeof acl));
-    EXPECT_EQ(std::memcmp(copied, acl, sizeof acl), 0);
-}
-
-// A file under a path longer than PATH_MAX, made one directory at a time.
-std::string MakeLongPath(const Tree& tree)
-{
-    std::string path = tree.Root();
-    int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
-    const std::string part(200, 'd');
-    while (path.size() < PATH_MAX + 300) {
-        ::mkdirat(directory, part.c_str(), 0755);
-        const int next = ::openat(directory, part.c_str(), O_RDONLY | O_DIRECTORY);
-        ::close(directory);
-        directory = next;
-        path += "/" + part;
-    }
-    const int file = ::openat(directory, "f.txt", O_WRONLY | O_CREAT, 0644);
-    (void)::write(file, "foo", 3);
-    ::close(file);
-    ::close(directory);
-    return path + "/f.txt";
-}
-
-TEST(PlatformState, LongPathsHaveAttributesAndNamesHaveALimit)
-{
-    Tree tree;
-    const std::string name = MakeLongPath(tree);
-    EXPECT_EQ(P::GetAttributes(name.c_str()), P::AttributeNormal) << "a long path is not unreadable";
-    EXPECT_EQ(P::MaximumNameLength(tree.Root()), 255u);
-    EXPECT_TRUE(P::NameExists(tree.Root().c_str()));
-    EXPECT_FALSE(P::NameExists(tree.Path("missing").c_str()));
 }
 
 }  // namespace
