@@ -3,6 +3,7 @@
 #include "Regularexpressionclass.h"
 
 #include "Eventslots.h"
+#include "Fileoperations.h"
 #include "Objectsettings.h"
 #include "Regularexpressiontraits.h"
 
@@ -39,6 +40,7 @@ bool RegularExpression::operator==(const RegularExpression& other) const
 
 RegularExpression::~RegularExpression()
 {
+    engine::ForgetObject(*this);
     DeallocateStack();
 }
 

@@ -63,7 +63,8 @@
     X(TextChanged, 4)            /* the file no longer holds the text found by the walk */   \
     X(BackupFailed, 5)           /* the backup copy cannot be made */                        \
     X(ReplaceFailed, 6)          /* the file cannot be replaced by the new content */        \
-    X(AttributesFailed, 7)       /* the file's attributes cannot be given to the new content */
+    X(AttributesFailed, 7)       /* the file's attributes cannot be given to the new content */ \
+    X(MatchFailed, 8)            /* matching inside the file failed; the file is left as it was */
 
 // Entry macros for the lists above.
 #define QUORVEX_ENUMERATOR(name, value) name = value,

@@ -167,6 +167,7 @@ bool RegularExpressionCustom::operator==(const RegularExpressionCustom& other) c
 
 RegularExpressionCustom::~RegularExpressionCustom()
 {
+    engine::ForgetObject(*this);
     DeallocateStack();
 }
 

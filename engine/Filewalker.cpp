@@ -43,9 +43,11 @@ struct PendingDirectory {
     bool followLink;  // only the starting directory may be reached through a link
 };
 
+// The temporary files and undo copies of a rewrite (its own or another
+// run's) are never files to search or change.
 bool MatchesMask(const std::string& name, void* mask)
 {
-    return MaskMatches(*static_cast<const std::string*>(mask), name);
+    return MaskMatches(*static_cast<const std::string*>(mask), name) && !RegexPlatform::IsWorkName(name);
 }
 
 }  // namespace
@@ -69,6 +71,8 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse)
 
     // A mask without wildcards names one file: no need to read the directory.
     if (!recurse && mask.find_first_of("*?") == std::string::npos) {
+        if (RegexPlatform::IsWorkName(mask))
+            return result;
         std::string name = start.prefix + mask;
         if (RegexPlatform::IsRegularFile(slash == std::string::npos ? mask : name))
             result.push_back(std::move(name));

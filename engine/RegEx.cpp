@@ -24,6 +24,7 @@ namespace {
 struct CurrentMatch {
     const char* data = nullptr;  // the file's bytes
     std::size_t size = 0;
+    const RegexPlatform::FileState* state = nullptr;  // the file as read
     unsigned marks = 0;                      // sub-matches per match in this walk
     const std::uint64_t* offsets = nullptr;  // null outside a callback
     // Line feeds counted so far: `lines` of them in [0, countedTo).
@@ -37,6 +38,7 @@ struct RegEx::Impl {
     std::shared_ptr<const CompiledPattern> pattern;  // null: nothing compiled
     unsigned searchThreads = 0;                      // 0: one per core
     std::string matchError;
+    std::string matchErrorFile;
     CurrentMatch current;
 
     unsigned Workers(std::size_t files) const;
@@ -55,9 +57,9 @@ struct RegEx::Impl {
     template <class Deliver>
     void WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, Deliver& deliver);
 
-    void BeginFile(const char* data, std::size_t size)
+    void BeginFile(const char* data, std::size_t size, const RegexPlatform::FileState* state)
     {
-        current = CurrentMatch{data, size, current.marks, nullptr, 0, 0};
+        current = CurrentMatch{data, size, state, current.marks, nullptr, 0, 0};
     }
 };
 
@@ -137,12 +139,13 @@ void RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::vector<
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (!buffer.Load(list[i]))
             continue;
-        BeginFile(buffer.Data(), buffer.Size());
+        BeginFile(buffer.Data(), buffer.Size(), &buffer.State());
         InlineSink<Deliver> sink(deliver, i, mode == SearchPipeline::Mode::FirstMatch);
         std::string error;
         const SearchEnd end = SearchBuffer(compiled, buffer.Data(), buffer.Size(), flags, sink, error);
         if (end == SearchEnd::Failed) {
             matchError = error;
+            matchErrorFile = list[i];
             return;
         }
         if (sink.walkStopped)
@@ -156,7 +159,7 @@ void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::str
     for (std::size_t i = 0; i < list.size(); ++i) {
         const SearchPipeline::View view = pipeline.Begin(i);
         if (view.readable) {
-            BeginFile(view.data, view.size);
+            BeginFile(view.data, view.size, view.state);
             while (const std::uint64_t* offsets = pipeline.Next()) {
                 if (!deliver(i, offsets)) {
                     pipeline.Stop();
@@ -167,6 +170,7 @@ void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::str
         std::string error;
         if (pipeline.End(error) == SearchEnd::Failed) {  // rethrows what the worker could not handle
             matchError = error;
+            matchErrorFile = list[i];
             return;
         }
         pipeline.Finish();
@@ -192,6 +196,7 @@ void RegEx::SetSearchThreads(unsigned count)
 unsigned RegEx::FindFiles(FindFilesCallback callback, const std::string& files, bool recurse, unsigned matchFlags)
 {
     impl_->matchError.clear();
+    impl_->matchErrorFile.clear();
     if (!impl_->pattern || callback == nullptr)
         return 0;
     const std::vector<std::string> list = ListFiles(files, recurse);
@@ -207,6 +212,7 @@ unsigned RegEx::FindFiles(FindFilesCallback callback, const std::string& files, 
 unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, bool recurse, unsigned matchFlags)
 {
     impl_->matchError.clear();
+    impl_->matchErrorFile.clear();
     if (!impl_->pattern || callback == nullptr)
         return 0;
     const std::vector<std::string> list = ListFiles(files, recurse);
@@ -265,6 +271,27 @@ std::uint64_t RegEx::Line() const
 const std::string& RegEx::MatchError() const
 {
     return impl_->matchError;
+}
+
+const std::string& RegEx::MatchErrorFile() const
+{
+    return impl_->matchErrorFile;
+}
+
+const char* RegEx::FileData() const
+{
+    return impl_->current.data;
+}
+
+std::uint64_t RegEx::FileSize() const
+{
+    return impl_->current.size;
+}
+
+const RegexPlatform::FileState& RegEx::FileState() const
+{
+    static const RegexPlatform::FileState unknown;
+    return impl_->current.state != nullptr ? *impl_->current.state : unknown;
 }
 
 }  // namespace RegexEngine

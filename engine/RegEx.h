@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "Platform.h"
+
 namespace RegexEngine {
 
 class RegEx {
@@ -56,10 +58,18 @@ public:
     std::string What(unsigned i) const;        // text of sub-match i, empty if none
     std::uint64_t Position(unsigned i) const;  // byte offset in the file, or npos
     std::uint64_t Line() const;                // 1 + line feeds before Position(0)
+    // The bytes of the current file as the walk read them, and the file's
+    // state when it was opened for that read: the text around a match, and
+    // what tells a later reader whether the file is still the one searched.
+    const char* FileData() const;
+    std::uint64_t FileSize() const;
+    const RegexPlatform::FileState& FileState() const;
 
     // The engine's text for the matching error that ended the last walk,
     // empty when the walk ended normally.
     const std::string& MatchError() const;
+    // The file in which that matching error happened.
+    const std::string& MatchErrorFile() const;
 
 private:
     struct Impl;

@@ -186,7 +186,7 @@ SearchPipeline::View SearchPipeline::Begin(std::size_t index)
     }
     cursor_ = 0;
     current_.clear();
-    return View{slot.readable, slot.file.Data(), slot.file.Size()};
+    return View{slot.readable, slot.file.Data(), slot.file.Size(), &slot.file.State()};
 }
 
 const std::uint64_t* SearchPipeline::Next()

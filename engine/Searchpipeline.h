@@ -44,6 +44,7 @@ public:
         bool readable;  // false: skipped (not a regular file, or unreadable)
         const char* data;
         std::size_t size;
+        const RegexPlatform::FileState* state;  // the file as it was when read
     };
     View Begin(std::size_t index);       // waits until file `index` is loaded
     const std::uint64_t* Next();         // the next match's offsets, null at the end of the file

@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 #include "../files/Faults.h"
@@ -363,6 +369,75 @@ TEST(PlatformRewrite, PathComponents)
         EXPECT_EQ(P::DirectoryOf(row.name), row.directory) << row.name;
         EXPECT_EQ(P::LastComponentOf(row.name), row.last) << row.name;
     }
+}
+
+// ---- File state, locks, named attributes -------------------------------------
+
+TEST(PlatformState, AnyChangeToTheFileGivesAnotherState)
+{
+    Tree tree;
+    const std::string name = tree.Write("file", "foo");
+    tree.Write("other", "foo");
+    P::FileState before;
+    ASSERT_TRUE(P::QueryNameState(name.c_str(), before));
+    P::FileHandle open = P::OpenForReading(name.c_str());
+    P::FileState viaHandle;
+    ASSERT_TRUE(P::QueryFileState(open, viaHandle));
+    P::CloseFile(open);
+    EXPECT_TRUE(P::SameState(before, viaHandle));
+
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {before.ModifiedSeconds, long(before.ModifiedNanoseconds ^ 1)}};
+    struct Row {
+        const char* label;
+        std::function<void()> change;
+        bool sameFile;
+    };
+    const Row rows[] = {
+        {"a nanosecond later, same size", [&] { ::utimensat(AT_FDCWD, name.c_str(), later, 0); }, true},
+        {"grown", [&] { FileTesting::WriteAll(name, "foox"); }, true},
+        {"another file under the name", [&] { ::rename(tree.Path("other").c_str(), name.c_str()); }, false},
+    };
+    for (const Row& row : rows) {
+        row.change();
+        P::FileState after;
+        ASSERT_TRUE(P::QueryNameState(name.c_str(), after)) << row.label;
+        EXPECT_FALSE(P::SameState(before, after)) << row.label;
+        EXPECT_EQ(P::SameFile(before, after), row.sameFile) << row.label;
+        before = after;
+    }
+    P::FileState missing;
+    EXPECT_FALSE(P::QueryNameState(tree.Path("missing").c_str(), missing));
+    EXPECT_FALSE(P::SameState(missing, missing)) << "an unknown state equals nothing";
+}
+
+TEST(PlatformState, LockWaitsForTheHolderInAnotherProcess)
+{
+    Tree tree;
+    const std::string name = tree.Write("file", "x");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        P::FileHandle held = P::OpenForReading(name.c_str());
+        if (held == nullptr || !P::LockFile(held))
+            ::_exit(1);
+        (void)::write(ready[1], "L", 1);
+        ::usleep(200000);
+        FileTesting::WriteAll(tree.Path("released"), "");
+        ::_exit(0);  // closing the file releases the lock
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    P::FileHandle mine = P::OpenForReading(name.c_str());
+    ASSERT_TRUE(P::LockFile(mine));
+    EXPECT_TRUE(FileTesting::Exists(tree.Path("released"))) << "the lock was given before the holder let go";
+    P::CloseFile(mine);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
 }
 
 }  // namespace
