@@ -4,76 +4,26 @@
 #include <cstdint>
 #include <cstring>
 
+#include <boost/regex.hpp>
+
+#include "Expressionanalyser.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace RegexEngine {
 
-namespace {
-
-// Characters with a meaning of their own in the engine's normal syntax
-// outside brackets.
-bool IsSpecial(char c)
+std::unique_ptr<LiteralFinder> LiteralFinder::ForTexts(const std::vector<std::string>& texts, bool icase,
+                                                       const std::locale& locale)
 {
-    return c != '\0' && std::strchr(".[]{}()\\*+?|^$", c) != nullptr;
-}
-
-// Characters that a backslash turns into themselves. Letters, digits and the
-// other punctuation (\< \> \` \' ...) may be assertions or classes: not here.
-bool IsEscapedLiteral(char c)
-{
-    return c != '\0' && std::strchr(".[]{}()\\*+?|^$/-", c) != nullptr;
-}
-
-// Splits `body` at its `|` into plain texts; false when anything else than
-// plain text and escaped specials occurs or a text is empty.
-bool SplitAlternatives(const std::string& body, std::vector<std::string>& texts)
-{
-    texts.assign(1, std::string());
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c == '|') {
-            texts.emplace_back();
-        } else if (c == '\\') {
-            if (i + 1 >= body.size() || !IsEscapedLiteral(body[i + 1]))
-                return false;
-            texts.back() += body[++i];
-        } else if (IsSpecial(c)) {
-            return false;
-        } else {
-            texts.back() += c;
-        }
-    }
+    if (texts.empty() || texts.size() > maxTexts)
+        return nullptr;
     for (const auto& text : texts)
         if (text.empty())
-            return false;
-    return true;
-}
-
-constexpr std::size_t maxAlternatives = 16;
-
-}  // namespace
-
-std::unique_ptr<LiteralFinder> LiteralFinder::Make(const char* text, bool icase, const std::locale& locale,
-                                                   unsigned markCount)
-{
-    const std::string expression(text);
-    std::string body = expression;
-    bool captures = false;
-    const std::size_t n = expression.size();
-    if (n >= 4 && expression.compare(0, 3, "(?:") == 0 && expression[n - 1] == ')') {
-        body = expression.substr(3, n - 4);
-    } else if (n >= 3 && expression[0] == '(' && expression[1] != '?' && expression[n - 1] == ')') {
-        body = expression.substr(1, n - 2);
-        captures = true;
-    }
-    if (markCount != (captures ? 1u : 0u))
-        return nullptr;
-
+            return nullptr;
     std::unique_ptr<LiteralFinder> finder(new LiteralFinder());
-    if (!SplitAlternatives(body, finder->texts_) || finder->texts_.size() > maxAlternatives)
-        return nullptr;
+    finder->texts_ = texts;
     finder->icase_ = icase;
     if (!icase)
         return finder;
@@ -100,11 +50,25 @@ std::unique_ptr<LiteralFinder> LiteralFinder::Make(const char* text, bool icase,
     return finder;
 }
 
+std::unique_ptr<LiteralFinder> LiteralFinder::Make(const char* text, bool icase, const std::locale& locale,
+                                                   unsigned markCount)
+{
+    boost::regex compiled;
+    compiled.imbue(locale);
+    compiled.assign(text, boost::regex::normal | boost::regex::no_except | (icase ? boost::regex::icase : boost::regex::normal));
+    if (compiled.status() != 0 || compiled.mark_count() != markCount)
+        return nullptr;
+    const ExpressionFacts facts = AnalyseExpression(text, icase, compiled);
+    if (facts.plain.empty() || markCount != (facts.wholeGroup ? 1u : 0u))
+        return nullptr;
+    return ForTexts(facts.plain, icase, locale);
+}
+
 bool LiteralFinder::FlagsAllow(unsigned flags)
 {
     // not_bol, not_eol, not_bob, not_eob, not_bow, not_eow, not_dot_newline,
-    // not_dot_null (0x01 to 0x80) and not_null (0x800).
-    return (flags & ~(0xFFu | 0x800u)) == 0;
+    // not_dot_null (0x01 to 0x80), not_null, match_perl and match_posix.
+    return (flags & ~(0xFFu | static_cast<unsigned>(boost::match_not_null | boost::match_perl | boost::match_posix))) == 0;
 }
 
 bool LiteralFinder::Verify(const char* at, const std::string& text) const
@@ -157,25 +121,37 @@ std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t 
     return none;
 }
 
-bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink) const
+LiteralFinder::Cursor::Cursor(const LiteralFinder& finder, const char* data, std::size_t size)
+    : finder_(finder), data_(data), size_(size)
+{
+    for (std::size_t k = 0; k < finder.texts_.size(); ++k)
+        next_[k] = finder.Find(data, size, 0, k);
+}
+
+std::size_t LiteralFinder::Cursor::Next(std::size_t from, std::size_t& which, bool longest)
+{
+    std::size_t best = none;
+    which = 0;
+    for (std::size_t k = 0; k < finder_.texts_.size(); ++k) {
+        if (next_[k] != none && next_[k] < from)
+            next_[k] = finder_.Find(data_, size_, from, k);
+        if (next_[k] < best ||
+            (longest && next_[k] == best && best != none && finder_.texts_[k].size() > finder_.texts_[which].size())) {
+            best = next_[k];
+            which = k;
+        }
+    }
+    return best;
+}
+
+bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink, bool longest) const
 {
     std::uint64_t offsets[4];
-    const std::size_t count = texts_.size();
-    std::size_t next[maxAlternatives];
-    for (std::size_t k = 0; k < count; ++k)
-        next[k] = Find(data, size, 0, k);
+    Cursor cursor(*this, data, size);
     std::size_t pos = 0;
     for (;;) {
-        // Leftmost occurrence; on a tie the earliest alternative.
-        std::size_t best = none, which = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            if (next[k] != none && next[k] < pos)
-                next[k] = Find(data, size, pos, k);
-            if (next[k] < best) {
-                best = next[k];
-                which = k;
-            }
-        }
+        std::size_t which = 0;
+        const std::size_t best = cursor.Next(pos, which, longest);
         if (best == none)
             return true;
         const std::size_t end = best + texts_[which].size();
