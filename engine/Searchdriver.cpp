@@ -30,7 +30,7 @@ constexpr unsigned soundLineFlags = soundFlags | rc::match_continuous;
 
 // Lines merged into one engine window when the next line with a required text
 // starts within this many bytes: fewer engine calls for dense matches.
-constexpr std::size_t mergeDistance = 4096;
+constexpr std::size_t mergeDistance = 256;
 
 // Whether one of the texts can match a line feed (with icase, a byte whose
 // lower case is a line feed's).
