@@ -116,6 +116,11 @@ public:
     ExpressionFacts Run()
     {
         ExpressionFacts facts;
+        // The normal syntax only, with or without case and collation.
+        const auto syntax = compiled_.flags() & ~(boost::regex::icase | boost::regex::collate |
+                                                  boost::regex::no_except | boost::regex::failbit);
+        if (syntax != boost::regex::normal || compiled_.status() != 0)
+            return facts;
         try {
             const Info info = Alternation();
             if (at_ != text_.size())
@@ -357,10 +362,7 @@ private:
     {
         boost::regex single;
         single.imbue(compiled_.getloc());
-        boost::regex::flag_type syntax = boost::regex::normal | boost::regex::no_except;
-        if (icase_)
-            syntax |= boost::regex::icase;
-        single.assign(source, syntax);
+        single.assign(source, (compiled_.flags() & ~boost::regex::failbit) | boost::regex::no_except);
         if (single.status() != 0 || single.mark_count() != 0)
             throw GiveUp();
         std::bitset<256> members;

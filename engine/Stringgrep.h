@@ -11,6 +11,8 @@
 
 #include <boost/regex.hpp>
 
+#include "Searchdriver.h"
+
 namespace RegexEngine {
 
 // Every match in [first, last), left to right, each handed to
@@ -41,6 +43,43 @@ unsigned GrepRange(const char* first, const char* last, const boost::regex& expr
         error = failure.what();
     }
     return count;
+}
+
+// Subjects from this size on are counted through the search driver, whose
+// literal search pays off only on long subjects.
+constexpr std::size_t countThroughDriver = 64 * 1024;
+
+// The number of matches in [first, last), as GrepRange with a callback that
+// always goes on counts them; `text` is the expression's source. A long
+// subject whose expression has a literal path goes through the search
+// driver, which finds the same matches. A matching error stops the count and
+// is stored in `error`.
+inline unsigned CountMatches(const char* first, const char* last, const boost::regex& expression,
+                             const std::string& text, boost::regex_constants::match_flag_type flags,
+                             std::string& error)
+{
+    class Counter final : public MatchSink {
+    public:
+        bool Take(const std::uint64_t*) override
+        {
+            ++count;
+            return true;
+        }
+        unsigned count = 0;
+    };
+    if (static_cast<std::size_t>(last - first) >= countThroughDriver) {
+        const unsigned marks = static_cast<unsigned>(expression.mark_count()) + 1;
+        const auto plan = PlanSearch(text.c_str(), (expression.flags() & boost::regex::icase) != 0, expression, marks);
+        if (ChooseSearchPath(plan.get(), flags) != SearchPath::Whole) {
+            Counter counter;
+            std::string failure;
+            if (RunSearch(expression, marks, plan.get(), first, static_cast<std::size_t>(last - first), flags,
+                          counter, failure) == SearchEnd::Failed)
+                error = failure;
+            return counter.count;
+        }
+    }
+    return GrepRange(first, last, expression, flags, [](const boost::cmatch&) { return true; }, error);
 }
 
 // How a single test of a subject is anchored.
