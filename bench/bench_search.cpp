@@ -1,6 +1,6 @@
 // Search speed for everyday expressions over the file benchmark's corpus:
-// GrepFiles through the class (a handler reading the line and the match text)
-// and the quorvex tool (`grep -rn`), against GNU grep (`grep -rno`, LC_ALL=C)
+// GrepFiles through the class (a handler reading the line and the match text),
+// the engine object's walk in line mode, and the quorvex tool (`grep -rn`), against GNU grep (`grep -rno`, LC_ALL=C)
 // and ripgrep (`rg -no`), every tool writing its output to a file; ChangeFiles
 // against `sed -i -E`; the peak memory of a GrepFiles walk.
 //
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Benchcorpus.h"
+#include "RegEx.h"
 #include "Regularexpressionclass.h"
 
 namespace {
@@ -82,6 +83,23 @@ unsigned ClassGrep(const Pattern& p, const std::string& files)
     return re.GrepFiles();
 }
 
+bool EngineHandler(const char*, const RegexEngine::RegEx& engine)
+{
+    lineSum += engine.Line();
+    textBytes += engine.What(0).size();
+    return true;
+}
+
+// The engine object's walk in line mode (what the tool's line-by-line search
+// runs on).
+unsigned EngineLines(const Pattern& p, const std::string& files)
+{
+    RegexEngine::RegEx engine;
+    engine.SetLineMode(true);
+    engine.SetExpression(p.expression, p.icase);
+    return engine.GrepFiles(EngineHandler, files, true, 0);
+}
+
 long Lines(const std::string& file)
 {
     std::ifstream in(file, std::ios::binary);
@@ -125,8 +143,8 @@ int main(int argc, char** argv)
                 double(corpusBytes) / 1048576, double(largestFile) / 1048576, iterations);
     const std::string out = root + "/out.txt";
 
-    std::printf("\n%-24s %9s %9s %9s %9s | %8s %8s %8s | %9s %9s\n", "expression", "class s", "tool s", "grep s",
-                "rg s", "class/gr", "tool/gr", "rg/gr", "matches", "grep -o");
+    std::printf("\n%-24s %8s %8s %8s %8s %8s | %8s %8s %8s %8s | %8s %8s %8s\n", "expression", "class s", "lines s",
+                "tool s", "grep s", "rg s", "class/gr", "lines/gr", "tool/gr", "rg/gr", "matches", "in lines", "grep -o");
     const char* only = std::getenv("QUORVEX_BENCH_ONLY");  // run only expressions containing this text
     for (const auto& p : patterns) {
         if (only != nullptr && std::string(p.expression).find(only) == std::string::npos)
@@ -134,7 +152,9 @@ int main(int argc, char** argv)
         const std::string label = std::string(p.icase ? "-i " : "") + p.expression;
         const std::string icase = p.icase ? "-i " : "";
         unsigned matches = 0;
+        unsigned lineMatches = 0;
         const double cls = Seconds([&] { matches = ClassGrep(p, corpus + "/*.txt"); });
+        const double lns = Seconds([&] { lineMatches = EngineLines(p, corpus + "/*.txt"); });
         const double tl = Seconds([&] {
             Run(tool + " grep -rn " + icase + "-e " + Quote(p.expression) + " " + corpus + " > " + out + "; true");
         });
@@ -143,8 +163,8 @@ int main(int argc, char** argv)
         const long grepMatches = Lines(out);
         const double rg =
             Seconds([&] { Run("rg -no " + icase + "-e " + Quote(p.expression) + " " + corpus + " > " + out + "; true"); });
-        std::printf("%-24s %9.3f %9.3f %9.3f %9.3f | %8.2f %8.2f %8.2f | %9u %9ld\n", label.c_str(), cls, tl, gr, rg,
-                    cls / gr, tl / gr, rg / gr, matches, grepMatches);
+        std::printf("%-24s %8.3f %8.3f %8.3f %8.3f %8.3f | %8.2f %8.2f %8.2f %8.2f | %8u %8u %8ld\n", label.c_str(), cls,
+                    lns, tl, gr, rg, cls / gr, lns / gr, tl / gr, rg / gr, matches, lineMatches, grepMatches);
         std::fflush(stdout);
     }
 
