@@ -32,6 +32,14 @@ constexpr unsigned soundLineFlags = soundFlags | rc::match_continuous;
 // starts within this many bytes: fewer engine calls for dense matches.
 constexpr std::size_t mergeDistance = 256;
 
+// Candidates that come on average less than denseGap bytes apart (measured
+// over denseCandidates failed ones), and windows that cover more than half of
+// the bytes (measured over denseBytes), hand the rest of the buffer to the
+// engine's own search.
+constexpr std::size_t denseCandidates = 256;
+constexpr std::size_t denseGap = 64;
+constexpr std::size_t denseBytes = 256 * 1024;
+
 // Whether one of the texts can match a line feed (with icase, a byte whose
 // lower case is a line feed's).
 bool HoldsLineFeed(const std::vector<std::string>& texts, bool icase, const std::locale& locale)
@@ -124,20 +132,31 @@ const char* LineEnd(const char* at, const char* end)
 }
 
 // Every match begins with a prefix text: try the engine anchored at each
-// place where one begins. Returns where a matching error should resume.
+// place where one begins. When the places come thick and fail, the engine's
+// own search is the faster one: the rest of the buffer goes to it (exact, as
+// no match begins before the place reached). `resume` is kept where a
+// matching error should go on from.
 void SearchPrefixes(const boost::regex& e, const LiteralFinder& finder, Delivery& d, const char* data,
                     std::size_t size, unsigned flags, std::size_t& resume)
 {
     LiteralFinder::Cursor cursor(finder, data, size);
     boost::match_results<const char*> m;
     const auto anchored = static_cast<rc::match_flag_type>(flags | rc::match_continuous);
-    std::size_t pos = 0;
+    std::size_t pos = 0, failed = 0, failedFrom = 0;
     while (pos < size) {
         std::size_t which = 0;
         const std::size_t at = cursor.Next(pos, which);
         if (at == LiteralFinder::none)
             return;
         resume = at;
+        if (failed >= denseCandidates) {
+            if ((at - failedFrom) / failed < denseGap) {
+                Grep(e, d, data + at, data + size, flags);
+                return;
+            }
+            failed = 0;
+            failedFrom = at;
+        }
         // The base is the buffer's start: the engine sees every byte before
         // the candidate, as in a search over the whole buffer.
         if (boost::regex_search(data + at, data + size, m, e, anchored, data)) {
@@ -145,6 +164,7 @@ void SearchPrefixes(const boost::regex& e, const LiteralFinder& finder, Delivery
                 return;
             pos = d.lastEnd;  // never empty: it begins with a prefix text
         } else {
+            ++failed;
             pos = at + 1;
         }
     }
@@ -160,6 +180,7 @@ void SearchWindows(const boost::regex& e, const LiteralFinder& finder, Delivery&
     const char* const end = data + size;
     std::size_t pos = 0;  // a line start: everything before it is done
     std::size_t which = 0;
+    std::size_t measuredFrom = 0, windowed = 0;  // bytes given to the engine since measuredFrom
     std::size_t at = cursor.Next(0, which);
     while (at != LiteralFinder::none) {
         const char* first = LineStart(data + pos, data + at);
@@ -175,9 +196,18 @@ void SearchWindows(const boost::regex& e, const LiteralFinder& finder, Delivery&
             last = LineEnd(data + next, end);
         }
         resume = static_cast<std::size_t>(first - data);
+        if (static_cast<std::size_t>(first - data) - measuredFrom >= denseBytes) {
+            if (windowed * 2 > static_cast<std::size_t>(first - data) - measuredFrom) {
+                Grep(e, d, first, end, flags);
+                return;
+            }
+            measuredFrom = static_cast<std::size_t>(first - data);
+            windowed = 0;
+        }
         Grep(e, d, first, last, flags);
         if (d.stopped)
             return;
+        windowed += static_cast<std::size_t>(last - first);
         pos = static_cast<std::size_t>(last - data);
     }
     resume = size;

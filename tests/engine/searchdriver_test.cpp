@@ -108,6 +108,39 @@ TEST(SearchDriver, AgreesAtTheEdgesOfItsWindows)
     }
 }
 
+TEST(SearchDriver, HandsDenseBuffersToTheEngineWithoutChangingAMatch)
+{
+    // Long buffers where the candidates or the windows come thick: the rest
+    // of the buffer goes to the engine's own search part way through.
+    std::string dense, sparse, longLines;
+    for (int i = 0; dense.size() < 1200 * 1024; ++i) {
+        longLines += std::string(300, i % 2 ? 'x' : ' ') + " thing tag\n";
+        dense += i % 3 == 0 ? "thing the sing tag\n" : "a tug to t the\r\n";
+        sparse += i % 500 == 0 ? "thing the sing tag\n" : "no match on this line at all\n";
+    }
+    const struct {
+        const char* expression;
+        SearchPath path;
+    } rows[] = {
+        {"t\\w+g", SearchPath::Prefix},
+        {"(t)(\\w*)g\\b", SearchPath::Prefix},
+        {"\\w+ing\\b", SearchPath::Window},
+        {"\\w*t\\w*g$", SearchPath::Window},
+    };
+    for (const auto& row : rows) {
+        const boost::regex e(row.expression);
+        const auto plan = PlanSearch(row.expression, false, e, static_cast<unsigned>(e.mark_count()) + 1);
+        ASSERT_EQ(ChooseSearchPath(plan.get(), 0), row.path) << row.expression;
+        for (const std::string* subject : {&dense, &sparse, &longLines}) {
+            Differential::Matches expected, got;
+            ASSERT_TRUE(Differential::Reference(e, *subject, 0, false, expected));
+            ASSERT_TRUE(Differential::Driver(e, plan.get(), *subject, 0, false, got));
+            EXPECT_GT(expected.size(), 100u);
+            EXPECT_EQ(got, expected) << row.expression;
+        }
+    }
+}
+
 namespace {
 
 struct AnalyserRow {
