@@ -196,7 +196,7 @@ int main(int argc, char** argv)
         Run("find " + root + "/copy -name '*.txt' -exec sed -i -E " + Quote("s/" + from + "/<&>/g") + " {} +");
         sed = std::min(sed, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    std::printf("\nChangeFiles %s -> <$0>: %.3f s (%u files changed), sed -i -E: %.3f s, ratio %.2f\n", from.c_str(),
+    std::printf("\nChangeFiles %s -> <$0>: %.3f s (returned %u), sed -i -E: %.3f s, ratio %.2f\n", from.c_str(),
                 change, changes, sed, change / sed);
 
     // Peak memory of a GrepFiles walk, in a fresh process.

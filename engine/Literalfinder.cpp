@@ -1,6 +1,7 @@
 // The prefilter for plain-text expressions (see Literalfinder.h).
 #include "Literalfinder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +15,49 @@
 
 namespace RegexEngine {
 
+namespace {
+
+// How common a byte is in text, roughly (higher: more common): space and
+// lower-case letters by their frequency in English, then digits and line
+// breaks, capitals, punctuation, and the rest.
+int Commonness(unsigned char c, bool icase)
+{
+    static const char letters[] = "etaoinshrdlcumwfgypbvkjxqz";
+    if (icase && c >= 'A' && c <= 'Z')
+        c = static_cast<unsigned char>(c | 0x20);
+    if (c == ' ')
+        return 100;
+    if (c >= 'a' && c <= 'z')
+        return 90 - static_cast<int>(std::strchr(letters, c) - letters);
+    if (c >= '0' && c <= '9')
+        return 50;
+    if (c == '\n' || c == '.' || c == ',')
+        return 45;
+    if (c >= 'A' && c <= 'Z')
+        return 40 - static_cast<int>(std::strchr(letters, c | 0x20) - letters) / 2;
+    if (c > ' ' && c < 0x7F)
+        return 10;
+    return 5;
+}
+
+// The two positions of `text` whose bytes are the rarest (the same position
+// twice for a text of one byte).
+std::pair<std::size_t, std::size_t> Probes(const std::string& text, bool icase)
+{
+    std::size_t a = 0;
+    for (std::size_t i = 1; i < text.size(); ++i)
+        if (Commonness(static_cast<unsigned char>(text[i]), icase) < Commonness(static_cast<unsigned char>(text[a]), icase))
+            a = i;
+    std::size_t b = a;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (i != a && (b == a || Commonness(static_cast<unsigned char>(text[i]), icase) <
+                                     Commonness(static_cast<unsigned char>(text[b]), icase)))
+            b = i;
+    return {std::min(a, b), std::max(a, b)};
+}
+
+}  // namespace
+
 std::unique_ptr<LiteralFinder> LiteralFinder::ForTexts(const std::vector<std::string>& texts, bool icase,
                                                        const std::locale& locale)
 {
@@ -25,6 +69,8 @@ std::unique_ptr<LiteralFinder> LiteralFinder::ForTexts(const std::vector<std::st
     std::unique_ptr<LiteralFinder> finder(new LiteralFinder());
     finder->texts_ = texts;
     finder->icase_ = icase;
+    for (const auto& text : texts)
+        finder->probes_.push_back(Probes(text, icase));
     if (!icase)
         return finder;
 
@@ -81,16 +127,18 @@ bool LiteralFinder::Verify(const char* at, const std::string& text) const
 
 std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t from, std::size_t k) const
 {
-    // Candidates are the places where the text's first and last bytes both
-    // agree (after the case fold when icase_), sixteen places per step; each
-    // is then checked whole. No copy of the data is made.
+    // Candidates are the places where the text's two probe bytes (its rarest
+    // by a rough table of byte frequencies in text) both agree (after the case
+    // fold when icase_), sixteen places per step; each is then checked whole.
+    // No copy of the data is made.
     const std::string& text = texts_[k];
     const std::size_t length = text.size();
     if (length > size || from > size - length)
         return none;
     const unsigned char fold = icase_ ? 0x20 : 0x00;
-    const unsigned char first = static_cast<unsigned char>(text.front());
-    const unsigned char last = static_cast<unsigned char>(text.back());
+    const std::size_t pa = probes_[k].first, pb = probes_[k].second;
+    const unsigned char first = static_cast<unsigned char>(text[pa]);
+    const unsigned char last = static_cast<unsigned char>(text[pb]);
     auto check = [&](std::size_t at) {
         return icase_ ? Verify(data + at, exact_[k]) : std::memcmp(data + at, text.data(), length) == 0;
     };
@@ -101,9 +149,8 @@ std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t 
     const __m128i firstBytes = _mm_set1_epi8(static_cast<char>(first));
     const __m128i lastBytes = _mm_set1_epi8(static_cast<char>(last));
     for (; i + 16 <= end; i += 16) {
-        const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), foldMask);
-        const __m128i b =
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + length - 1)), foldMask);
+        const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + pa)), foldMask);
+        const __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + pb)), foldMask);
         unsigned mask = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firstBytes), _mm_cmpeq_epi8(b, lastBytes))));
         while (mask != 0) {
@@ -115,8 +162,8 @@ std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t 
     }
 #endif
     for (; i < end; ++i)
-        if ((static_cast<unsigned char>(data[i]) | fold) == first &&
-            (static_cast<unsigned char>(data[i + length - 1]) | fold) == last && check(i))
+        if ((static_cast<unsigned char>(data[i + pa]) | fold) == first &&
+            (static_cast<unsigned char>(data[i + pb]) | fold) == last && check(i))
             return i;
     return none;
 }

@@ -8,6 +8,7 @@
 #include <locale>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Filebuffer.h"
@@ -75,6 +76,7 @@ private:
 
     std::vector<std::string> texts_;   // as they must match (bytes `| 0x20` when icase_)
     std::vector<std::string> exact_;   // icase_: each byte as the engine compares it (through key_)
+    std::vector<std::pair<std::size_t, std::size_t>> probes_;  // per text: the two bytes the search compares first
     bool icase_ = false;
     unsigned char key_[256] = {};      // icase: the byte the engine compares (its lower case)
 };
