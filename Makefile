@@ -42,7 +42,7 @@ TSAN_PRELOAD = $(TSAN_DIR)/tests/hardening/libhardening_tsan_blockcache.so
 FUZZ_SECONDS ?= 60
 FUZZ_TIMEOUT ?= 10
 FUZZ_RSS_MB ?= 2048
-FUZZ_TARGETS := stream match formfile
+FUZZ_TARGETS := stream match formfile search
 
 .PHONY: deps configure build test run example install bench clean test-sanitize test-asan test-tsan fuzz
 
