@@ -30,11 +30,15 @@ struct Temporary {
     Temporary() = default;
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
-    ~Temporary()
+    ~Temporary() { Discard(); }
+
+    // Closes the file and removes it unless it is kept.
+    void Discard()
     {
         Close();
         if (Created && !Keep)
             P::RemoveFile(Name.c_str());
+        Created = false;
     }
 
     bool Create(const std::string& directory, const std::string& stem)
@@ -335,7 +339,14 @@ public:
         return copyBack_ ? ReplaceInPlace() : ReplaceByRename();
     }
 
-    ~Rewrite() { P::CloseFile(source_); }
+    // The work files go before the lock does: a run waiting for the lock
+    // never sees this run's undo copy.
+    ~Rewrite()
+    {
+        temporary_.Discard();
+        undo_.Discard();
+        P::CloseFile(source_);
+    }
 
 private:
     // True when the file under its name is still the file read, as it was

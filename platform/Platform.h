@@ -74,7 +74,8 @@ bool TellFile(FileHandle file, std::uint64_t& position);
 bool CloseFile(FileHandle file);
 // Copies the whole file `from` to `to`, replacing a file named `to`; the copy
 // gets the permissions of `from`. `to` is never left half-written when it
-// can be written next to itself and renamed into place.
+// can be written next to itself (under a work name, see WorkNameStem) and
+// renamed into place.
 bool CopyFileReplacing(const char* from, const char* to);
 // Removes a name.
 bool RemoveFile(const char* name);
