@@ -35,6 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string expression = rest.substr(0, split);
     const std::string subject = rest.substr(split + 1);
+    // \K under match_posix trips an assertion inside the engine's own grep
+    // (Boost 1.74); the analyser never takes it, so both sides would run the
+    // very same engine call: nothing to compare.
+    if ((flags & boost::match_posix) && expression.find("\\K") != std::string::npos)
+        return 0;
 
     boost::regex e;
     e.assign(expression, boost::regex::normal | boost::regex::no_except | (icase ? boost::regex::icase : boost::regex::normal));
