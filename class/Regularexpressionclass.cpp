@@ -31,7 +31,10 @@ RegularExpression::RegularExpression(const RegularExpression& other)
       OnGreppingFilesClosure(other.OnGreppingFilesClosure),
       OnFindFilesClosure(other.OnFindFilesClosure),
       OnMergingClosure(other.OnMergingClosure),
-      OnChangingFilesClosure(other.OnChangingFilesClosure)
+      OnChangingFilesClosure(other.OnChangingFilesClosure),
+      Links(other.Links),
+      OnWalkingFilesClosure(other.OnWalkingFilesClosure),
+      OnFilteringFilesClosure(other.OnFilteringFilesClosure)
 {
     engine::AssignSettings(*this, other);
 }
@@ -55,6 +58,9 @@ RegularExpression& RegularExpression::operator=(const RegularExpression& other)
     OnFindFilesClosure = other.OnFindFilesClosure;
     OnMergingClosure = other.OnMergingClosure;
     OnChangingFilesClosure = other.OnChangingFilesClosure;
+    Links = other.Links;
+    OnWalkingFilesClosure = other.OnWalkingFilesClosure;
+    OnFilteringFilesClosure = other.OnFilteringFilesClosure;
     return *this;
 }
 

@@ -2,6 +2,8 @@
 #include "Filewalker.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <set>
 #include <utility>
 
 #include "Platform.h"
@@ -48,9 +50,20 @@ bool MatchesMask(const std::string& name, void* mask)
     return MaskMatches(*static_cast<const std::string*>(mask), name);
 }
 
+bool WantsAll(const std::string&, void*)
+{
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::string> ListFiles(const std::string& files, bool recurse)
+{
+    return ListFiles(files, recurse, LinkRule::FileLinks, nullptr, nullptr, nullptr);
+}
+
+std::vector<std::string> ListFiles(const std::string& files, bool recurse, LinkRule links, ListFilter filter,
+                                   void* filterContext, std::vector<ListProblem>* problems)
 {
     std::vector<std::string> result;
     const std::size_t slash = files.rfind('/');
@@ -70,15 +83,18 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse)
     // A mask without wildcards names one file: no need to read the directory.
     if (!recurse && mask.find_first_of("*?") == std::string::npos) {
         std::string name = start.prefix + mask;
-        if (RegexPlatform::IsRegularFile(slash == std::string::npos ? mask : name))
+        if (RegexPlatform::IsRegularFile(slash == std::string::npos ? mask : name) &&
+            (filter == nullptr || filter(name.c_str(), false, filterContext)))
             result.push_back(std::move(name));
         return result;
     }
+    const bool followAll = links == LinkRule::AllLinks && recurse;
+    std::set<std::string> visited;  // real names of the directories listed, when links are followed
 
     // Depth first with an explicit stack, so no depth can exhaust the C++
     // stack: a directory's files, then each sub-directory in name order.
     std::vector<PendingDirectory> stack{std::move(start)};
-    std::vector<std::string> found, subdirs;
+    std::vector<std::string> found, subdirs, linkedDirs;
     std::vector<RegexPlatform::DirectoryEntry> entries;
     while (!stack.empty()) {
         PendingDirectory dir = std::move(stack.back());
@@ -86,30 +102,68 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse)
         found.clear();
         subdirs.clear();
         entries.clear();
+        if (followAll) {
+            std::string real;
+            if (RegexPlatform::ResolvePath(dir.path.c_str(), real) && !visited.insert(real).second)
+                continue;  // reached again through a link
+        }
         // A directory that cannot be read (or stops being readable) gives what
         // was listed of it, nothing when it cannot be opened.
-        RegexPlatform::ListDirectory(dir.path, dir.followLink, recurse, MatchesMask, &mask, entries);
+        if (!RegexPlatform::ListDirectory(dir.path, dir.followLink, recurse, followAll ? WantsAll : MatchesMask,
+                                          &mask, entries) &&
+            problems != nullptr) {
+            const unsigned error = RegexPlatform::LastError();
+            std::string name = dir.prefix.empty() ? dir.path : dir.prefix.substr(0, dir.prefix.size() - 1);
+            problems->push_back(ListProblem{result.size(), name.empty() ? dir.path : std::move(name), error});
+        }
         for (auto& entry : entries) {
             switch (entry.Kind) {
             case RegexPlatform::EntryKind::Directory:
-                subdirs.push_back(std::move(entry.Name));
+                if (filter == nullptr || filter((dir.prefix + entry.Name).c_str(), true, filterContext))
+                    subdirs.push_back(std::move(entry.Name));
                 break;
-            case RegexPlatform::EntryKind::RegularFile:
             case RegexPlatform::EntryKind::LinkToRegularFile:
+                if (links == LinkRule::NoLinks || (followAll && !MaskMatches(mask, entry.Name)))
+                    break;
                 found.push_back(dir.prefix + entry.Name);
                 break;
+            case RegexPlatform::EntryKind::RegularFile:
+                if (!followAll || MaskMatches(mask, entry.Name))
+                    found.push_back(dir.prefix + entry.Name);
+                break;
             case RegexPlatform::EntryKind::Other:
-                break;  // broken links, links to directories, FIFOs, devices, sockets
+                // Broken links, FIFOs, devices, sockets; links to directories
+                // are entered when all links are followed.
+                if (followAll) {
+                    const std::string path = dir.prefix + entry.Name;
+                    const std::uint32_t attributes = RegexPlatform::GetAttributes(path.c_str());
+                    if (attributes != RegexPlatform::InvalidAttributes &&
+                        (attributes & RegexPlatform::AttributeDirectory) != 0 &&
+                        (filter == nullptr || filter(path.c_str(), true, filterContext)))
+                        linkedDirs.push_back(std::move(entry.Name));
+                }
+                break;
             }
         }
+        if (filter != nullptr)
+            found.erase(std::remove_if(found.begin(), found.end(),
+                                       [&](const std::string& name) { return !filter(name.c_str(), false, filterContext); }),
+                        found.end());
         std::sort(found.begin(), found.end());
         for (auto& name : found)
             result.push_back(std::move(name));
-        std::sort(subdirs.begin(), subdirs.end());
-        for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) {
-            std::string path = dir.prefix + *it;
+        // Sub-directories and followed links to directories, in one name order.
+        std::vector<std::pair<std::string, bool>> next;
+        for (auto& name : subdirs)
+            next.emplace_back(std::move(name), false);
+        for (auto& name : linkedDirs)
+            next.emplace_back(std::move(name), true);
+        linkedDirs.clear();
+        std::sort(next.begin(), next.end());
+        for (auto it = next.rbegin(); it != next.rend(); ++it) {
+            std::string path = dir.prefix + it->first;
             std::string prefix = path + "/";
-            stack.push_back(PendingDirectory{std::move(path), std::move(prefix), false});
+            stack.push_back(PendingDirectory{std::move(path), std::move(prefix), it->second});
         }
     }
     return result;

@@ -44,6 +44,7 @@ public:
         bool readable;  // false: skipped (not a regular file, or unreadable)
         const char* data;
         std::size_t size;
+        unsigned error;  // when not readable: the platform's error code from reading it
     };
     View Begin(std::size_t index);       // waits until file `index` is loaded
     const std::uint64_t* Next();         // the next match's offsets, null at the end of the file
@@ -57,6 +58,7 @@ private:
         bool loaded = false;
         bool readable = false;
         bool done = false;
+        unsigned loadError = 0;
         SearchEnd end = SearchEnd::Finished;
         std::string error;
         std::exception_ptr thrown;
