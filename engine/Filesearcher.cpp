@@ -1,6 +1,7 @@
 // The searcher (see Filesearcher.h).
 #include "Filesearcher.h"
 
+#include <cstring>
 #include <exception>
 #include <new>
 #include <vector>
@@ -36,7 +37,7 @@ unsigned SearchFlags(unsigned flags)
 {
     // match_prev_avail would read the byte before the buffer; match_init is
     // the engine's record of a search already under way.
-    return flags & ~static_cast<unsigned>(boost::match_prev_avail | boost::regex_constants::match_init);
+    return flags & ~(static_cast<unsigned>(boost::match_prev_avail | boost::regex_constants::match_init) | lineModeFlag);
 }
 
 namespace {
@@ -110,9 +111,20 @@ SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::si
     }
 
     GrepState state{data, pattern.marks, &sink, std::vector<std::uint64_t>(2 * pattern.marks), false, nullptr};
+    const auto engineFlags = static_cast<boost::match_flag_type>(flags & ~lineModeFlag);
     try {
-        boost::regex_grep(GrepPredicate{&state}, data, data + size, pattern.expression,
-                          static_cast<boost::match_flag_type>(flags));
+        if ((flags & lineModeFlag) == 0) {
+            boost::regex_grep(GrepPredicate{&state}, data, data + size, pattern.expression, engineFlags);
+        } else {
+            // Each line on its own: the engine sees the line as its whole subject.
+            const char* const end = data + size;
+            for (const char* line = data; line != end && !state.stopped;) {
+                const char* feed = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+                const char* lineEnd = feed != nullptr ? feed : end;
+                boost::regex_grep(GrepPredicate{&state}, line, lineEnd, pattern.expression, engineFlags);
+                line = feed != nullptr ? feed + 1 : end;
+            }
+        }
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {

@@ -27,8 +27,15 @@ struct CompiledPattern {
 std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool icase, unsigned& error);
 
 // Match flags as the searcher uses them: the flags that would make the engine
-// read before the buffer or that are the engine's own bookkeeping are dropped.
+// read before the buffer or that are the engine's own bookkeeping are dropped,
+// and so is lineModeFlag (the walk adds it itself).
 unsigned SearchFlags(unsigned flags);
+
+// A bit of the searcher's flag word that no engine match flag uses: each line
+// of the buffer (the bytes before a line feed; the last line needs none; an
+// empty buffer has none) is searched as a subject of its own. Offsets stay
+// relative to the buffer.
+constexpr unsigned lineModeFlag = 0x80000000u;
 
 enum class SearchEnd {
     Finished,  // every match was handed out

@@ -41,6 +41,7 @@ struct CurrentMatch {
 struct RegEx::Impl {
     std::shared_ptr<const CompiledPattern> pattern;  // null: nothing compiled
     unsigned searchThreads = 0;                      // 0: one per core
+    bool lineMode = false;
     std::string matchError;
     CurrentMatch current;
     const RegEx* self = nullptr;
@@ -319,6 +320,11 @@ void RegEx::SetSearchThreads(unsigned count)
     impl_->searchThreads = count;
 }
 
+void RegEx::SetLineMode(bool on)
+{
+    impl_->lineMode = on;
+}
+
 unsigned RegEx::FindFiles(FindFilesCallback callback, const std::string& files, bool recurse, unsigned matchFlags)
 {
     impl_->matchError.clear();
@@ -326,7 +332,7 @@ unsigned RegEx::FindFiles(FindFilesCallback callback, const std::string& files, 
         return 0;
     const std::vector<std::string> list = impl_->List(files, recurse);
     unsigned count = 0;
-    impl_->Walk(list, SearchFlags(matchFlags), SearchPipeline::Mode::FirstMatch,
+    impl_->Walk(list, SearchFlags(matchFlags) | (impl_->lineMode ? lineModeFlag : 0u), SearchPipeline::Mode::FirstMatch,
                 [&](std::size_t index, const std::uint64_t*) {
                     ++count;
                     return callback(list[index].c_str());
@@ -341,7 +347,7 @@ unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, b
         return 0;
     const std::vector<std::string> list = impl_->List(files, recurse);
     unsigned count = 0;
-    impl_->Walk(list, SearchFlags(matchFlags), SearchPipeline::Mode::AllMatches,
+    impl_->Walk(list, SearchFlags(matchFlags) | (impl_->lineMode ? lineModeFlag : 0u), SearchPipeline::Mode::AllMatches,
                 [&](std::size_t index, const std::uint64_t* offsets) {
                     impl_->current.offsets = offsets;
                     ++count;

@@ -44,6 +44,16 @@ public:
     // every setting.
     void SetSearchThreads(unsigned count);
 
+    // Line mode (off by default): every match lies within one line. A line is
+    // the bytes up to, not including, a line feed; the last line needs no line
+    // feed, and an empty file has no line. Each line is searched as a subject
+    // of its own, so `^`, `$`, `\A`, `\z` and `\b` answer at the line's edges
+    // exactly as they would if the line were the whole subject: the results
+    // are those of the engine's grep run on each line on its own, with
+    // Position and Line relative to the file. Off, each file is one subject
+    // and matches may span lines.
+    void SetLineMode(bool on);
+
     // Calls back once per file holding a match; returns the files reported.
     unsigned FindFiles(FindFilesCallback callback, const std::string& files, bool recurse,
                        unsigned matchFlags);

@@ -1,5 +1,6 @@
 // The fast paths (byte-search prefilter, look-ahead threads, batching) against
 // a plain reference: the engine's own grep and search over each whole file.
+#include <algorithm>
 #include <fstream>
 #include <locale>
 #include <random>
@@ -42,10 +43,28 @@ std::string ReadAll(const std::string& path)
     return out.str();
 }
 
-// The reference: regex_grep over the whole file, line numbers counted from
-// the start of the file for every match.
+// The subjects the reference searches in a file: the whole file, or in line
+// mode each line on its own (no line in an empty file, none after a final
+// line feed).
+std::vector<std::pair<const char*, const char*>> Subjects(const std::string& text, bool lines)
+{
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    if (!lines)
+        return {{p, end}};
+    std::vector<std::pair<const char*, const char*>> subjects;
+    while (p != end) {
+        const char* feed = std::find(p, end, '\n');
+        subjects.emplace_back(p, feed);
+        p = feed == end ? end : feed + 1;
+    }
+    return subjects;
+}
+
+// The reference: regex_grep over the whole file (or over each line), line
+// numbers counted from the start of the file for every match.
 std::vector<Report> ReferenceGrep(const std::vector<std::string>& files, const std::string& expression, bool icase,
-                                  unsigned flags)
+                                  unsigned flags, bool lines = false)
 {
     const boost::regex e(expression, boost::regex::normal | (icase ? boost::regex::icase : boost::regex::normal));
     flags &= ~static_cast<unsigned>(boost::match_prev_avail);
@@ -53,25 +72,26 @@ std::vector<Report> ReferenceGrep(const std::vector<std::string>& files, const s
     for (const auto& file : files) {
         const std::string text = ReadAll(file);
         const char* base = text.data();
-        boost::regex_grep(
-            [&](const boost::match_results<const char*>& m) {
-                Report r{file, {}, 0};
-                for (unsigned i = 0; i <= e.mark_count(); ++i) {
-                    const bool took = i < m.size() && m[i].matched;
-                    r.offsets.push_back(took ? std::uint64_t(m[i].first - base) : RegEx::npos);
-                    r.offsets.push_back(took ? std::uint64_t(m[i].second - base) : RegEx::npos);
-                }
-                r.line = 1 + std::count(base, m[0].first, '\n');
-                reports.push_back(r);
-                return true;
-            },
-            base, base + text.size(), e, static_cast<boost::match_flag_type>(flags));
+        for (const auto& subject : Subjects(text, lines))
+            boost::regex_grep(
+                [&](const boost::match_results<const char*>& m) {
+                    Report r{file, {}, 0};
+                    for (unsigned i = 0; i <= e.mark_count(); ++i) {
+                        const bool took = i < m.size() && m[i].matched;
+                        r.offsets.push_back(took ? std::uint64_t(m[i].first - base) : RegEx::npos);
+                        r.offsets.push_back(took ? std::uint64_t(m[i].second - base) : RegEx::npos);
+                    }
+                    r.line = 1 + std::count(base, m[0].first, '\n');
+                    reports.push_back(r);
+                    return true;
+                },
+                subject.first, subject.second, e, static_cast<boost::match_flag_type>(flags));
     }
     return reports;
 }
 
 std::vector<std::string> ReferenceFind(const std::vector<std::string>& files, const std::string& expression,
-                                       bool icase, unsigned flags)
+                                       bool icase, unsigned flags, bool lines = false)
 {
     const boost::regex e(expression, boost::regex::normal | (icase ? boost::regex::icase : boost::regex::normal));
     flags &= ~static_cast<unsigned>(boost::match_prev_avail);
@@ -79,8 +99,12 @@ std::vector<std::string> ReferenceFind(const std::vector<std::string>& files, co
     for (const auto& file : files) {
         const std::string text = ReadAll(file);
         boost::cmatch m;
-        if (boost::regex_search(text.data(), text.data() + text.size(), m, e, static_cast<boost::match_flag_type>(flags)))
-            found.push_back(file);
+        for (const auto& subject : Subjects(text, lines)) {
+            if (boost::regex_search(subject.first, subject.second, m, e, static_cast<boost::match_flag_type>(flags))) {
+                found.push_back(file);
+                break;
+            }
+        }
     }
     return found;
 }
@@ -161,10 +185,11 @@ TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
     TempTree tree;
     const std::vector<std::string> files = MakeCorpus(tree, 11 + GetParam());
     const std::string pattern = tree.Root() + "/*.txt";
-    {
+    for (const bool lines : {false, true}) {
         const unsigned threads = GetParam();
         RegEx engine;
         engine.SetSearchThreads(threads);
+        engine.SetLineMode(lines);
         for (const char* expression : expressions) {
             for (const bool icase : {false, true}) {
                 ASSERT_EQ(engine.SetExpression(expression, icase), 0u) << expression;
@@ -172,17 +197,17 @@ TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
                     std::vector<Report> got;
                     grepSink = &got;
                     const unsigned count = engine.GrepFiles(Collect, pattern, true, flags);
-                    const auto expected = ReferenceGrep(files, expression, icase, flags);
+                    const auto expected = ReferenceGrep(files, expression, icase, flags, lines);
                     ASSERT_EQ(got, expected) << "/" << expression << "/ icase " << icase << " flags " << flags
-                                             << " threads " << threads;
+                                             << " threads " << threads << " lines " << lines;
                     ASSERT_EQ(count, expected.size());
 
                     std::vector<std::string> found;
                     findSink = &found;
                     const unsigned files_reported = engine.FindFiles(CollectFile, pattern, true, flags);
                     EXPECT_EQ(files_reported, found.size());
-                    ASSERT_EQ(found, ReferenceFind(files, expression, icase, flags))
-                        << "/" << expression << "/ icase " << icase << " flags " << flags;
+                    ASSERT_EQ(found, ReferenceFind(files, expression, icase, flags, lines))
+                        << "/" << expression << "/ icase " << icase << " flags " << flags << " lines " << lines;
                 }
             }
         }
