@@ -32,6 +32,7 @@ RegularExpression::RegularExpression(const RegularExpression& other)
       OnFindFilesClosure(other.OnFindFilesClosure),
       OnMergingClosure(other.OnMergingClosure),
       OnChangingFilesClosure(other.OnChangingFilesClosure),
+      LineMode(other.LineMode),
       Links(other.Links),
       OnWalkingFilesClosure(other.OnWalkingFilesClosure),
       OnFilteringFilesClosure(other.OnFilteringFilesClosure)
@@ -58,6 +59,7 @@ RegularExpression& RegularExpression::operator=(const RegularExpression& other)
     OnFindFilesClosure = other.OnFindFilesClosure;
     OnMergingClosure = other.OnMergingClosure;
     OnChangingFilesClosure = other.OnChangingFilesClosure;
+    LineMode = other.LineMode;
     Links = other.Links;
     OnWalkingFilesClosure = other.OnWalkingFilesClosure;
     OnFilteringFilesClosure = other.OnFilteringFilesClosure;

@@ -278,6 +278,13 @@ public:
     // With none of these set, FindFiles, GrepFiles and ChangeFiles behave as
     // described above. None of them is written by the stream operators.
 
+    // Line mode: every match of a file operation lies within one line; each
+    // line (the bytes before a line feed) is searched as a subject of its own,
+    // so ^ and $ match at every line's edges. Off (the default), a file is one
+    // subject and matches may span lines.
+    void SetLineMode(bool on);
+    bool GetLineMode() const;
+
     // Which symbolic links met inside directories take part in a walk.
     enum LinkRule : unsigned char {
         FollowFileLinks = 0,  // links to files are searched, links to directories never entered (default)
@@ -321,6 +328,9 @@ public:
     // `systemError` (when given) receives the platform's error code for PathMissing.
     static PathType GetPathType(const std::string& path, unsigned* systemError = nullptr);
     static bool IsDirectory(const std::string& path) { return GetPathType(path) == PathDirectory; }
+    // The name of the file itself behind any symbolic links (absolute), or
+    // empty when it cannot be resolved.
+    static std::string GetResolvedPath(const std::string& path);
     // The platform's text for an error code of a problem record or a skipped file.
     static std::string SystemErrorText(unsigned code);
     // The name ChangeFiles would give the backup copy of `file` with the
@@ -371,7 +381,8 @@ public:
     // Text of the last matching error (see GetMatchError()).
     std::string MatchError;
 
-    // Walk settings (see SetLinkRule and the walk events).
+    // Walk settings (see SetLineMode, SetLinkRule and the walk events).
+    bool LineMode = false;
     LinkRule Links = FollowFileLinks;
     WalkingFilesEventClosure OnWalkingFilesClosure;
     FilteringFilesEventClosure OnFilteringFilesClosure;

@@ -58,12 +58,17 @@ bool FilteringFilesCallback(const char* path, bool directory)
 
 void ConfigureWalk(const RegularExpression* object, RegexEngine::RegEx& engine)
 {
+    engine.SetLineMode(object->LineMode);
     engine.SetLinkRule(object->Links);
     if (object->OnWalkingFilesClosure)
         engine.SetFileCallback(WalkingFilesCallback);
     if (object->OnFilteringFilesClosure)
         engine.SetFilterCallback(FilteringFilesCallback);
 }
+
+void RegularExpression::SetLineMode(bool on) { LineMode = on; }
+
+bool RegularExpression::GetLineMode() const { return LineMode; }
 
 void RegularExpression::SetLinkRule(LinkRule rule) { Links = rule; }
 
@@ -100,6 +105,12 @@ RegularExpression::PathType RegularExpression::GetPathType(const std::string& pa
     if (systemError != nullptr)
         *systemError = 0;
     return (attributes & RegexPlatform::AttributeDirectory) != 0 ? PathDirectory : PathFile;
+}
+
+std::string RegularExpression::GetResolvedPath(const std::string& path)
+{
+    std::string resolved;
+    return RegexPlatform::ResolvePath(path.c_str(), resolved) ? resolved : std::string();
 }
 
 std::string RegularExpression::SystemErrorText(unsigned code) { return RegexPlatform::ErrorText(code); }
