@@ -24,8 +24,7 @@ void AddShared(CLI::App* sub, Command& command, bool& fixed)
     sub->add_option("-e,--regexp", command.expressionOptions,
                     "The expression (then every positional is an operand); repeat for several: any matches")
         ->type_name("EXPR")
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        ->allow_extra_args(false);
     sub->add_flag("-i,--ignore-case", command.ignoreCase, "Letters match regardless of case");
     sub->add_option("--syntax", command.syntax, "Expression syntax: normal (default), extended, basic, literal")
         ->check(CLI::IsMember({"normal", "extended", "basic", "literal"}))
@@ -57,8 +56,7 @@ CLI::Option* AddList(CLI::App* sub, const std::string& name, std::vector<std::st
 {
     return sub->add_option(name, values, help)
         ->type_name(type)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        ->allow_extra_args(false);
 }
 
 // File selection, shared by grep and replace.
