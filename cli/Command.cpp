@@ -172,6 +172,14 @@ bool Configure(Command& command, RegularExpression& object)
             command.expression = expressions.front();
         }
     }
+    // An empty expression selects every line, as in grep (the library
+    // refuses an empty expression).
+    if (command.verb == Verb::Grep && command.expression.empty())
+        command.expression = literal ? std::string() : "(?:)";
+    if (command.verb == Verb::Grep && command.expression.empty() && literal) {
+        command.expression = "(?:)";
+        command.syntax = "normal";
+    }
     object.SetExpression(command.expression);
     if (!command.syntax.empty()) {
         const bool icase = object.IsExpressionOption(RegularExpression::CaseInsensitive);

@@ -103,11 +103,16 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
     if (start >= size_ && (size_ == 0 || data_[size_ - 1] == '\n'))
         return true;
     end = std::min(std::max(end, start), size_);
+    // An empty match at the very end of a last line without a line feed
+    // belongs to that line.
+    const bool atEnd = start >= size_;
+    if (atEnd && cursor_ >= size_)
+        return true;
     ++matches_;
     ++matchesTotal_;
     const std::uint64_t last = end > start ? end - 1 : start;
     if (!command_.invert) {
-        if (open_ && start < openEnd_) {
+        if (open_ && (start < openEnd_ || (atEnd && openEnd_ >= size_))) {
             openMatches_.emplace_back(start, end);
             if (last >= openEnd_)
                 openEnd_ = LineEnd(last);

@@ -87,6 +87,7 @@ struct RunOptions {
     fs::path cwd;
     std::string stdoutPath;    // instead of capturing (for example /dev/full)
     rlim_t fileSizeLimit = 0;  // 0: none
+    std::string program;       // another program (found on PATH) instead of quorvex
 };
 
 // Runs the tool with the arguments; standard input from a file, standard
@@ -99,7 +100,7 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
     std::string out = options.stdoutPath.empty() ? (io.Path() / "out").string() : options.stdoutPath;
     std::string err = (io.Path() / "err").string();
 
-    std::vector<std::string> argvText = {QUORVEX_CLI_PATH};
+    std::vector<std::string> argvText = {options.program.empty() ? QUORVEX_CLI_PATH : options.program};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argvText)
@@ -123,7 +124,8 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
             struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        ::execv(argv[0], argv.data());
+        ::setenv("LC_ALL", "C", 1);
+        ::execvp(argv[0], argv.data());
         ::_exit(122);
     }
     int status = 0;
@@ -136,12 +138,30 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
     return result;
 }
 
-Result RunIn(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "")
+Result RunIn(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
+             const std::string& program = "")
 {
     RunOptions options;
     options.cwd = dir.Path();
     options.input = input;
+    options.program = program;
     return RunTool(args, options);
+}
+
+std::string SortedLines(std::string text)
+{
+    // NUL bytes after file names (-Z) end a line of their own.
+    for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at + 5))
+        text.replace(at, 1, "<NUL>\n");
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const std::string& line : lines)
+        out += line + "\n";
+    return out;
 }
 
 std::string Show(const std::vector<std::string>& args)
@@ -215,6 +235,69 @@ TEST(CliGrep, OutputFormatAndSwitches)
         {{"grep", "--color=always", "alpha", "sub/c.txt"}, "", "\33[01;31m\33[Kalpha\33[m\33[K\n", 0},
         {{"grep", "--color", "never", "alpha", "sub/c.txt"}, "", "alpha\n", 0},
     });
+}
+
+// The same switches and expressions given to GNU grep -P (LC_ALL=C) and to
+// quorvex grep on one tree: the same lines (sorted, since grep lists
+// directories in their own order) and the same exit status.
+TEST(CliGrep, SameAsGnuGrep)
+{
+    TempDir dir;
+    dir.Write("t/a.txt", "foo bar\nbaz\n\nfoo\nbarfoo baz\nfood\n");
+    dir.Write("t/nofinal.txt", "one foo\ntwo\nthree fo");
+    dir.Write("t/sub/b.log", "a foo b\nFOO\nxx\nyy\nzz\nfoo foo\n");
+    dir.Write("t/sub/deep/c.txt", "nothing here\n");
+    dir.Write("t/.hidden/d.txt", "foo in hidden\n");
+    if (RunIn(dir, {"--version"}, "", "grep").status != 0)
+        GTEST_SKIP() << "GNU grep is not installed";
+    const std::vector<std::vector<std::string>> rows = {
+        {"-rn", "foo", "t"},
+        {"-rc", "foo", "t"},
+        {"-rl", "foo", "t"},
+        {"-rL", "foo", "t"},
+        {"-rv", "foo", "t"},
+        {"-rnv", "-m2", "foo", "t"},
+        {"-rn", "-C1", "foo", "t"},
+        {"-n", "-A1", "-B2", "xx", "t/sub/b.log"},
+        {"-n", "-C1", "foo", "t/a.txt", "t/sub/b.log"},
+        {"-ro", "fo+\\w*", "t"},
+        {"-rw", "fo", "t"},
+        {"-rwn", "foo", "t"},
+        {"-rx", "foo", "t"},
+        {"-rnb", "foo", "t"},
+        {"-rbo", "ba.", "t"},
+        {"-ri", "FOO", "t"},
+        {"-rh", "foo", "t"},
+        {"-Hn", "foo", "t/a.txt"},
+        {"-rlZ", "foo", "t"},
+        {"-r", "--include=*.txt", "foo", "t"},
+        {"-r", "--exclude=*.txt", "foo", "t"},
+        {"-r", "--exclude-dir=sub", "foo", "t"},
+        {"-rn", "^$", "t"},
+        {"-rn", "o$", "t"},
+        {"-rc", "", "t"},
+        {"-n", "foo", "t/a.txt", "t/nofinal.txt"},
+        {"-rn", "\\bba\\w+", "t"},
+        {"-rc", "-m1", "foo", "t"},
+        {"-rno", "(?<=foo )\\w+", "t"},
+        {"-rn", "foo|zz", "t"},
+        {"-rn", "^f.*d$", "t"},
+        {"-q", "foo", "t/a.txt"},
+        {"-q", "absent", "t/a.txt"},
+        {"-s", "foo", "t/missing.txt", "t/a.txt"},
+        {"-c", "foo", "t/sub/deep/c.txt"},
+        {"--color=always", "-n", "foo", "t/a.txt", "t/sub/b.log"},
+    };
+    for (const auto& args : rows) {
+        std::vector<std::string> ours = {"grep"};
+        ours.insert(ours.end(), args.begin(), args.end());
+        std::vector<std::string> theirs = {"-P"};
+        theirs.insert(theirs.end(), args.begin(), args.end());
+        const Result mine = RunIn(dir, ours);
+        const Result gnu = RunIn(dir, theirs, "", "grep");
+        EXPECT_EQ(SortedLines(mine.out), SortedLines(gnu.out)) << "grep" << Show(args) << "\nstderr: " << mine.err;
+        EXPECT_EQ(mine.status, gnu.status) << "grep" << Show(args) << "\nstderr: " << mine.err;
+    }
 }
 
 TEST(CliGrep, LargeOutputIsComplete)
