@@ -289,7 +289,7 @@ public:
     enum LinkRule : unsigned char {
         FollowFileLinks = 0,  // links to files are searched, links to directories never entered (default)
         FollowNoLinks = 1,    // no link met inside a directory is searched or entered
-        FollowAllLinks = 2    // links to files and to directories, each directory once
+        FollowAllLinks = 2    // links to files and to directories (not a link back to a directory above)
     };
     void SetLinkRule(LinkRule rule);
     LinkRule GetLinkRule() const;

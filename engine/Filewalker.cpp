@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <set>
+#include <memory>
 #include <utility>
 
 #include "Platform.h"
@@ -37,12 +37,21 @@ bool MaskMatches(const std::string& mask, const std::string& name)
 
 namespace {
 
+// The real names of a directory and of the directories above it in a walk
+// that follows links: a directory met again among its own ancestors closes a
+// loop and is not entered.
+struct Ancestry {
+    std::string real;
+    std::shared_ptr<const Ancestry> parent;
+};
+
 // One directory still to be listed: the path to open it by and the prefix its
 // entries' names get.
 struct PendingDirectory {
     std::string path;
     std::string prefix;
     bool followLink;  // only the starting directory may be reached through a link
+    std::shared_ptr<const Ancestry> parent = nullptr;
 };
 
 bool MatchesMask(const std::string& name, void* mask)
@@ -89,7 +98,6 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse, LinkR
         return result;
     }
     const bool followAll = links == LinkRule::AllLinks && recurse;
-    std::set<std::string> visited;  // real names of the directories listed, when links are followed
 
     // Depth first with an explicit stack, so no depth can exhaust the C++
     // stack: a directory's files, then each sub-directory in name order.
@@ -102,10 +110,16 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse, LinkR
         found.clear();
         subdirs.clear();
         entries.clear();
+        std::shared_ptr<const Ancestry> self;
         if (followAll) {
             std::string real;
-            if (RegexPlatform::ResolvePath(dir.path.c_str(), real) && !visited.insert(real).second)
-                continue;  // reached again through a link
+            RegexPlatform::ResolvePath(dir.path.c_str(), real);
+            bool loop = false;
+            for (const Ancestry* up = dir.parent.get(); up != nullptr && !loop; up = up->parent.get())
+                loop = !real.empty() && up->real == real;
+            if (loop)
+                continue;  // a link back to a directory above: entered once only
+            self = std::make_shared<const Ancestry>(Ancestry{std::move(real), dir.parent});
         }
         // A directory that cannot be read (or stops being readable) gives what
         // was listed of it, nothing when it cannot be opened.
@@ -163,7 +177,7 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse, LinkR
         for (auto it = next.rbegin(); it != next.rend(); ++it) {
             std::string path = dir.prefix + it->first;
             std::string prefix = path + "/";
-            stack.push_back(PendingDirectory{std::move(path), std::move(prefix), it->second});
+            stack.push_back(PendingDirectory{std::move(path), std::move(prefix), it->second, self});
         }
     }
     return result;

@@ -29,8 +29,8 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse);
 enum class LinkRule {
     FileLinks,  // links to regular files are listed; links to directories never entered
     NoLinks,    // no symbolic link met in a directory takes part
-    AllLinks    // links to files are listed and links to directories entered (each
-                // directory once, so a link cycle ends)
+    AllLinks    // links to files are listed and links to directories entered (a link
+                // back to a directory above is not entered, so a link cycle ends)
 };
 
 // Asked about each file and sub-directory the listing meets (files after the

@@ -63,7 +63,7 @@ struct RegEx::Impl {
     // the callback ended the walk.
     bool ReportProblems(std::size_t index);
     // Reports file `index` as skipped; false when the callback ended the walk.
-    bool ReportSkipped(const std::string& file, unsigned error);
+    bool ReportSkipped(const std::string& file, unsigned error, bool listedFile = true);
 
     unsigned Workers(std::size_t files) const;
 
@@ -108,19 +108,20 @@ bool RegEx::Impl::ReportProblems(std::size_t index)
 {
     while (problemsReported < problems.size() && problems[problemsReported].Before <= index) {
         const ListProblem& problem = problems[problemsReported++];
-        if (!ReportSkipped(problem.Name, problem.SystemError))
+        if (!ReportSkipped(problem.Name, problem.SystemError, false))
             return false;
     }
     return true;
 }
 
-bool RegEx::Impl::ReportSkipped(const std::string& file, unsigned error)
+bool RegEx::Impl::ReportSkipped(const std::string& file, unsigned error, bool listedFile)
 {
     if (fileCallback == nullptr)
         return true;
     // A listed file found to be a directory when read says so.
-    const std::uint32_t attributes = RegexPlatform::GetAttributes(file.c_str());
-    if (attributes != RegexPlatform::InvalidAttributes && (attributes & RegexPlatform::AttributeDirectory) != 0)
+    const std::uint32_t attributes = listedFile ? RegexPlatform::GetAttributes(file.c_str()) : 0;
+    if (listedFile && attributes != RegexPlatform::InvalidAttributes &&
+        (attributes & RegexPlatform::AttributeDirectory) != 0)
         error = RegexPlatform::IsDirectoryError();
     BeginFile(nullptr, 0);
     return Notify(file, FileStage::Skipped, error) != FileAnswer::Stop;

@@ -102,7 +102,7 @@ public:
 
     // Which symbolic links met in directories take part (see LinkRule in the
     // walker): 0 links to files only (the default), 1 none, 2 all, links to
-    // directories included (each directory once).
+    // directories included (never one back to a directory above).
     void SetLinkRule(unsigned rule);
     // Asked for each file and sub-directory the listing meets; false leaves
     // it out. Null (the default): everything the mask accepts.
