@@ -44,7 +44,7 @@ FUZZ_TIMEOUT ?= 10
 FUZZ_RSS_MB ?= 2048
 FUZZ_TARGETS := stream match formfile
 
-.PHONY: deps configure build test run example install bench clean test-sanitize test-asan test-tsan fuzz
+.PHONY: deps configure build test run example install package bench clean test-sanitize test-asan test-tsan fuzz
 
 # Installs only what is missing; does nothing (and needs no root) when all is there.
 deps:
@@ -74,6 +74,10 @@ run: build
 # The library example program on a bundled text.
 example: build
 	$(BUILD_DIR)/examples/quorvex-example examples/sample.txt
+
+# The Debian package quorvex_VERSION_ARCH.deb, made by CPack in $(BUILD_DIR).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)

@@ -97,4 +97,38 @@ if(TARGET quorvex_cli)
   install(FILES ${PROJECT_SOURCE_DIR}/man/quorvex.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
     COMPONENT Runtime)
+  # bash-completion loads completions/NAME when NAME is first completed.
+  install(FILES ${PROJECT_SOURCE_DIR}/cli/quorvex-completion.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME quorvex
+    COMPONENT Runtime)
 endif()
+
+# A Debian package of everything installed above (`make package`, or
+# `cpack -G DEB` in the build directory): quorvex_VERSION_ARCH.deb, with the
+# libraries' shlibs and a Depends line worked out by dpkg-shlibdeps.
+if(NOT CPACK_GENERATOR)
+  set(CPACK_GENERATOR DEB)
+endif()
+set(CPACK_PACKAGE_NAME quorvex)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Quorvex")
+set(CPACK_PACKAGE_CONTACT "Quorvex maintainers <maintainers@quorvex.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Regular-expression toolkit: C++ library and the quorvex grep/replace tool")
+set(CPACK_PACKAGE_DESCRIPTION "A C++ regular-expression object built on Boost.Regex (search, grep, replace in\n"
+    "strings and files, with a safe rewrite of changed files), its component package, and the\n"
+    "quorvex command-line tool: grep with the switches grep users know, and replace with a\n"
+    "unified-diff preview.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The tool needs the package's own libraries: dpkg-shlibdeps finds them here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/class ${PROJECT_BINARY_DIR}/component
+    ${PROJECT_BINARY_DIR}/framework)
+# Headers and the CMake package need the Boost.Regex headers to build against.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libboost-regex-dev")
+include(CPack)
