@@ -115,10 +115,10 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Quorvex")
 set(CPACK_PACKAGE_CONTACT "Quorvex maintainers <maintainers@quorvex.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Regular-expression toolkit: C++ library and the quorvex grep/replace tool")
-set(CPACK_PACKAGE_DESCRIPTION "A C++ regular-expression object built on Boost.Regex (search, grep, replace in\n"
-    "strings and files, with a safe rewrite of changed files), its component package, and the\n"
-    "quorvex command-line tool: grep with the switches grep users know, and replace with a\n"
-    "unified-diff preview.")
+set(CPACK_PACKAGE_DESCRIPTION "A C++ regular-expression object built on Boost.Regex (search, grep and
+replace in strings and files, with a safe rewrite of changed files), its
+component package, and the quorvex command-line tool: grep with the switches
+grep users know, and replace with a unified-diff preview.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
