@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <system_error>
 
 #include "Output.h"
 
@@ -313,6 +314,13 @@ bool WantColour(const Command& command)
     if (command.colour == "never")
         return false;
     return IsColourTerminal(1);
+}
+
+std::string SkipReason(unsigned systemError)
+{
+    if (systemError == static_cast<unsigned>(std::errc::not_enough_memory))
+        return "out of memory";
+    return RegularExpression::SystemErrorText(systemError);
 }
 
 bool ReadStandardInput(std::string& text)

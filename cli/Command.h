@@ -136,6 +136,10 @@ int RunString(Command& command, RegexClass::RegularExpression& object);
 int RunGrepText(Command& command, RegexClass::RegularExpression& object, bool standardInput);
 int RunMerge(Command& command, RegexClass::RegularExpression& object);
 
+// Why a file was skipped, from the platform's error code ("Permission
+// denied"; "out of memory" for a file too large for memory).
+std::string SkipReason(unsigned systemError);
+
 // Reads all of standard input. Returns false on a read error.
 bool ReadStandardInput(std::string& text);
 

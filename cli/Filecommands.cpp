@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <set>
+#include <system_error>
 #include <utility>
 
 #include "Command.h"
@@ -108,14 +110,15 @@ public:
         done_ += changes;
     }
 
-    unsigned long long FilesChanged() const { return filesChanged_; }
+    unsigned long long FilesChanged() const { return changed_.size(); }
     unsigned long long Replacements() const { return done_; }
+    bool Changed(const std::string& file) const { return changed_.count(file) != 0; }
 
 private:
     void Boundary(const RegularExpression& object)
     {
         if (!current_.empty() && object.NumberOfChanges > snapshot_)
-            ++filesChanged_;
+            changed_.insert(current_);
         snapshot_ = object.NumberOfChanges;
     }
 
@@ -125,7 +128,7 @@ private:
     std::size_t seen_ = 0;
     unsigned snapshot_ = 0;
     unsigned long long done_ = 0;
-    unsigned long long filesChanged_ = 0;
+    std::set<std::string> changed_;
 };
 
 const char* ReasonName(RegularExpression::ProblemReason reason)
@@ -238,8 +241,8 @@ public:
             current.clear();
             break;
         case RegularExpression::FileSkipped:
-            if (!command_.noMessages)
-                Diagnose(file.FileName + ": " + RegularExpression::SystemErrorText(file.SystemError));
+            if (reporting && !command_.noMessages)
+                Diagnose(file.FileName + ": " + SkipReason(file.SystemError));
             error = true;
             break;
         }
@@ -258,6 +261,7 @@ public:
 
     std::string current;
     bool error = false;
+    bool reporting = true;  // off while the plan is made: the run that follows reports
 
 private:
     const Command& command_;
@@ -517,6 +521,7 @@ int RunReplace(Command& command, RegularExpression& object)
     // First the plan: which files hold a match, and is it safe to change them.
     FileCollector collector;
     object.SetOnFindFilesClosure(Bind(&collector, &FileCollector::OnFile));
+    walk.reporting = false;
     operands.ForEach([&](const WalkTarget&) {
         object.FindFiles();
         if (walk.MatchError(object))
@@ -524,6 +529,7 @@ int RunReplace(Command& command, RegularExpression& object)
         return true;
     });
     object.SetOnFindFilesClosure(RegularExpression::FindFilesEventClosure());
+    walk.reporting = true;
     if (error) {
         Diagnose("nothing was changed");
         return kError;
@@ -604,6 +610,15 @@ int RunReplace(Command& command, RegularExpression& object)
             error = true;
         return true;
     });
+    // Every file of the plan that was not changed is named: a file that lost
+    // its matches, vanished or could not be rewritten is never passed over
+    // in silence.
+    for (const std::string& file : collector.files) {
+        if (!monitor.Changed(file)) {
+            Diagnose(file + ": had matches when the run began, not changed");
+            error = true;
+        }
+    }
     if (!command.quiet) {
         Output out(1, false);
         std::string summary = Plural(monitor.Replacements(), "replacement", "replacements") + " in " +

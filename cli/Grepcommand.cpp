@@ -27,17 +27,19 @@ public:
     {
         switch (file.Stage) {
         case RegularExpression::FileStarted:
+            current = file.FileName;
             if (!printer_.Begin(file.FileName, file.Data, static_cast<std::size_t>(file.Size))) {
                 skip = true;
                 printer_.End();
             }
             break;
         case RegularExpression::FileFinished:
+            current.clear();
             printer_.End();
             break;
         case RegularExpression::FileSkipped:
             if (!command_.noMessages)
-                Diagnose(file.FileName + ": " + RegularExpression::SystemErrorText(file.SystemError));
+                Diagnose(file.FileName + ": " + SkipReason(file.SystemError));
             error = true;
             break;
         }
@@ -76,6 +78,7 @@ public:
 
     bool error = false;
     bool tooLarge = false;
+    std::string current;  // the file being searched
     std::uint64_t base = 0;
     std::uint64_t lineBase = 1;
     bool wanted = true;
@@ -162,7 +165,9 @@ int RunGrep(Command& command, RegularExpression& object)
             else
                 object.GrepFiles();
             if (!object.GetMatchError().empty()) {
-                Diagnose("matching stopped: " + object.GetMatchError());
+                Diagnose((walk.current.empty() ? std::string() : walk.current + ": ") +
+                         "matching stopped: " + object.GetMatchError());
+                walk.current.clear();
                 error = true;
             }
         }

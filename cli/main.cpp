@@ -1,6 +1,7 @@
 // quorvex: the command-line tool. Parses the command line with CLI11 into a
 // Command, configures one RegularExpression from it and runs the subcommand;
 // every search, match and replacement is done by the class library.
+#include <new>
 #include <string>
 #include <tuple>
 
@@ -235,11 +236,18 @@ int main(int argc, char** argv)
     if (!QuorvexCli::Configure(command, object) || !QuorvexCli::SaveSettings(command, object))
         return QuorvexCli::kError;
 
-    switch (command.verb) {
-    case Verb::Grep: return QuorvexCli::RunGrep(command, object);
-    case Verb::Replace: return QuorvexCli::RunReplace(command, object);
-    case Verb::GrepText: return QuorvexCli::RunGrepText(command, object, false);
-    case Verb::Merge: return QuorvexCli::RunMerge(command, object);
-    default: return QuorvexCli::RunString(command, object);
+    try {
+        switch (command.verb) {
+        case Verb::Grep: return QuorvexCli::RunGrep(command, object);
+        case Verb::Replace: return QuorvexCli::RunReplace(command, object);
+        case Verb::GrepText: return QuorvexCli::RunGrepText(command, object, false);
+        case Verb::Merge: return QuorvexCli::RunMerge(command, object);
+        default: return QuorvexCli::RunString(command, object);
+        }
+    } catch (const std::bad_alloc&) {
+        // A file too large for memory is reported by the walk and skipped;
+        // this is what is left (a text, standard input, the output).
+        QuorvexCli::Diagnose("out of memory");
+        return QuorvexCli::kError;
     }
 }

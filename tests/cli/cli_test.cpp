@@ -90,6 +90,7 @@ struct RunOptions {
     rlim_t fileSizeLimit = 0;  // 0: none
     std::string program;       // another program (found on PATH) instead of quorvex
     bool asNobody = false;     // run as user and group 65534 (when started as root)
+    rlim_t memoryLimit = 0;    // address space, 0: none
 };
 
 // Runs the tool with the arguments; standard input from a file, standard
@@ -123,6 +124,10 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
         ::dup2(fdErr, 2);
         if (options.asNobody && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(123);
+        if (options.memoryLimit != 0) {
+            struct rlimit limit = {options.memoryLimit, options.memoryLimit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
         if (options.fileSizeLimit != 0) {
             ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
             struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
@@ -409,6 +414,29 @@ TEST(CliTruth, UnreadableFilesAreReported)
     fs::permissions(dir.Path() / "t/locked", fs::perms::owner_all);
     EXPECT_EQ(dir.Read("t/ok.txt"), "bar\n");
     EXPECT_EQ(dir.Read("t/locked/x.txt"), "foo\n");
+}
+
+// A file larger than the memory the tool may use is reported and skipped;
+// the others are searched and changed, and the exit status is 2.
+TEST(CliTruth, FileTooLargeForMemory)
+{
+    TempDir dir;
+    dir.Write("small.txt", "foo\n");
+    dir.Write("big.txt", "foo\n");
+    fs::resize_file(dir.Path() / "big.txt", std::uintmax_t(1) << 30);  // sparse: no disk space used
+    RunOptions options;
+    options.cwd = dir.Path();
+    options.memoryLimit = rlim_t(512) << 20;
+    for (const auto& row : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"grep", "foo", "big.txt", "small.txt"}, "small.txt:foo\n"},
+             {{"replace", "foo", "bar", "big.txt", "small.txt"}, "1 replacement in 1 file\n"}}) {
+        const Result result = RunTool(row.first, options);
+        EXPECT_EQ(result.out, row.second) << result.err;
+        EXPECT_EQ(result.status, 2) << result.err;
+        EXPECT_EQ(result.err, "quorvex: big.txt: out of memory\n");
+    }
+    EXPECT_EQ(dir.Read("small.txt"), "bar\n");
+    EXPECT_EQ(fs::file_size(dir.Path() / "big.txt"), std::uintmax_t(1) << 30);
 }
 
 TEST(CliGrep, LargeOutputIsComplete)
