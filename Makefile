@@ -7,6 +7,8 @@ CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
 APT_PACKAGES := cmake g++ make libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkg-config
+# `make package` and its test: dpkg-shlibdeps (dpkg-dev) and lintian; the tool tests use patch.
+APT_PACKAGES += dpkg-dev lintian patch
 # The sanitizer runtimes of g++ come with it; fuzzing needs clang and its
 # runtimes (libFuzzer, sanitizers).
 APT_PACKAGES += clang libclang-rt-14-dev

@@ -26,7 +26,8 @@ dpkg-deb -I "$deb" shlibs | grep -q "libquorvex ${version%%.*} quorvex" || fail 
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
-for file in usr/bin/quorvex usr/share/man/man1/quorvex.1 usr/share/bash-completion/completions/quorvex \
+for file in usr/bin/quorvex usr/share/man/man1/quorvex.1.gz usr/share/bash-completion/completions/quorvex \
+    usr/share/doc/quorvex/copyright usr/share/doc/quorvex/changelog.gz \
     usr/include/quorvex/Regularexpressionclass.h usr/lib/cmake/Quorvex/QuorvexConfig.cmake \
     usr/lib/pkgconfig/quorvex.pc "usr/lib/libquorvex.so.${version%%.*}"; do
     [ -e "$root/$file" ] || fail "$file is not in the package"
