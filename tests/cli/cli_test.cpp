@@ -243,6 +243,12 @@ TEST(CliGrep, OutputFormatAndSwitches)
         {{"grep", "-c", "a"}, "banana\nbread\nnone\n", "2\n", 0},
         {{"grep", "--color=always", "alpha", "sub/c.txt"}, "", "\33[01;31m\33[Kalpha\33[m\33[K\n", 0},
         {{"grep", "--color", "never", "alpha", "sub/c.txt"}, "", "alpha\n", 0},
+        {{"grep", "-o", "beta.*", "a.txt"}, "", "beta\n", 0},
+        {{"grep", "-n", "-U", "beta\\ngamma", "a.txt"}, "", "1:alpha beta\n2:gamma alpha\n", 0},
+        {{"grep", "-c", "beta\\ngamma", "a.txt"}, "", "0\n", 1},
+        {{"grep", "-v", "b"}, "a\nb\nc", "a\nc\n", 0},
+        {{"grep", "-H", "--label=in", "b", "-", "b.txt"}, "b\n", "in:b\n", 0},
+        {{"grep", "-e", "gamma", "-e", "nothing", "a.txt", "b.txt"}, "", "a.txt:gamma alpha\nb.txt:nothing here\n", 0},
     });
 }
 
@@ -655,7 +661,10 @@ TEST(CliReplace, FormatsLiteralsAndDeletion)
     dir.Write("mail.txt", "bob@old and amy@old\n");
     dir.Write("dots.txt", "axb a.b\n");
     dir.Write("del.txt", "keep DROP keep DROP\n");
+    dir.Write("lines.txt", "one\ntwo\nthree\n");
     CheckRows(dir, {
+        {{"replace", "o$", "0", "lines.txt"}, "", "1 replacement in 1 file\n", 0},
+        {{"replace", "-U", "one\\ntw", "X", "lines.txt"}, "", "1 replacement in 1 file\n", 0},
         {{"replace", "(\\w+)@old", "$1@new", "mail.txt"}, "", "2 replacements in 1 file\n", 0},
         {{"replace", "-F", "a.b", "X", "dots.txt"}, "", "1 replacement in 1 file\n", 0},
         {{"replace", " ?DROP", "", "del.txt"}, "", "2 replacements in 1 file\n", 0},
@@ -663,6 +672,7 @@ TEST(CliReplace, FormatsLiteralsAndDeletion)
     EXPECT_EQ(dir.Read("mail.txt"), "bob@new and amy@new\n");
     EXPECT_EQ(dir.Read("dots.txt"), "axb X\n");
     EXPECT_EQ(dir.Read("del.txt"), "keep keep\n");
+    EXPECT_EQ(dir.Read("lines.txt"), "X0\nthree\n");
 }
 
 TEST(CliReplace, BackupKeepsTheOldContent)
