@@ -70,7 +70,19 @@ bool LinePrinter::Begin(const std::string& name, const char* data, std::size_t s
 
 std::uint64_t LinePrinter::LineStart(std::uint64_t at) const
 {
+    // Eight bytes at a time while none of them is a line feed (a zero byte of
+    // word ^ 0x0A0A... marks one), then byte by byte.
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
     std::uint64_t i = at;
+    while (i >= cursor_ + 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data_ + i - 8, 8);
+        word ^= ones * '\n';
+        if (((word - ones) & ~word & highs) != 0)
+            break;
+        i -= 8;
+    }
     while (i > cursor_ && data_[i - 1] != '\n')
         --i;
     return i;
