@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <utility>
 
 #include "Platform.h"
 
@@ -159,6 +158,7 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse, LinkR
                 break;
             }
         }
+        std::sort(linkedDirs.begin(), linkedDirs.end());
         if (filter != nullptr)
             found.erase(std::remove_if(found.begin(), found.end(),
                                        [&](const std::string& name) { return !filter(name.c_str(), false, filterContext); }),
@@ -166,19 +166,24 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse, LinkR
         std::sort(found.begin(), found.end());
         for (auto& name : found)
             result.push_back(std::move(name));
-        // Sub-directories and followed links to directories, in one name order.
-        std::vector<std::pair<std::string, bool>> next;
-        for (auto& name : subdirs)
-            next.emplace_back(std::move(name), false);
-        for (auto& name : linkedDirs)
-            next.emplace_back(std::move(name), true);
-        linkedDirs.clear();
-        std::sort(next.begin(), next.end());
-        for (auto it = next.rbegin(); it != next.rend(); ++it) {
-            std::string path = dir.prefix + it->first;
+        // Followed links to directories take their place among the
+        // sub-directories, in one name order.
+        subdirs.insert(subdirs.end(), linkedDirs.begin(), linkedDirs.end());
+        std::sort(subdirs.begin(), subdirs.end());
+        for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) {
+            std::string path = dir.prefix + *it;
             std::string prefix = path + "/";
-            stack.push_back(PendingDirectory{std::move(path), std::move(prefix), it->second, self});
+            stack.push_back(PendingDirectory{std::move(path), std::move(prefix), false});
         }
+        if (followAll) {
+            // The top of the stack holds subdirs[0], the one below subdirs[1]...
+            for (std::size_t j = 0; j < subdirs.size(); ++j) {
+                PendingDirectory& pending = stack[stack.size() - 1 - j];
+                pending.parent = self;
+                pending.followLink = std::binary_search(linkedDirs.begin(), linkedDirs.end(), subdirs[j]);
+            }
+        }
+        linkedDirs.clear();
     }
     return result;
 }

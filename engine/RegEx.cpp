@@ -83,7 +83,7 @@ struct RegEx::Impl {
 
     void BeginFile(const char* data, std::size_t size)
     {
-        current = CurrentMatch{data, size, current.marks, nullptr, 0, 0, FileStage::Started, 0};
+        current = CurrentMatch{data, size, current.marks, nullptr, 0, 0};
     }
 };
 
@@ -273,7 +273,7 @@ void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::str
         }
         std::string error;
         SearchEnd end = SearchEnd::Finished;
-        unsigned loadError = view.error;
+        unsigned loadError = view.readable ? 0 : pipeline.LoadError();
         try {
             end = pipeline.End(error);  // rethrows what the worker could not handle
         } catch (const std::bad_alloc&) {
@@ -359,6 +359,41 @@ unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, b
     return count;
 }
 
+void RegEx::SetFileCallback(FileCallback callback)
+{
+    impl_->fileCallback = callback;
+}
+
+RegEx::FileStage RegEx::Stage() const
+{
+    return impl_->current.stage;
+}
+
+const char* RegEx::FileData() const
+{
+    return impl_->current.data;
+}
+
+std::uint64_t RegEx::FileSize() const
+{
+    return impl_->current.size;
+}
+
+unsigned RegEx::FileError() const
+{
+    return impl_->current.fileError;
+}
+
+void RegEx::SetLinkRule(unsigned rule)
+{
+    impl_->links = rule == 1 ? LinkRule::NoLinks : rule == 2 ? LinkRule::AllLinks : LinkRule::FileLinks;
+}
+
+void RegEx::SetFilterCallback(FilterCallback callback)
+{
+    impl_->filter = callback;
+}
+
 unsigned RegEx::Marks() const
 {
     if (impl_->current.offsets != nullptr)
@@ -402,41 +437,6 @@ std::uint64_t RegEx::Line() const
 const std::string& RegEx::MatchError() const
 {
     return impl_->matchError;
-}
-
-void RegEx::SetFileCallback(FileCallback callback)
-{
-    impl_->fileCallback = callback;
-}
-
-RegEx::FileStage RegEx::Stage() const
-{
-    return impl_->current.stage;
-}
-
-const char* RegEx::FileData() const
-{
-    return impl_->current.data;
-}
-
-std::uint64_t RegEx::FileSize() const
-{
-    return impl_->current.size;
-}
-
-unsigned RegEx::FileError() const
-{
-    return impl_->current.fileError;
-}
-
-void RegEx::SetLinkRule(unsigned rule)
-{
-    impl_->links = rule == 1 ? LinkRule::NoLinks : rule == 2 ? LinkRule::AllLinks : LinkRule::FileLinks;
-}
-
-void RegEx::SetFilterCallback(FilterCallback callback)
-{
-    impl_->filter = callback;
 }
 
 }  // namespace RegexEngine

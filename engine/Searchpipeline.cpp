@@ -192,7 +192,7 @@ SearchPipeline::View SearchPipeline::Begin(std::size_t index)
     }
     cursor_ = 0;
     current_.clear();
-    return View{slot.readable, slot.file.Data(), slot.file.Size(), slot.loadError};
+    return View{slot.readable, slot.file.Data(), slot.file.Size()};
 }
 
 const std::uint64_t* SearchPipeline::Next()

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -462,37 +461,6 @@ bool ReserveSpace(FileHandle file, std::uint64_t size)
     if (Calls().Reserve(ToDescriptor(file), static_cast<off_t>(size)) == 0)
         return true;
     return errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS;
-}
-
-// ---- Errors and terminals for the command-line tool --------------------------
-
-unsigned OutOfMemoryError() { return ENOMEM; }
-
-unsigned IsDirectoryError() { return EISDIR; }
-
-std::string ErrorText(unsigned code)
-{
-    return std::strerror(static_cast<int>(code));
-}
-
-bool IsTerminal(int stream)
-{
-    return ::isatty(stream) == 1;
-}
-
-bool WriteStandard(int stream, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(stream, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 }  // namespace RegexPlatform
