@@ -46,7 +46,7 @@ FUZZ_TIMEOUT ?= 10
 FUZZ_RSS_MB ?= 2048
 FUZZ_TARGETS := stream match formfile
 
-.PHONY: deps configure build test run example install package bench clean test-sanitize test-asan test-tsan fuzz
+.PHONY: deps configure build test run example install bench clean test-sanitize test-asan test-tsan fuzz
 
 # Installs only what is missing; does nothing (and needs no root) when all is there.
 deps:
@@ -78,6 +78,7 @@ example: build
 	$(BUILD_DIR)/examples/quorvex-example examples/sample.txt
 
 # The Debian package quorvex_VERSION_ARCH.deb, made by CPack in $(BUILD_DIR).
+.PHONY: package
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
