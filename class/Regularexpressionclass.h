@@ -324,7 +324,12 @@ public:
     FilteringFilesEventClosure GetOnFilteringFilesClosure() const;
 
     // What a path names (links followed), without opening it.
-    enum PathType : unsigned char { PathMissing = 0, PathFile = 1, PathDirectory = 2 };
+    enum PathType : unsigned char {
+        PathMissing = 0,    // nothing there (or it cannot be looked at)
+        PathFile = 1,       // a regular file
+        PathDirectory = 2,  // a directory
+        PathOther = 3       // a FIFO, device or socket: never searched
+    };
     // `systemError` (when given) receives the platform's error code for PathMissing.
     static PathType GetPathType(const std::string& path, unsigned* systemError = nullptr);
     static bool IsDirectory(const std::string& path) { return GetPathType(path) == PathDirectory; }

@@ -197,7 +197,9 @@ RegularExpression::PathType RegularExpression::GetPathType(const std::string& pa
     }
     if (systemError != nullptr)
         *systemError = 0;
-    return (attributes & RegexPlatform::AttributeDirectory) != 0 ? PathDirectory : PathFile;
+    if ((attributes & RegexPlatform::AttributeDirectory) != 0)
+        return PathDirectory;
+    return RegexPlatform::IsRegularFile(path) ? PathFile : PathOther;
 }
 
 std::string RegularExpression::GetResolvedPath(const std::string& path)

@@ -149,6 +149,11 @@ bool Operands::ResolveOne(const std::string& operand, WalkTarget& target)
         target.single = true;
         return true;
     }
+    if (type == RegularExpression::PathOther) {
+        if (!command_.noMessages)
+            Diagnose(operand + ": not a regular file (use - and a redirection for a pipe or device)");
+        return false;
+    }
     const std::size_t slash = operand.rfind('/');
     if (HasWildcard(operand.substr(slash == std::string::npos ? 0 : slash + 1))) {
         const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : operand.substr(0, slash);

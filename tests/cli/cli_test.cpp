@@ -486,6 +486,7 @@ TEST(CliErrors, ExitCodesAndMessages)
         {{"grep", "alpha", "missing.txt"}, 2, "quorvex: missing.txt: No such file or directory", ""},
         {{"grep", "alpha", "nodir/*.txt"}, 2, "nodir: No such file or directory", ""},
         {{"grep", "alpha", "sub"}, 2, "quorvex: sub: Is a directory", ""},
+        {{"grep", "alpha", "/dev/null", "a.txt"}, 2, "quorvex: /dev/null: not a regular file", "a.txt:alpha beta\na.txt:gamma alpha\n"},
         {{"grep", "alpha", "missing.txt", "a.txt"}, 2, "missing.txt", "a.txt:alpha beta\na.txt:gamma alpha\n"},
         {{"grep", "-q", "alpha", "missing.txt", "a.txt"}, 0, "missing.txt", ""},
         {{"grep", "--syntax", "basic", "alpha", "a.txt"}, 2, "normal syntax", ""},
