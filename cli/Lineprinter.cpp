@@ -36,6 +36,7 @@ LinePrinter::LinePrinter(Output& out, const Command& command, bool names)
       before_(command.onlyMatching ? 0 : ContextLines(command.beforeContext, command.bothContext)),
       context_((after_ > 0 || before_ > 0) && printLines_),
       max_(command.maxCount),
+      keepMatches_(out.Colour() || command.onlyMatching || command.json),
       runStart_(std::chrono::steady_clock::now())
 {
 }
@@ -125,7 +126,8 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
     const std::uint64_t last = end > start ? end - 1 : start;
     if (!command_.invert) {
         if (open_ && (start < openEnd_ || (atEnd && openEnd_ >= size_))) {
-            openMatches_.emplace_back(start, end);
+            if (keepMatches_)
+                openMatches_.emplace_back(start, end);
             if (last >= openEnd_)
                 openEnd_ = LineEnd(last);
             return true;
@@ -141,7 +143,9 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
             anchorLine_ = line;
         }
         openLine_ = line > 0 ? line : (command_.lineNumbers || command_.json ? LineNumber(openStart_) : 0);
-        openMatches_.assign(1, Range(start, end));
+        openMatches_.clear();
+        if (keepMatches_)
+            openMatches_.emplace_back(start, end);
         return true;
     }
     if (start < cursor_) {  // on lines already left out

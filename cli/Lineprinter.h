@@ -65,6 +65,7 @@ private:
     const std::uint64_t after_, before_;
     const bool context_;
     const long long max_;
+    const bool keepMatches_;  // the matches of a line are printed (colour, -o, --json)
 
     // The current file.
     std::string name_;

@@ -412,8 +412,9 @@ TEST(CliTruth, UnreadableFilesAreReported)
         const Result result = RunTool(row.args, options);
         EXPECT_EQ(result.out, row.out) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
         EXPECT_EQ(result.status, row.status) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
-        if (row.errs.empty())
+        if (row.errs.empty()) {
             EXPECT_EQ(result.err, "") << "quorvex" << Show(row.args);
+        }
         for (const std::string& err : row.errs)
             EXPECT_NE(result.err.find(err), std::string::npos) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
     }
@@ -476,6 +477,7 @@ TEST(CliErrors, ExitCodesAndMessages)
     TempDir dir;
     MakeTree(dir);
     dir.Write("garbage.cfg", "this is not a settings file");
+    dir.Write("mx.txt", "ok\n" + std::string(60, 'x') + "\n");
     const std::vector<ErrorRow> rows = {
         {{"grep", "(", "a.txt"}, 2, "quorvex: bad expression: ", ""},
         {{"grep", "-F", "(", "a.txt"}, 1, "", ""},
@@ -486,6 +488,8 @@ TEST(CliErrors, ExitCodesAndMessages)
         {{"grep", "alpha", "missing.txt"}, 2, "quorvex: missing.txt: No such file or directory", ""},
         {{"grep", "alpha", "nodir/*.txt"}, 2, "nodir: No such file or directory", ""},
         {{"grep", "alpha", "sub"}, 2, "quorvex: sub: Is a directory", ""},
+        {{"grep", "(x+x+)+y", "mx.txt"}, 2, "quorvex: mx.txt: matching stopped: ", ""},
+        {{"replace", "(x+x+)+y", "z", "mx.txt"}, 2, "quorvex: mx.txt: matching stopped: ", ""},
         {{"grep", "alpha", "/dev/null", "a.txt"}, 2, "quorvex: /dev/null: not a regular file", "a.txt:alpha beta\na.txt:gamma alpha\n"},
         {{"grep", "alpha", "missing.txt", "a.txt"}, 2, "missing.txt", "a.txt:alpha beta\na.txt:gamma alpha\n"},
         {{"grep", "-q", "alpha", "missing.txt", "a.txt"}, 0, "missing.txt", ""},
