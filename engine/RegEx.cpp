@@ -369,16 +369,6 @@ RegEx::FileStage RegEx::Stage() const
     return impl_->current.stage;
 }
 
-const char* RegEx::FileData() const
-{
-    return impl_->current.data;
-}
-
-std::uint64_t RegEx::FileSize() const
-{
-    return impl_->current.size;
-}
-
 unsigned RegEx::FileError() const
 {
     return impl_->current.fileError;
@@ -437,6 +427,16 @@ std::uint64_t RegEx::Line() const
 const std::string& RegEx::MatchError() const
 {
     return impl_->matchError;
+}
+
+const char* RegEx::FileData() const
+{
+    return impl_->current.data;
+}
+
+std::uint64_t RegEx::FileSize() const
+{
+    return impl_->current.size;
 }
 
 }  // namespace RegexEngine

@@ -66,6 +66,10 @@ public:
     std::string What(unsigned i) const;        // text of sub-match i, empty if none
     std::uint64_t Position(unsigned i) const;  // byte offset in the file, or npos
     std::uint64_t Line() const;                // 1 + line feeds before Position(0)
+    // The bytes of the current file as the walk read them (in a match
+    // callback, and in a file callback at Started and Finished).
+    const char* FileData() const;
+    std::uint64_t FileSize() const;
 
     // The engine's text for the matching error that ended the last walk,
     // empty when the walk ended normally.
@@ -94,11 +98,10 @@ public:
     // reported as Skipped (the out-of-memory code) instead of raising
     // std::bad_alloc. Null (the default) turns it off.
     void SetFileCallback(FileCallback callback);
-    // Inside a file callback.
+    // Inside a file callback (FileData() and FileSize() above give the
+    // file's bytes at Started and Finished).
     FileStage Stage() const;
-    const char* FileData() const;  // the file's bytes (Started, Finished)
-    std::uint64_t FileSize() const;
-    unsigned FileError() const;    // the platform's error code (Skipped)
+    unsigned FileError() const;  // the platform's error code (Skipped)
 
     // Which symbolic links met in directories take part (see LinkRule in the
     // walker): 0 links to files only (the default), 1 none, 2 all, links to
