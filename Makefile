@@ -7,6 +7,9 @@ CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
 APT_PACKAGES := cmake g++ make libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkg-config
+# `make package` and its test: dpkg-shlibdeps (dpkg-dev) and lintian; the tool tests use patch,
+# and compare the tool with GNU grep and, for --json and the benchmarks, ripgrep.
+APT_PACKAGES += dpkg-dev lintian patch grep ripgrep
 # The sanitizer runtimes of g++ come with it; fuzzing needs clang and its
 # runtimes (libFuzzer, sanitizers).
 APT_PACKAGES += clang libclang-rt-14-dev
@@ -76,6 +79,11 @@ run: build
 # The library example program on a bundled text.
 example: build
 	$(BUILD_DIR)/examples/quorvex-example examples/sample.txt
+
+# The Debian package quorvex_VERSION_ARCH.deb, made by CPack in $(BUILD_DIR).
+.PHONY: package
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)

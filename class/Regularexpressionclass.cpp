@@ -11,6 +11,20 @@ namespace RegexClass {
 
 namespace engine = RegexEngine;
 
+namespace {
+
+// The walk settings of the tool-facing queries travel with the object like
+// its event slots; they are not part of the stored settings.
+void CopyWalkSettings(RegularExpression& to, const RegularExpression& from)
+{
+    to.LineMode = from.LineMode;
+    to.Links = from.Links;
+    to.OnWalkingFilesClosure = from.OnWalkingFilesClosure;
+    to.OnFilteringFilesClosure = from.OnFilteringFilesClosure;
+}
+
+}  // namespace
+
 // ---- Lifecycle -----------------------------------------------------------
 
 RegularExpression::RegularExpression()
@@ -22,6 +36,7 @@ RegularExpression::RegularExpression(const RegularExpression& other)
 {
     engine::AssignSettings(*this, other);
     engine::CopyEventSlots(*this, other);
+    CopyWalkSettings(*this, other);
 }
 
 RegularExpression& RegularExpression::operator=(const RegularExpression& other)
@@ -30,6 +45,7 @@ RegularExpression& RegularExpression::operator=(const RegularExpression& other)
         return *this;
     engine::AssignSettings(*this, other);
     engine::CopyEventSlots(*this, other);
+    CopyWalkSettings(*this, other);
     return *this;
 }
 

@@ -24,6 +24,7 @@
 #ifndef QUORVEX_REGULAREXPRESSIONCLASS_H
 #define QUORVEX_REGULAREXPRESSIONCLASS_H
 
+#include <cstdint>
 #include <deque>
 #include <iosfwd>
 #include <locale>
@@ -248,6 +249,74 @@ public:
     bool ReadOnlyFile(const std::string& name);
     std::string ReplaceExtension();
 
+    // ---- Walk settings and queries for tools (off by default) -------------
+    // With none of these set, FindFiles, GrepFiles and ChangeFiles behave as
+    // described above. None of them is written by the stream operators.
+
+    // Line mode: every match of a file operation lies within one line; each
+    // line (the bytes before a line feed) is searched as a subject of its own,
+    // so ^ and $ match at every line's edges. Off (the default), a file is one
+    // subject and matches may span lines.
+    void SetLineMode(bool on);
+    bool GetLineMode() const;
+
+    // Which symbolic links met inside directories take part in a walk.
+    enum LinkRule : unsigned char {
+        FollowFileLinks = 0,  // links to files are searched, links to directories never entered (default)
+        FollowNoLinks = 1,    // no link met inside a directory is searched or entered
+        FollowAllLinks = 2    // links to files and to directories (not a link back to a directory above)
+    };
+    void SetLinkRule(LinkRule rule);
+    LinkRule GetLinkRule() const;
+
+    // One file of a walk, as OnWalkingFiles reports it.
+    enum WalkStage : unsigned char {
+        FileStarted = 0,   // read, about to be searched: Data and Size hold its bytes
+        FileFinished = 1,  // its matches were reported; Data and Size still hold its bytes
+        FileSkipped = 2    // could not be read (or a directory could not be listed): see SystemError
+    };
+    struct WalkedFile {
+        std::string FileName;
+        WalkStage Stage = FileStarted;
+        const char* Data = nullptr;  // valid from FileStarted to the end of FileFinished
+        std::uint64_t Size = 0;
+        unsigned SystemError = 0;    // FileSkipped: the platform's error code
+    };
+    // Raised for every file a file operation walks, before and after its
+    // matches, and for every file or directory it cannot read. Setting bskip at
+    // FileStarted reports no match of that file (ChangeFiles leaves it as it
+    // is); clearing bcontinue ends the walk. While it is set, a file too large
+    // for memory is reported as skipped instead of raising std::bad_alloc.
+    using WalkingFilesEventClosure = Closure<void(RegularExpression*, const WalkedFile&, bool& bskip, bool& bcontinue)>;
+    void SetOnWalkingFilesClosure(WalkingFilesEventClosure handler);
+    WalkingFilesEventClosure GetOnWalkingFilesClosure() const;
+
+    // Asked, while a walk lists its files, about each file and sub-directory
+    // (by the name it would be reported with); clearing btake leaves it out (a
+    // directory left out is not entered).
+    using FilteringFilesEventClosure = Closure<void(RegularExpression*, const std::string&, bool directory, bool& btake)>;
+    void SetOnFilteringFilesClosure(FilteringFilesEventClosure handler);
+    FilteringFilesEventClosure GetOnFilteringFilesClosure() const;
+
+    // What a path names (links followed), without opening it.
+    enum PathType : unsigned char {
+        PathMissing = 0,    // nothing there (or it cannot be looked at)
+        PathFile = 1,       // a regular file
+        PathDirectory = 2,  // a directory
+        PathOther = 3       // a FIFO, device or socket: never searched
+    };
+    // `systemError` (when given) receives the platform's error code for PathMissing.
+    static PathType GetPathType(const std::string& path, unsigned* systemError = nullptr);
+    static bool IsDirectory(const std::string& path) { return GetPathType(path) == PathDirectory; }
+    // The name of the file itself behind any symbolic links (absolute), or
+    // empty when it cannot be resolved.
+    static std::string GetResolvedPath(const std::string& path);
+    // The platform's text for an error code of a problem record or a skipped file.
+    static std::string SystemErrorText(unsigned code);
+    // The name ChangeFiles would give the backup copy of `file` with the
+    // current SaveExtension (empty when no backups are made).
+    std::string GetBackupName(const std::string& file) const;
+
     // ---- Persistence -----------------------------------------------------
     static int StreamVersion;
 
@@ -291,6 +360,12 @@ public:
 
     // Text of the last matching error (see GetMatchError()).
     std::string MatchError;
+
+    // Walk settings (see SetLineMode, SetLinkRule and the walk events).
+    bool LineMode = false;
+    LinkRule Links = FollowFileLinks;
+    WalkingFilesEventClosure OnWalkingFilesClosure;
+    FilteringFilesEventClosure OnFilteringFilesClosure;
 };
 
 // Settings to and from a stream: decimal tokens separated by single spaces,

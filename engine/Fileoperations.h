@@ -205,6 +205,12 @@ typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
 
 // ---- FindFiles and GrepFiles ----------------------------------------------------
 
+// An object type may carry walk settings of its own (links, line mode,
+// per-file events): an overload of ConfigureWalk taking a pointer to it, found
+// by argument-dependent lookup, hands them to the engine. Other objects walk
+// with the engine's defaults.
+inline void ConfigureWalk(const void*, RegEx&) {}
+
 // Compiles `engine` as the walk needs it; false when the walk must not run.
 // The walker compiles the expression up to its first NUL, so an expression
 // that starts with NUL is the empty expression: nothing is walked (it would
@@ -218,6 +224,7 @@ bool PrepareWalk(Object& object, RegEx& engine)
     const bool caseInsensitive = Access::Has(object.ExpressionOptions, CompileOption::CaseInsensitive);
     if (engine.SetExpression(object.Expression, caseInsensitive) != 0)
         return false;
+    ConfigureWalk(&object, engine);
     return true;
 }
 

@@ -81,6 +81,43 @@ public:
     // The file in which that matching error happened.
     const std::string& MatchErrorFile() const;
 
+    // ---- Per-file notifications, links and a file filter ---------------------
+    // All off by default; then FindFiles and GrepFiles behave as described
+    // above. They serve callers that must know of every file (counts of 0,
+    // files without a match, binary files) and of every file skipped.
+
+    // Where a walk is with a file when the file callback runs.
+    enum class FileStage {
+        Started,   // read, not yet searched: FileData() and FileSize() hold its bytes
+        Finished,  // searched (its matches were delivered); the bytes are still there
+        Skipped    // could not be read; FileError() says why. Never searched.
+    };
+    // What the file callback answers.
+    enum class FileAnswer {
+        Go,        // go on
+        SkipFile,  // (at Started) deliver no match of this file, no Finished
+        Stop       // end the whole walk
+    };
+    using FileCallback = FileAnswer (*)(const char* file, const RegEx& engine);
+    // Called for every file of the walk's list and every directory that could
+    // not be read (as Skipped). With it set, a file too large for memory is
+    // reported as Skipped (the out-of-memory code) instead of raising
+    // std::bad_alloc. Null (the default) turns it off.
+    void SetFileCallback(FileCallback callback);
+    // Inside a file callback (FileData() and FileSize() above give the
+    // file's bytes at Started and Finished).
+    FileStage Stage() const;
+    unsigned FileError() const;  // the platform's error code (Skipped)
+
+    // Which symbolic links met in directories take part (see LinkRule in the
+    // walker): 0 links to files only (the default), 1 none, 2 all, links to
+    // directories included (never one back to a directory above).
+    void SetLinkRule(unsigned rule);
+    // Asked for each file and sub-directory the listing meets; false leaves
+    // it out. Null (the default): everything the mask accepts.
+    using FilterCallback = bool (*)(const char* path, bool directory);
+    void SetFilterCallback(FilterCallback callback);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

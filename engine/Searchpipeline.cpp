@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "Platform.h"
+
 namespace RegexEngine {
 
 namespace {
@@ -139,8 +141,11 @@ void SearchPipeline::Search(Slot& slot)
 {
     bool readable = false;
     std::exception_ptr thrown;
+    unsigned loadError = 0;
     try {
         readable = slot.file.Load(files_[slot.index]);
+        if (!readable)
+            loadError = RegexPlatform::LastError();
     } catch (...) {
         thrown = std::current_exception();
     }
@@ -148,6 +153,7 @@ void SearchPipeline::Search(Slot& slot)
         std::lock_guard<std::mutex> lock(mutex_);
         slot.loaded = true;
         slot.readable = readable;
+        slot.loadError = loadError;
         if (!readable || thrown) {
             slot.done = true;
             slot.thrown = thrown;

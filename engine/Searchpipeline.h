@@ -51,6 +51,9 @@ public:
     SearchEnd End(std::string& error);   // how the file's search ended; rethrows what a worker caught
     void Finish();                       // done with the file: its buffer goes to a later file
     void Stop();                         // no more files are wanted
+    // After Begin of a file that is not readable: the platform's error code
+    // from reading it.
+    unsigned LoadError() const { return slots_[consumerAt_ % window_].loadError; }
 
 private:
     struct Slot {
@@ -58,6 +61,7 @@ private:
         bool loaded = false;
         bool readable = false;
         bool done = false;
+        unsigned loadError = 0;
         SearchEnd end = SearchEnd::Finished;
         std::string error;
         std::exception_ptr thrown;

@@ -43,6 +43,19 @@ bool SetSlotValue(SlotIndex index, void* value);
 unsigned LastError();
 // The error code reported for a file offset that does not fit a record field.
 unsigned ValueTooLargeError();
+// The error codes for "out of memory" and "is a directory".
+unsigned OutOfMemoryError();
+unsigned IsDirectoryError();
+// The system's text for an error code ("Permission denied").
+std::string ErrorText(unsigned code);
+
+// ---- Terminals ------------------------------------------------------------
+
+// True when standard output (1) or standard error (2) is a terminal.
+bool IsTerminal(int stream);
+// Writes all of [data, data + size) to standard output (1) or standard error
+// (2), going on after interruptions and short writes; false on failure.
+bool WriteStandard(int stream, const char* data, std::size_t size);
 
 // ---- Files ------------------------------------------------------------------
 
