@@ -14,7 +14,7 @@
 #include "Filewalker.h"
 #include "RegEx.h"
 #include "Systemcalls.h"
-#include "Temptree.h"
+#include "Filetesting.h"
 
 using RegexEngine::RegEx;
 
@@ -65,7 +65,7 @@ protected:
         return out;
     }
 
-    TempTree tree;
+    FileTesting::Tree tree;
     RegEx engine;
 };
 
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Threads, WalkHooks, ::testing::Values(1u, 3u));
 // (one thread: the look-ahead may read them before the change).
 TEST(WalkHooksInline, VanishedAndReplacedFilesAreReported)
 {
-    TempTree tree;
+    FileTesting::Tree tree;
     tree.Write("a.txt", "foo");
     tree.Write("b.txt", "foo");
     tree.Write("c.txt", "foo");
@@ -155,7 +155,7 @@ TEST(WalkHooksInline, VanishedAndReplacedFilesAreReported)
     EXPECT_EQ(events[4], "X " + root + "/c.txt Is a directory");
 }
 
-std::vector<std::string> Relative(const TempTree& tree, const std::vector<std::string>& names)
+std::vector<std::string> Relative(const FileTesting::Tree& tree, const std::vector<std::string>& names)
 {
     std::vector<std::string> out;
     for (const std::string& name : names)
@@ -165,7 +165,7 @@ std::vector<std::string> Relative(const TempTree& tree, const std::vector<std::s
 
 TEST(WalkHooksListing, LinkRules)
 {
-    TempTree tree;
+    FileTesting::Tree tree;
     tree.Write("a.txt", "");
     tree.Write("real/r.txt", "");
     tree.Link("filelink.txt", "a.txt");
@@ -188,7 +188,7 @@ TEST(WalkHooksListing, LinkRules)
 
 TEST(WalkHooksListing, FilterLeavesOutFilesAndDirectories)
 {
-    TempTree tree;
+    FileTesting::Tree tree;
     tree.Write("a.txt", "");
     tree.Write("b.log", "");
     tree.Write("skip/c.txt", "");
