@@ -1,7 +1,8 @@
 // Walking directories and reading files whole on Windows: FindFirstFileA and
 // FindNextFileA list a directory; reparse points (symbolic links, junctions)
 // to directories are never entered, a link to a file counts under its own
-// name when its target is a file.
+// name when its target is a file. Paths of any length: those too long for
+// the ...A calls go to the ...W calls in their \\?\ form.
 #if defined(_WIN32)
 
 #include "Platform.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include <windows.h>
 
@@ -42,12 +44,98 @@ private:
     HANDLE handle_;
 };
 
+// The ...A calls take paths shorter than MAX_PATH (directories 12 less, for
+// the names in them). A longer path is made absolute and given to the ...W
+// calls with the \\?\ prefix, which lifts the limit; names stay narrow
+// (the ANSI code page) on both sides.
+bool IsLong(const std::string& path) { return path.size() >= MAX_PATH - 12; }
+
+std::wstring Widen(const std::string& text)
+{
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    if (length > 0)
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+std::string Narrow(const wchar_t* text)
+{
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1)
+        return std::string();
+    std::string narrow(static_cast<std::size_t>(length - 1), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], length, nullptr, nullptr);
+    return narrow;
+}
+
+// The \\?\ form of a long path (already prefixed paths pass unchanged).
+std::wstring LongForm(const std::string& path)
+{
+    std::wstring wide = Widen(path);
+    for (wchar_t& c : wide)
+        if (c == L'/')
+            c = L'\\';
+    if (wide.compare(0, 4, L"\\\\?\\") == 0)
+        return wide;
+    const DWORD length = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (length == 0)
+        return wide;
+    std::wstring full(length, L'\0');
+    const DWORD got = ::GetFullPathNameW(wide.c_str(), length, &full[0], nullptr);
+    full.resize(got < length ? got : 0);
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+HANDLE OpenAny(const std::string& path, DWORD access, DWORD sharing, DWORD flags)
+{
+    if (!IsLong(path))
+        return ::CreateFileA(path.c_str(), access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+    return ::CreateFileW(LongForm(path).c_str(), access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+DWORD AttributesOf(const std::string& path)
+{
+    return IsLong(path) ? ::GetFileAttributesW(LongForm(path).c_str()) : ::GetFileAttributesA(path.c_str());
+}
+
+// One directory's entries, through FindFirstFileExA/FindNextFileA (or their
+// W forms for a long path).
+class Listing {
+public:
+    explicit Listing(const std::string& pattern) : wide_(IsLong(pattern))
+    {
+        search_ = wide_ ? ::FindFirstFileExW(LongForm(pattern).c_str(), FindExInfoBasic, &foundW_, FindExSearchNameMatch,
+                                             nullptr, 0)
+                        : ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &foundA_, FindExSearchNameMatch, nullptr, 0);
+    }
+    ~Listing()
+    {
+        if (search_ != INVALID_HANDLE_VALUE)
+            ::FindClose(search_);
+    }
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+
+    bool Opened() const { return search_ != INVALID_HANDLE_VALUE; }
+    std::string Name() const { return wide_ ? Narrow(foundW_.cFileName) : std::string(foundA_.cFileName); }
+    DWORD Attributes() const { return wide_ ? foundW_.dwFileAttributes : foundA_.dwFileAttributes; }
+    bool Next() { return wide_ ? ::FindNextFileW(search_, &foundW_) != 0 : ::FindNextFileA(search_, &foundA_) != 0; }
+
+private:
+    bool wide_;
+    HANDLE search_ = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAA foundA_;
+    WIN32_FIND_DATAW foundW_;
+};
+
 // Opens whatever the name leads to (links followed) without reading or
 // writing it; directories too.
 HANDLE OpenToLook(const std::string& path)
 {
-    return ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return OpenAny(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_FLAG_BACKUP_SEMANTICS);
 }
 
 // True when the open handle is a file on a disk, not a directory.
@@ -66,7 +154,7 @@ bool ListDirectory(const std::string& path, bool followLink, bool withDirectorie
                    void* context, std::vector<DirectoryEntry>& entries)
 {
     if (!followLink) {
-        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        const DWORD attributes = AttributesOf(path);
         if (attributes == INVALID_FILE_ATTRIBUTES)
             return false;
         if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -78,24 +166,21 @@ bool ListDirectory(const std::string& path, bool followLink, bool withDirectorie
     if (!IsSeparator(pattern.back()))
         pattern += '\\';
     pattern += '*';
-    WIN32_FIND_DATAA found;
-    const HANDLE search = ::FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
+    Listing listing(pattern);
+    if (!listing.Opened())
         return ::GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty root has not even . and ..
-    bool ok = true;
     do {
-        const char* name = found.cFileName;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+        std::string name = listing.Name();
+        if (name.empty() || name == "." || name == "..")
             continue;
-        const DWORD attributes = found.dwFileAttributes;
+        const DWORD attributes = listing.Attributes();
         const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !reparse) {
             if (withDirectories)
-                entries.push_back(DirectoryEntry{name, EntryKind::Directory});
+                entries.push_back(DirectoryEntry{std::move(name), EntryKind::Directory});
             continue;
         }
-        std::string entryName(name);
-        if (!wanted(entryName, context))
+        if (!wanted(name, context))
             continue;
         EntryKind kind = EntryKind::RegularFile;
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -104,18 +189,16 @@ bool ListDirectory(const std::string& path, bool followLink, bool withDirectorie
             std::string full = path;
             if (!IsSeparator(full.back()))
                 full += '\\';
-            full += entryName;
+            full += name;
             const Handle target(OpenToLook(full));
             kind = target.Get() != INVALID_HANDLE_VALUE && IsRegularHandle(target.Get()) ? EntryKind::LinkToRegularFile
                                                                                           : EntryKind::Other;
         }
-        entries.push_back(DirectoryEntry{std::move(entryName), kind});
-    } while (::FindNextFileA(search, &found));
+        entries.push_back(DirectoryEntry{std::move(name), kind});
+    } while (listing.Next());
     const DWORD error = ::GetLastError();
-    ok = error == ERROR_NO_MORE_FILES;
-    ::FindClose(search);
     ::SetLastError(error);
-    return ok;
+    return error == ERROR_NO_MORE_FILES;
 }
 
 bool IsRegularFile(const std::string& path)
@@ -130,12 +213,12 @@ bool IsRegularFile(const std::string& path)
 WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size)
 {
     size = 0;
-    const Handle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const Handle file(
+        OpenAny(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_FLAG_SEQUENTIAL_SCAN));
     if (file.Get() == INVALID_HANDLE_VALUE) {
         // A directory opens only with FILE_FLAG_BACKUP_SEMANTICS.
         const DWORD error = ::GetLastError();
-        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        const DWORD attributes = AttributesOf(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             ::SetLastError(ERROR_INVALID_PARAMETER);
             return WholeFile::NotRegularFile;

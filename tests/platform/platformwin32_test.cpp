@@ -181,6 +181,39 @@ TEST(Win32Walk, LinksToDirectoriesAreNeverEntered)
               (std::vector<std::string>{root + "\\b.txt", root + "\\c.txt", root + "\\real\\a.txt"}));
 }
 
+// Paths longer than MAX_PATH: listed and read (the ...A calls alone would
+// lose everything below the limit).
+TEST(Win32Walk, PathsLongerThanMaxPath)
+{
+    Tree tree;
+    tree.Write("top.txt", "x");
+    const std::wstring prefix = L"\\\\?\\";
+    std::wstring wide(tree.Root().begin(), tree.Root().end());  // the temporary directory's name is ASCII
+    std::string narrow = tree.Root();
+    std::vector<std::wstring> made;
+    for (int level = 0; level < 5; ++level) {
+        wide += L"\\" + std::wstring(60, static_cast<wchar_t>(L'a' + level));
+        narrow += "\\" + std::string(60, static_cast<char>('a' + level));
+        ASSERT_TRUE(::CreateDirectoryW((prefix + wide).c_str(), nullptr)) << ::GetLastError();
+        made.push_back(wide);
+    }
+    const HANDLE file = ::CreateFileW((prefix + wide + L"\\deep.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(file, "x", 1, &written, nullptr);
+    ::CloseHandle(file);
+    ASSERT_GT(narrow.size(), std::size_t(MAX_PATH));
+
+    EXPECT_EQ(Found(tree.Path("*.txt"), true), (std::vector<std::string>{tree.Path("top.txt"), narrow + "\\deep.txt"}));
+    EXPECT_EQ(Found(narrow + "\\*.txt", false), (std::vector<std::string>{narrow + "\\deep.txt"}));
+    EXPECT_EQ(Found(narrow + "\\deep.txt", false), (std::vector<std::string>{narrow + "\\deep.txt"}));
+
+    ::DeleteFileW((prefix + wide + L"\\deep.txt").c_str());
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        ::RemoveDirectoryW((prefix + *it).c_str());
+}
+
 // ---- ChangeFiles --------------------------------------------------------------------
 
 struct Change {
@@ -189,9 +222,11 @@ struct Change {
 };
 
 Change ChangeAll(const std::string& pattern,
-                 std::function<void(const std::string&)> onMatch = std::function<void(const std::string&)>())
+                 std::function<void(const std::string&)> onMatch = std::function<void(const std::string&)>(),
+                 const std::string& backupExtension = std::string())
 {
     RegularExpression object;
+    object.SetSaveExtension(backupExtension);
     object.SetExpression("old");
     object.SetFormatString("new");
     object.SetFilesToMatch(pattern);
@@ -233,6 +268,19 @@ TEST(Win32ChangeFiles, AttributesAndContentAfterTheRewrite)
     EXPECT_EQ(tree.Read("a.txt"), "one new two new\r\nnew");
     EXPECT_EQ(::GetFileAttributesA(file.c_str()) & attributes, attributes);
     EXPECT_EQ(tree.List(), (std::vector<std::string>{"a.txt"})) << "no temporary file left";
+}
+
+TEST(Win32ChangeFiles, BackupCopyReplacesAnOlderOne)
+{
+    Tree tree;
+    tree.Write("a.txt", "old\n");
+    tree.Write("a.bak", "an older backup\n");
+    const Change change = ChangeAll(tree.Path("a.txt"), nullptr, "bak");
+    EXPECT_EQ(change.count, 1u);
+    EXPECT_TRUE(change.problems.empty());
+    EXPECT_EQ(tree.Read("a.txt"), "new\n");
+    EXPECT_EQ(tree.Read("a.bak"), "old\n");
+    EXPECT_EQ(tree.List(), (std::vector<std::string>{"a.bak", "a.txt"}));
 }
 
 // A file another process (here: another handle) holds open is never waited
