@@ -208,15 +208,23 @@ constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HI
 
 }  // namespace
 
-// Others may read the file while it is read, as the rewrite expects; a file
-// another process holds open for writing (or without sharing) is refused
-// with ERROR_SHARING_VIOLATION, never waited for.
-FileHandle OpenForReading(const char* name) { return OpenRegular(name, GENERIC_READ, FILE_SHARE_READ); }
+// The file to change is read through a handle that lets this process (and
+// others) write, rename and replace it meanwhile: the rewrite keeps it open
+// while it puts the new content in place, by rename or by writing over the
+// file, and tells a change made by anyone else from the file's state. A
+// file another process holds open without sharing is refused at once with
+// ERROR_SHARING_VIOLATION, never waited for.
+FileHandle OpenForReading(const char* name)
+{
+    return OpenRegular(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
 FileHandle OpenForUpdate(const char* name) { return OpenRegular(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ); }
 
+// Not shared: nobody else opens it until it is closed.
 FileHandle CreateExclusive(const char* name)
 {
-    return FromNative(::CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return FromNative(
+        ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool ReadFile(FileHandle file, void* buffer, std::size_t size, std::size_t& done)
