@@ -434,12 +434,35 @@ bool CopyPermissions(FileHandle file, const FileInformation& from)
 
 // One rename, written through to the disk before it returns. The new file
 // already carries the old one's attributes (CopyPermissions); its security
-// comes from the directory, as that of any file made there. A file that
-// another process holds open without delete sharing cannot be replaced: the
-// call fails at once (ERROR_SHARING_VIOLATION or ERROR_ACCESS_DENIED).
+// comes from the directory, as that of any file made there.
+//
+// A file with open handles cannot be renamed over, even when they all share
+// deletion, as the rewrite's own reading handle does; ReplaceFileA can
+// (moving the old file aside and the new one in) and keeps the old file's
+// attributes and security. It is asked only once the file is known to allow
+// deletion: a file another process holds open without delete sharing fails
+// at once with ERROR_SHARING_VIOLATION, leaving nothing behind.
 bool RenameReplacing(const char* from, const char* to)
 {
-    return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    if (::GetLastError() != ERROR_ACCESS_DENIED)
+        return false;
+    const HANDLE probe = ::CreateFileA(to, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(probe);
+    if (!::ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+        return false;
+    // ReplaceFileA has no write-through: flush the new file's data and name.
+    const HANDLE replaced = ::CreateFileA(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (replaced != INVALID_HANDLE_VALUE) {
+        ::FlushFileBuffers(replaced);
+        ::CloseHandle(replaced);
+    }
+    return true;
 }
 
 bool TruncateFile(FileHandle file, std::uint64_t size)

@@ -221,6 +221,16 @@ struct Change {
     std::vector<RegularExpression::FileChangeProblem> problems;
 };
 
+// The problems as text, for failure messages.
+std::string Describe(const Change& change)
+{
+    std::string text;
+    for (const auto& problem : change.problems)
+        text += problem.FileName + ": reason " + std::to_string(problem.Reason) + ", error " +
+                std::to_string(problem.SystemError) + " " + problem.Text + "\n";
+    return text;
+}
+
 Change ChangeAll(const std::string& pattern,
                  std::function<void(const std::string&)> onMatch = std::function<void(const std::string&)>(),
                  const std::string& backupExtension = std::string())
@@ -264,7 +274,7 @@ TEST(Win32ChangeFiles, AttributesAndContentAfterTheRewrite)
     ASSERT_TRUE(::SetFileAttributesA(file.c_str(), attributes));
     const Change change = ChangeAll(tree.Path("*.txt"));
     EXPECT_EQ(change.count, 3u);
-    EXPECT_TRUE(change.problems.empty());
+    EXPECT_TRUE(change.problems.empty()) << Describe(change);
     EXPECT_EQ(tree.Read("a.txt"), "one new two new\r\nnew");
     EXPECT_EQ(::GetFileAttributesA(file.c_str()) & attributes, attributes);
     EXPECT_EQ(tree.List(), (std::vector<std::string>{"a.txt"})) << "no temporary file left";
@@ -277,7 +287,7 @@ TEST(Win32ChangeFiles, BackupCopyReplacesAnOlderOne)
     tree.Write("a.bak", "an older backup\n");
     const Change change = ChangeAll(tree.Path("a.txt"), nullptr, "bak");
     EXPECT_EQ(change.count, 1u);
-    EXPECT_TRUE(change.problems.empty());
+    EXPECT_TRUE(change.problems.empty()) << Describe(change);
     EXPECT_EQ(tree.Read("a.txt"), "new\n");
     EXPECT_EQ(tree.Read("a.bak"), "old\n");
     EXPECT_EQ(tree.List(), (std::vector<std::string>{"a.bak", "a.txt"}));
@@ -338,7 +348,7 @@ TEST(Win32ChangeFiles, DirectoryTakingNoNewFileFallsBackToCopyBack)
     const std::uint64_t before = identity();
     const Change change = ChangeAll(file);
     EXPECT_EQ(change.count, 1u);
-    EXPECT_TRUE(change.problems.empty());
+    EXPECT_TRUE(change.problems.empty()) << Describe(change);
     EXPECT_EQ(tree.Read(name), "keep new keep");
     EXPECT_EQ(identity(), before);
 }
