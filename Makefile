@@ -7,6 +7,9 @@ CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
 APT_PACKAGES := cmake g++ make libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkg-config
+# `make package` and its test: dpkg-shlibdeps (dpkg-dev) and lintian; the tool tests use patch,
+# and compare the tool with GNU grep and, for --json and the benchmarks, ripgrep.
+APT_PACKAGES += dpkg-dev lintian patch grep ripgrep
 # The sanitizer runtimes of g++ come with it; fuzzing needs clang and its
 # runtimes (libFuzzer, sanitizers).
 APT_PACKAGES += clang libclang-rt-14-dev
@@ -20,7 +23,7 @@ TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 SANITIZE_CXX ?= g++
 SANITIZE_CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
-  -DQUORVEX_BUILD_BENCHMARKS=OFF -DQUORVEX_BUILD_EXAMPLES=OFF
+  -DQUORVEX_BUILD_BENCHMARKS=OFF -DQUORVEX_BUILD_EXAMPLES=OFF -DQUORVEX_WERROR=ON
 ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:verify_asan_link_order=0 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
@@ -42,7 +45,7 @@ TSAN_PRELOAD = $(TSAN_DIR)/tests/hardening/libhardening_tsan_blockcache.so
 FUZZ_SECONDS ?= 60
 FUZZ_TIMEOUT ?= 10
 FUZZ_RSS_MB ?= 2048
-FUZZ_TARGETS := stream match formfile
+FUZZ_TARGETS := stream match formfile search
 
 # Windows: a cross-build with Debian's mingw-w64 compilers (ARCH=x86_64 or
 # i686) into $(WINDOWS_DIR), the test suite run under Wine (64-bit only).
@@ -127,6 +130,8 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The tests build with warnings as errors.
+test: CMAKE_FLAGS += -DQUORVEX_WERROR=ON
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
@@ -138,6 +143,11 @@ run: build
 # The library example program on a bundled text.
 example: build
 	$(BUILD_DIR)/examples/quorvex-example examples/sample.txt
+
+# The Debian package quorvex_VERSION_ARCH.deb, made by CPack in $(BUILD_DIR).
+.PHONY: package
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)

@@ -3,12 +3,27 @@
 #include "Regularexpressionclass.h"
 
 #include "Eventslots.h"
+#include "Fileoperations.h"
 #include "Objectsettings.h"
 #include "Regularexpressiontraits.h"
 
 namespace RegexClass {
 
 namespace engine = RegexEngine;
+
+namespace {
+
+// The walk settings of the tool-facing queries travel with the object like
+// its event slots; they are not part of the stored settings.
+void CopyWalkSettings(RegularExpression& to, const RegularExpression& from)
+{
+    to.LineMode = from.LineMode;
+    to.Links = from.Links;
+    to.OnWalkingFilesClosure = from.OnWalkingFilesClosure;
+    to.OnFilteringFilesClosure = from.OnFilteringFilesClosure;
+}
+
+}  // namespace
 
 // ---- Lifecycle -----------------------------------------------------------
 
@@ -18,22 +33,10 @@ RegularExpression::RegularExpression()
 }
 
 RegularExpression::RegularExpression(const RegularExpression& other)
-    : OnMatching(other.OnMatching),
-      OnSearching(other.OnSearching),
-      OnGrepping(other.OnGrepping),
-      OnGreppingFiles(other.OnGreppingFiles),
-      OnFindFiles(other.OnFindFiles),
-      OnMerging(other.OnMerging),
-      OnChangingFiles(other.OnChangingFiles),
-      OnMatchingClosure(other.OnMatchingClosure),
-      OnSearchingClosure(other.OnSearchingClosure),
-      OnGreppingClosure(other.OnGreppingClosure),
-      OnGreppingFilesClosure(other.OnGreppingFilesClosure),
-      OnFindFilesClosure(other.OnFindFilesClosure),
-      OnMergingClosure(other.OnMergingClosure),
-      OnChangingFilesClosure(other.OnChangingFilesClosure)
 {
     engine::AssignSettings(*this, other);
+    engine::CopyEventSlots(*this, other);
+    CopyWalkSettings(*this, other);
 }
 
 RegularExpression& RegularExpression::operator=(const RegularExpression& other)
@@ -41,20 +44,8 @@ RegularExpression& RegularExpression::operator=(const RegularExpression& other)
     if (this == &other)
         return *this;
     engine::AssignSettings(*this, other);
-    OnMatching = other.OnMatching;
-    OnSearching = other.OnSearching;
-    OnGrepping = other.OnGrepping;
-    OnGreppingFiles = other.OnGreppingFiles;
-    OnFindFiles = other.OnFindFiles;
-    OnMerging = other.OnMerging;
-    OnChangingFiles = other.OnChangingFiles;
-    OnMatchingClosure = other.OnMatchingClosure;
-    OnSearchingClosure = other.OnSearchingClosure;
-    OnGreppingClosure = other.OnGreppingClosure;
-    OnGreppingFilesClosure = other.OnGreppingFilesClosure;
-    OnFindFilesClosure = other.OnFindFilesClosure;
-    OnMergingClosure = other.OnMergingClosure;
-    OnChangingFilesClosure = other.OnChangingFilesClosure;
+    engine::CopyEventSlots(*this, other);
+    CopyWalkSettings(*this, other);
     return *this;
 }
 
@@ -65,6 +56,7 @@ bool RegularExpression::operator==(const RegularExpression& other) const
 
 RegularExpression::~RegularExpression()
 {
+    engine::ForgetObject(*this);
     DeallocateStack();
 }
 

@@ -24,6 +24,7 @@
 #ifndef QUORVEX_REGULAREXPRESSIONCLASS_H
 #define QUORVEX_REGULAREXPRESSIONCLASS_H
 
+#include <cstdint>
 #include <deque>
 #include <iosfwd>
 #include <locale>
@@ -37,6 +38,7 @@
 
 #include "Quorvexexport.h"
 #include "Regularexpressionclosure.h"
+#include "Regularexpressionvalues.h"
 
 namespace RegexEngine {
 class RegEx;  // the engine's file walker, handed to the file callbacks
@@ -59,41 +61,12 @@ using REMatchInfo = std::vector<REMatch>;
 class QUORVEX_API RegularExpression {
 public:
     // Compile options. The values index the flag table, the stream format and
-    // the component package's set properties: never renumber them.
-    enum Options : unsigned char {
-        EscapeInCharacterSets = 0,         // backslash escapes inside [...]
-        CharacterClasses = 1,              // [[:alpha:]] and friends inside [...]
-        Intervals = 2,                     // bounded repeats {n,m}
-        LimitedOperations = 3,             // +, ? and | are not operators
-        NewlineAsAlternationOperator = 4,  // a newline in the expression means |
-        QuestionmarkPlusNotOperators = 5,  // + and ? literal; \+ and \? are operators
-        BracesNotOperators = 6,            // { } literal; \{ \} delimit repeats
-        ParenthesesNotOperators = 7,       // ( ) literal; \( \) group
-        BackReferences = 8,                // \1 to \9
-        VerticalbarNotOperator = 9,        // | literal; \| alternates
-        Literals = 10,                     // the whole expression is plain text
-        CaseInsensitive = 11,              // letters match regardless of case
-        NoLocaleSpecificCollation = 12,    // ranges compare character codes
-        Basic = 13,                        // POSIX basic syntax (composite)
-        Extended = 14,                     // POSIX extended syntax (composite)
-        Normal = 15                        // the engine's normal syntax (composite)
-    };
+    // the component package's set properties: never renumber them. The values
+    // and what each means: Regularexpressionvalues.h.
+    enum Options : unsigned char { QUORVEX_COMPILE_OPTIONS(QUORVEX_ENUMERATOR) };
 
-    // Match options.
-    enum Matches : unsigned char {
-        MatchDefault = 0,               // no restriction
-        MatchNotBeginningOfLine = 1,    // ^ does not match at the start of the text
-        MatchNotEndOfLine = 2,          // $ does not match at the end of the text
-        MatchNotBeginningOfBuffer = 3,  // start-of-buffer assertion fails at the start
-        MatchNotEndOfBuffer = 4,        // end-of-buffer assertion fails at the end
-        MatchNotBeginningOfWord = 5,    // the start of the text is not a word start
-        MatchNotEndOfWord = 6,          // the end of the text is not a word end
-        MatchNotDotNewline = 7,         // . does not match a newline
-        MatchNotDotNullCharacter = 8,   // . does not match NUL
-        MatchShortest = 9,              // accept the first match found, not the longest
-        MatchNotNullString = 10,        // an empty match is not accepted
-        MatchContinuous = 11            // the match must start where the search starts
-    };
+    // Match options (Regularexpressionvalues.h).
+    enum Matches : unsigned char { QUORVEX_MATCH_OPTIONS(QUORVEX_ENUMERATOR) };
 
     // Event parameter lists. Sender is the object raising the event; Matches
     // lives for the handler call only; clearing bcontinue stops the operation
@@ -115,17 +88,8 @@ public:
         Closure<void(RegularExpression*, std::string, const REMatchInfo&, unsigned, bool&)>;
     using FindFilesEventClosure = Closure<void(RegularExpression*, std::string, bool&)>;
 
-    // Why a file could not be changed by ChangeFiles.
-    enum ProblemReason : unsigned char {
-        OpenFailed = 0,             // the file to change cannot be opened for reading
-        CreateTemporaryFailed = 1,  // the temporary file cannot be created
-        ReadFailed = 2,             // a read from the file to change failed or was short
-        WriteFailed = 3,            // a write to the temporary file failed or was short
-        TextChanged = 4,            // the file no longer holds the text found by the walk
-        BackupFailed = 5,           // the backup copy cannot be made
-        ReplaceFailed = 6,          // the file cannot be replaced by the new content
-        AttributesFailed = 7        // the file's attributes cannot be restored
-    };
+    // Why a file could not be changed by ChangeFiles (Regularexpressionvalues.h).
+    enum ProblemReason : unsigned char { QUORVEX_PROBLEM_REASONS(QUORVEX_ENUMERATOR) };
 
     struct FileChangeProblem {
         std::string FileName;        // the changed, temporary or backup file
@@ -144,6 +108,18 @@ public:
         };
         std::string FileName;  // empty when nothing is pending
         std::vector<GrepInformation> Greps;
+        // The file as the walk read it: which file it was (device and file
+        // number) and its size and modification time then. Only a file
+        // still in that state is rewritten.
+        struct FileState {
+            unsigned long long Device = 0;
+            unsigned long long Identity = 0;
+            unsigned long long Size = 0;
+            long long ModifiedSeconds = 0;
+            unsigned ModifiedNanoseconds = 0;
+            bool Known = false;
+        };
+        FileState ReadState;
     };
 
     // Expression and match flags of one ChangeFiles call in progress.
@@ -273,6 +249,74 @@ public:
     bool ReadOnlyFile(const std::string& name);
     std::string ReplaceExtension();
 
+    // ---- Walk settings and queries for tools (off by default) -------------
+    // With none of these set, FindFiles, GrepFiles and ChangeFiles behave as
+    // described above. None of them is written by the stream operators.
+
+    // Line mode: every match of a file operation lies within one line; each
+    // line (the bytes before a line feed) is searched as a subject of its own,
+    // so ^ and $ match at every line's edges. Off (the default), a file is one
+    // subject and matches may span lines.
+    void SetLineMode(bool on);
+    bool GetLineMode() const;
+
+    // Which symbolic links met inside directories take part in a walk.
+    enum LinkRule : unsigned char {
+        FollowFileLinks = 0,  // links to files are searched, links to directories never entered (default)
+        FollowNoLinks = 1,    // no link met inside a directory is searched or entered
+        FollowAllLinks = 2    // links to files and to directories (not a link back to a directory above)
+    };
+    void SetLinkRule(LinkRule rule);
+    LinkRule GetLinkRule() const;
+
+    // One file of a walk, as OnWalkingFiles reports it.
+    enum WalkStage : unsigned char {
+        FileStarted = 0,   // read, about to be searched: Data and Size hold its bytes
+        FileFinished = 1,  // its matches were reported; Data and Size still hold its bytes
+        FileSkipped = 2    // could not be read (or a directory could not be listed): see SystemError
+    };
+    struct WalkedFile {
+        std::string FileName;
+        WalkStage Stage = FileStarted;
+        const char* Data = nullptr;  // valid from FileStarted to the end of FileFinished
+        std::uint64_t Size = 0;
+        unsigned SystemError = 0;    // FileSkipped: the platform's error code
+    };
+    // Raised for every file a file operation walks, before and after its
+    // matches, and for every file or directory it cannot read. Setting bskip at
+    // FileStarted reports no match of that file (ChangeFiles leaves it as it
+    // is); clearing bcontinue ends the walk. While it is set, a file too large
+    // for memory is reported as skipped instead of raising std::bad_alloc.
+    using WalkingFilesEventClosure = Closure<void(RegularExpression*, const WalkedFile&, bool& bskip, bool& bcontinue)>;
+    void SetOnWalkingFilesClosure(WalkingFilesEventClosure handler);
+    WalkingFilesEventClosure GetOnWalkingFilesClosure() const;
+
+    // Asked, while a walk lists its files, about each file and sub-directory
+    // (by the name it would be reported with); clearing btake leaves it out (a
+    // directory left out is not entered).
+    using FilteringFilesEventClosure = Closure<void(RegularExpression*, const std::string&, bool directory, bool& btake)>;
+    void SetOnFilteringFilesClosure(FilteringFilesEventClosure handler);
+    FilteringFilesEventClosure GetOnFilteringFilesClosure() const;
+
+    // What a path names (links followed), without opening it.
+    enum PathType : unsigned char {
+        PathMissing = 0,    // nothing there (or it cannot be looked at)
+        PathFile = 1,       // a regular file
+        PathDirectory = 2,  // a directory
+        PathOther = 3       // a FIFO, device or socket: never searched
+    };
+    // `systemError` (when given) receives the platform's error code for PathMissing.
+    static PathType GetPathType(const std::string& path, unsigned* systemError = nullptr);
+    static bool IsDirectory(const std::string& path) { return GetPathType(path) == PathDirectory; }
+    // The name of the file itself behind any symbolic links (absolute), or
+    // empty when it cannot be resolved.
+    static std::string GetResolvedPath(const std::string& path);
+    // The platform's text for an error code of a problem record or a skipped file.
+    static std::string SystemErrorText(unsigned code);
+    // The name ChangeFiles would give the backup copy of `file` with the
+    // current SaveExtension (empty when no backups are made).
+    std::string GetBackupName(const std::string& file) const;
+
     // ---- Persistence -----------------------------------------------------
     static int StreamVersion;
 
@@ -316,6 +360,12 @@ public:
 
     // Text of the last matching error (see GetMatchError()).
     std::string MatchError;
+
+    // Walk settings (see SetLineMode, SetLinkRule and the walk events).
+    bool LineMode = false;
+    LinkRule Links = FollowFileLinks;
+    WalkingFilesEventClosure OnWalkingFilesClosure;
+    FilteringFilesEventClosure OnFilteringFilesClosure;
 };
 
 // Settings to and from a stream: decimal tokens separated by single spaces,

@@ -10,6 +10,12 @@
 
 class RegularExpressionTLSStack;
 
+namespace RegexClass {
+// Hands the object's walk settings (link rule, walk and filter events) to the
+// engine object of a file operation (Regularexpressionfiles.cpp).
+void ConfigureWalk(const RegularExpression* object, RegexEngine::RegEx& engine);
+}  // namespace RegexClass
+
 namespace RegexEngine {
 
 template <>

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <system_error>
 
 #include "Output.h"
 
@@ -60,7 +61,7 @@ std::string Assign(Command& command, const RegularExpression& loaded)
     const bool fromSettings = !command.settingsFile.empty();
     std::size_t next = 0;
     if (command.haveExpressionOption) {
-        command.expression = command.expressionOption;
+        command.expression.clear();  // made of expressionOptions by Configure()
     } else if (fromSettings) {
         command.expression = loaded.GetExpression();
     } else {
@@ -85,8 +86,54 @@ std::string Assign(Command& command, const RegularExpression& loaded)
     return std::string();
 }
 
+namespace {
+
+// Appends the lines of a pattern file (-f) to `patterns`; a final line feed
+// ends the last line, it does not start an empty one.
+bool ReadPatternFile(const std::string& name, std::vector<std::string>& patterns)
+{
+    std::ifstream in(name, std::ios::binary);
+    if (!in) {
+        Diagnose(name + ": " + std::strerror(errno));
+        return false;
+    }
+    std::string line;
+    while (std::getline(in, line))
+        patterns.push_back(line);
+    if (in.bad()) {
+        Diagnose(name + ": " + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string CombineExpressions(const std::vector<std::string>& expressions, bool literal, bool word, bool line)
+{
+    std::string combined;
+    if (expressions.empty())
+        combined = "(?!)";  // no expression: nothing matches
+    for (std::size_t i = 0; i < expressions.size(); ++i) {
+        const std::string one = literal ? EscapeLiteral(expressions[i]) : expressions[i];
+        if (expressions.size() == 1 && !word && !line) {
+            combined = one;
+            break;
+        }
+        combined += (i == 0 ? "(?:" : "|(?:") + one + ")";
+    }
+    if (line)
+        return "^(?:" + combined + ")$";
+    if (word)
+        return "(?<!\\w)(?:" + combined + ")(?!\\w)";
+    return combined;
+}
+
 bool Configure(Command& command, RegularExpression& object)
 {
+    for (const std::string& file : command.patternFiles)
+        if (!ReadPatternFile(file, command.expressionOptions))
+            return false;
     if (!command.settingsFile.empty()) {
         std::ifstream in(command.settingsFile, std::ios::binary);
         if (!in) {
@@ -105,6 +152,35 @@ bool Configure(Command& command, RegularExpression& object)
         return false;
     }
 
+    // Several expressions, whole words or whole lines need the normal syntax:
+    // literal text is escaped into it.
+    const bool literal = command.syntax == "literal" ||
+                         (command.syntax.empty() && object.IsExpressionOption(RegularExpression::Literals));
+    if (command.haveExpressionOption || command.wordRegexp || command.lineRegexp) {
+        std::vector<std::string> expressions = command.expressionOptions;
+        if (!command.haveExpressionOption)
+            expressions.assign(1, command.expression);
+        const bool single = expressions.size() == 1 && !command.wordRegexp && !command.lineRegexp;
+        if (!single) {
+            if (command.syntax == "basic" || command.syntax == "extended") {
+                Diagnose("several expressions, -w and -x need the normal or literal syntax");
+                return false;
+            }
+            command.expression = CombineExpressions(expressions, literal, command.wordRegexp, command.lineRegexp);
+            if (literal)
+                command.syntax = "normal";
+        } else {
+            command.expression = expressions.front();
+        }
+    }
+    // An empty expression selects every line, as in grep (the library
+    // refuses an empty expression).
+    if (command.verb == Verb::Grep && command.expression.empty())
+        command.expression = literal ? std::string() : "(?:)";
+    if (command.verb == Verb::Grep && command.expression.empty() && literal) {
+        command.expression = "(?:)";
+        command.syntax = "normal";
+    }
     object.SetExpression(command.expression);
     if (!command.syntax.empty()) {
         const bool icase = object.IsExpressionOption(RegularExpression::CaseInsensitive);
@@ -238,6 +314,13 @@ bool WantColour(const Command& command)
     if (command.colour == "never")
         return false;
     return IsColourTerminal(1);
+}
+
+std::string SkipReason(unsigned systemError)
+{
+    if (systemError == static_cast<unsigned>(std::errc::not_enough_memory))
+        return "out of memory";
+    return RegularExpression::SystemErrorText(systemError);
 }
 
 bool ReadStandardInput(std::string& text)

@@ -36,8 +36,9 @@ struct Command {
     bool haveSecondPositional = false;
     std::vector<std::string> operands;  // FILES, or the TEXT of a string command
 
-    std::string expressionOption;  // -e
-    bool haveExpressionOption = false;
+    std::vector<std::string> expressionOptions;  // -e, repeatable: any of them matches
+    std::vector<std::string> patternFiles;       // -f of grep: one expression per line
+    bool haveExpressionOption = false;           // -e or -f given
     std::string formatOption;      // --format
     bool haveFormatOption = false;
 
@@ -52,6 +53,23 @@ struct Command {
 
     // Grep family.
     bool recursive = false;
+    bool dereference = false;  // -R: follow every symbolic link
+    bool invert = false;       // -v
+    bool wordRegexp = false;   // -w
+    bool lineRegexp = false;   // -x
+    bool onlyMatching = false; // -o
+    bool filesWithoutMatch = false;  // -L
+    long long afterContext = -1;     // -A; -1: not given
+    long long beforeContext = -1;    // -B
+    long long bothContext = -1;      // -C
+    bool noMessages = false;   // -s
+    bool nullAfterName = false;  // -Z
+    std::vector<std::string> includes, excludes, excludeDirs;
+    std::string label = "(standard input)";
+    bool text = false;         // -a
+    std::string binaryFiles = "binary";  // binary, text, without-match
+    bool json = false;
+    bool multiline = false;    // -U
     bool lineNumbers = false;
     bool byteOffsets = false;
     bool withFileName = false;
@@ -64,6 +82,7 @@ struct Command {
     std::string backup;
     bool haveBackup = false;
     bool dryRun = false;
+    bool diff = false;
 
     // merge.
     bool copy = false;
@@ -99,6 +118,10 @@ bool PrepareForFiles(RegexClass::RegularExpression& object, const char* verb);
 // The expression text that matches `text` literally in the normal syntax.
 std::string EscapeLiteral(const std::string& text);
 
+// One expression from several (any of them matches), each literal text when
+// `literal`, wrapped for whole words (-w) or whole lines (-x).
+std::string CombineExpressions(const std::vector<std::string>& expressions, bool literal, bool word, bool line);
+
 // A format that expands to nothing, used for an empty FORMAT (delete the
 // matches), which the library would otherwise refuse.
 std::string DeletingFormat();
@@ -112,6 +135,10 @@ int RunReplace(Command& command, RegexClass::RegularExpression& object);
 int RunString(Command& command, RegexClass::RegularExpression& object);
 int RunGrepText(Command& command, RegexClass::RegularExpression& object, bool standardInput);
 int RunMerge(Command& command, RegexClass::RegularExpression& object);
+
+// Why a file was skipped, from the platform's error code ("Permission
+// denied"; "out of memory" for a file too large for memory).
+std::string SkipReason(unsigned systemError);
 
 // Reads all of standard input. Returns false on a read error.
 bool ReadStandardInput(std::string& text);

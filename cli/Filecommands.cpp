@@ -1,13 +1,17 @@
-// The file subcommands: grep (GrepFiles, FindFiles for -l) and replace
-// (ChangeFiles, or GrepFiles with a computed replacement for --dry-run).
-#include <sys/stat.h>
-
+// The replace subcommand: ChangeFiles in line mode (unless -U) over every
+// operand, after a plan that refuses unsafe runs; --dry-run shows each
+// replacement, --diff a unified diff of every change, both without touching
+// anything.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <set>
+#include <system_error>
 #include <utility>
 
 #include "Command.h"
+#include "Operands.h"
 #include "Output.h"
 
 namespace QuorvexCli {
@@ -17,221 +21,6 @@ using RegexClass::REMatchInfo;
 using RegexClass::RegularExpression;
 
 namespace {
-
-// One FILES operand turned into the library's file pattern: a path
-// whose last component may hold the wildcards * and ?.
-struct FileTarget {
-    std::string operand;  // as given on the command line
-    std::string wildcard;    // handed to SetFilesToMatch
-    bool recurse = false;
-    bool single = false;  // names exactly one regular file
-};
-
-bool HasWildcard(const std::string& text)
-{
-    return text.find_first_of("*?") != std::string::npos;
-}
-
-// Resolves an operand: a wildcard path as it stands, a directory (with -r)
-// as all files under it, a regular file as itself.
-bool Resolve(const std::string& operand, bool recursive, FileTarget& out)
-{
-    out = FileTarget();
-    out.operand = operand;
-    if (operand.empty()) {
-        Diagnose("'': No such file or directory");
-        return false;
-    }
-    std::size_t slash = operand.rfind('/');
-    std::string last = slash == std::string::npos ? operand : operand.substr(slash + 1);
-    struct stat info;
-    if (HasWildcard(last)) {
-        std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : operand.substr(0, slash);
-        if (::stat(directory.c_str(), &info) != 0) {
-            Diagnose(directory + ": " + std::strerror(errno));
-            return false;
-        }
-        if (!S_ISDIR(info.st_mode)) {
-            Diagnose(directory + ": Not a directory");
-            return false;
-        }
-        out.wildcard = operand;
-        out.recurse = recursive;
-        return true;
-    }
-    if (::stat(operand.c_str(), &info) != 0) {
-        Diagnose(operand + ": " + std::strerror(errno));
-        return false;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        if (!recursive) {
-            Diagnose(operand + ": Is a directory");
-            return false;
-        }
-        std::string base = operand;
-        while (base.size() > 1 && base.back() == '/')
-            base.pop_back();
-        out.wildcard = base == "/" ? "/*" : base + "/*";
-        out.recurse = true;
-        return true;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        Diagnose(operand + ": not a regular file");
-        return false;
-    }
-    out.wildcard = operand;
-    out.single = true;
-    return true;
-}
-
-// Resolves every operand; with -r and no operand, the current directory.
-// Returns false when any operand failed (each one is diagnosed).
-bool ResolveAll(const Command& command, std::vector<FileTarget>& targets)
-{
-    targets.clear();
-    if (command.operands.empty()) {
-        FileTarget here;
-        here.wildcard = "*";  // bare names, as grep -r prints them
-        here.recurse = true;
-        targets.push_back(here);
-        return true;
-    }
-    bool ok = true;
-    for (const std::string& operand : command.operands) {
-        FileTarget target;
-        if (Resolve(operand, command.recursive, target))
-            targets.push_back(target);
-        else
-            ok = false;
-    }
-    return ok;
-}
-
-bool ShowNames(const Command& command, const std::vector<FileTarget>& targets)
-{
-    if (command.noFileName)
-        return false;
-    if (command.withFileName || command.operands.size() > 1)
-        return true;
-    return !targets.empty() && !targets.front().single;
-}
-
-// A matching error ends a walk early; the library keeps the reason.
-bool ReportMatchError(const RegularExpression& object)
-{
-    std::string error = object.GetMatchError();
-    if (error.empty())
-        return false;
-    Diagnose("matching stopped: " + error);
-    return true;
-}
-
-// Receives the matches of grep and writes one line each.
-class GrepPrinter {
-public:
-    GrepPrinter(Output& out, const Command& command, bool names)
-        : out_(out), command_(command), names_(names)
-    {
-    }
-
-    void OnMatch(RegularExpression*, std::string file, const REMatchInfo& matches, unsigned line, bool& go)
-    {
-        ++total_;
-        if (command_.quiet) {
-            go = false;
-            stopped_ = true;
-            return;
-        }
-        if (command_.count) {
-            if (file != countFile_) {
-                EmitCount();
-                countFile_ = std::move(file);
-            }
-            ++fileCount_;
-        } else {
-            if (names_) {
-                out_.Painted(Paint::FileName, file);
-                out_.Separator(':');
-            }
-            if (command_.lineNumbers) {
-                PaintNumber(line);
-                out_.Separator(':');
-            }
-            if (command_.byteOffsets && !matches.empty()) {
-                PaintNumber(static_cast<unsigned>(matches.front().Position));
-                out_.Separator(':');
-            }
-            if (!matches.empty())
-                out_.Painted(Paint::Match, matches.front().Text);
-            out_.Put('\n');
-        }
-        if (command_.maxCount >= 0 && total_ >= static_cast<unsigned long long>(command_.maxCount)) {
-            go = false;
-            stopped_ = true;
-        }
-    }
-
-    void OnFile(RegularExpression*, std::string file, bool& go)
-    {
-        ++total_;
-        if (command_.quiet) {
-            go = false;
-            stopped_ = true;
-            return;
-        }
-        out_.Painted(Paint::FileName, file);
-        out_.Put('\n');
-        if (command_.maxCount >= 0 && total_ >= static_cast<unsigned long long>(command_.maxCount)) {
-            go = false;
-            stopped_ = true;
-        }
-    }
-
-    // Called after each operand's walk: emits the pending count, and a count
-    // of 0 for a named file without matches (as grep -c does).
-    void EndOperand(const FileTarget& target)
-    {
-        if (!command_.count || command_.quiet)
-            return;
-        if (countFile_.empty() && target.single)
-            countFile_ = target.wildcard;
-        EmitCount();
-    }
-
-    unsigned long long Total() const { return total_; }
-    bool Stopped() const { return stopped_; }
-
-private:
-    void PaintNumber(unsigned long long value)
-    {
-        if (out_.Colour())
-            out_.Painted(Paint::LineNumber, std::to_string(value));
-        else
-            out_.Number(value);
-    }
-
-    void EmitCount()
-    {
-        if (countFile_.empty())
-            return;
-        if (names_) {
-            out_.Painted(Paint::FileName, countFile_);
-            out_.Separator(':');
-        }
-        out_.Number(fileCount_);
-        out_.Put('\n');
-        countFile_.clear();
-        fileCount_ = 0;
-    }
-
-    Output& out_;
-    const Command& command_;
-    bool names_;
-    unsigned long long total_ = 0;
-    bool stopped_ = false;
-    std::string countFile_;
-    unsigned long long fileCount_ = 0;
-};
 
 // Collects the names of the files that hold a match (replace's plan).
 class FileCollector {
@@ -321,14 +110,15 @@ public:
         done_ += changes;
     }
 
-    unsigned long long FilesChanged() const { return filesChanged_; }
+    unsigned long long FilesChanged() const { return changed_.size(); }
     unsigned long long Replacements() const { return done_; }
+    bool Changed(const std::string& file) const { return changed_.count(file) != 0; }
 
 private:
     void Boundary(const RegularExpression& object)
     {
         if (!current_.empty() && object.NumberOfChanges > snapshot_)
-            ++filesChanged_;
+            changed_.insert(current_);
         snapshot_ = object.NumberOfChanges;
     }
 
@@ -338,14 +128,12 @@ private:
     std::size_t seen_ = 0;
     unsigned snapshot_ = 0;
     unsigned long long done_ = 0;
-    unsigned long long filesChanged_ = 0;
+    std::set<std::string> changed_;
 };
 
 const char* ReasonName(RegularExpression::ProblemReason reason)
 {
-    static const char* const names[] = {"OpenFailed",  "CreateTemporaryFailed", "ReadFailed",
-                                        "WriteFailed", "TextChanged",           "BackupFailed",
-                                        "ReplaceFailed", "AttributesFailed"};
+    static const char* const names[] = {QUORVEX_PROBLEM_REASONS(QUORVEX_VALUE_NAME)};
     unsigned index = reason;
     return index < sizeof names / sizeof names[0] ? names[index] : "UnknownProblem";
 }
@@ -357,13 +145,14 @@ std::string Plural(unsigned long long n, const char* one, const char* many)
 
 // Looks for what would make a change run unsafe before any file is touched:
 // files the library would stop at (backup-named or read-only), one file
-// reached under two names (it would be changed twice), and two files whose
-// backup copies would share a name (the second would overwrite the first).
+// reached under two names (it would be changed twice), two files whose
+// backup copies would share a name (the second would overwrite the first),
+// and a backup that would be written onto the file itself (through a link).
 bool CheckPlan(RegularExpression& object, const std::vector<std::string>& files)
 {
     bool ok = true;
     const std::string extension = object.GetSaveExtension();
-    std::map<std::pair<dev_t, ino_t>, std::string> identities;
+    std::map<std::string, std::string> identities;
     std::map<std::string, std::string> backups;
     for (const std::string& file : files) {
         if (object.BackupFile(file)) {
@@ -377,9 +166,9 @@ bool CheckPlan(RegularExpression& object, const std::vector<std::string>& files)
             ok = false;
             continue;
         }
-        struct stat info;
-        if (::stat(file.c_str(), &info) == 0) {
-            auto inserted = identities.emplace(std::make_pair(info.st_dev, info.st_ino), file);
+        const std::string real = RegularExpression::GetResolvedPath(file);
+        if (!real.empty()) {
+            auto inserted = identities.emplace(real, file);
             if (!inserted.second) {
                 Diagnose(file + ": the same file as " + inserted.first->second + " (it would be changed twice)");
                 ok = false;
@@ -387,8 +176,13 @@ bool CheckPlan(RegularExpression& object, const std::vector<std::string>& files)
             }
         }
         if (!extension.empty()) {
-            object.PendingFile.FileName = file;
-            std::string backup = object.ReplaceExtension();
+            const std::string backup = object.GetBackupName(file);
+            const std::string backupReal = RegularExpression::GetResolvedPath(backup);
+            if (!real.empty() && backupReal == real) {
+                Diagnose(file + ": its backup " + backup + " is the file itself");
+                ok = false;
+                continue;
+            }
             auto inserted = backups.emplace(backup, file);
             if (!inserted.second) {
                 Diagnose(file + ": its backup " + backup + " would overwrite the backup of " +
@@ -397,7 +191,6 @@ bool CheckPlan(RegularExpression& object, const std::vector<std::string>& files)
             }
         }
     }
-    object.PendingFile = RegularExpression::MergeFileInformation();
     return ok;
 }
 
@@ -409,67 +202,307 @@ void ReportProblems(const RegularExpression& object)
     for (const RegularExpression::FileChangeProblem& problem : *problems) {
         std::string line = problem.FileName + ": " + ReasonName(problem.Reason) + " at byte " +
                            std::to_string(problem.FilePosition);
-        if (problem.Reason == RegularExpression::TextChanged)
-            line += ": the file no longer holds \"" + problem.Text + "\" there; left unchanged";
-        else if (problem.SystemError != 0)
-            line += std::string(": ") + std::strerror(static_cast<int>(problem.SystemError));
+        if (problem.Reason == RegularExpression::TextChanged) {
+            line += problem.Text.empty() ? ": the file changed since it was read; left unchanged"
+                                         : ": the file no longer holds \"" + problem.Text + "\" there; left unchanged";
+        } else {
+            if (problem.SystemError != 0)
+                line += ": " + RegularExpression::SystemErrorText(problem.SystemError);
+            if (!problem.Text.empty())
+                line += "; its old content is kept in " + problem.Text + " (copy it back over the file to restore it)";
+        }
         Diagnose(line);
     }
 }
 
-}  // namespace
+// The walk events every replace walk shares: binary files are left out
+// unless -a, files that cannot be read are reported (and make the run an
+// error), and the file being searched is known when a matching error stops
+// the walk.
+class ReplaceWalk {
+public:
+    explicit ReplaceWalk(const Command& command) : command_(command) {}
 
-int RunGrep(Command& command, RegularExpression& object)
-{
-    if (command.operands.empty() && !command.recursive)
-        return RunGrepText(command, object, true);
-    if (command.maxCount == 0)
-        return kNothing;
-    std::vector<FileTarget> targets;
-    bool error = !ResolveAll(command, targets);
-    if (!PrepareForFiles(object, "grep") || !CheckExpression(object))
-        return kError;
-
-    Output out(1, WantColour(command));
-    GrepPrinter printer(out, command, ShowNames(command, targets));
-    if (command.filesWithMatches)
-        object.SetOnFindFilesClosure(Bind(&printer, &GrepPrinter::OnFile));
-    else
-        object.SetOnGreppingFilesClosure(Bind(&printer, &GrepPrinter::OnMatch));
-    for (const FileTarget& target : targets) {
-        object.SetFilesToMatch(target.wildcard);
-        object.SetDirectoryRecursion(target.recurse);
-        if (command.filesWithMatches)
-            object.FindFiles();
-        else
-            object.GrepFiles();
-        printer.EndOperand(target);
-        if (ReportMatchError(object))
-            error = true;
-        if (printer.Stopped())
+    void OnFile(RegularExpression*, const RegularExpression::WalkedFile& file, bool& skip, bool&)
+    {
+        switch (file.Stage) {
+        case RegularExpression::FileStarted:
+            current = file.FileName;
+            if (!command_.text && command_.binaryFiles != "text" &&
+                std::memchr(file.Data, '\0', static_cast<std::size_t>(std::min<std::uint64_t>(file.Size, 32768))) !=
+                    nullptr) {
+                skip = true;
+                current.clear();
+            }
             break;
+        case RegularExpression::FileFinished:
+            current.clear();
+            break;
+        case RegularExpression::FileSkipped:
+            if (reporting && !command_.noMessages)
+                Diagnose(file.FileName + ": " + SkipReason(file.SystemError));
+            error = true;
+            break;
+        }
     }
-    if (!out.Flush()) {
-        Diagnose(std::string("write error: ") + std::strerror(errno));
-        return kError;
+
+    // Reports a matching error, naming the file it stopped in.
+    bool MatchError(const RegularExpression& object)
+    {
+        const std::string text = object.GetMatchError();
+        if (text.empty())
+            return false;
+        Diagnose((current.empty() ? std::string() : current + ": ") + "matching stopped: " + text);
+        current.clear();
+        return true;
     }
-    if (command.quiet && printer.Total() > 0)
-        return kFound;
-    if (error)
-        return kError;
-    return printer.Total() > 0 ? kFound : kNothing;
-}
+
+    std::string current;
+    bool error = false;
+    bool reporting = true;  // off while the plan is made: the run that follows reports
+
+private:
+    const Command& command_;
+};
+
+// --diff: a unified diff of what replace would change (the format of diff -u,
+// with the names a/PATH and b/PATH that patch -p1 and git apply read). The
+// replacement text is made by the object's own Merge over each changed line
+// (over the whole file with -U), so it sees the text around each match.
+class DiffPrinter {
+public:
+    DiffPrinter(Output& out, const RegularExpression& object, bool multiline)
+        : out_(out), merger_(object), multiline_(multiline)
+    {
+        merger_.SetMergeCopy(true);
+        merger_.SetOnMergingClosure(Bind(this, &DiffPrinter::OnMerge));
+    }
+
+    void OnFile(RegularExpression*, const RegularExpression::WalkedFile& file, bool&, bool&)
+    {
+        if (file.Stage == RegularExpression::FileStarted) {
+            data_ = file.Data;
+            size_ = file.Size;
+            lines_.clear();
+        } else if (file.Stage == RegularExpression::FileFinished && !lines_.empty()) {
+            Print(file.FileName);
+            lines_.clear();
+        }
+    }
+
+    void OnMatch(RegularExpression*, std::string, const REMatchInfo& matches, unsigned, bool&)
+    {
+        if (matches.empty() || matches.front().Position < 0 || data_ == nullptr)
+            return;
+        const std::uint64_t at = static_cast<unsigned>(matches.front().Position);
+        const std::uint64_t from = LineStart(at);
+        if (lines_.empty() || lines_.back() != from)
+            lines_.push_back(from);
+    }
+
+    unsigned long long Files() const { return files_; }
+    unsigned long long Changes() const { return changes_; }
+
+private:
+    // One changed run of whole lines: old bytes [from, to) and their new text.
+    struct Block {
+        std::uint64_t from, to;
+        std::string text;
+    };
+
+    void OnMerge(RegularExpression* sender, const REMatchInfo& matches, unsigned, unsigned, bool&)
+    {
+        if (matches.empty())
+            return;
+        std::string replacement;
+        sender->Format(replacement);
+        edits_.push_back({static_cast<std::uint64_t>(matches.front().Position) + base_,
+                          static_cast<std::uint64_t>(matches.front().Text.size()), replacement});
+    }
+
+    std::uint64_t LineStart(std::uint64_t at) const
+    {
+        while (at > 0 && data_[at - 1] != '\n')
+            --at;
+        return at;
+    }
+    std::uint64_t LineEnd(std::uint64_t at) const
+    {
+        while (at < size_ && data_[at] != '\n')
+            ++at;
+        return at < size_ ? at + 1 : size_;
+    }
+
+    // The changed blocks of the current file, in order.
+    std::vector<Block> Blocks()
+    {
+        std::vector<Block> blocks;
+        edits_.clear();
+        if (multiline_) {
+            base_ = 0;
+            merger_.SetStringToMatch(std::string(data_, static_cast<std::size_t>(size_)));
+            merger_.Merge(merged_);
+        } else {
+            for (std::uint64_t from : lines_) {
+                const std::uint64_t end = LineEnd(from);
+                const std::uint64_t textEnd = end > from && data_[end - 1] == '\n' ? end - 1 : end;
+                base_ = from;
+                merger_.SetStringToMatch(std::string(data_ + from, data_ + textEnd));
+                merger_.Merge(merged_);
+            }
+        }
+        // Edits to blocks of whole lines; edits whose lines meet share a block.
+        for (const Edit& edit : edits_) {
+            const std::uint64_t from = LineStart(std::min(edit.position, size_));
+            const std::uint64_t to = LineEnd(edit.length > 0 ? edit.position + edit.length - 1 : edit.position);
+            if (!blocks.empty() && from < blocks.back().to) {
+                blocks.back().to = std::max(blocks.back().to, to);
+                continue;
+            }
+            blocks.push_back(Block{from, std::max(to, from), std::string()});
+        }
+        std::size_t e = 0;
+        for (Block& block : blocks) {
+            std::uint64_t at = block.from;
+            for (; e < edits_.size() && edits_[e].position < block.to; ++e) {
+                block.text.append(data_ + at, data_ + edits_[e].position);
+                block.text += edits_[e].replacement;
+                at = edits_[e].position + edits_[e].length;
+                ++changes_;
+            }
+            block.text.append(data_ + at, data_ + block.to);
+        }
+        blocks.erase(std::remove_if(blocks.begin(), blocks.end(),
+                                    [&](const Block& b) {
+                                        return b.text.size() == b.to - b.from &&
+                                               std::equal(b.text.begin(), b.text.end(), data_ + b.from);
+                                    }),
+                     blocks.end());
+        return blocks;
+    }
+
+    // Writes the lines of `text` with `mark` before each.
+    void Lines(char mark, const char* text, std::size_t size, std::uint64_t& count)
+    {
+        std::size_t at = 0;
+        while (at < size) {
+            const char* feed = static_cast<const char*>(std::memchr(text + at, '\n', size - at));
+            const std::size_t end = feed == nullptr ? size : static_cast<std::size_t>(feed - text) + 1;
+            body_ += mark;
+            body_.append(text + at, text + end);
+            if (feed == nullptr)
+                body_ += "\n\\ No newline at end of file\n";
+            at = end;
+            ++count;
+        }
+    }
+
+    void Print(const std::string& name)
+    {
+        const std::vector<Block> blocks = Blocks();
+        if (blocks.empty())
+            return;
+        ++files_;
+        out_.Write("--- a/" + name + "\n+++ b/" + name + "\n");
+        constexpr int kContext = 3;
+        std::uint64_t lineAt = 0, lineNumber = 1;  // a line start and its number
+        auto numberOf = [&](std::uint64_t offset) {
+            lineNumber += static_cast<std::uint64_t>(std::count(data_ + lineAt, data_ + offset, '\n'));
+            lineAt = offset;
+            return lineNumber;
+        };
+        long long delta = 0;
+        std::size_t i = 0;
+        while (i < blocks.size()) {
+            // Context before: up to three lines, never before the file's start.
+            std::uint64_t start = blocks[i].from;
+            for (int k = 0; k < kContext && start > 0; ++k)
+                start = LineStart(start - 1);
+            const std::uint64_t oldStart = numberOf(start);
+            body_.clear();
+            std::uint64_t oldCount = 0, newCount = 0;
+            std::uint64_t cursor = start;
+            for (;;) {
+                const Block& block = blocks[i];
+                std::uint64_t unchanged = 0;
+                Lines(' ', data_ + cursor, static_cast<std::size_t>(block.from - cursor), unchanged);
+                oldCount += unchanged;
+                newCount += unchanged;
+                Lines('-', data_ + block.from, static_cast<std::size_t>(block.to - block.from), oldCount);
+                Lines('+', block.text.data(), block.text.size(), newCount);
+                cursor = block.to;
+                ++i;
+                // The next block joins this hunk when at most six lines lie between.
+                if (i == blocks.size())
+                    break;
+                std::uint64_t gapEnd = cursor;
+                int gap = 0;
+                while (gap <= 2 * kContext && gapEnd < blocks[i].from) {
+                    gapEnd = LineEnd(gapEnd);
+                    ++gap;
+                }
+                if (gap > 2 * kContext)
+                    break;
+            }
+            std::uint64_t end = cursor;
+            for (int k = 0; k < kContext && end < size_; ++k)
+                end = LineEnd(end);
+            std::uint64_t trailing = 0;
+            Lines(' ', data_ + cursor, static_cast<std::size_t>(end - cursor), trailing);
+            oldCount += trailing;
+            newCount += trailing;
+            const long long newStart = static_cast<long long>(oldStart) + delta;
+            out_.Write("@@ -" + Range(oldStart, oldCount) + " +" + Range(static_cast<std::uint64_t>(newStart), newCount) +
+                       " @@\n");
+            out_.Write(body_);
+            delta += static_cast<long long>(newCount) - static_cast<long long>(oldCount);
+        }
+    }
+
+    static std::string Range(std::uint64_t start, std::uint64_t count)
+    {
+        if (count == 1)
+            return std::to_string(start);
+        return std::to_string(count == 0 && start > 0 ? start - 1 : start) + "," + std::to_string(count);
+    }
+
+    struct Edit {
+        std::uint64_t position, length;
+        std::string replacement;
+    };
+
+    Output& out_;
+    RegularExpression merger_;
+    bool multiline_;
+    const char* data_ = nullptr;
+    std::uint64_t size_ = 0;
+    std::vector<std::uint64_t> lines_;  // starts of the lines with a match
+    std::vector<Edit> edits_;
+    std::uint64_t base_ = 0;
+    std::string merged_;
+    std::string body_;
+    unsigned long long files_ = 0;
+    unsigned long long changes_ = 0;
+};
+
+}  // namespace
 
 int RunReplace(Command& command, RegularExpression& object)
 {
-    if (command.operands.empty() && !command.recursive) {
+    if (command.operands.empty() && !command.recursive && !command.dereference) {
         Diagnose("replace: missing FILES (or -r for the current directory)");
         return kError;
     }
-    std::vector<FileTarget> targets;
-    if (!ResolveAll(command, targets)) {
+    Operands operands(command, object);
+    if (!operands.Resolve()) {
         Diagnose("nothing was changed");
         return kError;
+    }
+    for (const WalkTarget& target : operands.Targets()) {
+        if (target.standardInput) {
+            Diagnose("replace: standard input cannot be changed in place (use merge)");
+            return kError;
+        }
     }
     if (!PrepareForFiles(object, "replace"))
         return kError;
@@ -477,46 +510,85 @@ int RunReplace(Command& command, RegularExpression& object)
         object.SetFormatString(DeletingFormat());
     if (!CheckExpression(object))
         return kError;
+    object.SetLineMode(!command.multiline);
+
+    ReplaceWalk walk(command);
+    object.SetOnWalkingFilesClosure(Bind(&walk, &ReplaceWalk::OnFile));
+    bool error = false;
 
     // First the plan: which files hold a match, and is it safe to change them.
     FileCollector collector;
     object.SetOnFindFilesClosure(Bind(&collector, &FileCollector::OnFile));
-    for (const FileTarget& target : targets) {
-        object.SetFilesToMatch(target.wildcard);
-        object.SetDirectoryRecursion(target.recurse);
+    walk.reporting = false;
+    operands.ForEach([&](const WalkTarget&) {
         object.FindFiles();
-        if (ReportMatchError(object)) {
-            Diagnose("nothing was changed");
-            return kError;
-        }
-    }
+        if (walk.MatchError(object))
+            error = true;
+        return true;
+    });
     object.SetOnFindFilesClosure(RegularExpression::FindFilesEventClosure());
-    bool planOk = CheckPlan(object, collector.files);
-    if (!planOk && !command.dryRun) {
+    walk.reporting = true;
+    if (error) {
+        Diagnose("nothing was changed");
+        return kError;
+    }
+    const bool planOk = CheckPlan(object, collector.files);
+    if (!planOk && !command.dryRun && !command.diff) {
         Diagnose("nothing was changed");
         return kError;
     }
 
-    const bool names = ShowNames(command, targets);
+    const bool names = operands.ShowNames();
+    if (command.diff) {
+        Output out(1, false);
+        DiffPrinter printer(out, object, command.multiline);
+        // Binary files stay out of the diff as they stay out of the change.
+        struct Both {
+            ReplaceWalk& walk;
+            DiffPrinter& printer;
+            void OnFile(RegularExpression* sender, const RegularExpression::WalkedFile& file, bool& skip, bool& go)
+            {
+                walk.OnFile(sender, file, skip, go);
+                if (!skip)
+                    printer.OnFile(sender, file, skip, go);
+            }
+        } both{walk, printer};
+        object.SetOnWalkingFilesClosure(Bind(&both, &Both::OnFile));
+        object.SetOnGreppingFilesClosure(Bind(&printer, &DiffPrinter::OnMatch));
+        walk.error = false;
+        operands.ForEach([&](const WalkTarget&) {
+            object.GrepFiles();
+            if (walk.MatchError(object))
+                error = true;
+            return true;
+        });
+        if (!out.Flush())
+            return kError;
+        if (!command.quiet)
+            Diagnose(Plural(printer.Changes(), "replacement", "replacements") + " in " +
+                     Plural(printer.Files(), "file", "files") + " (diff only: nothing was changed)");
+        if (error || walk.error || !planOk)
+            return kError;
+        return printer.Changes() > 0 ? kFound : kNothing;
+    }
     if (command.dryRun) {
         Output out(1, WantColour(command));
         DryRunPrinter printer(out, object, names, command.quiet);
         object.SetOnGreppingFilesClosure(Bind(&printer, &DryRunPrinter::OnMatch));
-        bool error = !planOk;
-        for (const FileTarget& target : targets) {
-            object.SetFilesToMatch(target.wildcard);
-            object.SetDirectoryRecursion(target.recurse);
+        error = !planOk;
+        operands.ForEach([&](const WalkTarget&) {
             object.GrepFiles();
-            if (ReportMatchError(object))
+            if (walk.MatchError(object))
                 error = true;
-        }
+            return true;
+        });
         if (!command.quiet) {
             out.Write(Plural(printer.Replacements(), "replacement", "replacements") + " in " +
                       Plural(printer.Files(), "file", "files") + " (dry run: nothing was changed)\n");
         }
         if (!out.Flush())
             return kError;
-        if (error)
+        if (error || walk.error)
             return kError;
         return printer.Replacements() > 0 ? kFound : kNothing;
     }
@@ -524,25 +596,37 @@ int RunReplace(Command& command, RegularExpression& object)
     Progress progress(!command.quiet);
     ChangeMonitor monitor(progress, collector.files.size());
     object.SetOnChangingFilesClosure(Bind(&monitor, &ChangeMonitor::OnMatch));
-    bool error = false;
-    for (const FileTarget& target : targets) {
-        object.SetFilesToMatch(target.wildcard);
-        object.SetDirectoryRecursion(target.recurse);
-        unsigned changes = object.ChangeFiles();
+    walk.error = false;
+    operands.ForEach([&](const WalkTarget&) {
+        const unsigned changes = object.ChangeFiles();
         monitor.Finish(object, changes);
         progress.Clear();
         ReportProblems(object);
         if (object.GetChangeFilesErrors() != nullptr)
             error = true;
-        if (ReportMatchError(object))
+        if (walk.MatchError(object))
             error = true;
+        return true;
+    });
+    // Every file of the plan that was not changed is named: a file that lost
+    // its matches, vanished or could not be rewritten is never passed over
+    // in silence.
+    for (const std::string& file : collector.files) {
+        if (!monitor.Changed(file)) {
+            Diagnose(file + ": had matches when the run began, not changed");
+            error = true;
+        }
     }
     if (!command.quiet) {
         Output out(1, false);
-        out.Write(Plural(monitor.Replacements(), "replacement", "replacements") + " in " +
-                  Plural(monitor.FilesChanged(), "file", "files") + "\n");
+        std::string summary = Plural(monitor.Replacements(), "replacement", "replacements") + " in " +
+                              Plural(monitor.FilesChanged(), "file", "files");
+        if (monitor.FilesChanged() < collector.files.size())
+            summary += "; " + std::to_string(collector.files.size() - monitor.FilesChanged()) + " of " +
+                       Plural(collector.files.size(), "file", "files") + " with matches not changed";
+        out.Write(summary + "\n");
     }
-    if (error)
+    if (error || walk.error)
         return kError;
     return monitor.Replacements() > 0 ? kFound : kNothing;
 }

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
+
+#include "Platform.h"
 
 namespace QuorvexCli {
 namespace {
@@ -13,17 +14,7 @@ namespace {
 // Writes the whole range, retrying after interruptions and short writes.
 bool WriteAll(int fd, const char* data, std::size_t length)
 {
-    while (length > 0) {
-        ssize_t written = ::write(fd, data, length);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return RegexPlatform::WriteStandard(fd, data, length);
 }
 
 const char* Escape(Paint role)
@@ -35,6 +26,7 @@ const char* Escape(Paint role)
     case Paint::Separator: return "\33[36m\33[K";
     case Paint::Removed: return "\33[31m\33[K";
     case Paint::Added: return "\33[32m\33[K";
+    case Paint::ByteOffset: return "\33[32m\33[K";
     }
     return "";
 }
@@ -103,7 +95,7 @@ bool Output::Flush()
 
 bool IsColourTerminal(int fd)
 {
-    if (!::isatty(fd))
+    if (!RegexPlatform::IsTerminal(fd))
         return false;
     const char* term = std::getenv("TERM");
     return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
@@ -116,7 +108,7 @@ void Diagnose(const std::string& text)
 }
 
 Progress::Progress(bool enabled)
-    : enabled_(enabled && ::isatty(2)), start_(Clock::now()), last_(start_)
+    : enabled_(enabled && RegexPlatform::IsTerminal(2)), start_(Clock::now()), last_(start_)
 {
 }
 

@@ -11,7 +11,7 @@
 namespace QuorvexCli {
 
 // Colour roles, drawn with the escapes grep uses by default.
-enum class Paint { Match, FileName, LineNumber, Separator, Removed, Added };
+enum class Paint { Match, FileName, LineNumber, Separator, Removed, Added, ByteOffset };
 
 // Collects output in a large buffer and writes it with write(2) in big blocks.
 // A failed write is remembered (Failed()) and later output is dropped.

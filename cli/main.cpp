@@ -1,7 +1,9 @@
 // quorvex: the command-line tool. Parses the command line with CLI11 into a
 // Command, configures one RegularExpression from it and runs the subcommand;
 // every search, match and replacement is done by the class library.
+#include <new>
 #include <string>
+#include <tuple>
 
 #include <CLI/CLI.hpp>
 
@@ -20,8 +22,10 @@ const char kTopFooter[] =
 // Options that every subcommand takes.
 void AddShared(CLI::App* sub, Command& command, bool& fixed)
 {
-    sub->add_option("-e,--regexp", command.expressionOption,
-                    "The expression (then every positional is an operand)");
+    sub->add_option("-e,--regexp", command.expressionOptions,
+                    "The expression (then every positional is an operand); repeat for several: any matches")
+        ->type_name("EXPR")
+        ->allow_extra_args(false);
     sub->add_flag("-i,--ignore-case", command.ignoreCase, "Letters match regardless of case");
     sub->add_option("--syntax", command.syntax, "Expression syntax: normal (default), extended, basic, literal")
         ->check(CLI::IsMember({"normal", "extended", "basic", "literal"}))
@@ -47,6 +51,35 @@ void AddShared(CLI::App* sub, Command& command, bool& fixed)
     sub->add_flag("-q,--quiet", command.quiet, "Print nothing; the exit status tells");
 }
 
+// A repeatable option with one value per use.
+CLI::Option* AddList(CLI::App* sub, const std::string& name, std::vector<std::string>& values, const std::string& help,
+                     const std::string& type)
+{
+    return sub->add_option(name, values, help)
+        ->type_name(type)
+        ->allow_extra_args(false);
+}
+
+// File selection, shared by grep and replace.
+void AddSelection(CLI::App* sub, Command& command)
+{
+    sub->add_flag("-R,--dereference-recursive", command.dereference,
+                  "As -r, and follow every symbolic link (-r follows none met inside the tree)");
+    AddList(sub, "--include", command.includes, "Search only files whose name matches GLOB", "GLOB")->group("Files");
+    AddList(sub, "--exclude", command.excludes, "Skip files whose name matches GLOB", "GLOB")->group("Files");
+    AddList(sub, "--exclude-dir", command.excludeDirs, "Skip directories whose name matches GLOB", "GLOB")
+        ->group("Files");
+    sub->add_flag("-a,--text", command.text, "Treat binary files as text");
+    sub->add_option("--binary-files", command.binaryFiles,
+                    "binary (default: 'Binary file NAME matches'), text (as -a) or without-match (skip them)")
+        ->check(CLI::IsMember({"binary", "text", "without-match"}))
+        ->type_name("TYPE")
+        ->group("Files");
+    sub->add_flag("-U,--multiline", command.multiline,
+                  "Matches may span lines (the whole file is one text); default: each line on its own");
+    sub->add_flag("-s,--no-messages", command.noMessages, "No messages about missing or unreadable files");
+}
+
 void AddLineOptions(CLI::App* sub, Command& command)
 {
     sub->add_flag("-n,--line-number,!--no-line-number", command.lineNumbers,
@@ -67,7 +100,7 @@ int main(int argc, char** argv)
     Command command;
     bool fixed = false;
 
-    CLI::App* grep = app.add_subcommand("grep", "Print every match in FILES: file:line:text of the match");
+    CLI::App* grep = app.add_subcommand("grep", "Print the lines of FILES that match: file:line:text of the line");
     grep->set_help_flag("--help", "Print this help and exit");  // -h is --no-filename, as in grep
     grep->add_option("EXPR", command.firstPositional, "The expression")->type_name("");
     grep->add_option("FILES", command.operands,
@@ -77,13 +110,31 @@ int main(int argc, char** argv)
     AddShared(grep, command, fixed);
     AddLineOptions(grep, command);
     grep->add_flag("-r,--recursive", command.recursive, "Search directories and their sub-directories");
-    grep->add_flag("-H,--with-filename", command.withFileName, "Print the file name of each match");
+    AddSelection(grep, command);
+    AddList(grep, "-f,--file", command.patternFiles, "Take expressions from FILE, one per line", "FILE");
+    grep->add_flag("-v,--invert-match", command.invert, "Select the lines without a match");
+    grep->add_flag("-w,--word-regexp", command.wordRegexp, "Match whole words only");
+    grep->add_flag("-x,--line-regexp", command.lineRegexp, "Match whole lines only");
+    grep->add_flag("-o,--only-matching", command.onlyMatching, "Print each match on a line of its own");
+    grep->add_flag("-H,--with-filename", command.withFileName, "Print the file name of each line");
     grep->add_flag("-h,--no-filename", command.noFileName, "Never print file names");
-    grep->add_flag("-c,--count", command.count, "Print the number of matches of each file");
+    grep->add_option("--label", command.label, "The name of standard input in the output")->type_name("NAME");
+    grep->add_flag("-Z,--null", command.nullAfterName, "A NUL byte after each file name instead of ':' or a newline");
+    grep->add_flag("-c,--count", command.count, "Print the number of selected lines of each file");
     grep->add_flag("-l,--files-with-matches", command.filesWithMatches, "Print only the names of files with a match");
-    grep->add_option("-m,--max-count", command.maxCount, "Stop after N matches (N files with -l)")
+    grep->add_flag("-L,--files-without-match", command.filesWithoutMatch,
+                   "Print only the names of files without a match");
+    grep->add_option("-m,--max-count", command.maxCount, "Stop each file after N selected lines")
         ->type_name("N")
         ->check(CLI::NonNegativeNumber);
+    for (auto context : {std::make_tuple("-A,--after-context", &command.afterContext, "Print N lines after each selected line"),
+                         std::make_tuple("-B,--before-context", &command.beforeContext, "Print N lines before each selected line"),
+                         std::make_tuple("-C,--context", &command.bothContext, "Print N lines before and after")})
+        grep->add_option(std::get<0>(context), *std::get<1>(context), std::get<2>(context))
+            ->type_name("N")
+            ->check(CLI::NonNegativeNumber)
+            ->group("Context");
+    grep->add_flag("--json", command.json, "One JSON object per line: begin, match, context, end, summary");
     grep->footer("\nExample: quorvex grep -rn 'TODO|FIXME' src");
 
     CLI::App* replace = app.add_subcommand("replace", "Replace every match in FILES by FORMAT, in place");
@@ -96,6 +147,9 @@ int main(int argc, char** argv)
     replace->add_option("-f,--format", command.formatOption, "The replacement (then FORMAT is an operand)");
     AddShared(replace, command, fixed);
     replace->add_flag("-r,--recursive", command.recursive, "Change files in sub-directories too");
+    AddSelection(replace, command);
+    replace->add_flag("--diff", command.diff,
+                      "Print a unified diff of every change (for patch -p1 or git apply); change nothing");
     replace->add_option("--backup", command.backup,
                         "Keep a copy of each changed file, named with extension EXT (report.txt -> report.EXT)")
         ->type_name("EXT");
@@ -172,7 +226,7 @@ int main(int argc, char** argv)
     command.haveFirstPositional = chosen->count("EXPR") > 0;
     command.haveSecondPositional =
         (command.verb == Verb::Replace || command.verb == Verb::Merge) && chosen->count("FORMAT") > 0;
-    command.haveExpressionOption = chosen->count("--regexp") > 0;
+    command.haveExpressionOption = chosen->count("--regexp") > 0 || !command.patternFiles.empty();
     command.haveFormatOption = chosen->get_option_no_throw("--format") != nullptr && chosen->count("--format") > 0;
     command.haveBackup = command.verb == Verb::Replace && chosen->count("--backup") > 0;
     if (fixed && command.syntax.empty())
@@ -182,11 +236,18 @@ int main(int argc, char** argv)
     if (!QuorvexCli::Configure(command, object) || !QuorvexCli::SaveSettings(command, object))
         return QuorvexCli::kError;
 
-    switch (command.verb) {
-    case Verb::Grep: return QuorvexCli::RunGrep(command, object);
-    case Verb::Replace: return QuorvexCli::RunReplace(command, object);
-    case Verb::GrepText: return QuorvexCli::RunGrepText(command, object, false);
-    case Verb::Merge: return QuorvexCli::RunMerge(command, object);
-    default: return QuorvexCli::RunString(command, object);
+    try {
+        switch (command.verb) {
+        case Verb::Grep: return QuorvexCli::RunGrep(command, object);
+        case Verb::Replace: return QuorvexCli::RunReplace(command, object);
+        case Verb::GrepText: return QuorvexCli::RunGrepText(command, object, false);
+        case Verb::Merge: return QuorvexCli::RunMerge(command, object);
+        default: return QuorvexCli::RunString(command, object);
+        }
+    } catch (const std::bad_alloc&) {
+        // A file too large for memory is reported by the walk and skipped;
+        // this is what is left (a text, standard input, the output).
+        QuorvexCli::Diagnose("out of memory");
+        return QuorvexCli::kError;
     }
 }

@@ -104,9 +104,66 @@ foreach(quorvex_pc_target quorvex quorvpak)
     COMPONENT Development)
 endforeach()
 
+# Files installed compressed, as Debian wants them (gzip -n: the same bytes on
+# every build); where gzip is missing they are installed as they are.
+find_program(QUORVEX_GZIP gzip)
+function(quorvex_install_compressed source destination)
+  get_filename_component(name ${source} NAME)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+  if(QUORVEX_GZIP)
+    execute_process(COMMAND ${QUORVEX_GZIP} -9 -n -c ${source}
+      OUTPUT_FILE ${PROJECT_BINARY_DIR}/compressed/${name}.gz RESULT_VARIABLE failed)
+    if(NOT failed)
+      install(FILES ${PROJECT_BINARY_DIR}/compressed/${name}.gz DESTINATION ${destination} COMPONENT Runtime)
+      return()
+    endif()
+  endif()
+  install(FILES ${source} DESTINATION ${destination} COMPONENT Runtime)
+endfunction()
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/compressed)
+quorvex_install_compressed(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex
+  COMPONENT Runtime)
+
 if(TARGET quorvex_cli)
   install(TARGETS quorvex_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
-  install(FILES ${PROJECT_SOURCE_DIR}/man/quorvex.1
-    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  quorvex_install_compressed(${PROJECT_SOURCE_DIR}/man/quorvex.1 ${CMAKE_INSTALL_MANDIR}/man1)
+  # bash-completion loads completions/NAME when NAME is first completed.
+  install(FILES ${PROJECT_SOURCE_DIR}/cli/quorvex-completion.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME quorvex
     COMPONENT Runtime)
 endif()
+
+# A Debian package of everything installed above (`make package`, or
+# `cpack -G DEB` in the build directory): quorvex_VERSION_ARCH.deb, with the
+# libraries' shlibs and a Depends line worked out by dpkg-shlibdeps.
+if(NOT CPACK_GENERATOR)
+  set(CPACK_GENERATOR DEB)
+endif()
+set(CPACK_PACKAGE_NAME quorvex)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Quorvex")
+set(CPACK_PACKAGE_CONTACT "Quorvex maintainers <maintainers@quorvex.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "regular-expression toolkit: C++ library and grep/replace tool")
+set(CPACK_PACKAGE_DESCRIPTION "A C++ regular-expression object built on Boost.Regex: search,
+grep and replace in strings and files, with a safe rewrite of
+changed files; its component package; and the quorvex tool, a
+grep with the switches grep users know and a replace with a
+unified-diff preview.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
+set(CPACK_STRIP_FILES ON)
+# The tool needs the package's own libraries: dpkg-shlibdeps finds them here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/class ${PROJECT_BINARY_DIR}/component
+    ${PROJECT_BINARY_DIR}/framework)
+# Headers and the CMake package need the Boost.Regex headers to build against.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libboost-regex-dev")
+include(CPack)

@@ -7,6 +7,7 @@
 
 #include "Classinfo.h"
 #include "Compilation.h"
+#include "Eventslots.h"
 #include "Fileattributes.h"
 #include "Fileoperations.h"
 #include "Objectmatching.h"
@@ -57,16 +58,15 @@ const TTypeInfo& OptionsType()
 {
     static const auto type = TTypeInfo::Enumeration(
         "Options", TOrdType::SByte,
-        {"EscapeInCharacterSets", "CharacterClasses", "Intervals", "LimitedOperations",
-         "NewlineAsAlternationOperator", "QuestionmarkPlusNotOperators", "BracesNotOperators",
-         "ParenthesesNotOperators", "BackReferences", "VerticalbarNotOperator", "Literals", "CaseInsensitive",
-         "NoLocaleSpecificCollation", "Basic", "Extended", "Normal"});
+        {QUORVEX_COMPILE_OPTIONS(QUORVEX_VALUE_NAME)});
     return type;
 }
 
 const TTypeInfo& OptionSetType()
 {
-    static const auto type = TTypeInfo::SetOf("Set<Options, 0, 15>", TOrdType::UWord, OptionsType());
+    static const auto type = TTypeInfo::SetOf(
+        "Set<Options, 0, " + std::to_string(RegexValues::CompileOptionCount - 1) + ">", TOrdType::UWord,
+        OptionsType());
     return type;
 }
 
@@ -74,15 +74,15 @@ const TTypeInfo& MatchesType()
 {
     static const auto type = TTypeInfo::Enumeration(
         "Matches", TOrdType::SByte,
-        {"MatchDefault", "MatchNotBeginningOfLine", "MatchNotEndOfLine", "MatchNotBeginningOfBuffer",
-         "MatchNotEndOfBuffer", "MatchNotBeginningOfWord", "MatchNotEndOfWord", "MatchNotDotNewline",
-         "MatchNotDotNullCharacter", "MatchShortest", "MatchNotNullString", "MatchContinuous"});
+        {QUORVEX_MATCH_OPTIONS(QUORVEX_VALUE_NAME)});
     return type;
 }
 
 const TTypeInfo& MatchSetType()
 {
-    static const auto type = TTypeInfo::SetOf("Set<Matches, 0, 11>", TOrdType::UWord, MatchesType());
+    static const auto type = TTypeInfo::SetOf(
+        "Set<Matches, 0, " + std::to_string(RegexValues::MatchOptionCount - 1) + ">", TOrdType::UWord,
+        MatchesType());
     return type;
 }
 
@@ -156,13 +156,7 @@ RegularExpressionCustom& RegularExpressionCustom::operator=(const RegularExpress
     if (this == &other)
         return *this;
     engine::AssignSettings(*this, other);
-    OnMatching = other.OnMatching;
-    OnSearching = other.OnSearching;
-    OnGrepping = other.OnGrepping;
-    OnGreppingFiles = other.OnGreppingFiles;
-    OnFindFiles = other.OnFindFiles;
-    OnMerging = other.OnMerging;
-    OnChangingFiles = other.OnChangingFiles;
+    engine::CopyEventSlots(*this, other);
     return *this;
 }
 
@@ -173,6 +167,7 @@ bool RegularExpressionCustom::operator==(const RegularExpressionCustom& other) c
 
 RegularExpressionCustom::~RegularExpressionCustom()
 {
+    engine::ForgetObject(*this);
     DeallocateStack();
 }
 

@@ -48,6 +48,7 @@
 #include "Closures.h"
 #include "Frameworkset.h"
 #include "Quorvpakexport.h"
+#include "Regularexpressionvalues.h"
 #include "Typeinfo.h"
 
 namespace RegexEngine {
@@ -79,44 +80,16 @@ using REMatchInfo = std::vector<REMatch>;
 
 class QUORVPAK_API RegularExpressionCustom : public Vcl::TComponent {
 public:
-    // Compile options; the value n is bit n of ExpressionOptions.
-    enum Options : unsigned char {
-        EscapeInCharacterSets = 0,         // backslash escapes inside [...]
-        CharacterClasses = 1,              // [[:alpha:]] and friends inside [...]
-        Intervals = 2,                     // bounded repeats {n,m}
-        LimitedOperations = 3,             // +, ? and | are not operators
-        NewlineAsAlternationOperator = 4,  // a newline in the expression means |
-        QuestionmarkPlusNotOperators = 5,  // + and ? literal; \+ and \? are operators
-        BracesNotOperators = 6,            // { } literal; \{ \} delimit repeats
-        ParenthesesNotOperators = 7,       // ( ) literal; \( \) group
-        BackReferences = 8,                // \1 to \9
-        VerticalbarNotOperator = 9,        // | literal; \| alternates
-        Literals = 10,                     // the whole expression is plain text
-        CaseInsensitive = 11,              // letters match regardless of case
-        NoLocaleSpecificCollation = 12,    // ranges compare character codes
-        Basic = 13,                        // POSIX basic syntax (composite)
-        Extended = 14,                     // POSIX extended syntax (composite)
-        Normal = 15                        // the engine's normal syntax (composite)
-    };
+    // Compile options; the value n is bit n of ExpressionOptions. The values
+    // and what each means: Regularexpressionvalues.h, shared with the class
+    // library.
+    enum Options : unsigned char { QUORVEX_COMPILE_OPTIONS(QUORVEX_ENUMERATOR) };
 
     // Match options; the value n is bit n of MatchOptions.
-    enum Matches : unsigned char {
-        MatchDefault = 0,               // no restriction
-        MatchNotBeginningOfLine = 1,    // ^ does not match at the start of the text
-        MatchNotEndOfLine = 2,          // $ does not match at the end of the text
-        MatchNotBeginningOfBuffer = 3,  // start-of-buffer assertion fails at the start
-        MatchNotEndOfBuffer = 4,        // end-of-buffer assertion fails at the end
-        MatchNotBeginningOfWord = 5,    // the start of the text is not a word start
-        MatchNotEndOfWord = 6,          // the end of the text is not a word end
-        MatchNotDotNewline = 7,         // . does not match a newline
-        MatchNotDotNullCharacter = 8,   // . does not match NUL
-        MatchShortest = 9,              // accept the first match found, not the longest
-        MatchNotNullString = 10,        // an empty match is not accepted
-        MatchContinuous = 11            // the match must start where the search starts
-    };
+    enum Matches : unsigned char { QUORVEX_MATCH_OPTIONS(QUORVEX_ENUMERATOR) };
 
-    using OptionSet = System::Set<Options, 0, 15>;
-    using MatchSet = System::Set<Matches, 0, 11>;
+    using OptionSet = System::Set<Options, 0, RegexValues::CompileOptionCount - 1>;
+    using MatchSet = System::Set<Matches, 0, RegexValues::MatchOptionCount - 1>;
 
     // The events, as closures. Sender is the component raising the event;
     // Matches lives for the handler call only; clearing bcontinue stops the
@@ -135,16 +108,7 @@ public:
     using EnginePredicateClosure = System::Closure<bool(const reg_match<const char*>&)>;
 
     // Why a file could not be changed by ChangeFiles.
-    enum ProblemReason : unsigned char {
-        OpenFailed = 0,             // the file to change cannot be opened for reading
-        CreateTemporaryFailed = 1,  // the temporary file cannot be created
-        ReadFailed = 2,             // a read from the file to change failed or was short
-        WriteFailed = 3,            // a write to the temporary file failed or was short
-        TextChanged = 4,            // the file no longer holds the text found by the walk
-        BackupFailed = 5,           // the backup copy cannot be made
-        ReplaceFailed = 6,          // the file cannot be replaced by the new content
-        AttributesFailed = 7        // the file's attributes cannot be restored
-    };
+    enum ProblemReason : unsigned char { QUORVEX_PROBLEM_REASONS(QUORVEX_ENUMERATOR) };
 
     struct FileChangeProblem {
         System::AnsiString FileName;  // the changed, temporary or backup file
@@ -163,6 +127,18 @@ public:
         };
         std::string FileName;  // empty while no file is pending
         std::vector<GrepInformation> Greps;
+        // The file as the walk read it: which file it was (device and file
+        // number) and its size and modification time then. Only a file
+        // still in that state is rewritten.
+        struct FileState {
+            unsigned long long Device = 0;
+            unsigned long long Identity = 0;
+            unsigned long long Size = 0;
+            long long ModifiedSeconds = 0;
+            unsigned ModifiedNanoseconds = 0;
+            bool Known = false;
+        };
+        FileState ReadState;
     };
 
     // The compiled expression and match flags of one running ChangeFiles.

@@ -1,11 +1,16 @@
-// The rule that keeps at most one of an event's two slots (plain function,
-// closure) set: setting one of them clears the other, unless what is set is
-// itself unset (a null function, or a closure without a member function),
-// which leaves the other slot alone.
+// The event slots of the objects: the rule that keeps at most one of an
+// event's two slots (plain function, closure) set, and the copy of every
+// slot that copying and assignment make.
 #ifndef QUORVEX_ENGINE_EVENTSLOTS_H
 #define QUORVEX_ENGINE_EVENTSLOTS_H
 
+#include <type_traits>
+
 namespace RegexEngine {
+
+// Setting one slot clears the other, unless what is set is itself unset (a
+// null function, or a closure without a member function), which leaves the
+// other slot alone.
 
 template <class Function, class ClosureType>
 void SetFunctionSlot(Function& function, ClosureType& closure, Function handler)
@@ -21,6 +26,35 @@ void SetClosureSlot(Function& function, ClosureType& closure, const ClosureType&
     closure = handler;
     if (handler.IsSet())
         function = nullptr;
+}
+
+template <class Object, class = void>
+struct HasClosureSlots : std::false_type {};
+template <class Object>
+struct HasClosureSlots<Object, std::void_t<decltype(&Object::OnMatchingClosure)>> : std::true_type {};
+
+// Copies the seven events of `from` into `to`: the slots named after the
+// events and, for an object that also has plain-function slots beside them,
+// the closure slots `On...Closure`.
+template <class Object>
+void CopyEventSlots(Object& to, const Object& from)
+{
+    to.OnMatching = from.OnMatching;
+    to.OnSearching = from.OnSearching;
+    to.OnGrepping = from.OnGrepping;
+    to.OnGreppingFiles = from.OnGreppingFiles;
+    to.OnFindFiles = from.OnFindFiles;
+    to.OnMerging = from.OnMerging;
+    to.OnChangingFiles = from.OnChangingFiles;
+    if constexpr (HasClosureSlots<Object>::value) {
+        to.OnMatchingClosure = from.OnMatchingClosure;
+        to.OnSearchingClosure = from.OnSearchingClosure;
+        to.OnGreppingClosure = from.OnGreppingClosure;
+        to.OnGreppingFilesClosure = from.OnGreppingFilesClosure;
+        to.OnFindFilesClosure = from.OnFindFilesClosure;
+        to.OnMergingClosure = from.OnMergingClosure;
+        to.OnChangingFilesClosure = from.OnChangingFilesClosure;
+    }
 }
 
 }  // namespace RegexEngine

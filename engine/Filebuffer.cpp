@@ -68,7 +68,7 @@ bool FileBuffer::Load(const std::string& path)
 {
     size_ = 0;
     std::size_t got = 0;
-    switch (RegexPlatform::ReadWholeFile(path, ReserveIn, &bytes_, got)) {
+    switch (RegexPlatform::ReadWholeFile(path, ReserveIn, &bytes_, got, &state_)) {
     case RegexPlatform::WholeFile::Read:
     case RegexPlatform::WholeFile::Shortened:  // a snapshot of what is still there
         size_ = got;

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "Platform.h"
+
 namespace RegexEngine {
 
 // Offset of a sub-match that took no part.
@@ -58,10 +60,14 @@ public:
     bool Load(const std::string& path);
     const char* Data() const { return size_ == 0 ? "" : bytes_.Data(); }
     std::size_t Size() const { return size_; }
+    // The file's state when it was opened for this read (not Known when it
+    // could not be read).
+    const RegexPlatform::FileState& State() const { return state_; }
 
 private:
     ByteBuffer bytes_;
     std::size_t size_ = 0;
+    RegexPlatform::FileState state_;
 };
 
 // Number of line feeds in [first, first + size).

@@ -12,8 +12,10 @@
 // reach their own object. The entry is removed however the walk ends.
 //
 // An object destroyed while one of its walks is in progress on the thread
-// (from inside one of its handlers) is blanked out on the stack: the walk
-// ends at its next callback and never touches the object again.
+// (from inside one of its handlers) is blanked out on the stack by its
+// destructor (ForgetObject): the walk ends at its next callback and never
+// touches the object again. An explicit DeallocateStack() during a walk
+// leaves the stack and its entries alone.
 #ifndef QUORVEX_ENGINE_FILEOPERATIONS_H
 #define QUORVEX_ENGINE_FILEOPERATIONS_H
 
@@ -22,6 +24,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <iterator>
 #include <stack>
 #include <string>
 #include <utility>
@@ -80,18 +83,26 @@ void AllocateStack(Object&)
 }
 
 // Frees the calling thread's stack when it is empty. While walks are in
-// progress it stays; entries for `object` are blanked (see the top).
+// progress it stays as it is.
 template <class Object>
-void DeallocateStack(Object& object)
+void DeallocateStack(Object&)
+{
+    ObjectStack<Object>* stack = ThreadObjectStack<Object>();
+    if (stack == nullptr || !stack->empty())
+        return;
+    ObjectTraits<Object>::ThreadStack().SetValue(nullptr);
+    delete stack;
+}
+
+// For the destructor: blanks the entries of `object` on the calling thread's
+// stack, so that walks it started there (it is being destroyed from inside
+// one of its own handlers) end at their next callback.
+template <class Object>
+void ForgetObject(Object& object)
 {
     ObjectStack<Object>* stack = ThreadObjectStack<Object>();
     if (stack == nullptr)
         return;
-    if (stack->empty()) {
-        ObjectTraits<Object>::ThreadStack().SetValue(nullptr);
-        delete stack;
-        return;
-    }
     for (Object*& entry : EntriesOf(*stack))
         if (entry == &object)
             entry = nullptr;
@@ -194,16 +205,26 @@ typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
 
 // ---- FindFiles and GrepFiles ----------------------------------------------------
 
+// An object type may carry walk settings of its own (links, line mode,
+// per-file events): an overload of ConfigureWalk taking a pointer to it, found
+// by argument-dependent lookup, hands them to the engine. Other objects walk
+// with the engine's defaults.
+inline void ConfigureWalk(const void*, RegEx&) {}
+
 // Compiles `engine` as the walk needs it; false when the walk must not run.
+// The walker compiles the expression up to its first NUL, so an expression
+// that starts with NUL is the empty expression: nothing is walked (it would
+// match at every position of every file).
 template <class Object>
 bool PrepareWalk(Object& object, RegEx& engine)
 {
-    if (object.Expression.empty() || object.FilesToMatch.empty())
+    if (object.Expression.empty() || object.Expression[0] == '\0' || object.FilesToMatch.empty())
         return false;
     using Access = OptionSetAccess<decltype(object.ExpressionOptions)>;
     const bool caseInsensitive = Access::Has(object.ExpressionOptions, CompileOption::CaseInsensitive);
     if (engine.SetExpression(object.Expression, caseInsensitive) != 0)
         return false;
+    ConfigureWalk(&object, engine);
     return true;
 }
 
@@ -285,6 +306,19 @@ void ClearPendingFile(Object& object)
 {
     object.PendingFile.FileName.clear();
     object.PendingFile.Greps.clear();
+    object.PendingFile.ReadState = decltype(object.PendingFile.ReadState)();
+}
+
+// A file in which matching failed: what was collected of it is dropped (it
+// stays as it was) and it is named in the problem list, with the engine's
+// text.
+template <class Object>
+void RefuseUnmatchedFile(Object& object, const std::string& file, const std::string& error)
+{
+    using Traits = ObjectTraits<Object>;
+    if (object.PendingFile.FileName == file)
+        ClearPendingFile(object);
+    object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteMatchFailed, 0, error, 0));
 }
 
 // What a ChangeFiles nested in another one on the same object keeps apart:
@@ -357,8 +391,14 @@ unsigned ChangeFiles(Object& object)
     entry.Pop();
     if (!alive)
         return 0;
-    if (object.MatchError.empty() && !engine.MatchError().empty())
-        object.MatchError = engine.MatchError();
+    if (!engine.MatchError().empty()) {
+        // Matching failed inside a file: whatever was collected of it is
+        // dropped, so it stays exactly as it was; files before it stay
+        // rewritten.
+        if (object.MatchError.empty())
+            object.MatchError = engine.MatchError();
+        RefuseUnmatchedFile(object, engine.MatchErrorFile(), engine.MatchError());
+    }
     object.MergeSaves.pop();
     object.MergeUpdateFile();
     const unsigned changes = object.NumberOfChanges;
@@ -377,6 +417,61 @@ void RefuseLargeFile(Object& object, const char* file)
     using Traits = ObjectTraits<Object>;
     object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteReadFailed, UINT_MAX, std::string(),
                                                         RegexPlatform::ValueTooLargeError()));
+}
+
+// The state of the file as the walk read it, in the object's record and back.
+template <class Record>
+void StoreState(Record& record, const RegexPlatform::FileState& state)
+{
+    record.Device = state.Device;
+    record.Identity = state.Identity;
+    record.Size = state.Size;
+    record.ModifiedSeconds = state.ModifiedSeconds;
+    record.ModifiedNanoseconds = state.ModifiedNanoseconds;
+    record.Known = state.Known;
+}
+
+template <class Record>
+RegexPlatform::FileState LoadState(const Record& record)
+{
+    RegexPlatform::FileState state;
+    state.Device = record.Device;
+    state.Identity = record.Identity;
+    state.Size = record.Size;
+    state.ModifiedSeconds = record.ModifiedSeconds;
+    state.ModifiedNanoseconds = record.ModifiedNanoseconds;
+    state.Known = record.Known;
+    return state;
+}
+
+// The replacement of the current match, expanded against the match as it
+// stands in the file: the object's own compilation (all its options) is run
+// anchored at the match's start over the file's bytes, with the text before
+// it visible (look-behind, ^, \b, \< see it) and the text after it (look-ahead,
+// $). Where that compilation does not match the same span (its syntax options
+// differ from the walk's), the format is merged over the match text alone.
+template <class Object, class Engine>
+std::string ContextReplacement(Object& object, const Engine& engine, std::uint64_t position,
+                               const std::string& match)
+{
+    namespace rc = boost::regex_constants;
+    const auto& save = object.MergeSaves.top();
+    const auto flags = static_cast<rc::match_flag_type>(save.Flags);
+    const char* data = engine.FileData();
+    const std::uint64_t size = engine.FileSize();
+    if (data != nullptr && position <= size && match.size() <= size - position) {
+        const char* first = data + position;
+        boost::cmatch found;
+        const auto anchored = flags | rc::match_continuous | (position > 0 ? rc::match_prev_avail : rc::match_default);
+        if (boost::regex_search(first, data + size, found, save.CompiledExpression, anchored, data) &&
+            found[0].first == first && found[0].second == first + match.size()) {
+            std::string out;
+            found.format(std::back_inserter(out), object.FormatString, flags | rc::format_all,
+                         save.CompiledExpression);
+            return out;
+        }
+    }
+    return boost::regex_replace(match, save.CompiledExpression, object.FormatString, flags | rc::format_all);
 }
 
 template <class Object, class Engine>
@@ -402,8 +497,10 @@ bool ThisMergeFilesCallback(Object& object, const char* file, const Engine& engi
     }
 
     const bool first = object.PendingFile.FileName.empty();
-    if (first)
+    if (first) {
         object.PendingFile.FileName = file;
+        StoreState(object.PendingFile.ReadState, engine.FileState());
+    }
     const std::uint64_t position = engine.Position(0);
     if (position > UINT_MAX) {
         // Refused once per file; what was collected of it is dropped so that
@@ -419,18 +516,17 @@ bool ThisMergeFilesCallback(Object& object, const char* file, const Engine& engi
     std::string match = engine.What(0);
     std::string replacement;
     try {
-        namespace rc = boost::regex_constants;
         if (object.MergeSaves.empty())
             return false;
-        const auto& save = object.MergeSaves.top();
-        const auto flags = static_cast<rc::match_flag_type>(save.Flags) | rc::format_all;
-        replacement = boost::regex_replace(match, save.CompiledExpression, object.FormatString, flags);
+        replacement = ContextReplacement(object, engine, position, match);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& error) {
         // The engine gave up on the match (complexity or memory limits): the
-        // walk ends as if a handler had stopped it.
+        // walk ends as if a handler had stopped it, and this file stays as
+        // it was.
         object.MatchError = error.what();
+        RefuseUnmatchedFile(object, file, object.MatchError);
         return false;
     }
     typename Object::MergeFileInformation::GrepInformation grep;
@@ -462,7 +558,8 @@ void MergeUpdateFile(Object& object)
         edit.Replacement = grep.Replacement;
         edits.push_back(edit);
     }
-    const RewriteOutcome outcome = RewriteFile(pending.FileName, edits, backup);
+    const RegexPlatform::FileState read = LoadState(pending.ReadState);
+    const RewriteOutcome outcome = RewriteFile(pending.FileName, edits, backup, &read);
     if (outcome.Replaced)
         object.NumberOfChanges += static_cast<unsigned>(pending.Greps.size());
     for (const RewriteProblem& problem : outcome.Problems) {

@@ -30,11 +30,15 @@ struct Temporary {
     Temporary() = default;
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
-    ~Temporary()
+    ~Temporary() { Discard(); }
+
+    // Closes the file and removes it unless it is kept.
+    void Discard()
     {
         Close();
         if (Created && !Keep)
             P::RemoveFile(Name.c_str());
+        Created = false;
     }
 
     bool Create(const std::string& directory, const std::string& stem)
@@ -268,10 +272,23 @@ bool OverwriteWith(P::FileHandle target, P::FileHandle content, std::uint64_t si
     return true;
 }
 
+// The stem of the work files beside `name` (see WorkNameStem).
+std::string StemBeside(const std::string& name)
+{
+    return P::WorkNameStem(P::LastComponentOf(name), P::MaximumNameLength(P::DirectoryOf(name)));
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name)
+{
+    return directory.empty() || std::strchr(P::PathSeparators, directory.back()) != nullptr ? directory + name
+                                                                                             : directory + "/" + name;
+}
+
 class Rewrite {
 public:
-    Rewrite(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup)
-        : file_(file), edits_(edits), backup_(backup)
+    Rewrite(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup,
+            const P::FileState* read)
+        : file_(file), edits_(edits), backup_(backup), read_(read)
     {
     }
 
@@ -282,33 +299,122 @@ public:
         source_ = P::OpenForReading(real_.c_str());
         if (source_ == nullptr)
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
-        if (!P::QueryFile(source_, original_))
+        // Held until the file is replaced: another run rewriting this file
+        // finishes first, and is then seen as a change.
+        if (!P::LockFile(source_))
+            return Problem(file_, RewriteOpenFailed, 0, P::LastError());
+        if (!P::QueryFile(source_, original_) || !P::QueryFileState(source_, locked_))
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
 
+        // An undo copy left beside the file by an interrupted rewrite holds
+        // what may be the only whole copy of it: the file is not touched.
+        undoName_ = UndoNameOf(real_);
+        std::string found = P::NameExists(undoName_.c_str()) ? undoName_ : std::string();
+        if (found.empty() && original_.Links > 1)
+            found = UndoOfAnotherName();
+        if (!found.empty())
+            return Problem(file_, RewriteReplaceFailed, 0, P::AlreadyExistsError(), found);
+
         // Beside the file, unless other names share its content (a rename
-        // would part them), a new file could not get its owner and group, or
-        // its directory takes no new file.
-        const std::string stem = "." + P::LastComponentOf(real_) + ".";
+        // would part them), a new file could not get its owner and group or
+        // its named attributes, or its directory takes no new file.
+        const std::string directory = P::DirectoryOf(real_);
+        const std::string stem = StemBeside(real_);
         copyBack_ = original_.Links > 1 || !P::OwnershipKeepable(original_);
-        if (!copyBack_)
-            copyBack_ = !temporary_.Create(P::DirectoryOf(real_), stem);
+        if (!temporary_.Create(directory, stem))
+            copyBack_ = true;
+        if (!copyBack_) {
+            if (!P::CopyPermissions(temporary_.Handle, original_))
+                return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
+            copyBack_ = !P::CopyNamedAttributes(source_, temporary_.Handle);
+        }
         if (copyBack_) {
-            if (!temporary_.Create(P::TemporaryDirectory(), stem))
+            if (!temporary_.Created && !temporary_.Create(P::TemporaryDirectory(), stem))
                 return Problem(temporary_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
-            if (!undo_.Create(P::TemporaryDirectory(), stem))
-                return Problem(undo_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
+            if (!CreateUndo(directory, stem))
+                return Finish();
         }
 
         if (!Stream())
             return Finish();
-        P::CloseFile(source_);
-        source_ = nullptr;
         return copyBack_ ? ReplaceInPlace() : ReplaceByRename();
     }
 
-    ~Rewrite() { P::CloseFile(source_); }
+    // The work files go before the lock does: a run waiting for the lock
+    // never sees this run's undo copy.
+    ~Rewrite()
+    {
+        temporary_.Discard();
+        undo_.Discard();
+        P::CloseFile(source_);
+    }
 
 private:
+    // True when the file under its name is still the file read, as it was
+    // when the walk read it and when it was locked. Checked after the
+    // streaming (whose byte comparison tells where a match changed) and
+    // again after the backup copy, right before the file is replaced.
+    bool Unchanged(const P::FileState& expected)
+    {
+        P::FileState now, named;
+        if (!P::QueryFileState(source_, now) || !P::QueryNameState(real_.c_str(), named))
+            return false;
+        if (!P::SameFile(now, named) || !P::SameState(now, expected))
+            return false;
+        return read_ == nullptr || P::SameState(now, *read_);
+    }
+
+    RewriteOutcome Changed() { return Problem(file_, RewriteTextChanged, 0, 0); }
+
+    // A file with several names may have been interrupted under another of
+    // them: an undo copy ".OTHER.quorvex-undo" in the same directory whose
+    // OTHER is this very file. (Names shortened to fit, and names in other
+    // directories, cannot be traced back this way.)
+    std::string UndoOfAnotherName()
+    {
+        const std::string directory = P::DirectoryOf(real_);
+        std::vector<P::DirectoryEntry> entries;
+        P::ListDirectory(
+            directory, true, false,
+            [](const std::string& name, void*) {
+                return P::IsWorkName(name) && name.size() > 1 + std::strlen(P::WorkNameMark) + 4 &&
+                       name.compare(name.size() - 4, 4, P::UndoNameSuffix) == 0;
+            },
+            nullptr, entries);
+        const std::size_t suffix = std::strlen(P::WorkNameMark) + std::strlen(P::UndoNameSuffix);
+        for (const P::DirectoryEntry& entry : entries) {
+            const std::string other = JoinPath(directory, entry.Name.substr(1, entry.Name.size() - 1 - suffix));
+            P::FileState state;
+            if (P::QueryNameState(other.c_str(), state) && P::SameFile(state, locked_))
+                return JoinPath(directory, entry.Name);
+        }
+        return std::string();
+    }
+
+    // The undo copy beside the file, created new (a name already taken means
+    // another rewrite was interrupted there); in the system's temporary
+    // directory only when the file's directory takes no new file.
+    bool CreateUndo(const std::string& directory, const std::string& stem)
+    {
+        undo_.Handle = P::CreateExclusive(undoName_.c_str());
+        if (undo_.Handle != nullptr) {
+            undo_.Name = undoName_;
+            undo_.Created = true;
+            undoBeside_ = true;
+            return true;
+        }
+        const unsigned error = P::LastError();
+        if (error == P::AlreadyExistsError()) {
+            Problem(file_, RewriteReplaceFailed, 0, error, undoName_);
+            return false;
+        }
+        (void)directory;
+        if (undo_.Create(P::TemporaryDirectory(), stem))
+            return true;
+        Problem(undo_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
+        return false;
+    }
+
     // Streams the file into the temporary file with the edits applied, and
     // flushes the result to the disk.
     bool Stream()
@@ -344,6 +450,8 @@ private:
                 Problem(undo_.Name, RewriteWriteFailed, undo.Written(), P::LastError());
                 return false;
             }
+            if (undoBeside_)
+                P::FlushDirectory(P::DirectoryOf(undo_.Name));  // the undo copy's name survives a crash
         }
         newSize_ = out.Written();
         return true;
@@ -374,9 +482,19 @@ private:
         return false;
     }
 
+    // The backup copy, never made onto the file itself (the backup name may
+    // be the file, a hard link to it, or the target of the link that was
+    // named): that would leave no copy of the old content anywhere.
     bool MakeBackup()
     {
-        if (backup_.empty() || P::CopyFileReplacing(real_.c_str(), backup_.c_str()))
+        if (backup_.empty())
+            return true;
+        P::FileState existing;
+        if (P::QueryNameState(backup_.c_str(), existing) && P::SameFile(existing, locked_)) {
+            Problem(backup_, RewriteBackupFailed, 0, P::InvalidArgumentError());
+            return false;
+        }
+        if (P::CopyFileReplacing(real_.c_str(), backup_.c_str()))
             return true;
         Problem(backup_, RewriteBackupFailed, 0, P::LastError());
         return false;
@@ -384,12 +502,14 @@ private:
 
     RewriteOutcome ReplaceByRename()
     {
-        if (!P::CopyPermissions(temporary_.Handle, original_))
-            return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
         if (!temporary_.Close())
             return Problem(temporary_.Name, RewriteWriteFailed, newSize_, P::LastError());
+        if (!Unchanged(locked_))
+            return Changed();
         if (!MakeBackup())
             return Finish();
+        if (!Unchanged(locked_))
+            return Changed();
         if (!P::RenameReplacing(temporary_.Name.c_str(), real_.c_str()))
             return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
         temporary_.Keep = true;
@@ -398,14 +518,19 @@ private:
         return Finish();
     }
 
-    // The file keeps its identity (and so its other names, owner and
-    // permissions): the new content is written over the old. Space is
-    // reserved first where the system can; if the copy still fails, the old
-    // content is written back from the undo copy.
+    // The file keeps its identity (and so its other names, owner, permissions
+    // and named attributes): the new content is written over the old. Space
+    // is reserved first where the system can; if the copy still fails, the
+    // old content is written back from the undo copy. The undo copy goes only
+    // once the file is whole and flushed.
     RewriteOutcome ReplaceInPlace()
     {
+        if (!Unchanged(locked_))
+            return Changed();
         if (!MakeBackup())
             return Finish();
+        if (!Unchanged(locked_))
+            return Changed();
         Temporary target;
         target.Handle = P::OpenForUpdate(real_.c_str());
         if (target.Handle == nullptr)
@@ -417,6 +542,9 @@ private:
             if (!target.Close())
                 return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
             outcome_.Replaced = true;
+            undo_.Close();
+            if (undoBeside_)
+                P::FlushDirectory(P::DirectoryOf(undo_.Name));
             return Finish();
         }
         unsigned ignored = 0;
@@ -446,10 +574,14 @@ private:
     const std::string& file_;
     const std::vector<RewriteEdit>& edits_;
     const std::string& backup_;
+    const P::FileState* read_;
     std::string real_;
     P::FileHandle source_ = nullptr;
     P::FileInformation original_;
+    P::FileState locked_;
     bool copyBack_ = false;
+    std::string undoName_;
+    bool undoBeside_ = false;
     Temporary temporary_;
     Temporary undo_;
     std::uint64_t newSize_ = 0;
@@ -471,10 +603,16 @@ std::size_t ExtensionDot(const std::string& file)
 
 }  // namespace
 
-RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup)
+RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup,
+                           const P::FileState* read)
 {
-    Rewrite rewrite(file, edits, backup);
+    Rewrite rewrite(file, edits, backup, read);
     return rewrite.Run();
+}
+
+std::string UndoNameOf(const std::string& file)
+{
+    return JoinPath(P::DirectoryOf(file), StemBeside(file) + P::UndoNameSuffix);
 }
 
 std::string BackupNameOf(const std::string& file, const std::string& extension)
@@ -490,12 +628,15 @@ bool HasSaveExtension(const std::string& file, const std::string& extension)
 {
     if (extension.empty())
         return false;
-    const std::size_t dot = ExtensionDot(file);
-    if (dot == std::string::npos || file.size() - dot - 1 != extension.size())
+    const std::string last = P::LastComponentOf(file);
+    if (last.size() < extension.size() + 1)
+        return false;
+    const std::size_t dot = last.size() - extension.size() - 1;
+    if (last[dot] != '.')
         return false;
     const auto& ctype = std::use_facet<std::ctype<char>>(std::locale());
     for (std::size_t i = 0; i < extension.size(); ++i)
-        if (ctype.toupper(file[dot + 1 + i]) != ctype.toupper(extension[i]))
+        if (ctype.toupper(last[dot + 1 + i]) != ctype.toupper(extension[i]))
             return false;
     return true;
 }

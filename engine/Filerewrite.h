@@ -6,15 +6,26 @@
 // replacement in place of its match and checking on the way that the file
 // still holds the text the walk saw; only a complete, flushed temporary file
 // replaces the original, so a file that cannot be changed stays exactly as it
-// was. The usual way: the temporary file is created exclusively beside the
-// file (unpredictable name, owner-only permissions), gets the original's
-// permission bits and owner, and is renamed over the file in one atomic step.
-// Where that cannot be done (the file has several hard links, or its
-// directory takes no new file) the new content is made in the system's
-// temporary directory and copied back into the file in place; if that copy
-// fails the old content is put back. A symbolic link is never replaced: the
-// file it points to is changed. A backup is a copy of the file made before it
-// is replaced.
+// was. Before anything is written the file is locked (an advisory whole-file
+// lock that every rewrite takes, so two runs never rewrite one file at once)
+// and must still be the file the walk read: the same file under its name,
+// with the size and modification time it had then; it is checked again just
+// before it is replaced. The usual way: the temporary file is created
+// exclusively beside the file (a recognisable name, see WorkNameStem in
+// Platform.h; owner-only permissions), gets the original's permission bits,
+// owner and named attributes (extended attributes, access lists), and is
+// renamed over the file in one atomic step. Where that cannot be done (the
+// file has several hard links, a new file could not get its owner or its
+// named attributes, or its directory takes no new file) the new content is
+// copied back into the file in place, after an undo copy of the old content
+// was written and flushed beside it (".NAME.quorvex-undo"; in the system's
+// temporary directory only when the file's directory takes no new file); if
+// that copy fails the old content is put back. An undo copy is removed only
+// once the file is whole again, so one that is found beside a file means an
+// interrupted rewrite: that file is not touched until the undo copy is dealt
+// with. A symbolic link is never replaced: the file it points to is changed.
+// A backup is a copy of the file made before it is replaced, never onto the
+// file itself.
 #ifndef QUORVEX_ENGINE_FILEREWRITE_H
 #define QUORVEX_ENGINE_FILEREWRITE_H
 
@@ -25,21 +36,15 @@
 #include <vector>
 
 #include "Platform.h"
+#include "Regularexpressionvalues.h"
 
 namespace RegexEngine {
 
-// Why a file could not be changed; the values are those of the objects'
-// ProblemReason enumerations.
-enum RewriteReason : unsigned char {
-    RewriteOpenFailed = 0,             // the file cannot be opened for reading
-    RewriteCreateTemporaryFailed = 1,  // no temporary file can be created
-    RewriteReadFailed = 2,             // a read failed or was short
-    RewriteWriteFailed = 3,            // a write to the temporary file failed or was short
-    RewriteTextChanged = 4,            // the file no longer holds the text the walk found
-    RewriteBackupFailed = 5,           // the backup copy cannot be made
-    RewriteReplaceFailed = 6,          // the file cannot be replaced by the new content
-    RewriteAttributesFailed = 7        // the new content cannot be given the file's permissions
-};
+// Why a file could not be changed: the objects' ProblemReason values, each
+// name with the prefix Rewrite.
+#define QUORVEX_REWRITE_REASON(name, value) Rewrite##name = value,
+enum RewriteReason : unsigned char { QUORVEX_PROBLEM_REASONS(QUORVEX_REWRITE_REASON) };
+#undef QUORVEX_REWRITE_REASON
 
 // One replacement: the bytes at Position that must read Match become
 // Replacement. Edits come in increasing, non-overlapping order.
@@ -63,18 +68,27 @@ struct RewriteOutcome {
 };
 
 // Rewrites `file` with `edits`. A non-empty `backup` names the copy to make of
-// the file before it is replaced (any file of that name is replaced).
+// the file before it is replaced (any file of that name is replaced, unless
+// it is the file itself). A non-null `read` is the state the file had when
+// its matches were found: a file in another state is left as it is, with one
+// RewriteTextChanged record at position 0 with no text.
 RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits,
-                           const std::string& backup);
+                           const std::string& backup, const RegexPlatform::FileState* read = nullptr);
+
+// The name of the undo copy that a rewrite in place keeps beside `file`
+// (the file itself, links resolved) while it overwrites it.
+std::string UndoNameOf(const std::string& file);
 
 // The name of the backup copy of `file`: the name without its extension,
 // then a dot and `extension`. The extension's dot is looked for in the last
 // path component only, so "work/my.dir/README" gives "work/my.dir/README.bak".
 std::string BackupNameOf(const std::string& file, const std::string& extension);
 
-// True when `extension` is not empty and equals the extension of `file`
-// (after the last dot of its last path component), letters compared through
-// the global locale's case conversion.
+// True when `extension` is not empty and the last path component of `file`
+// ends with a dot and the whole of `extension` (dots included: "a.txt.orig"
+// for "txt.orig"), letters compared through the global locale's case
+// conversion. For an extension without dots this is: the text after the last
+// dot equals it.
 bool HasSaveExtension(const std::string& file, const std::string& extension);
 
 // True when the file's read-only attribute is set or its attributes cannot

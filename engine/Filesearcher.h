@@ -11,7 +11,7 @@
 #include <boost/regex.hpp>
 
 #include "Filebuffer.h"
-#include "Literalfinder.h"
+#include "Searchdriver.h"
 
 namespace RegexEngine {
 
@@ -19,7 +19,7 @@ namespace RegexEngine {
 struct CompiledPattern {
     boost::regex expression;
     unsigned marks = 1;                     // marked sub-expressions + 1
-    std::unique_ptr<LiteralFinder> literal;  // null: always use the engine
+    std::unique_ptr<SearchPlan> plan;        // null: always the engine over the whole buffer
 };
 
 // Compiles `text` in the engine's normal syntax; null with `error` set to the
@@ -27,20 +27,13 @@ struct CompiledPattern {
 std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool icase, unsigned& error);
 
 // Match flags as the searcher uses them: the flags that would make the engine
-// read before the buffer or that are the engine's own bookkeeping are dropped.
+// read before the buffer or that are the engine's own bookkeeping are dropped,
+// and so is lineModeFlag (the walk adds it itself).
 unsigned SearchFlags(unsigned flags);
 
-enum class SearchEnd {
-    Finished,  // every match was handed out
-    Stopped,   // the sink answered false
-    Failed     // the engine gave up (complexity or stack limits); see `error`
-};
-
 // Runs `pattern` over [data, data + size) with `flags` (already through
-// SearchFlags) and the engine grep's rules: leftmost-first matches, each
-// search resuming at the end of the previous match, an empty match followed by
-// a try for a non-empty one at the same place. Whatever the sink throws passes
-// through unchanged; a matching error does not throw.
+// SearchFlags, plus lineModeFlag in line mode) through the search driver:
+// the engine grep's matches, found with the help of the pattern's plan.
 SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
                        MatchSink& sink, std::string& error);
 

@@ -1,8 +1,13 @@
 // The prefilter for plain-text expressions (see Literalfinder.h).
 #include "Literalfinder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+
+#include <boost/regex.hpp>
+
+#include "Expressionanalyser.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -12,69 +17,60 @@ namespace RegexEngine {
 
 namespace {
 
-// Characters with a meaning of their own in the engine's normal syntax
-// outside brackets.
-bool IsSpecial(char c)
+// How common a byte is in text, roughly (higher: more common): space and
+// lower-case letters by their frequency in English, then digits and line
+// breaks, capitals, punctuation, and the rest.
+int Commonness(unsigned char c, bool icase)
 {
-    return c != '\0' && std::strchr(".[]{}()\\*+?|^$", c) != nullptr;
+    static const char letters[] = "etaoinshrdlcumwfgypbvkjxqz";
+    if (icase && c >= 'A' && c <= 'Z')
+        c = static_cast<unsigned char>(c | 0x20);
+    if (c == ' ')
+        return 100;
+    if (c >= 'a' && c <= 'z')
+        return 90 - static_cast<int>(std::strchr(letters, c) - letters);
+    if (c >= '0' && c <= '9')
+        return 50;
+    if (c == '\n' || c == '.' || c == ',')
+        return 45;
+    if (c >= 'A' && c <= 'Z')
+        return 40 - static_cast<int>(std::strchr(letters, c | 0x20) - letters) / 2;
+    if (c > ' ' && c < 0x7F)
+        return 10;
+    return 5;
 }
 
-// Characters that a backslash turns into themselves. Letters, digits and the
-// other punctuation (\< \> \` \' ...) may be assertions or classes: not here.
-bool IsEscapedLiteral(char c)
+// The two positions of `text` whose bytes are the rarest (the same position
+// twice for a text of one byte).
+std::pair<std::size_t, std::size_t> Probes(const std::string& text, bool icase)
 {
-    return c != '\0' && std::strchr(".[]{}()\\*+?|^$/-", c) != nullptr;
+    std::size_t a = 0;
+    for (std::size_t i = 1; i < text.size(); ++i)
+        if (Commonness(static_cast<unsigned char>(text[i]), icase) < Commonness(static_cast<unsigned char>(text[a]), icase))
+            a = i;
+    std::size_t b = a;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (i != a && (b == a || Commonness(static_cast<unsigned char>(text[i]), icase) <
+                                     Commonness(static_cast<unsigned char>(text[b]), icase)))
+            b = i;
+    return {std::min(a, b), std::max(a, b)};
 }
-
-// Splits `body` at its `|` into plain texts; false when anything else than
-// plain text and escaped specials occurs or a text is empty.
-bool SplitAlternatives(const std::string& body, std::vector<std::string>& texts)
-{
-    texts.assign(1, std::string());
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c == '|') {
-            texts.emplace_back();
-        } else if (c == '\\') {
-            if (i + 1 >= body.size() || !IsEscapedLiteral(body[i + 1]))
-                return false;
-            texts.back() += body[++i];
-        } else if (IsSpecial(c)) {
-            return false;
-        } else {
-            texts.back() += c;
-        }
-    }
-    for (const auto& text : texts)
-        if (text.empty())
-            return false;
-    return true;
-}
-
-constexpr std::size_t maxAlternatives = 16;
 
 }  // namespace
 
-std::unique_ptr<LiteralFinder> LiteralFinder::Make(const char* text, bool icase, const std::locale& locale,
-                                                   unsigned markCount)
+std::unique_ptr<LiteralFinder> LiteralFinder::ForTexts(const std::vector<std::string>& texts, bool icase,
+                                                       const std::locale& locale)
 {
-    const std::string expression(text);
-    std::string body = expression;
-    bool captures = false;
-    const std::size_t n = expression.size();
-    if (n >= 4 && expression.compare(0, 3, "(?:") == 0 && expression[n - 1] == ')') {
-        body = expression.substr(3, n - 4);
-    } else if (n >= 3 && expression[0] == '(' && expression[1] != '?' && expression[n - 1] == ')') {
-        body = expression.substr(1, n - 2);
-        captures = true;
-    }
-    if (markCount != (captures ? 1u : 0u))
+    if (texts.empty() || texts.size() > maxTexts)
         return nullptr;
-
+    for (const auto& text : texts)
+        if (text.empty())
+            return nullptr;
     std::unique_ptr<LiteralFinder> finder(new LiteralFinder());
-    if (!SplitAlternatives(body, finder->texts_) || finder->texts_.size() > maxAlternatives)
-        return nullptr;
+    finder->texts_ = texts;
     finder->icase_ = icase;
+    for (const auto& text : texts)
+        finder->probes_.push_back(Probes(text, icase));
     if (!icase)
         return finder;
 
@@ -100,11 +96,25 @@ std::unique_ptr<LiteralFinder> LiteralFinder::Make(const char* text, bool icase,
     return finder;
 }
 
+std::unique_ptr<LiteralFinder> LiteralFinder::Make(const char* text, bool icase, const std::locale& locale,
+                                                   unsigned markCount)
+{
+    boost::regex compiled;
+    compiled.imbue(locale);
+    compiled.assign(text, boost::regex::normal | boost::regex::no_except | (icase ? boost::regex::icase : boost::regex::normal));
+    if (compiled.status() != 0 || compiled.mark_count() != markCount)
+        return nullptr;
+    const ExpressionFacts facts = AnalyseExpression(text, icase, compiled);
+    if (facts.plain.empty() || markCount != (facts.wholeGroup ? 1u : 0u))
+        return nullptr;
+    return ForTexts(facts.plain, icase, locale);
+}
+
 bool LiteralFinder::FlagsAllow(unsigned flags)
 {
     // not_bol, not_eol, not_bob, not_eob, not_bow, not_eow, not_dot_newline,
-    // not_dot_null (0x01 to 0x80) and not_null (0x800).
-    return (flags & ~(0xFFu | 0x800u)) == 0;
+    // not_dot_null (0x01 to 0x80), not_null, match_perl and match_posix.
+    return (flags & ~(0xFFu | static_cast<unsigned>(boost::match_not_null | boost::match_perl | boost::match_posix))) == 0;
 }
 
 bool LiteralFinder::Verify(const char* at, const std::string& text) const
@@ -117,16 +127,18 @@ bool LiteralFinder::Verify(const char* at, const std::string& text) const
 
 std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t from, std::size_t k) const
 {
-    // Candidates are the places where the text's first and last bytes both
-    // agree (after the case fold when icase_), sixteen places per step; each
-    // is then checked whole. No copy of the data is made.
+    // Candidates are the places where the text's two probe bytes (its rarest
+    // by a rough table of byte frequencies in text) both agree (after the case
+    // fold when icase_), sixteen places per step; each is then checked whole.
+    // No copy of the data is made.
     const std::string& text = texts_[k];
     const std::size_t length = text.size();
     if (length > size || from > size - length)
         return none;
     const unsigned char fold = icase_ ? 0x20 : 0x00;
-    const unsigned char first = static_cast<unsigned char>(text.front());
-    const unsigned char last = static_cast<unsigned char>(text.back());
+    const std::size_t pa = probes_[k].first, pb = probes_[k].second;
+    const unsigned char first = static_cast<unsigned char>(text[pa]);
+    const unsigned char last = static_cast<unsigned char>(text[pb]);
     auto check = [&](std::size_t at) {
         return icase_ ? Verify(data + at, exact_[k]) : std::memcmp(data + at, text.data(), length) == 0;
     };
@@ -137,9 +149,8 @@ std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t 
     const __m128i firstBytes = _mm_set1_epi8(static_cast<char>(first));
     const __m128i lastBytes = _mm_set1_epi8(static_cast<char>(last));
     for (; i + 16 <= end; i += 16) {
-        const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), foldMask);
-        const __m128i b =
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + length - 1)), foldMask);
+        const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + pa)), foldMask);
+        const __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + pb)), foldMask);
         unsigned mask = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firstBytes), _mm_cmpeq_epi8(b, lastBytes))));
         while (mask != 0) {
@@ -151,31 +162,43 @@ std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t 
     }
 #endif
     for (; i < end; ++i)
-        if ((static_cast<unsigned char>(data[i]) | fold) == first &&
-            (static_cast<unsigned char>(data[i + length - 1]) | fold) == last && check(i))
+        if ((static_cast<unsigned char>(data[i + pa]) | fold) == first &&
+            (static_cast<unsigned char>(data[i + pb]) | fold) == last && check(i))
             return i;
     return none;
 }
 
-bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink) const
+LiteralFinder::Cursor::Cursor(const LiteralFinder& finder, const char* data, std::size_t size)
+    : finder_(finder), data_(data), size_(size)
+{
+    for (std::size_t k = 0; k < finder.texts_.size(); ++k)
+        next_[k] = finder.Find(data, size, 0, k);
+}
+
+std::size_t LiteralFinder::Cursor::Next(std::size_t from, std::size_t& which, bool longest)
+{
+    std::size_t best = none;
+    which = 0;
+    for (std::size_t k = 0; k < finder_.texts_.size(); ++k) {
+        if (next_[k] != none && next_[k] < from)
+            next_[k] = finder_.Find(data_, size_, from, k);
+        if (next_[k] < best ||
+            (longest && next_[k] == best && best != none && finder_.texts_[k].size() > finder_.texts_[which].size())) {
+            best = next_[k];
+            which = k;
+        }
+    }
+    return best;
+}
+
+bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink, bool longest) const
 {
     std::uint64_t offsets[4];
-    const std::size_t count = texts_.size();
-    std::size_t next[maxAlternatives];
-    for (std::size_t k = 0; k < count; ++k)
-        next[k] = Find(data, size, 0, k);
+    Cursor cursor(*this, data, size);
     std::size_t pos = 0;
     for (;;) {
-        // Leftmost occurrence; on a tie the earliest alternative.
-        std::size_t best = none, which = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            if (next[k] != none && next[k] < pos)
-                next[k] = Find(data, size, pos, k);
-            if (next[k] < best) {
-                best = next[k];
-                which = k;
-            }
-        }
+        std::size_t which = 0;
+        const std::size_t best = cursor.Next(pos, which, longest);
         if (best == none)
             return true;
         const std::size_t end = best + texts_[which].size();

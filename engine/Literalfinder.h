@@ -1,6 +1,6 @@
-// The prefilter: for an expression that is plain text, or an alternation of
-// plain texts, finds its matches with a byte search (memmem) instead of the
-// engine, giving exactly the matches the engine's grep would give.
+// The byte search for a small set of literal texts: finds the matches of an
+// expression that is plain text (or a set of plain texts) exactly as the
+// engine's grep would, and the candidate places of the other search paths.
 #ifndef QUORVEX_ENGINE_LITERALFINDER_H
 #define QUORVEX_ENGINE_LITERALFINDER_H
 
@@ -8,6 +8,7 @@
 #include <locale>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Filebuffer.h"
@@ -16,31 +17,58 @@ namespace RegexEngine {
 
 class LiteralFinder {
 public:
-    // The finder for `text` (the engine's normal syntax) compiled with `icase`
-    // under `locale` into an expression with `markCount` marked
-    // sub-expressions, or null when the expression is not one this finder
-    // reproduces exactly. Accepted: `t`, `t1|t2|...`, `(t1|t2|...)` and
-    // `(?:t1|t2|...)` where each t is non-empty plain text (characters other
-    // than . [ ] { } ( ) \ * + ? | ^ $, or one of those escaped by `\`).
+    // The finder for a set of non-empty texts (at most maxTexts), compared
+    // byte for byte or, with `icase`, as the engine compares them under
+    // `locale`; null when the set is empty or too large, or the byte search
+    // cannot fold that locale's cases exactly.
+    static std::unique_ptr<LiteralFinder> ForTexts(const std::vector<std::string>& texts, bool icase,
+                                                   const std::locale& locale);
+
+    // The finder for an expression (the engine's normal syntax, compiled with
+    // `icase` under `locale` into an expression with `markCount` marked
+    // sub-expressions) whose matches are exactly those of a set of plain
+    // texts, or null for any other expression.
     static std::unique_ptr<LiteralFinder> Make(const char* text, bool icase, const std::locale& locale,
                                                unsigned markCount);
 
     // True when matches under these match flags are those of plain text: only
     // flags about assertions, dots and empty matches (none of which can occur
-    // in plain text) may be set.
+    // in plain text), and the leftmost-longest rule, may be set.
     static bool FlagsAllow(unsigned flags);
 
-    // Hands every match in [data, data + size) to the sink, leftmost first and
-    // each search starting where the previous match ended; at a position where
-    // several texts match, the first of them in the expression wins. Returns
-    // false when the sink asked to stop.
-    bool Search(const char* data, std::size_t size, MatchSink& sink) const;
-
-    std::size_t Alternatives() const { return texts_.size(); }
-
-private:
+    static constexpr std::size_t maxTexts = 16;
     static constexpr std::size_t none = ~std::size_t(0);
 
+    // Walks one buffer: the leftmost occurrence of any of the texts at or
+    // after a position that only grows from call to call.
+    class Cursor {
+    public:
+        Cursor(const LiteralFinder& finder, const char* data, std::size_t size);
+        // The first position >= from where a text occurs, or none; `which` is
+        // the text found there (on a tie the first listed, or with `longest`
+        // the longest).
+        std::size_t Next(std::size_t from, std::size_t& which, bool longest = false);
+
+    private:
+        const LiteralFinder& finder_;
+        const char* data_;
+        std::size_t size_;
+        std::size_t next_[maxTexts];
+    };
+
+    // Hands every match of the texts as an expression in [data, data + size)
+    // to the sink, leftmost first and each search starting where the previous
+    // match ended; at a position where several texts match, the first of them
+    // listed wins, or with `longest` the longest. The offsets handed out
+    // describe the whole match twice: as the match and as a capturing group
+    // around the whole expression, for expressions that have one. Returns
+    // false when the sink asked to stop.
+    bool Search(const char* data, std::size_t size, MatchSink& sink, bool longest = false) const;
+
+    std::size_t Alternatives() const { return texts_.size(); }
+    const std::string& Text(std::size_t k) const { return texts_[k]; }
+
+private:
     LiteralFinder() = default;
     // The first match of text k starting at or after `from`, or none.
     std::size_t Find(const char* data, std::size_t size, std::size_t from, std::size_t k) const;
@@ -48,6 +76,7 @@ private:
 
     std::vector<std::string> texts_;   // as they must match (bytes `| 0x20` when icase_)
     std::vector<std::string> exact_;   // icase_: each byte as the engine compares it (through key_)
+    std::vector<std::pair<std::size_t, std::size_t>> probes_;  // per text: the two bytes the search compares first
     bool icase_ = false;
     unsigned char key_[256] = {};      // icase: the byte the engine compares (its lower case)
 };

@@ -153,8 +153,8 @@ unsigned Grep(Object& o)
 
     if (!handler) {
         const char* first = o.StringToMatch.data();
-        return GrepRange(first, first + o.StringToMatch.size(), o.CompiledExpression, flags,
-                         [](const boost::cmatch&) { return true; }, o.MatchError);
+        return CountMatches(first, first + o.StringToMatch.size(), o.CompiledExpression, o.Expression, flags,
+                            o.MatchError);
     }
 
     CurrentMatchScope<Object> scope(o);

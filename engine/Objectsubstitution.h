@@ -108,8 +108,10 @@ void Merge(Object& o, std::string& out)
     if (!handler) {
         // No handler can run, so nothing can change the subject meanwhile.
         const char* first = o.StringToMatch.data();
-        ReplaceRange(out, first, first + o.StringToMatch.size(), o.CompiledExpression, o.FormatString, flags,
-                     o.MergeCopy, o.MatchError);
+        if (!ReplaceThroughDriver(out, first, first + o.StringToMatch.size(), o.CompiledExpression, o.Expression,
+                                  o.FormatString, flags, o.MergeCopy, o.MatchError))
+            ReplaceRange(out, first, first + o.StringToMatch.size(), o.CompiledExpression, o.FormatString, flags,
+                         o.MergeCopy, o.MatchError);
         return;
     }
 

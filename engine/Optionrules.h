@@ -16,6 +16,7 @@
 
 #include <set>
 
+#include "Regularexpressionvalues.h"
 #include "Syntaxflags.h"
 
 namespace RegexEngine {
@@ -23,34 +24,16 @@ namespace RegexEngine {
 // Compile option values: they index the flag table, the stream format and
 // the bits of a bit-set adapter.
 namespace CompileOption {
-constexpr unsigned EscapeInCharacterSets = 0;
-constexpr unsigned CharacterClasses = 1;
-constexpr unsigned Intervals = 2;
-constexpr unsigned LimitedOperations = 3;
-constexpr unsigned NewlineAsAlternationOperator = 4;
-constexpr unsigned QuestionmarkPlusNotOperators = 5;
-constexpr unsigned BracesNotOperators = 6;
-constexpr unsigned ParenthesesNotOperators = 7;
-constexpr unsigned BackReferences = 8;
-constexpr unsigned VerticalbarNotOperator = 9;
-constexpr unsigned Literals = 10;
-constexpr unsigned CaseInsensitive = 11;
-constexpr unsigned NoLocaleSpecificCollation = 12;
-constexpr unsigned Basic = 13;
-constexpr unsigned Extended = 14;
-constexpr unsigned Normal = 15;
-constexpr unsigned Count = 16;
+QUORVEX_COMPILE_OPTIONS(QUORVEX_VALUE_CONSTANT)
+constexpr unsigned Count = RegexValues::CompileOptionCount;
 }  // namespace CompileOption
 
-// Match option values.
+// Match option values; 1 to 8 are the restrictions that MatchDefault excludes.
 namespace MatchOption {
-constexpr unsigned MatchDefault = 0;
-constexpr unsigned FirstRestriction = 1;  // MatchNotBeginningOfLine
-constexpr unsigned LastRestriction = 8;   // MatchNotDotNullCharacter
-constexpr unsigned MatchShortest = 9;
-constexpr unsigned MatchNotNullString = 10;
-constexpr unsigned MatchContinuous = 11;
-constexpr unsigned Count = 12;
+QUORVEX_MATCH_OPTIONS(QUORVEX_VALUE_CONSTANT)
+constexpr unsigned FirstRestriction = MatchNotBeginningOfLine;
+constexpr unsigned LastRestriction = MatchNotDotNullCharacter;
+constexpr unsigned Count = RegexValues::MatchOptionCount;
 }  // namespace MatchOption
 
 // Legacy flag value of each compile option, indexed by its value.

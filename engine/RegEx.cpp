@@ -6,6 +6,7 @@
 #include "RegEx.h"
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "Filebuffer.h"
 #include "Filesearcher.h"
 #include "Filewalker.h"
+#include "Platform.h"
 #include "Searchpipeline.h"
 
 namespace RegexEngine {
@@ -24,11 +26,15 @@ namespace {
 struct CurrentMatch {
     const char* data = nullptr;  // the file's bytes
     std::size_t size = 0;
+    const RegexPlatform::FileState* state = nullptr;  // the file as read
     unsigned marks = 0;                      // sub-matches per match in this walk
     const std::uint64_t* offsets = nullptr;  // null outside a callback
     // Line feeds counted so far: `lines` of them in [0, countedTo).
     std::uint64_t countedTo = 0;
     std::uint64_t lines = 0;
+    // The file callback's view of the file.
+    RegEx::FileStage stage = RegEx::FileStage::Started;
+    unsigned fileError = 0;
 };
 
 }  // namespace
@@ -36,8 +42,30 @@ struct CurrentMatch {
 struct RegEx::Impl {
     std::shared_ptr<const CompiledPattern> pattern;  // null: nothing compiled
     unsigned searchThreads = 0;                      // 0: one per core
+    bool lineMode = false;
     std::string matchError;
+    std::string matchErrorFile;
     CurrentMatch current;
+    const RegEx* self = nullptr;
+    FileCallback fileCallback = nullptr;
+    FilterCallback filter = nullptr;
+    LinkRule links = LinkRule::FileLinks;
+    // The directories the current walk's listing could not read, and how many
+    // of them were reported.
+    std::vector<ListProblem> problems;
+    std::size_t problemsReported = 0;
+
+    std::vector<std::string> List(const std::string& files, bool recurse);
+    static bool FilterEntry(const char* path, bool directory, void* impl)
+    {
+        return static_cast<Impl*>(impl)->filter(path, directory);
+    }
+    FileAnswer Notify(const std::string& file, FileStage stage, unsigned error = 0);
+    // Reports the unreadable directories met before file `index`; false when
+    // the callback ended the walk.
+    bool ReportProblems(std::size_t index);
+    // Reports file `index` as skipped; false when the callback ended the walk.
+    bool ReportSkipped(const std::string& file, unsigned error, bool listedFile = true);
 
     unsigned Workers(std::size_t files) const;
 
@@ -55,11 +83,51 @@ struct RegEx::Impl {
     template <class Deliver>
     void WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, Deliver& deliver);
 
-    void BeginFile(const char* data, std::size_t size)
+    void BeginFile(const char* data, std::size_t size, const RegexPlatform::FileState* state)
     {
-        current = CurrentMatch{data, size, current.marks, nullptr, 0, 0};
+        current = CurrentMatch{data, size, state, current.marks, nullptr, 0, 0};
     }
 };
+
+std::vector<std::string> RegEx::Impl::List(const std::string& files, bool recurse)
+{
+    problems.clear();
+    problemsReported = 0;
+    return ListFiles(files, recurse, links, filter == nullptr ? nullptr : FilterEntry, this,
+                     fileCallback == nullptr ? nullptr : &problems);
+}
+
+RegEx::FileAnswer RegEx::Impl::Notify(const std::string& file, FileStage stage, unsigned error)
+{
+    if (fileCallback == nullptr)
+        return FileAnswer::Go;
+    current.stage = stage;
+    current.fileError = error;
+    return fileCallback(file.c_str(), *self);
+}
+
+bool RegEx::Impl::ReportProblems(std::size_t index)
+{
+    while (problemsReported < problems.size() && problems[problemsReported].Before <= index) {
+        const ListProblem& problem = problems[problemsReported++];
+        if (!ReportSkipped(problem.Name, problem.SystemError, false))
+            return false;
+    }
+    return true;
+}
+
+bool RegEx::Impl::ReportSkipped(const std::string& file, unsigned error, bool listedFile)
+{
+    if (fileCallback == nullptr)
+        return true;
+    // A listed file found to be a directory when read says so.
+    const std::uint32_t attributes = listedFile ? RegexPlatform::GetAttributes(file.c_str()) : 0;
+    if (listedFile && attributes != RegexPlatform::InvalidAttributes &&
+        (attributes & RegexPlatform::AttributeDirectory) != 0)
+        error = RegexPlatform::IsDirectoryError();
+    BeginFile(nullptr, 0, nullptr);
+    return Notify(file, FileStage::Skipped, error) != FileAnswer::Stop;
+}
 
 unsigned RegEx::Impl::Workers(std::size_t files) const
 {
@@ -135,45 +203,113 @@ void RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::vector<
 {
     FileBuffer buffer;
     for (std::size_t i = 0; i < list.size(); ++i) {
-        if (!buffer.Load(list[i]))
+        if (!ReportProblems(i))
+            return;
+        bool loaded = false;
+        unsigned loadError = 0;
+        try {
+            loaded = buffer.Load(list[i]);
+            if (!loaded)
+                loadError = RegexPlatform::LastError();
+        } catch (const std::bad_alloc&) {
+            if (fileCallback == nullptr)
+                throw;
+            loadError = RegexPlatform::OutOfMemoryError();
+        }
+        if (!loaded) {
+            if (!ReportSkipped(list[i], loadError))
+                return;
             continue;
-        BeginFile(buffer.Data(), buffer.Size());
+        }
+        BeginFile(buffer.Data(), buffer.Size(), &buffer.State());
+        const FileAnswer answer = Notify(list[i], FileStage::Started);
+        if (answer == FileAnswer::Stop)
+            return;
+        if (answer == FileAnswer::SkipFile)
+            continue;
         InlineSink<Deliver> sink(deliver, i, mode == SearchPipeline::Mode::FirstMatch);
         std::string error;
         const SearchEnd end = SearchBuffer(compiled, buffer.Data(), buffer.Size(), flags, sink, error);
         if (end == SearchEnd::Failed) {
             matchError = error;
+            matchErrorFile = list[i];
             return;
         }
         if (sink.walkStopped)
             return;
+        current.offsets = nullptr;
+        if (Notify(list[i], FileStage::Finished) == FileAnswer::Stop)
+            return;
     }
+    ReportProblems(list.size());
 }
 
 template <class Deliver>
 void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, Deliver& deliver)
 {
     for (std::size_t i = 0; i < list.size(); ++i) {
+        if (!ReportProblems(i)) {
+            pipeline.Stop();
+            return;
+        }
         const SearchPipeline::View view = pipeline.Begin(i);
+        FileAnswer answer = FileAnswer::Go;
         if (view.readable) {
-            BeginFile(view.data, view.size);
-            while (const std::uint64_t* offsets = pipeline.Next()) {
-                if (!deliver(i, offsets)) {
-                    pipeline.Stop();
-                    return;
+            BeginFile(view.data, view.size, view.state);
+            answer = Notify(list[i], FileStage::Started);
+            if (answer == FileAnswer::Stop) {
+                pipeline.Stop();
+                return;
+            }
+            if (answer == FileAnswer::SkipFile) {
+                while (pipeline.Next() != nullptr) {
+                    // drained unseen: the worker may wait for room in the queue
+                }
+            } else {
+                while (const std::uint64_t* offsets = pipeline.Next()) {
+                    if (!deliver(i, offsets)) {
+                        pipeline.Stop();
+                        return;
+                    }
                 }
             }
         }
         std::string error;
-        if (pipeline.End(error) == SearchEnd::Failed) {  // rethrows what the worker could not handle
+        SearchEnd end = SearchEnd::Finished;
+        unsigned loadError = view.readable ? 0 : pipeline.LoadError();
+        try {
+            end = pipeline.End(error);  // rethrows what the worker could not handle
+        } catch (const std::bad_alloc&) {
+            if (fileCallback == nullptr || view.readable)
+                throw;
+            loadError = RegexPlatform::OutOfMemoryError();  // the file did not fit in memory
+        }
+        if (end == SearchEnd::Failed) {
             matchError = error;
+            matchErrorFile = list[i];
             return;
+        }
+        if (!view.readable) {
+            if (!ReportSkipped(list[i], loadError)) {
+                pipeline.Stop();
+                return;
+            }
+        } else if (answer == FileAnswer::Go) {
+            current.offsets = nullptr;
+            if (Notify(list[i], FileStage::Finished) == FileAnswer::Stop) {
+                pipeline.Stop();
+                return;
+            }
         }
         pipeline.Finish();
     }
+    ReportProblems(list.size());
 }
 
-RegEx::RegEx() : impl_(new Impl()) {}
+RegEx::RegEx() : impl_(new Impl())
+{
+    impl_->self = this;
+}
 
 RegEx::~RegEx() = default;
 
@@ -189,14 +325,20 @@ void RegEx::SetSearchThreads(unsigned count)
     impl_->searchThreads = count;
 }
 
+void RegEx::SetLineMode(bool on)
+{
+    impl_->lineMode = on;
+}
+
 unsigned RegEx::FindFiles(FindFilesCallback callback, const std::string& files, bool recurse, unsigned matchFlags)
 {
     impl_->matchError.clear();
+    impl_->matchErrorFile.clear();
     if (!impl_->pattern || callback == nullptr)
         return 0;
-    const std::vector<std::string> list = ListFiles(files, recurse);
+    const std::vector<std::string> list = impl_->List(files, recurse);
     unsigned count = 0;
-    impl_->Walk(list, SearchFlags(matchFlags), SearchPipeline::Mode::FirstMatch,
+    impl_->Walk(list, SearchFlags(matchFlags) | (impl_->lineMode ? lineModeFlag : 0u), SearchPipeline::Mode::FirstMatch,
                 [&](std::size_t index, const std::uint64_t*) {
                     ++count;
                     return callback(list[index].c_str());
@@ -207,11 +349,12 @@ unsigned RegEx::FindFiles(FindFilesCallback callback, const std::string& files, 
 unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, bool recurse, unsigned matchFlags)
 {
     impl_->matchError.clear();
+    impl_->matchErrorFile.clear();
     if (!impl_->pattern || callback == nullptr)
         return 0;
-    const std::vector<std::string> list = ListFiles(files, recurse);
+    const std::vector<std::string> list = impl_->List(files, recurse);
     unsigned count = 0;
-    impl_->Walk(list, SearchFlags(matchFlags), SearchPipeline::Mode::AllMatches,
+    impl_->Walk(list, SearchFlags(matchFlags) | (impl_->lineMode ? lineModeFlag : 0u), SearchPipeline::Mode::AllMatches,
                 [&](std::size_t index, const std::uint64_t* offsets) {
                     impl_->current.offsets = offsets;
                     ++count;
@@ -220,6 +363,31 @@ unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, b
                     return more;
                 });
     return count;
+}
+
+void RegEx::SetFileCallback(FileCallback callback)
+{
+    impl_->fileCallback = callback;
+}
+
+RegEx::FileStage RegEx::Stage() const
+{
+    return impl_->current.stage;
+}
+
+unsigned RegEx::FileError() const
+{
+    return impl_->current.fileError;
+}
+
+void RegEx::SetLinkRule(unsigned rule)
+{
+    impl_->links = rule == 1 ? LinkRule::NoLinks : rule == 2 ? LinkRule::AllLinks : LinkRule::FileLinks;
+}
+
+void RegEx::SetFilterCallback(FilterCallback callback)
+{
+    impl_->filter = callback;
 }
 
 unsigned RegEx::Marks() const
@@ -265,6 +433,27 @@ std::uint64_t RegEx::Line() const
 const std::string& RegEx::MatchError() const
 {
     return impl_->matchError;
+}
+
+const std::string& RegEx::MatchErrorFile() const
+{
+    return impl_->matchErrorFile;
+}
+
+const char* RegEx::FileData() const
+{
+    return impl_->current.data;
+}
+
+std::uint64_t RegEx::FileSize() const
+{
+    return impl_->current.size;
+}
+
+const RegexPlatform::FileState& RegEx::FileState() const
+{
+    static const RegexPlatform::FileState unknown;
+    return impl_->current.state != nullptr ? *impl_->current.state : unknown;
 }
 
 }  // namespace RegexEngine

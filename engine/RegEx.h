@@ -7,14 +7,16 @@
 // (Marks, What, Position, Line). Nothing is thrown: a bad expression is an
 // error code, a matching error ends the walk and is kept in MatchError().
 //
-// Contract details (which files, order, masks, counts) are in the file walker
-// section of the developer documentation; see the comments in RegEx.cpp.
+// The contract (which files, in which order, masks, what a callback sees,
+// counts, and where it departs from Boost 1.74's RegEx) is docs/file-walk.md.
 #ifndef QUORVEX_ENGINE_REGEX_H
 #define QUORVEX_ENGINE_REGEX_H
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "Platform.h"
 
 namespace RegexEngine {
 
@@ -44,6 +46,16 @@ public:
     // every setting.
     void SetSearchThreads(unsigned count);
 
+    // Line mode (off by default): every match lies within one line. A line is
+    // the bytes up to, not including, a line feed; the last line needs no line
+    // feed, and an empty file has no line. Each line is searched as a subject
+    // of its own, so `^`, `$`, `\A`, `\z` and `\b` answer at the line's edges
+    // exactly as they would if the line were the whole subject: the results
+    // are those of the engine's grep run on each line on its own, with
+    // Position and Line relative to the file. Off, each file is one subject
+    // and matches may span lines.
+    void SetLineMode(bool on);
+
     // Calls back once per file holding a match; returns the files reported.
     unsigned FindFiles(FindFilesCallback callback, const std::string& files, bool recurse,
                        unsigned matchFlags);
@@ -56,10 +68,55 @@ public:
     std::string What(unsigned i) const;        // text of sub-match i, empty if none
     std::uint64_t Position(unsigned i) const;  // byte offset in the file, or npos
     std::uint64_t Line() const;                // 1 + line feeds before Position(0)
+    // The bytes of the current file as the walk read them, and the file's
+    // state when it was opened for that read: the text around a match, and
+    // what tells a later reader whether the file is still the one searched.
+    const char* FileData() const;
+    std::uint64_t FileSize() const;
+    const RegexPlatform::FileState& FileState() const;
 
     // The engine's text for the matching error that ended the last walk,
     // empty when the walk ended normally.
     const std::string& MatchError() const;
+    // The file in which that matching error happened.
+    const std::string& MatchErrorFile() const;
+
+    // ---- Per-file notifications, links and a file filter ---------------------
+    // All off by default; then FindFiles and GrepFiles behave as described
+    // above. They serve callers that must know of every file (counts of 0,
+    // files without a match, binary files) and of every file skipped.
+
+    // Where a walk is with a file when the file callback runs.
+    enum class FileStage {
+        Started,   // read, not yet searched: FileData() and FileSize() hold its bytes
+        Finished,  // searched (its matches were delivered); the bytes are still there
+        Skipped    // could not be read; FileError() says why. Never searched.
+    };
+    // What the file callback answers.
+    enum class FileAnswer {
+        Go,        // go on
+        SkipFile,  // (at Started) deliver no match of this file, no Finished
+        Stop       // end the whole walk
+    };
+    using FileCallback = FileAnswer (*)(const char* file, const RegEx& engine);
+    // Called for every file of the walk's list and every directory that could
+    // not be read (as Skipped). With it set, a file too large for memory is
+    // reported as Skipped (the out-of-memory code) instead of raising
+    // std::bad_alloc. Null (the default) turns it off.
+    void SetFileCallback(FileCallback callback);
+    // Inside a file callback (FileData() and FileSize() above give the
+    // file's bytes at Started and Finished).
+    FileStage Stage() const;
+    unsigned FileError() const;  // the platform's error code (Skipped)
+
+    // Which symbolic links met in directories take part (see LinkRule in the
+    // walker): 0 links to files only (the default), 1 none, 2 all, links to
+    // directories included (never one back to a directory above).
+    void SetLinkRule(unsigned rule);
+    // Asked for each file and sub-directory the listing meets; false leaves
+    // it out. Null (the default): everything the mask accepts.
+    using FilterCallback = bool (*)(const char* path, bool directory);
+    void SetFilterCallback(FilterCallback callback);
 
 private:
     struct Impl;

@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "Platform.h"
+
 namespace RegexEngine {
 
 namespace {
@@ -139,8 +141,11 @@ void SearchPipeline::Search(Slot& slot)
 {
     bool readable = false;
     std::exception_ptr thrown;
+    unsigned loadError = 0;
     try {
         readable = slot.file.Load(files_[slot.index]);
+        if (!readable)
+            loadError = RegexPlatform::LastError();
     } catch (...) {
         thrown = std::current_exception();
     }
@@ -148,6 +153,7 @@ void SearchPipeline::Search(Slot& slot)
         std::lock_guard<std::mutex> lock(mutex_);
         slot.loaded = true;
         slot.readable = readable;
+        slot.loadError = loadError;
         if (!readable || thrown) {
             slot.done = true;
             slot.thrown = thrown;
@@ -186,7 +192,7 @@ SearchPipeline::View SearchPipeline::Begin(std::size_t index)
     }
     cursor_ = 0;
     current_.clear();
-    return View{slot.readable, slot.file.Data(), slot.file.Size()};
+    return View{slot.readable, slot.file.Data(), slot.file.Size(), &slot.file.State()};
 }
 
 const std::uint64_t* SearchPipeline::Next()

@@ -44,12 +44,16 @@ public:
         bool readable;  // false: skipped (not a regular file, or unreadable)
         const char* data;
         std::size_t size;
+        const RegexPlatform::FileState* state;  // the file as it was when read
     };
     View Begin(std::size_t index);       // waits until file `index` is loaded
     const std::uint64_t* Next();         // the next match's offsets, null at the end of the file
     SearchEnd End(std::string& error);   // how the file's search ended; rethrows what a worker caught
     void Finish();                       // done with the file: its buffer goes to a later file
     void Stop();                         // no more files are wanted
+    // After Begin of a file that is not readable: the platform's error code
+    // from reading it.
+    unsigned LoadError() const { return slots_[consumerAt_ % window_].loadError; }
 
 private:
     struct Slot {
@@ -57,6 +61,7 @@ private:
         bool loaded = false;
         bool readable = false;
         bool done = false;
+        unsigned loadError = 0;
         SearchEnd end = SearchEnd::Finished;
         std::string error;
         std::exception_ptr thrown;

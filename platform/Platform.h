@@ -43,6 +43,19 @@ bool SetSlotValue(SlotIndex index, void* value);
 unsigned LastError();
 // The error code reported for a file offset that does not fit a record field.
 unsigned ValueTooLargeError();
+// The error codes for "out of memory" and "is a directory".
+unsigned OutOfMemoryError();
+unsigned IsDirectoryError();
+// The system's text for an error code ("Permission denied").
+std::string ErrorText(unsigned code);
+
+// ---- Terminals ------------------------------------------------------------
+
+// True when standard output (1) or standard error (2) is a terminal.
+bool IsTerminal(int stream);
+// Writes all of [data, data + size) to standard output (1) or standard error
+// (2), going on after interruptions and short writes; false on failure.
+bool WriteStandard(int stream, const char* data, std::size_t size);
 
 // ---- Files ------------------------------------------------------------------
 
@@ -57,8 +70,9 @@ FileHandle OpenForReading(const char* name);
 // Opens an existing regular file for writing in place, without truncating
 // it; anything else is refused at once.
 FileHandle OpenForUpdate(const char* name);
-// Creates a new file for writing, readable and writable by its owner only;
-// fails when the name is taken.
+// Creates a new file, opened for writing and reading, readable and writable by
+// its owner only; fails when the name is taken (by anything, a symbolic link
+// included).
 FileHandle CreateExclusive(const char* name);
 // Reads up to `size` bytes at the current position; `done` is 0 at the end
 // of the file. False on failure.
@@ -73,7 +87,8 @@ bool TellFile(FileHandle file, std::uint64_t& position);
 bool CloseFile(FileHandle file);
 // Copies the whole file `from` to `to`, replacing a file named `to`; the copy
 // gets the permissions of `from`. `to` is never left half-written when it
-// can be written next to itself and renamed into place.
+// can be written next to itself (under a work name, see WorkNameStem) and
+// renamed into place.
 bool CopyFileReplacing(const char* from, const char* to);
 // Removes a name.
 bool RemoveFile(const char* name);
@@ -138,6 +153,119 @@ bool TruncateFile(FileHandle file, std::uint64_t size);
 // true where the system cannot reserve (the writes will tell).
 bool ReserveSpace(FileHandle file, std::uint64_t size);
 
+// ---- The state of a file, locks, names --------------------------------------
+
+// Which file a name or handle leads to and what it looked like: two states are
+// the same file unchanged only when every field agrees. On POSIX the device
+// and inode number, the size and the modification time to the nanosecond; a
+// Win32 counterpart gives the volume serial number, the file index, the size
+// and the last-write time (its 100 ns ticks as seconds and nanoseconds).
+struct FileState {
+    std::uint64_t Device = 0;
+    std::uint64_t Identity = 0;  // the file's number on its device
+    std::uint64_t Size = 0;
+    std::int64_t ModifiedSeconds = 0;
+    std::uint32_t ModifiedNanoseconds = 0;
+    bool Known = false;  // false: nothing could be learned (never equal to anything)
+};
+
+// True when both states are known and describe the same file unchanged.
+inline bool SameState(const FileState& a, const FileState& b)
+{
+    return a.Known && b.Known && a.Device == b.Device && a.Identity == b.Identity && a.Size == b.Size &&
+           a.ModifiedSeconds == b.ModifiedSeconds && a.ModifiedNanoseconds == b.ModifiedNanoseconds;
+}
+// True when both states are known and name the same file (changed or not).
+inline bool SameFile(const FileState& a, const FileState& b)
+{
+    return a.Known && b.Known && a.Device == b.Device && a.Identity == b.Identity;
+}
+
+// The state of an open file; false (state not Known) on failure.
+bool QueryFileState(FileHandle file, FileState& state);
+// The state of the file a name leads to, symbolic links followed; false (state
+// not Known) when it cannot be learned, for instance when nothing has the name.
+bool QueryNameState(const char* name, FileState& state);
+
+// Takes the advisory whole-file lock of `file` for this open file, waiting
+// while another holder keeps it (POSIX flock, LOCK_EX; Win32 LockFileEx with
+// LOCKFILE_EXCLUSIVE_LOCK). Cooperating processes that take it around their
+// rewrites never rewrite one file at the same time; others are not stopped.
+// The lock goes when the file is closed. True where the file system has no
+// such locks; false on failure.
+bool LockFile(FileHandle file);
+
+// True when something (of any kind, a dangling symbolic link included) has the
+// name; links are not followed.
+bool NameExists(const char* name);
+
+// The longest name one directory entry may have in `directory` (255 where the
+// system cannot tell).
+std::size_t MaximumNameLength(const std::string& directory);
+
+// Copies the named attributes of `from` to `to`: on POSIX every extended
+// attribute the process can list (user.*, the access control lists
+// system.posix_acl_*, security labels); a Win32 counterpart copies the
+// security descriptor and alternate data streams. True when `from` has none or
+// all were copied; false as soon as one cannot be, with the error left.
+bool CopyNamedAttributes(FileHandle from, FileHandle to);
+
+// Names of the files a rewrite makes beside a file NAME (and a backup copy
+// beside its backup name): temporary files ".NAME.quorvex-" followed by six
+// random letters or digits, and the undo copy of a file changed in place,
+// ".NAME.quorvex-undo". Where NAME is too long for that to fit `maximum`
+// bytes, NAME is cut (never inside a UTF-8 sequence) and followed by "~" and
+// eight hexadecimal digits of a hash of the whole name. Walks never list such
+// names, so two runs never feed on each other's temporary files.
+constexpr const char* WorkNameMark = ".quorvex-";
+constexpr const char* UndoNameSuffix = "undo";
+
+// ".NAME.quorvex-" (or its shortened form) for a last component `name`, such
+// that six more characters still fit `maximum`.
+inline std::string WorkNameStem(const std::string& name, std::size_t maximum)
+{
+    const std::string mark = WorkNameMark;
+    const std::size_t overhead = 1 + mark.size() + 6;
+    if (name.size() + overhead <= maximum)
+        return "." + name + mark;
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (const char c : name)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    static const char digits[] = "0123456789abcdef";
+    std::string tail = "~";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        tail += digits[(hash >> shift) & 0xF];
+    std::size_t keep = maximum > overhead + tail.size() ? maximum - overhead - tail.size() : 0;
+    keep = keep < name.size() ? keep : name.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;  // not inside a UTF-8 sequence
+    return "." + name.substr(0, keep) + tail + mark;
+}
+
+// True for a last component that one of the names above has: a leading dot
+// and, after the last ".quorvex-", either "undo" or six letters or digits.
+inline bool IsWorkName(const std::string& name)
+{
+    if (name.size() < 2 || name[0] != '.')
+        return false;
+    const std::size_t mark = name.rfind(WorkNameMark);
+    if (mark == std::string::npos || mark == 0)
+        return false;
+    const std::string rest = name.substr(mark + std::string(WorkNameMark).size());
+    if (rest == UndoNameSuffix)
+        return true;
+    if (rest.size() != 6)
+        return false;
+    for (const char c : rest)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+            return false;
+    return true;
+}
+
+// Error codes for conditions the file operations detect themselves.
+unsigned AlreadyExistsError();    // a name that must be new is taken (EEXIST)
+unsigned InvalidArgumentError();  // a request that cannot be right, such as copying a file onto itself (EINVAL)
+
 // ---- Walking directories and reading files whole ---------------------------
 
 // What a directory entry is, as a walk over files sees it.
@@ -184,8 +312,11 @@ using ReserveBytes = char* (*)(std::size_t size, void* context);
 
 // Reads the regular file `path` (of any length) into storage asked of
 // `reserve` for the size the file has when opened; `size` receives the number
-// of bytes read (0 unless the result is Read or Shortened).
-WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size);
+// of bytes read (0 unless the result is Read or Shortened). A non-null `state`
+// receives the file's state as it was when opened, before any byte was read,
+// so that any later change to the file shows as a different state.
+WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size,
+                        FileState* state = nullptr);
 
 // A block of at least `size` bytes of zeroed read-write memory that starts on
 // a huge-page boundary and is offered huge pages (fewer page faults when it is

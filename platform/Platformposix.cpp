@@ -9,12 +9,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 namespace RegexPlatform {
 
@@ -37,13 +42,39 @@ int RealReserve(int fd, off_t size)
 
 const char* RealTemporaryDirectory() { return P_tmpdir; }
 
+#if defined(__linux__)
+ssize_t RealListAttributes(int fd, char* names, size_t size) { return ::flistxattr(fd, names, size); }
+ssize_t RealGetAttribute(int fd, const char* name, void* value, size_t size)
+{
+    return ::fgetxattr(fd, name, value, size);
+}
+int RealSetAttribute(int fd, const char* name, const void* value, size_t size, int flags)
+{
+    return ::fsetxattr(fd, name, value, size, flags);
+}
+#else
+// Systems without this interface have no named attributes to lose here.
+ssize_t RealListAttributes(int, char*, size_t) { return 0; }
+ssize_t RealGetAttribute(int, const char*, void*, size_t)
+{
+    errno = ENOTSUP;
+    return -1;
+}
+int RealSetAttribute(int, const char*, const void*, size_t, int)
+{
+    errno = ENOTSUP;
+    return -1;
+}
+#endif
+
 const SystemCalls RealCalls = {
     RealOpen,         ::close,   ::read,     ::write,    ::lseek,          ::fstat,
     ::stat,           ::chmod,   ::fchmod,   ::fchown,   ::fsync,          ::ftruncate,
     RealReserve,      ::rename,  ::unlink,   ::mkostemp, ::realpath,       RealTemporaryDirectory,
     ::pthread_key_create, ::pthread_key_delete, ::pthread_getspecific, ::pthread_setspecific,
     RealOpenAt,       ::fstatat, ::fdopendir, ::readdir, ::closedir,       ::mmap,
-    ::munmap,         ::madvise,
+    ::munmap,         ::madvise,  ::flock,   ::lstat,    RealListAttributes, RealGetAttribute,
+    RealSetAttribute, ::pathconf,
 };
 
 SystemCalls CurrentCalls = RealCalls;
@@ -165,6 +196,8 @@ bool SetSlotValue(SlotIndex index, void* value)
 
 unsigned LastError() { return static_cast<unsigned>(errno); }
 unsigned ValueTooLargeError() { return EOVERFLOW; }
+unsigned AlreadyExistsError() { return EEXIST; }
+unsigned InvalidArgumentError() { return EINVAL; }
 
 // ---- Files ------------------------------------------------------------------
 
@@ -199,7 +232,7 @@ FileHandle OpenRegular(const char* name, int flags)
 
 FileHandle OpenForReading(const char* name) { return OpenRegular(name, O_RDONLY); }
 FileHandle OpenForUpdate(const char* name) { return OpenRegular(name, O_WRONLY); }
-FileHandle CreateExclusive(const char* name) { return OpenWith(name, O_WRONLY | O_CREAT | O_EXCL, 0600); }
+FileHandle CreateExclusive(const char* name) { return OpenWith(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600); }
 
 bool ReadFile(FileHandle file, void* buffer, std::size_t size, std::size_t& done)
 {
@@ -257,7 +290,9 @@ bool CopyFileReplacing(const char* from, const char* to)
     // so that the target is either the old file or the whole copy. Where no
     // file can be created there, the target is written in place.
     std::string temporary;
-    FileHandle target = CreateTemporaryIn(DirectoryOf(to), "." + LastComponentOf(to) + ".", temporary);
+    const std::string directory = DirectoryOf(to);
+    FileHandle target =
+        CreateTemporaryIn(directory, WorkNameStem(LastComponentOf(to), MaximumNameLength(directory)), temporary);
     const bool inPlace = target == nullptr;
     if (inPlace) {
         target = OpenWith(to, O_WRONLY | O_CREAT | O_NOFOLLOW, 0600);
@@ -304,7 +339,7 @@ bool CopyFileReplacing(const char* from, const char* to)
 std::uint32_t GetAttributes(const char* name)
 {
     struct stat information;
-    if (Calls().Stat(name, &information) != 0)
+    if (StatLongPath(name, &information) != 0)
         return InvalidAttributes;
     std::uint32_t attributes = 0;
     if (S_ISDIR(information.st_mode))
@@ -461,6 +496,112 @@ bool ReserveSpace(FileHandle file, std::uint64_t size)
     if (Calls().Reserve(ToDescriptor(file), static_cast<off_t>(size)) == 0)
         return true;
     return errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+// ---- The state of a file, locks, names --------------------------------------
+
+void StateFromStat(const struct stat& st, FileState& state)
+{
+    state.Device = static_cast<std::uint64_t>(st.st_dev);
+    state.Identity = static_cast<std::uint64_t>(st.st_ino);
+    state.Size = static_cast<std::uint64_t>(st.st_size);
+    state.ModifiedSeconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    state.ModifiedNanoseconds = static_cast<std::uint32_t>(st.st_mtim.tv_nsec);
+    state.Known = true;
+}
+
+
+bool QueryFileState(FileHandle file, FileState& state)
+{
+    state = FileState();
+    struct stat st;
+    if (file == nullptr || Calls().Fstat(ToDescriptor(file), &st) != 0)
+        return false;
+    StateFromStat(st, state);
+    return true;
+}
+
+bool QueryNameState(const char* name, FileState& state)
+{
+    state = FileState();
+    struct stat st;
+    if (Calls().Stat(name, &st) != 0)
+        return false;
+    StateFromStat(st, state);
+    return true;
+}
+
+bool LockFile(FileHandle file)
+{
+    for (;;) {
+        if (Calls().Flock(ToDescriptor(file), LOCK_EX) == 0)
+            return true;
+        if (errno == EOPNOTSUPP || errno == ENOSYS || errno == ENOLCK)
+            return true;  // a file system without these locks: nothing to wait for
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+bool NameExists(const char* name)
+{
+    struct stat st;
+    return Calls().Lstat(name, &st) == 0;
+}
+
+std::size_t MaximumNameLength(const std::string& directory)
+{
+    KeepError keep;
+    const long limit = Calls().PathLimit(directory.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+}
+
+bool CopyNamedAttributes(FileHandle from, FileHandle to)
+{
+    const int in = ToDescriptor(from);
+    const int out = ToDescriptor(to);
+    std::vector<char> names;
+    for (;;) {
+        const ssize_t size = Calls().ListAttributes(in, nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP || errno == ENOSYS;  // a file system without them: none to lose
+        if (size == 0)
+            return true;
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = Calls().ListAttributes(in, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<std::size_t>(got));
+            break;
+        }
+        if (errno != ERANGE)  // ERANGE: the list grew meanwhile
+            return false;
+    }
+    std::vector<char> value;
+    for (std::size_t at = 0; at < names.size();) {
+        const char* name = names.data() + at;
+        const std::size_t length = ::strnlen(name, names.size() - at);
+        at += length + 1;
+        if (length == 0)
+            continue;
+        ssize_t size;
+        for (;;) {
+            size = Calls().GetAttribute(in, name, nullptr, 0);
+            if (size < 0)
+                break;
+            value.resize(static_cast<std::size_t>(size));
+            size = Calls().GetAttribute(in, name, value.data(), value.size());
+            if (size >= 0 || errno != ERANGE)
+                break;
+        }
+        if (size < 0) {
+            if (errno == ENODATA)
+                continue;  // removed since it was listed
+            return false;
+        }
+        if (Calls().SetAttribute(out, name, value.data(), static_cast<std::size_t>(size), 0) != 0)
+            return false;
+    }
+    return true;
 }
 
 }  // namespace RegexPlatform

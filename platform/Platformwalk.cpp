@@ -179,9 +179,24 @@ bool IsRegularFile(const std::string& path)
     return Calls().Fstat(file.Get(), &information) == 0 && KindOfMode(information.st_mode) == EntryKind::RegularFile;
 }
 
-WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size)
+int StatLongPath(const char* path, struct stat* information)
+{
+    if (Calls().Stat(path, information) == 0)
+        return 0;
+    if (errno != ENAMETOOLONG)
+        return -1;
+    const Descriptor file(OpenLongPath(path, O_PATH));
+    if (file.Get() < 0)
+        return -1;
+    return Calls().Fstat(file.Get(), information);
+}
+
+WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size,
+                        FileState* state)
 {
     size = 0;
+    if (state != nullptr)
+        *state = FileState();
     // O_NONBLOCK: a FIFO put in place of a listed file must not stall the walk.
     const Descriptor file(OpenLongPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
     if (file.Get() < 0)
@@ -198,6 +213,8 @@ WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* con
         errno = EFBIG;
         return WholeFile::Failed;
     }
+    if (state != nullptr)
+        StateFromStat(information, *state);
     const std::size_t expected = static_cast<std::size_t>(information.st_size);
     char* target = reserve(expected, context);
     std::size_t got = 0;

@@ -268,7 +268,9 @@ bool RemoveFile(const char* name) { return ::DeleteFileA(name) != 0; }
 bool CopyFileReplacing(const char* from, const char* to)
 {
     std::string temporary;
-    const FileHandle made = CreateTemporaryIn(DirectoryOf(to), LastComponentOf(to) + ".", temporary);
+    const std::string directory = DirectoryOf(to);
+    const FileHandle made =
+        CreateTemporaryIn(directory, WorkNameStem(LastComponentOf(to), MaximumNameLength(directory)), temporary);
     if (made == nullptr)
         return ::CopyFileA(from, to, FALSE) != 0;
     CloseFile(made);
@@ -379,11 +381,13 @@ std::string TemporaryDirectory()
     return directory;
 }
 
-// The name ends in 16 hexadecimal digits from the system's random number
-// generator; CREATE_NEW refuses a name already taken, and a few more names
-// are tried.
+// The name ends in six letters or digits from the system's random number
+// generator, as mkstemp's do (walks know such names for work files);
+// CREATE_NEW refuses a name already taken, and other names are tried. The
+// handle may also set the file's access control list.
 FileHandle CreateTemporaryIn(const std::string& directory, const std::string& stem, std::string& name)
 {
+    static const char symbols[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string base = directory;
     if (base.empty())
         base = ".";
@@ -391,16 +395,16 @@ FileHandle CreateTemporaryIn(const std::string& directory, const std::string& st
         base += '\\';
     base += stem;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::uint64_t random = 0;
-        if (!::RtlGenRandom(&random, sizeof random)) {
-            name = base + "XXXXXXXXXXXXXXXX";
+        unsigned char random[6];
+        if (!::RtlGenRandom(random, sizeof random)) {
+            name = base + "XXXXXX";
             return nullptr;
         }
-        char digits[17];
-        std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(random));
-        name = base + digits;
-        const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        name = base;
+        for (const unsigned char r : random)
+            name += symbols[r % (sizeof symbols - 1)];
+        const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE)
             return handle;
         const DWORD error = ::GetLastError();

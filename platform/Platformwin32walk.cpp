@@ -210,9 +210,12 @@ bool IsRegularFile(const std::string& path)
 // Others may go on reading and writing the file (an editor holding it open
 // does not stop a search); a file opened by another process without sharing
 // fails at once with ERROR_SHARING_VIOLATION.
-WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size)
+WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* context, std::size_t& size,
+                        FileState* state)
 {
     size = 0;
+    if (state != nullptr)
+        *state = FileState();
     const Handle file(
         OpenAny(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_FLAG_SEQUENTIAL_SCAN));
     if (file.Get() == INVALID_HANDLE_VALUE) {
@@ -237,6 +240,9 @@ WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* con
         ::SetLastError(ERROR_FILE_TOO_LARGE);
         return WholeFile::Failed;
     }
+    // The state before any byte is read: a later change shows as another state.
+    if (state != nullptr && !QueryFileState(file.Get(), *state))
+        return WholeFile::Failed;
     const std::size_t expected = static_cast<std::size_t>(length.QuadPart);
     char* target = reserve(expected, context);
     std::size_t got = 0;

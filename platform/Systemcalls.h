@@ -45,7 +45,21 @@ struct SystemCalls {
     void* (*Map)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
     int (*Unmap)(void* address, size_t length);
     int (*Advise)(void* address, size_t length, int advice);
+    int (*Flock)(int fd, int operation);
+    int (*Lstat)(const char* path, struct stat* information);
+    ssize_t (*ListAttributes)(int fd, char* names, size_t size);                        // flistxattr
+    ssize_t (*GetAttribute)(int fd, const char* name, void* value, size_t size);        // fgetxattr
+    int (*SetAttribute)(int fd, const char* name, const void* value, size_t size, int flags);  // fsetxattr
+    long (*PathLimit)(const char* path, int name);                                      // pathconf
 };
+
+struct FileState;
+// A file state (Platform.h) from what stat(2) answered.
+void StateFromStat(const struct stat& information, FileState& state);
+
+// stat(2) of a path of any length (opened a chunk of directories at a time
+// where it is longer than one system call takes); 0 or -1 with errno.
+int StatLongPath(const char* path, struct stat* information);
 
 // The table in use. Tests may change entries; they must restore them.
 SystemCalls& Calls();

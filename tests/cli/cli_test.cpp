@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -87,6 +88,9 @@ struct RunOptions {
     fs::path cwd;
     std::string stdoutPath;    // instead of capturing (for example /dev/full)
     rlim_t fileSizeLimit = 0;  // 0: none
+    std::string program;       // another program (found on PATH) instead of quorvex
+    bool asNobody = false;     // run as user and group 65534 (when started as root)
+    rlim_t memoryLimit = 0;    // address space, 0: none
 };
 
 // Runs the tool with the arguments; standard input from a file, standard
@@ -99,7 +103,7 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
     std::string out = options.stdoutPath.empty() ? (io.Path() / "out").string() : options.stdoutPath;
     std::string err = (io.Path() / "err").string();
 
-    std::vector<std::string> argvText = {QUORVEX_CLI_PATH};
+    std::vector<std::string> argvText = {options.program.empty() ? QUORVEX_CLI_PATH : options.program};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argvText)
@@ -118,12 +122,19 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
         ::dup2(fdIn, 0);
         ::dup2(fdOut, 1);
         ::dup2(fdErr, 2);
+        if (options.asNobody && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(123);
+        if (options.memoryLimit != 0) {
+            struct rlimit limit = {options.memoryLimit, options.memoryLimit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
         if (options.fileSizeLimit != 0) {
             ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
             struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        ::execv(argv[0], argv.data());
+        ::setenv("LC_ALL", "C", 1);
+        ::execvp(argv[0], argv.data());
         ::_exit(122);
     }
     int status = 0;
@@ -136,12 +147,30 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
     return result;
 }
 
-Result RunIn(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "")
+Result RunIn(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
+             const std::string& program = "")
 {
     RunOptions options;
     options.cwd = dir.Path();
     options.input = input;
+    options.program = program;
     return RunTool(args, options);
+}
+
+std::string SortedLines(std::string text)
+{
+    // NUL bytes after file names (-Z) end a line of their own.
+    for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at + 5))
+        text.replace(at, 1, "<NUL>\n");
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const std::string& line : lines)
+        out += line + "\n";
+    return out;
 }
 
 std::string Show(const std::vector<std::string>& args)
@@ -183,38 +212,238 @@ TEST(CliGrep, OutputFormatAndSwitches)
     TempDir dir;
     MakeTree(dir);
     CheckRows(dir, {
-        {{"grep", "alpha", "a.txt"}, "", "alpha\nalpha\n", 0},
-        {{"grep", "-n", "alpha", "a.txt"}, "", "1:alpha\n2:alpha\n", 0},
-        {{"grep", "-n", "--no-line-number", "alpha", "a.txt"}, "", "alpha\nalpha\n", 0},
-        {{"grep", "-n", "alpha", "a.txt", "b.txt"}, "", "a.txt:1:alpha\na.txt:2:alpha\n", 0},
-        {{"grep", "-rn", "alpha", "."}, "", "./a.txt:1:alpha\n./a.txt:2:alpha\n./sub/c.txt:1:alpha\n", 0},
-        {{"grep", "-r", "alpha"}, "", "a.txt:alpha\na.txt:alpha\nsub/c.txt:alpha\n", 0},
+        {{"grep", "alpha", "a.txt"}, "", "alpha beta\ngamma alpha\n", 0},
+        {{"grep", "-n", "alpha", "a.txt"}, "", "1:alpha beta\n2:gamma alpha\n", 0},
+        {{"grep", "-n", "--no-line-number", "alpha", "a.txt"}, "", "alpha beta\ngamma alpha\n", 0},
+        {{"grep", "-n", "alpha", "a.txt", "b.txt"}, "", "a.txt:1:alpha beta\na.txt:2:gamma alpha\n", 0},
+        {{"grep", "-rn", "alpha", "."}, "", "./a.txt:1:alpha beta\n./a.txt:2:gamma alpha\n./sub/c.txt:1:alpha\n", 0},
+        {{"grep", "-r", "alpha"}, "", "a.txt:alpha beta\na.txt:gamma alpha\nsub/c.txt:alpha\n", 0},
         {{"grep", "-ri", "alpha", "sub/"}, "", "sub/c.txt:alpha\nsub/d.log:ALPHA\n", 0},
         {{"grep", "-c", "alpha", "a.txt", "b.txt"}, "", "a.txt:2\nb.txt:0\n", 0},
         {{"grep", "-c", "alpha", "b.txt"}, "", "0\n", 1},
-        {{"grep", "-rc", "alpha", "."}, "", "./a.txt:2\n./sub/c.txt:1\n", 0},
+        {{"grep", "-rc", "alpha", "."}, "", "./a.txt:2\n./b.txt:0\n./dots.txt:0\n./sub/c.txt:1\n./sub/d.log:0\n", 0},
         {{"grep", "-rl", "alpha", "."}, "", "./a.txt\n./sub/c.txt\n", 0},
-        {{"grep", "-rl", "-m", "1", "alpha", "."}, "", "./a.txt\n", 0},
-        {{"grep", "-r", "-m", "2", "alpha", "."}, "", "./a.txt:alpha\n./a.txt:alpha\n", 0},
-        {{"grep", "-m", "1", "alpha", "a.txt", "sub/c.txt"}, "", "a.txt:alpha\n", 0},
+        {{"grep", "-rl", "-m", "1", "alpha", "."}, "", "./a.txt\n./sub/c.txt\n", 0},
+        {{"grep", "-r", "-m", "1", "alpha", "."}, "", "./a.txt:alpha beta\n./sub/c.txt:alpha\n", 0},
+        {{"grep", "-m", "1", "alpha", "a.txt", "sub/c.txt"}, "", "a.txt:alpha beta\nsub/c.txt:alpha\n", 0},
         {{"grep", "-m", "0", "alpha", "a.txt"}, "", "", 1},
-        {{"grep", "-b", "gamma", "a.txt"}, "", "11:gamma\n", 0},
+        {{"grep", "-b", "gamma", "a.txt"}, "", "11:gamma alpha\n", 0},
         {{"grep", "-n", "gamma (alpha)", "a.txt"}, "", "2:gamma alpha\n", 0},
         {{"grep", "-h", "-r", "alpha", "sub"}, "", "alpha\n", 0},
         {{"grep", "-H", "alpha", "sub/c.txt"}, "", "sub/c.txt:alpha\n", 0},
         {{"grep", "alpha", "sub/*.txt"}, "", "sub/c.txt:alpha\n", 0},
         {{"grep", "-ri", "alpha", "*.log"}, "", "sub/d.log:ALPHA\n", 0},
-        {{"grep", "-F", "a.b", "dots.txt"}, "", "a.b\n", 0},
-        {{"grep", "-F", "-i", "a.b", "dots.txt"}, "", "a.b\nA.B\n", 0},
-        {{"grep", "a.b", "dots.txt"}, "", "axb\na.b\n", 0},
+        {{"grep", "-F", "-o", "a.b", "dots.txt"}, "", "a.b\n", 0},
+        {{"grep", "-F", "-i", "-o", "a.b", "dots.txt"}, "", "a.b\nA.B\n", 0},
+        {{"grep", "-o", "a.b", "dots.txt"}, "", "axb\na.b\n", 0},
         {{"grep", "-e", "-x", "a.txt"}, "", "", 1},
         {{"grep", "zzz", "a.txt"}, "", "", 1},
         {{"grep", "-q", "alpha", "a.txt"}, "", "", 0},
         {{"grep", "-n", "beta"}, "x\nbeta\n", "2:beta\n", 0},
-        {{"grep", "-c", "a"}, "banana", "3\n", 0},
+        {{"grep", "-c", "a"}, "banana\nbread\nnone\n", "2\n", 0},
         {{"grep", "--color=always", "alpha", "sub/c.txt"}, "", "\33[01;31m\33[Kalpha\33[m\33[K\n", 0},
         {{"grep", "--color", "never", "alpha", "sub/c.txt"}, "", "alpha\n", 0},
+        {{"grep", "-o", "beta.*", "a.txt"}, "", "beta\n", 0},
+        {{"grep", "-n", "-U", "beta\\ngamma", "a.txt"}, "", "1:alpha beta\n2:gamma alpha\n", 0},
+        {{"grep", "-c", "beta\\ngamma", "a.txt"}, "", "0\n", 1},
+        {{"grep", "-v", "b"}, "a\nb\nc", "a\nc\n", 0},
+        {{"grep", "-H", "--label=in", "b", "-", "b.txt"}, "b\n", "in:b\n", 0},
+        {{"grep", "-e", "gamma", "-e", "nothing", "a.txt", "b.txt"}, "", "a.txt:gamma alpha\nb.txt:nothing here\n", 0},
     });
+}
+
+// The same switches and expressions given to GNU grep -P (LC_ALL=C) and to
+// quorvex grep on one tree: the same lines (sorted, since grep lists
+// directories in their own order) and the same exit status.
+TEST(CliGrep, SameAsGnuGrep)
+{
+    TempDir dir;
+    dir.Write("t/a.txt", "foo bar\nbaz\n\nfoo\nbarfoo baz\nfood\n");
+    dir.Write("t/nofinal.txt", "one foo\ntwo\nthree fo");
+    dir.Write("t/sub/b.log", "a foo b\nFOO\nxx\nyy\nzz\nfoo foo\n");
+    dir.Write("t/sub/deep/c.txt", "nothing here\n");
+    dir.Write("t/.hidden/d.txt", "foo in hidden\n");
+    dir.Write("t/st*r.txt", "foo star\n");  // a name taken literally
+    dir.Write("t/stxr.txt", "foo other\n");
+    fs::create_symlink("sub/b.log", dir.Path() / "t/lnk.txt");  // -r leaves links out, -R follows them
+    fs::create_symlink("sub", dir.Path() / "t/dl");
+    if (RunIn(dir, {"--version"}, "", "grep").status != 0)
+        GTEST_SKIP() << "GNU grep is not installed";
+    const std::vector<std::vector<std::string>> rows = {
+        {"-rn", "foo", "t"},
+        {"-rc", "foo", "t"},
+        {"-rl", "foo", "t"},
+        {"-rL", "foo", "t"},
+        {"-rv", "foo", "t"},
+        {"-rnv", "-m2", "foo", "t"},
+        {"-rn", "-C1", "foo", "t"},
+        {"-n", "-A1", "-B2", "xx", "t/sub/b.log"},
+        {"-n", "-C1", "foo", "t/a.txt", "t/sub/b.log"},
+        {"-ro", "fo+\\w*", "t"},
+        {"-rw", "fo", "t"},
+        {"-rwn", "foo", "t"},
+        {"-rx", "foo", "t"},
+        {"-rnb", "foo", "t"},
+        {"-rbo", "ba.", "t"},
+        {"-ri", "FOO", "t"},
+        {"-rh", "foo", "t"},
+        {"-Hn", "foo", "t/a.txt"},
+        {"-rlZ", "foo", "t"},
+        {"-r", "--include=*.txt", "foo", "t"},
+        {"-r", "--exclude=*.txt", "foo", "t"},
+        {"-r", "--exclude-dir=sub", "foo", "t"},
+        {"-rn", "^$", "t"},
+        {"-rn", "o$", "t"},
+        {"-rc", "", "t"},
+        {"-n", "foo", "t/a.txt", "t/nofinal.txt"},
+        {"-rn", "\\bba\\w+", "t"},
+        {"-rc", "-m1", "foo", "t"},
+        {"-rno", "(?<=foo )\\w+", "t"},
+        {"-rn", "foo|zz", "t"},
+        {"-rn", "^f.*d$", "t"},
+        {"-q", "foo", "t/a.txt"},
+        {"-q", "absent", "t/a.txt"},
+        {"-s", "foo", "t/missing.txt", "t/a.txt"},
+        {"-c", "foo", "t/sub/deep/c.txt"},
+        {"--color=always", "-n", "foo", "t/a.txt", "t/sub/b.log"},
+        {"-R", "foo", "t"},
+        {"-Rc", "foo", "t"},
+        {"foo", "t/st*r.txt"},
+        {"foo", "t/lnk.txt", "t/dl/b.log"},
+    };
+    for (const auto& args : rows) {
+        std::vector<std::string> ours = {"grep"};
+        ours.insert(ours.end(), args.begin(), args.end());
+        std::vector<std::string> theirs = {"-P"};
+        theirs.insert(theirs.end(), args.begin(), args.end());
+        const Result mine = RunIn(dir, ours);
+        const Result gnu = RunIn(dir, theirs, "", "grep");
+        EXPECT_EQ(SortedLines(mine.out), SortedLines(gnu.out)) << "grep" << Show(args) << "\nstderr: " << mine.err;
+        EXPECT_EQ(mine.status, gnu.status) << "grep" << Show(args) << "\nstderr: " << mine.err;
+    }
+}
+
+TEST(CliGrep, BinaryFiles)
+{
+    TempDir dir;
+    dir.Write("bin.dat", std::string("a\0foo\n", 6));
+    CheckRows(dir, {
+        {{"grep", "foo", "bin.dat"}, "", "Binary file bin.dat matches\n", 0},
+        {{"grep", "-a", "foo", "bin.dat"}, "", std::string("a\0foo\n", 6), 0},
+        {{"grep", "--binary-files=text", "-c", "foo", "bin.dat"}, "", "1\n", 0},
+        {{"grep", "-c", "foo", "bin.dat"}, "", "1\n", 0},
+        {{"grep", "--binary-files=without-match", "foo", "bin.dat"}, "", "", 1},
+        {{"grep", "zzz", "bin.dat"}, "", "", 1},
+        {{"replace", "foo", "bar", "bin.dat"}, "", "0 replacements in 0 files\n", 1},
+    });
+    EXPECT_EQ(dir.Read("bin.dat"), std::string("a\0foo\n", 6));
+    CheckRows(dir, {{{"replace", "-a", "foo", "bar", "bin.dat"}, "", "1 replacement in 1 file\n", 0}});
+    EXPECT_EQ(dir.Read("bin.dat"), std::string("a\0bar\n", 6));
+}
+
+// --json against ripgrep's own --json for the same search (timings and the
+// byte counts of the output left out).
+TEST(CliGrep, JsonAsRipgrepWritesIt)
+{
+    TempDir dir;
+    dir.Write("j.txt", "foo bar\nbaz\nfoo foo\n");
+    dir.Write("k.txt", "x\xff foo\n");
+    const std::vector<std::string> args = {"--json", "-C1", "foo", "j.txt", "k.txt"};
+    std::vector<std::string> ours = {"grep"};
+    ours.insert(ours.end(), args.begin(), args.end());
+    const Result mine = RunIn(dir, ours);
+    EXPECT_EQ(mine.status, 0) << mine.err;
+    EXPECT_NE(mine.out.find("{\"type\":\"match\",\"data\":{\"path\":{\"text\":\"k.txt\"},\"lines\":{\"bytes\":"
+                            "\"eP8gZm9vCg==\"},\"line_number\":1,\"absolute_offset\":0,\"submatches\":[{\"match\":"
+                            "{\"text\":\"foo\"},\"start\":3,\"end\":6}]}}\n"),
+              std::string::npos)
+        << mine.out;
+    std::vector<std::string> theirs = {"-j1"};
+    theirs.insert(theirs.end(), args.begin(), args.end());
+    const Result rg = RunIn(dir, theirs, "", "rg");
+    if (rg.status == 127 || rg.status == 122)
+        GTEST_SKIP() << "ripgrep is not installed";
+    const auto normalise = [](const std::string& text) {
+        static const std::regex timing("\"(elapsed|elapsed_total)\":\\{[^}]*\\}|\"bytes_printed\":[0-9]+");
+        return SortedLines(std::regex_replace(text, timing, "T"));
+    };
+    EXPECT_EQ(normalise(mine.out), normalise(rg.out));
+}
+
+// What the tool cannot read it says, as grep does, and the exit status is 2
+// (with -s too: it silences the messages, not the status).
+TEST(CliTruth, UnreadableFilesAreReported)
+{
+    TempDir dir;
+    dir.Write("t/ok.txt", "foo\n");
+    dir.Write("t/secret.txt", "foo\n");
+    dir.Write("t/locked/x.txt", "foo\n");
+    fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec |
+                                    fs::perms::group_read | fs::perms::others_read);
+    if (::getuid() == 0) {
+        // Root reads everything: the tool runs as nobody, who owns the tree.
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+            ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(dir.Path().c_str(), 65534, 65534), 0);
+    }
+    fs::permissions(dir.Path() / "t/secret.txt", fs::perms::none);
+    fs::permissions(dir.Path() / "t/locked", fs::perms::none);
+    struct Row {
+        std::vector<std::string> args;
+        std::string out;
+        std::vector<std::string> errs;  // each must appear; none: stderr empty
+        int status;
+    };
+    const std::vector<Row> rows = {
+        {{"grep", "-r", "foo", "t"},
+         "t/ok.txt:foo\n",
+         {"quorvex: t/secret.txt: Permission denied\n", "quorvex: t/locked: Permission denied\n"},
+         2},
+        {{"grep", "-rs", "foo", "t"}, "t/ok.txt:foo\n", {}, 2},
+        {{"grep", "-rq", "foo", "t"}, "", {}, 0},
+        {{"grep", "-rc", "zzz", "t"}, "t/ok.txt:0\n", {"t/secret.txt: Permission denied"}, 2},
+        {{"grep", "foo", "t/secret.txt"}, "", {"quorvex: t/secret.txt: Permission denied\n"}, 2},
+        {{"replace", "-r", "foo", "bar", "t"}, "1 replacement in 1 file\n", {"t/secret.txt: Permission denied"}, 2},
+    };
+    for (const Row& row : rows) {
+        RunOptions options;
+        options.cwd = dir.Path();
+        options.asNobody = true;
+        const Result result = RunTool(row.args, options);
+        EXPECT_EQ(result.out, row.out) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
+        EXPECT_EQ(result.status, row.status) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
+        if (row.errs.empty()) {
+            EXPECT_EQ(result.err, "") << "quorvex" << Show(row.args);
+        }
+        for (const std::string& err : row.errs)
+            EXPECT_NE(result.err.find(err), std::string::npos) << "quorvex" << Show(row.args) << "\nstderr: " << result.err;
+    }
+    fs::permissions(dir.Path() / "t/locked", fs::perms::owner_all);
+    EXPECT_EQ(dir.Read("t/ok.txt"), "bar\n");
+    EXPECT_EQ(dir.Read("t/locked/x.txt"), "foo\n");
+}
+
+// A file larger than the memory the tool may use is reported and skipped;
+// the others are searched and changed, and the exit status is 2.
+TEST(CliTruth, FileTooLargeForMemory)
+{
+    TempDir dir;
+    dir.Write("small.txt", "foo\n");
+    dir.Write("big.txt", "foo\n");
+    fs::resize_file(dir.Path() / "big.txt", std::uintmax_t(1) << 30);  // sparse: no disk space used
+    RunOptions options;
+    options.cwd = dir.Path();
+    options.memoryLimit = rlim_t(512) << 20;
+    for (const auto& row : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"grep", "foo", "big.txt", "small.txt"}, "small.txt:foo\n"},
+             {{"replace", "foo", "bar", "big.txt", "small.txt"}, "1 replacement in 1 file\n"}}) {
+        const Result result = RunTool(row.first, options);
+        EXPECT_EQ(result.out, row.second) << result.err;
+        EXPECT_EQ(result.status, 2) << result.err;
+        EXPECT_EQ(result.err, "quorvex: big.txt: out of memory\n");
+    }
+    EXPECT_EQ(dir.Read("small.txt"), "bar\n");
+    EXPECT_EQ(fs::file_size(dir.Path() / "big.txt"), std::uintmax_t(1) << 30);
 }
 
 TEST(CliGrep, LargeOutputIsComplete)
@@ -227,7 +456,7 @@ TEST(CliGrep, LargeOutputIsComplete)
     for (int i = 0; i < 60000; ++i) {
         std::string word = "w" + std::to_string(i);
         text += word + " filler\n";
-        expected += std::to_string(i + 1) + ":" + word + "\n";
+        expected += std::to_string(i + 1) + ":" + word + " filler\n";
     }
     dir.Write("big.txt", text);
     Result result = RunIn(dir, {"grep", "-n", "w\\d+", "big.txt"});
@@ -248,6 +477,7 @@ TEST(CliErrors, ExitCodesAndMessages)
     TempDir dir;
     MakeTree(dir);
     dir.Write("garbage.cfg", "this is not a settings file");
+    dir.Write("mx.txt", "ok\n" + std::string(60, 'x') + "\n");
     const std::vector<ErrorRow> rows = {
         {{"grep", "(", "a.txt"}, 2, "quorvex: bad expression: ", ""},
         {{"grep", "-F", "(", "a.txt"}, 1, "", ""},
@@ -258,7 +488,10 @@ TEST(CliErrors, ExitCodesAndMessages)
         {{"grep", "alpha", "missing.txt"}, 2, "quorvex: missing.txt: No such file or directory", ""},
         {{"grep", "alpha", "nodir/*.txt"}, 2, "nodir: No such file or directory", ""},
         {{"grep", "alpha", "sub"}, 2, "quorvex: sub: Is a directory", ""},
-        {{"grep", "alpha", "missing.txt", "a.txt"}, 2, "missing.txt", "a.txt:alpha\na.txt:alpha\n"},
+        {{"grep", "(x+x+)+y", "mx.txt"}, 2, "quorvex: mx.txt: matching stopped: ", ""},
+        {{"replace", "(x+x+)+y", "z", "mx.txt"}, 2, "quorvex: mx.txt: matching stopped: ", ""},
+        {{"grep", "alpha", "/dev/null", "a.txt"}, 2, "quorvex: /dev/null: not a regular file", "a.txt:alpha beta\na.txt:gamma alpha\n"},
+        {{"grep", "alpha", "missing.txt", "a.txt"}, 2, "missing.txt", "a.txt:alpha beta\na.txt:gamma alpha\n"},
         {{"grep", "-q", "alpha", "missing.txt", "a.txt"}, 0, "missing.txt", ""},
         {{"grep", "--syntax", "basic", "alpha", "a.txt"}, 2, "normal syntax", ""},
         {{"grep", "--syntax", "weird", "alpha", "a.txt"}, 2, "weird", ""},
@@ -379,13 +612,63 @@ TEST(CliReplace, ChangesFilesAndReportsSummary)
     EXPECT_EQ(again.out, "0 replacements in 0 files\n");
 }
 
+// --diff prints what replace would change; applied with patch -p1 to a copy
+// of the tree, it gives exactly the tree that replace really changes.
+TEST(CliReplace, DiffAppliesAsPatch)
+{
+    TempDir preview, real, patched;
+    std::string many;
+    for (int i = 1; i <= 30; ++i)
+        many += (i % 9 == 0 ? "the foo line " : "plain line ") + std::to_string(i) + "\n";
+    for (const TempDir* dir : {&preview, &real, &patched}) {
+        dir->Write("t/many.txt", many);
+        dir->Write("t/first.txt", "foo at the start\nmiddle\nend foo");
+        dir->Write("t/sub/none.txt", "nothing\n");
+        dir->Write("t/sub/two.txt", "a\nfoo foo\n");
+    }
+    const std::string before = preview.Snapshot();
+    const Result diff = RunIn(preview, {"replace", "--diff", "-r", "fo(o)", "B$1$1", "t"});
+    EXPECT_EQ(diff.status, 0) << diff.err;
+    EXPECT_EQ(preview.Snapshot(), before);
+    EXPECT_NE(diff.out.find("--- a/t/first.txt\n+++ b/t/first.txt\n@@ -1,3 +1,3 @@\n-foo at the start\n+Boo at the"),
+              std::string::npos)
+        << diff.out;
+    EXPECT_NE(diff.out.find("-end foo\n\\ No newline at end of file\n+end Boo\n\\ No newline at end of file\n"),
+              std::string::npos)
+        << diff.out;
+    EXPECT_EQ(RunIn(real, {"replace", "-r", "fo(o)", "B$1$1", "t"}).status, 0);
+    patched.Write("change.diff", diff.out);
+    const Result patch = RunIn(patched, {"-p1", "-s", "-i", "change.diff"}, "", "patch");
+    if (patch.status == 127 || patch.status == 122)
+        GTEST_SKIP() << "patch is not installed";
+    EXPECT_EQ(patch.status, 0) << patch.out << patch.err;
+    fs::remove(patched.Path() / "change.diff");
+    EXPECT_EQ(patched.Snapshot(), real.Snapshot());
+}
+
+// A replacement sees the text around its match (look-behind, \b): in the
+// preview and in the change.
+TEST(CliReplace, ReplacementSeesItsContext)
+{
+    TempDir dir;
+    dir.Write("f.txt", "foo bar\nbar\n");
+    const Result diff = RunIn(dir, {"replace", "--diff", "(?<=foo )bar", "BAZ", "f.txt"});
+    EXPECT_NE(diff.out.find("-foo bar\n+foo BAZ\n"), std::string::npos) << diff.out;
+    const Result change = RunIn(dir, {"replace", "(?<=foo )bar", "BAZ", "f.txt"});
+    EXPECT_EQ(change.status, 0) << change.err;
+    EXPECT_EQ(dir.Read("f.txt"), "foo BAZ\nbar\n");
+}
+
 TEST(CliReplace, FormatsLiteralsAndDeletion)
 {
     TempDir dir;
     dir.Write("mail.txt", "bob@old and amy@old\n");
     dir.Write("dots.txt", "axb a.b\n");
     dir.Write("del.txt", "keep DROP keep DROP\n");
+    dir.Write("lines.txt", "one\ntwo\nthree\n");
     CheckRows(dir, {
+        {{"replace", "o$", "0", "lines.txt"}, "", "1 replacement in 1 file\n", 0},
+        {{"replace", "-U", "one\\ntw", "X", "lines.txt"}, "", "1 replacement in 1 file\n", 0},
         {{"replace", "(\\w+)@old", "$1@new", "mail.txt"}, "", "2 replacements in 1 file\n", 0},
         {{"replace", "-F", "a.b", "X", "dots.txt"}, "", "1 replacement in 1 file\n", 0},
         {{"replace", " ?DROP", "", "del.txt"}, "", "2 replacements in 1 file\n", 0},
@@ -393,6 +676,7 @@ TEST(CliReplace, FormatsLiteralsAndDeletion)
     EXPECT_EQ(dir.Read("mail.txt"), "bob@new and amy@new\n");
     EXPECT_EQ(dir.Read("dots.txt"), "axb X\n");
     EXPECT_EQ(dir.Read("del.txt"), "keep keep\n");
+    EXPECT_EQ(dir.Read("lines.txt"), "X0\nthree\n");
 }
 
 TEST(CliReplace, BackupKeepsTheOldContent)
@@ -460,7 +744,7 @@ TEST(CliReplace, ProblemRecordsAreReadableLines)
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find(": WriteFailed at byte "), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "0 replacements in 0 files\n");
+    EXPECT_EQ(result.out, "0 replacements in 0 files; 1 of 1 file with matches not changed\n");
     EXPECT_EQ(dir.Read("big.txt"), "old" + big + "\n");
 }
 
@@ -470,7 +754,7 @@ TEST(CliSettings, SavedSettingsRoundTrip)
     MakeTree(dir);
     Result first = RunIn(dir, {"grep", "-i", "--syntax", "literal", "--save-settings", "s.cfg", "A.B", "dots.txt"});
     EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.out, "a.b\nA.B\n");
+    EXPECT_EQ(first.out, "axb a.b A.B\n");
     // The expression is kept with its length in front of it.
     EXPECT_NE(dir.Read("s.cfg").find(" 3 A.B "), std::string::npos) << dir.Read("s.cfg");
 
@@ -482,7 +766,7 @@ TEST(CliSettings, SavedSettingsRoundTrip)
     CheckRows(dir, {
         {{"search", "--settings", "s.cfg", "x A.b y"}, "", "A.b\n", 0},
         {{"grep", "--settings", "s.cfg", "a.txt"}, "", "", 1},
-        {{"grep", "--settings", "s.cfg", "-e", "GAMMA", "a.txt"}, "", "gamma\n", 0},
+        {{"grep", "--settings", "s.cfg", "-e", "GAMMA", "a.txt"}, "", "gamma alpha\n", 0},
     });
 
     // A replacement with its format and backup extension, replayed as a dry run.

@@ -12,24 +12,25 @@ namespace {
 using namespace ComponentTesting;
 using C = RegexComponent::RegularExpressionCustom;
 
+// The names of a set's members in value order, as "{A,B}".
+template <class Set, class Value>
+std::string NamesOf(const Set& set, const Vcl::TTypeInfo& type, unsigned count)
+{
+    std::string text;
+    for (unsigned n = 0; n < count; ++n)
+        if (set.Contains(static_cast<Value>(n)))
+            text += (text.empty() ? "" : ",") + type.EnumName(static_cast<int>(n));
+    return "{" + text + "}";
+}
+
 std::string Names(const C::OptionSet& set)
 {
-    const Vcl::TTypeInfo& type = RegexComponent::OptionsType();
-    std::string text;
-    for (int n = 0; n <= 15; ++n)
-        if (set.Contains(static_cast<C::Options>(n)))
-            text += (text.empty() ? "" : ",") + type.EnumName(n);
-    return "{" + text + "}";
+    return NamesOf<C::OptionSet, C::Options>(set, RegexComponent::OptionsType(), RegexValues::CompileOptionCount);
 }
 
 std::string Names(const C::MatchSet& set)
 {
-    const Vcl::TTypeInfo& type = RegexComponent::MatchesType();
-    std::string text;
-    for (int n = 0; n <= 11; ++n)
-        if (set.Contains(static_cast<C::Matches>(n)))
-            text += (text.empty() ? "" : ",") + type.EnumName(n);
-    return "{" + text + "}";
+    return NamesOf<C::MatchSet, C::Matches>(set, RegexComponent::MatchesType(), RegexValues::MatchOptionCount);
 }
 
 const C::OptionSet Defaults = DefaultOptions();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Stringgrep.h"
+#include "Substitution.h"
 
 namespace {
 
@@ -70,3 +71,75 @@ TEST(GrepRange, TheCallbacksOwnRuntimeErrorIsNotSwallowed)
 }
 
 }  // namespace
+
+TEST(CountMatches, LongSubjectsCountTheSameThroughTheDriver)
+{
+    struct Row {
+        const char* expression;
+        rc::syntax_option_type syntax;
+        rc::match_flag_type flags;
+    };
+    const Row rows[] = {
+        {"lantern", boost::regex::normal, rc::match_posix},             // plain
+        {"ab|a", boost::regex::normal, rc::match_posix},                // plain, leftmost-longest
+        {"TODO[^\\n]*", boost::regex::normal, rc::match_posix},        // prefix
+        {"\\w+ing\\b", boost::regex::icase, rc::match_default},         // window
+        {"[a-c]+ing", boost::regex::collate, rc::match_any},            // window, collating ranges
+        {"^\\w*ing\\b", boost::regex::normal, rc::match_not_bol},
+        {"x*", boost::regex::normal, rc::match_posix},                  // no literal
+        {"ing", boost::regex::extended, rc::match_posix},               // another syntax: the engine
+    };
+    std::string subject;
+    for (int i = 0; subject.size() < RegexEngine::countThroughDriver + 100; ++i)
+        subject += i % 7 == 0 ? "TODO sing\r\n" : i % 5 == 0 ? "Lantern abab RING\n" : "bacing lantern x\n\n";
+    for (const auto& row : rows) {
+        const boost::regex e(row.expression, row.syntax);
+        std::string error, driverError;
+        const unsigned plain = RegexEngine::GrepRange(subject.data(), subject.data() + subject.size(), e, row.flags,
+                                                      [](const boost::cmatch&) { return true; }, error);
+        const unsigned counted = RegexEngine::CountMatches(subject.data(), subject.data() + subject.size(), e,
+                                                           row.expression, row.flags, driverError);
+        EXPECT_EQ(counted, plain) << row.expression;
+        EXPECT_GT(plain, 500u) << row.expression;
+        EXPECT_EQ(driverError, error);
+    }
+}
+
+TEST(ReplaceThroughDriver, LongSubjectsGiveTheEnginesReplacement)
+{
+    struct Row {
+        const char* expression;
+        const char* format;
+        rc::match_flag_type flags;
+        bool applies;
+    };
+    const Row rows[] = {
+        {"lantern|ab", "<$0>", rc::match_posix, true},                 // plain
+        {"(L|l)antern", "$1-(?1x:y)\\n", rc::match_posix, true},       // plain texts, groups: the anchored run
+        {"(\\w+)ing\\b", "[$1]", rc::match_default, true},             // window
+        {"TODO([^\\n]*)", "${1}!", rc::match_any, true},               // prefix
+        {"(\\w+)ing\\b", "$`", rc::match_default, false},              // the text before the match
+        {"(\\w+)ing\\b", "$'", rc::match_default, false},              // the text after it
+        {"x*", "-", rc::match_posix, false},                           // no literal
+    };
+    std::string subject;
+    for (int i = 0; subject.size() < RegexEngine::countThroughDriver + 100; ++i)
+        subject += i % 7 == 0 ? "TODO sing\r\n" : i % 5 == 0 ? "Lantern abab RING\n" : "bacing lantern x\n\n";
+    for (const auto& row : rows) {
+        const boost::regex e(row.expression);
+        for (const bool copy : {true, false}) {
+            std::string expected = "kept:", got = "kept:", error, driverError;
+            RegexEngine::ReplaceRange(expected, subject.data(), subject.data() + subject.size(), e, row.format,
+                                      row.flags, copy, error);
+            const bool applied = RegexEngine::ReplaceThroughDriver(got, subject.data(), subject.data() + subject.size(),
+                                                                   e, row.expression, row.format, row.flags, copy,
+                                                                   driverError);
+            EXPECT_EQ(applied, row.applies) << row.expression << " " << row.format;
+            if (applied)
+                EXPECT_EQ(got, expected) << row.expression << " " << row.format << " copy " << copy;
+            else
+                EXPECT_EQ(got, "kept:");
+            EXPECT_EQ(driverError, error);
+        }
+    }
+}

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -663,6 +665,197 @@ TEST_F(FileOperations, MergeFileCleanupClosesRemovesAndEmpties)
     EXPECT_TRUE(re.PendingFile.FileName.empty());
     EXPECT_TRUE(re.PendingFile.Greps.empty());
     EXPECT_EQ(tree.List(), std::vector<std::string>{"source"});
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Replacements in context ---------------------------------------------------------
+
+TEST_F(FileOperations, ReplacementsSeeTheTextAroundTheirMatch)
+{
+    struct Row {
+        const char* expression;
+        const char* content;
+        const char* format;
+        const char* expected;
+        unsigned changes;
+    };
+    const Row rows[] = {
+        {"(?<=foo )bar", "foo bar", "BAZ", "foo BAZ", 1},
+        {"foo(?=bar)", "foobar foobaz", "X", "Xbar foobaz", 1},
+        {"o\\B", "foo", "X", "fXo", 1},
+        {"\\Bb", "ab b", "X", "aX b", 1},
+        {"\\<", "ab cd", "[", "[ab [cd", 2},
+        {"(^)?a", "ba", "(?1Y:N)", "bN", 1},
+        {"(a$)|(a)", "ab", "(?1E:M)", "Mb", 1},
+        {"x*", "xx", "Y", "Y", 1},
+        {"(\\w)\\1", "aab", "<$1>", "<a>b", 1},
+    };
+    for (const Row& row : rows) {
+        tree.Write("f.txt", row.content);
+        RegularExpression object;
+        Configure(object, row.expression, "f.txt");
+        object.SetFormatString(row.format);
+        EXPECT_EQ(object.ChangeFiles(), row.changes) << row.expression;
+        EXPECT_EQ(tree.Read("f.txt"), row.expected) << row.expression;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The per-thread stack and empty expressions ---------------------------------------
+
+TEST_F(FileOperations, ExplicitDeallocateStackInsideAHandlerLeavesTheWalkRunning)
+{
+    tree.Write("a.txt", "foo foo");
+    tree.Write("b.txt", "foo foo");
+    for (const bool change : {false, true}) {
+        RegularExpression object;
+        Configure(object, "foo", "*.txt");
+        object.SetFormatString("bar");
+        Recorder local;
+        local.AttachTo(object);
+        local.action = [](RegularExpression* sender, const std::string&) { sender->DeallocateStack(); };
+        EXPECT_EQ(change ? object.ChangeFiles() : object.GrepFiles(), 4u) << change;
+        EXPECT_EQ(local.events.size(), 4u) << change;
+    }
+    EXPECT_EQ(tree.Read("b.txt"), "bar bar");
+}
+
+TEST_F(FileOperations, ExpressionEmptyUpToItsFirstNulWalksNothing)
+{
+    tree.Write("a.txt", "foo");
+    Configure(re, std::string("\0foo", 4), "a.txt");
+    re.SetFormatString("X");
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.FindFiles(), 0u);
+    EXPECT_EQ(re.GrepFiles(), 0u);
+    EXPECT_EQ(re.ChangeFiles(), 0u);
+    EXPECT_TRUE(recorder.events.empty());
+    EXPECT_EQ(tree.Read("a.txt"), "foo");
+}
+
+// ---- Safety of the rewrite seen from outside ------------------------------------------------
+
+TEST_F(FileOperations, BackupNeverGoesOntoTheFileItself)
+{
+    struct Row {
+        const char* label;
+        int (*make)(const char* target, const char* name);
+    };
+    const Row rows[] = {{"symbolic link to the backup name", ::symlink}, {"hard link", ::link}};
+    for (const Row& row : rows) {
+        Tree local;
+        const std::string original = local.Write("a.orig", "orig foo\n");
+        ASSERT_EQ(row.make(original.c_str(), local.Path("a.txt").c_str()), 0) << row.label;
+        RegularExpression object;
+        object.SetExpression("foo");
+        object.SetFilesToMatch(local.Path("a.txt"));
+        object.SetFormatString("bar");
+        object.SetSaveExtension("orig");
+        EXPECT_EQ(object.ChangeFiles(), 0u) << row.label;
+        ASSERT_NE(object.GetChangeFilesErrors(), nullptr) << row.label;
+        const Problem problem = object.GetChangeFilesErrors()->at(0);
+        EXPECT_EQ(problem.Reason, RegularExpression::BackupFailed) << row.label;
+        EXPECT_EQ(problem.FileName, local.Path("a.orig")) << row.label;
+        EXPECT_EQ(local.Read("a.orig"), "orig foo\n") << row.label;
+        EXPECT_EQ(local.List(), (std::vector<std::string>{"a.orig", "a.txt"})) << row.label;
+    }
+}
+
+TEST_F(FileOperations, SaveExtensionWithDotsMarksItsBackups)
+{
+    tree.Write("a.txt", "foo\n");
+    Configure(re, "foo", "*");
+    re.SetFormatString("bar");
+    re.SetSaveExtension("txt.orig");
+    EXPECT_EQ(re.ChangeFiles(), 1u);
+    tree.Write("a.txt", "foo again\n");
+    EXPECT_EQ(re.ChangeFiles(), 1u);
+    EXPECT_EQ(tree.Read("a.txt.orig"), "foo again\n");
+    EXPECT_EQ(tree.List(), (std::vector<std::string>{"a.txt", "a.txt.orig"})) << "the backup is not backed up";
+}
+
+TEST_F(FileOperations, WorkFilesOfARewriteAreNeverWalked)
+{
+    tree.Write("a.txt", "foo");
+    tree.Write(".a.txt.quorvex-Ab12Cd", "foo");
+    tree.Write(".b.quorvex-undo", "foo");
+    tree.Write(".c.quorvex-x", "foo");  // not the pattern
+    Configure(re, "foo", "*");
+    recorder.AttachTo(re);
+    EXPECT_EQ(re.GrepFiles(), 2u);
+    EXPECT_EQ(recorder.Files(), (std::vector<std::string>{tree.Path(".c.quorvex-x"), tree.Path("a.txt")}));
+    Configure(re, "foo", ".a.txt.quorvex-Ab12Cd");
+    EXPECT_EQ(re.GrepFiles(), 0u) << "not even when named";
+}
+
+TEST_F(FileOperations, NamesUpToTheLimitAreChangedAndLongPathsRefusedPlainly)
+{
+    for (const std::size_t length : {std::size_t(239), std::size_t(248), std::size_t(255)}) {
+        const std::string name = std::string(length - 4, 'n') + ".txt";
+        tree.Write(name, "foo");
+        Configure(re, "foo", name);
+        re.SetFormatString("bar");
+        EXPECT_EQ(re.ChangeFiles(), 1u) << length;
+        EXPECT_EQ(re.GetChangeFilesErrors(), nullptr) << length;
+        EXPECT_EQ(tree.Read(name), "bar") << length;
+    }
+    EXPECT_EQ(tree.List().size(), 3u) << "no work file left";
+
+    // A file under a path longer than the system takes in one call: refused
+    // with the system's own error, the walk going on, never called read-only.
+    std::string path = tree.Root();
+    int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    while (path.size() < PATH_MAX + 100) {
+        ::mkdirat(directory, "dddddddddddddddddddddddddddddddddddddddddddddddddd", 0755);
+        const int next = ::openat(directory, "dddddddddddddddddddddddddddddddddddddddddddddddddd", O_RDONLY);
+        ::close(directory);
+        directory = next;
+        path += "/dddddddddddddddddddddddddddddddddddddddddddddddddd";
+    }
+    const int file = ::openat(directory, "deep.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::write(file, "foo", 3), 3);
+    ::close(file);
+    ::close(directory);
+    EXPECT_FALSE(re.ReadOnlyFile(path + "/deep.txt"));
+    re.SetFilesToMatch(path + "/deep.txt");
+    EXPECT_EQ(re.ChangeFiles(), 0u);
+    ASSERT_NE(re.GetChangeFilesErrors(), nullptr);
+    const Problem problem = re.GetChangeFilesErrors()->at(0);
+    EXPECT_EQ(problem.Reason, RegularExpression::OpenFailed);
+    EXPECT_EQ(problem.SystemError, unsigned(ENAMETOOLONG));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FileOperations, MatchingErrorInsideAFileLeavesThatFileWhole)
+{
+    for (const bool threads : {false, true}) {
+        Tree local;
+        local.Write("a.txt", "foo");
+        local.Write("b.txt", "foo foo " + std::string(40, 'x') + " foo");
+        local.Write("c.txt", "foo");
+        RegularExpression object;
+        object.SetExpression("foo|(x+x+)+y");
+        object.SetFilesToMatch(local.Path(threads ? "*.txt" : "b.txt"));
+        object.SetFormatString("bar");
+        const unsigned changes = object.ChangeFiles();
+        EXPECT_EQ(local.Read("b.txt"), "foo foo " + std::string(40, 'x') + " foo") << threads;
+        EXPECT_EQ(changes, threads ? 1u : 0u);
+        ASSERT_NE(object.GetChangeFilesErrors(), nullptr) << threads;
+        const Problem problem = object.GetChangeFilesErrors()->back();
+        EXPECT_EQ(problem.Reason, RegularExpression::MatchFailed) << threads;
+        EXPECT_EQ(problem.FileName, local.Path("b.txt")) << threads;
+        EXPECT_EQ(problem.Text, object.GetMatchError()) << threads;
+        EXPECT_FALSE(problem.Text.empty()) << threads;
+    }
 }
 
 }  // namespace

@@ -34,6 +34,10 @@ struct ScriptedEngine {
     std::string What(unsigned i) const { return subs[i].first; }
     std::uint64_t Position(unsigned i) const { return subs[i].second; }
     std::uint64_t Line() const { return line; }
+    std::string bytes;  // the file as read; empty: not at hand
+    const char* FileData() const { return bytes.empty() ? nullptr : bytes.data(); }
+    std::uint64_t FileSize() const { return bytes.size(); }
+    RegexPlatform::FileState FileState() const { return RegexPlatform::FileState(); }
 };
 
 constexpr std::uint64_t FourGiB = std::uint64_t(1) << 32;
@@ -143,6 +147,9 @@ TEST(MergeCallback, EngineGivingUpOnAReplacementEndsTheWalk)
     EXPECT_FALSE(go);
     EXPECT_FALSE(object.GetMatchError().empty());
     EXPECT_TRUE(object.PendingFile.Greps.empty());
+    ASSERT_NE(object.GetChangeFilesErrors(), nullptr);
+    EXPECT_EQ(object.GetChangeFilesErrors()->at(0).Reason, RegularExpression::MatchFailed);
+    EXPECT_EQ(object.GetChangeFilesErrors()->at(0).FileName, file);
 }
 
 }  // namespace

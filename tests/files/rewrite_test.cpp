@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -338,8 +339,8 @@ TEST(Rewrite, UnrestorableCopyBackKeepsAndNamesTheOldContent)
     }
     ASSERT_EQ(outcome.Problems.size(), 1u);
     EXPECT_EQ(outcome.Problems[0].Reason, RewriteReplaceFailed);
-    ASSERT_EQ(tree.List("tmp").size(), 1u);
-    EXPECT_EQ(outcome.Problems[0].Text, root + "/tmp/" + tree.List("tmp")[0]);
+    EXPECT_TRUE(tree.List("tmp").empty());
+    EXPECT_EQ(outcome.Problems[0].Text, root + "/.data.quorvex-undo") << "kept beside the file";
     EXPECT_EQ(FileTesting::ReadAll(outcome.Problems[0].Text), "short old text");
 }
 
@@ -397,7 +398,9 @@ TEST(BackupNames, SaveExtensionComparesLettersRegardlessOfCase)
     const Row rows[] = {
         {"x.bak", "bak", true},      {"x.BAK", "bak", true},      {"dir/x.Bak", "bak", true},
         {"x.bak2", "bak", false},    {"x.ba", "bak", false},      {"x", "bak", false},
-        {"my.bak/README", "bak", false}, {"x.bak", "", false},    {"report..bak", ".bak", false},
+        {"my.bak/README", "bak", false}, {"x.bak", "", false},    {"report..bak", ".bak", true},
+        {"a.txt.orig", "txt.orig", true}, {"a.TXT.Orig", "txt.orig", true}, {"atxt.orig", "txt.orig", false},
+        {"txt.orig", "txt.orig", false}, {"a.txt.orig/b", "txt.orig", false},
     };
     for (const Row& row : rows)
         EXPECT_EQ(HasSaveExtension(row.file, row.extension), row.expected) << row.file << " " << row.extension;
@@ -432,6 +435,111 @@ TEST(FileHelpers, FilePointerAndCleanup)
     ASSERT_NE(out, nullptr);
     CloseAndRemove(in, out, temporary);
     EXPECT_EQ(tree.List(), std::vector<std::string>{"file"});
+}
+
+// ---- The file as read, named attributes, undo copies ----------------------------------
+
+TEST(Rewrite, OnlyTheFileAsReadIsReplaced)
+{
+    Tree tree;
+    const std::string file = tree.Write("data", "the foo");
+    RegexPlatform::FileState read;
+    ASSERT_TRUE(RegexPlatform::QueryNameState(file.c_str(), read));
+    RegexPlatform::FileState stale = read;
+    stale.ModifiedNanoseconds ^= 1;
+    for (const RegexPlatform::FileState* state : {&stale, &read}) {
+        const RewriteOutcome outcome = RewriteFile(file, {RewriteEdit{4, "foo", "bar"}}, "", state);
+        if (state == &read) {
+            EXPECT_TRUE(outcome.Replaced && outcome.Problems.empty());
+            continue;
+        }
+        EXPECT_FALSE(outcome.Replaced);
+        ASSERT_EQ(outcome.Problems.size(), 1u);
+        EXPECT_EQ(outcome.Problems[0].Reason, RewriteTextChanged);
+        EXPECT_EQ(outcome.Problems[0].Position, 0u);
+        EXPECT_EQ(outcome.Problems[0].Text, "");
+        EXPECT_EQ(outcome.Problems[0].SystemError, 0u);
+        EXPECT_EQ(tree.Read("data"), "the foo");
+    }
+    EXPECT_EQ(tree.Read("data"), "the bar");
+}
+
+// Fails every copy of a named attribute, as a file system that refuses one would.
+ssize_t RefuseAttribute(int, const char*, const void*, size_t, int)
+{
+    errno = EPERM;
+    return -1;
+}
+
+TEST(Rewrite, NamedAttributesAndAccessListsSurvive)
+{
+    const unsigned char acl[] = {2, 0, 0, 0, 1, 0, 6, 0, 255, 255, 255, 255, 2, 0, 4, 0, 0xFE, 0xFF, 0, 0,
+                                 4, 0, 4, 0, 255, 255, 255, 255, 0x10, 0, 4, 0, 255, 255, 255, 255,
+                                 0x20, 0, 0, 0, 255, 255, 255, 255};
+    for (const bool refused : {false, true}) {
+        Tree tree;
+        const std::string file = tree.Write("data", "the foo");
+        if (::setxattr(file.c_str(), "user.origin", "kept", 4, 0) != 0 ||
+            ::setxattr(file.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0)
+            GTEST_SKIP() << "the file system of " << tree.Root() << " takes no user attributes or ACLs";
+        const ino_t inode = FileTesting::StatOf(file).st_ino;
+        RewriteOutcome outcome;
+        {
+            FaultPlan plan;
+            ScopedFaults faults(plan);
+            if (refused)
+                RegexPlatform::Calls().SetAttribute = [](int fd, const char* n, const void* v, size_t z, int f) {
+                    return static_cast<int>(RefuseAttribute(fd, n, v, z, f));
+                };
+            outcome = Rewrite(file, {{4, "foo", "bar"}});
+        }
+        EXPECT_TRUE(outcome.Replaced && outcome.Problems.empty()) << refused;
+        EXPECT_EQ(tree.Read("data"), "the bar") << refused;
+        char value[16] = {};
+        EXPECT_EQ(::getxattr(file.c_str(), "user.origin", value, sizeof value), 4) << refused;
+        unsigned char copied[sizeof acl + 16];
+        EXPECT_EQ(::getxattr(file.c_str(), "system.posix_acl_access", copied, sizeof copied), ssize_t(sizeof acl))
+            << refused;
+        // Refused attributes: the file is overwritten in place instead.
+        EXPECT_EQ(FileTesting::StatOf(file).st_ino == inode, refused);
+        EXPECT_EQ(tree.List(), std::vector<std::string>{"data"}) << refused;
+    }
+}
+
+TEST(Rewrite, UndoCopyBesideAFileKeepsItUntouched)
+{
+    Tree tree;
+    const std::string root = FileTesting::RealPathOf(tree.Root());
+    const std::string file = tree.Write("data", "the foo");
+    const std::string undo = UndoNameOf(root + "/data");
+    EXPECT_EQ(undo, root + "/.data.quorvex-undo");
+    FileTesting::WriteAll(undo, "the old content");
+    const RewriteOutcome outcome = Rewrite(file, {{4, "foo", "bar"}});
+    EXPECT_FALSE(outcome.Replaced);
+    ASSERT_EQ(outcome.Problems.size(), 1u);
+    EXPECT_EQ(outcome.Problems[0].Reason, RewriteReplaceFailed);
+    EXPECT_EQ(outcome.Problems[0].Text, undo);
+    EXPECT_EQ(outcome.Problems[0].SystemError, unsigned(EEXIST));
+    EXPECT_EQ(tree.Read("data"), "the foo");
+}
+
+TEST(BackupNames, WorkNamesFitAndAreRecognised)
+{
+    for (const std::size_t length : {std::size_t(1), std::size_t(239), std::size_t(240), std::size_t(255)}) {
+        const std::string name(length, 'n');
+        const std::string stem = RegexPlatform::WorkNameStem(name, 255);
+        EXPECT_LE(stem.size() + 6, 255u) << length;
+        EXPECT_TRUE(RegexPlatform::IsWorkName(stem + "Ab3xY9")) << length;
+        EXPECT_TRUE(RegexPlatform::IsWorkName(stem + "undo")) << length;
+        EXPECT_EQ(stem == "." + name + ".quorvex-", length <= 239) << length;
+    }
+    EXPECT_NE(RegexPlatform::WorkNameStem(std::string(250, 'a') + "1", 255),
+              RegexPlatform::WorkNameStem(std::string(250, 'a') + "2", 255));
+    const std::string accented = std::string(229, 'a') + "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";
+    const std::string cut = RegexPlatform::WorkNameStem(accented + std::string(30, 'z'), 255);
+    EXPECT_NE(static_cast<unsigned char>(cut[cut.find('~') - 1]) & 0xC0, 0xC0u) << "cut inside a UTF-8 sequence";
+    for (const char* other : {"a.txt", ".a.txt.quorvex-", ".a.quorvex-abc", ".a.quorvex-ab#cd!", "a.quorvex-undo"})
+        EXPECT_FALSE(RegexPlatform::IsWorkName(other)) << other;
 }
 
 }  // namespace

@@ -147,6 +147,16 @@ inline std::string Join(const std::vector<std::string>& names)
     return text;
 }
 
+// `piece` written `times` times over.
+inline std::string Repeat(const std::string& piece, std::size_t times)
+{
+    std::string text;
+    text.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
 }  // namespace Hardening
 
 #endif

@@ -23,6 +23,7 @@ using RegexClass::REMatchInfo;
 using RegexClass::RegularExpression;
 using FileTesting::Tree;
 using Hardening::ChildOutcome;
+using Hardening::Repeat;
 using Hardening::RunInChild;
 
 namespace {
@@ -45,15 +46,6 @@ struct Counter {
         re.SetOnChangingFilesClosure(RegexClass::Bind(this, &Counter::FileMatches));
     }
 };
-
-std::string Repeat(const std::string& piece, std::size_t times)
-{
-    std::string text;
-    text.reserve(piece.size() * times);
-    for (std::size_t i = 0; i < times; ++i)
-        text += piece;
-    return text;
-}
 
 constexpr std::size_t Megabyte = 1024 * 1024;
 

@@ -14,9 +14,12 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -34,6 +37,7 @@ using FileTesting::FaultPlan;
 using FileTesting::ScopedFaults;
 using FileTesting::Tree;
 using Hardening::ChildOutcome;
+using Hardening::Repeat;
 using Hardening::RunInChild;
 
 namespace {
@@ -50,15 +54,6 @@ struct Verdict {
     }
     int Code() const { return note.empty() ? 0 : 1; }
 };
-
-std::string Repeat(const std::string& piece, std::size_t times)
-{
-    std::string text;
-    text.reserve(piece.size() * times);
-    for (std::size_t i = 0; i < times; ++i)
-        text += piece;
-    return text;
-}
 
 // The text with every "foo" replaced.
 std::string Replaced(std::string text, const std::string& by)
@@ -95,6 +90,8 @@ std::string Describe(const std::vector<Problem>& problems)
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string LastOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // ---- File-size limit -------------------------------------------------------------------
 
@@ -275,12 +272,20 @@ TEST(ChangeFilesFaults, FileChangedBetweenTheWalkAndTheRewrite)
              ::close(fd);
          },
          RegularExpression::TextChanged, 0, 4, [](const std::string& f) { return HasContent(f, "foo fox foo\n"); }},
-        {"grown at the end: the new tail is kept",
+        {"grown at the end: the plan is stale, the file stays as it is now",
          [](const std::string& f) {
              std::ofstream out(f, std::ios::app);
              out << "tail foo";
          },
-         -1, 0, 0, [](const std::string& f) { return HasContent(f, "bar bar bar\ntail foo"); }},
+         RegularExpression::TextChanged, 0, 0,
+         [](const std::string& f) { return HasContent(f, "foo foo foo\ntail foo"); }},
+        {"foo became foox around a match",
+         [](const std::string& f) {
+             const int fd = ::open(f.c_str(), O_WRONLY);
+             (void)!::pwrite(fd, "x\n", 2, 11);
+             ::close(fd);
+         },
+         RegularExpression::TextChanged, 0, 0, [](const std::string& f) { return HasContent(f, "foo foo foox\n"); }},
         {"deleted", [](const std::string& f) { ::unlink(f.c_str()); }, RegularExpression::OpenFailed, ENOENT, 0,
          [](const std::string& f) { return !FileTesting::Exists(f); }},
         {"replaced by a directory",
@@ -336,7 +341,8 @@ TEST(ChangeFilesFaults, FileChangedBetweenTheWalkAndTheRewrite)
                         v.Expect(problems[0].Reason == row.reason && problems[0].FileName == file &&
                                      problems[0].SystemError == row.error && problems[0].FilePosition == row.position,
                                  Describe(problems));
-                        v.Expect(problems[0].Text == (row.reason == RegularExpression::TextChanged ? "foo" : ""),
+                        const bool matchChanged = row.reason == RegularExpression::TextChanged && row.position != 0;
+                        v.Expect(problems[0].Text == (matchChanged ? "foo" : ""),
                                  "text " + problems[0].Text);
                     }
                 }
@@ -574,6 +580,137 @@ TEST(ChangeFilesFaults, KilledAtRandomPointsTheFileIsOldOrNewNeverMixed)
     std::cout << "[ killed  ] 12 rounds: " << oldSeen << " old, " << newSeen << " new, " << strays
               << " stray temporary files left by the kill" << std::endl;
     RecordProperty("stray_temporary_files", strays);
+}
+
+// ---- Two runs at once, and a kill during a copy back --------------------------------------
+
+// Slows every write to a rewrite's temporary file, so that a run is caught in
+// the middle of one.
+ssize_t SlowWorkWrite(int fd, const void* buffer, size_t size)
+{
+    if (FileTesting::PathOfDescriptor(fd).find(".quorvex-") != std::string::npos)
+        ::usleep(100000);
+    return RegexPlatform::DefaultCalls().Write(fd, buffer, std::min<size_t>(size, 1 << 20));
+}
+
+pid_t StartRun(const std::string& files, const std::string& format, bool slow, const std::string& report)
+{
+    const pid_t child = ::fork();
+    if (child != 0)
+        return child;
+    if (slow)
+        RegexPlatform::Calls().Write = SlowWorkWrite;
+    RegularExpression re;
+    Configure(re, files, format);
+    re.SetDirectoryRecursion(true);
+    const unsigned changes = re.ChangeFiles();
+    FileTesting::WriteAll(report, std::to_string(changes) + " " + Describe(ProblemsOf(re)));
+    ::_exit(0);
+}
+
+TEST(ChangeFilesFaults, TwoRunsOnOneTreeNeverFeedOnEachOther)
+{
+    Tree tree;
+    const std::string root = FileTesting::RealPathOf(tree.Root());
+    const std::string old = Repeat(Repeat("x", 100) + " foo\n", 200000);  // about 20 MB
+    const std::string file = tree.Write("big.txt", old);
+    ::chmod(file.c_str(), 0644);
+    const pid_t first = StartRun(file, "bar", true, tree.Path("../" + LastOf(root) + ".first"));
+    // The second run starts once the first one's temporary file exists.
+    bool seen = false;
+    for (int i = 0; i < 2000 && !seen; ++i) {
+        for (const std::string& name : tree.List())
+            seen = seen || name.find(".quorvex-") != std::string::npos;
+        if (!seen)
+            ::usleep(5000);
+    }
+    ASSERT_TRUE(seen) << "the first run never wrote its temporary file";
+    const pid_t second = StartRun(tree.Path("*"), "baz", false, tree.Path("../" + LastOf(root) + ".second"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(first, &status, 0), first);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(::waitpid(second, &status, 0), second);
+    EXPECT_EQ(status, 0);
+    const std::string firstReport = FileTesting::ReadAll(root + ".first");
+    const std::string secondReport = FileTesting::ReadAll(root + ".second");
+    ::unlink((root + ".first").c_str());
+    ::unlink((root + ".second").c_str());
+
+    EXPECT_EQ(firstReport, "200000 no problem");
+    // The second run read big.txt before the first replaced it: it waited for
+    // the first run's lock and then found the file changed.
+    EXPECT_EQ(secondReport, "0 [" + file + " reason 4 at 0 error 0]");
+    EXPECT_TRUE(tree.Read("big.txt") == Replaced(old, "bar")) << "big.txt is the first run's whole result";
+    EXPECT_EQ(FileTesting::StatOf(file).st_mode & 07777, 0644u);
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"big.txt"});
+}
+
+// Kills the process at its first write into the file being changed in place,
+// after the first block went in.
+ssize_t KillMidOverwrite(int fd, const void* buffer, size_t size)
+{
+    static long written = 0;
+    const std::string path = FileTesting::PathOfDescriptor(fd);
+    if (path.size() >= 8 && path.compare(path.size() - 8, 8, "/big.txt") == 0) {
+        if (written > 0)
+            ::raise(SIGKILL);
+        size = std::min<size_t>(size, 1 << 20);
+        const ssize_t n = RegexPlatform::DefaultCalls().Write(fd, buffer, size);
+        written += n;
+        return n;
+    }
+    return RegexPlatform::DefaultCalls().Write(fd, buffer, size);
+}
+
+TEST(ChangeFilesFaults, KilledDuringACopyBackTheUndoCopyRestoresAndGuardsTheFile)
+{
+    Tree tree;
+    const std::string root = FileTesting::RealPathOf(tree.Root());
+    const std::string old = Repeat(Repeat("y", 60) + " foo\n", 100000);  // about 6 MB
+    const std::string file = tree.Write("big.txt", old);
+    ASSERT_EQ(::link(file.c_str(), tree.Path("other-name.txt").c_str()), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RegexPlatform::Calls().Write = KillMidOverwrite;
+        RegularExpression re;
+        Configure(re, file, "quux");
+        re.ChangeFiles();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+
+    const std::string undo = root + "/.big.txt.quorvex-undo";
+    const std::string mixed = tree.Read("big.txt");
+    EXPECT_NE(mixed, old) << "killed in the middle of the overwrite";
+    EXPECT_NE(mixed, Replaced(old, "quux"));
+    ASSERT_TRUE(FileTesting::Exists(undo));
+    EXPECT_TRUE(FileTesting::ReadAll(undo) == old) << "the undo copy holds the whole old content";
+
+    // A later run leaves the file alone and names the undo copy.
+    RegularExpression again;
+    Configure(again, tree.Path("*.txt"), "quux");
+    EXPECT_EQ(again.ChangeFiles(), 0u);
+    const auto problems = ProblemsOf(again);
+    ASSERT_EQ(problems.size(), 2u) << Describe(problems);
+    EXPECT_EQ(problems[0].Reason, RegularExpression::ReplaceFailed);
+    EXPECT_EQ(problems[0].FileName, file);
+    EXPECT_EQ(problems[0].Text, undo);
+    EXPECT_EQ(problems[1].FileName, tree.Path("other-name.txt")) << "nor under its other name";
+    EXPECT_EQ(problems[1].Text, undo);
+    EXPECT_EQ(problems[0].SystemError, unsigned(EEXIST));
+    EXPECT_TRUE(tree.Read("big.txt") == mixed);
+
+    // Restored as the manual page says: copied over the file, then removed.
+    FileTesting::WriteAll(file, FileTesting::ReadAll(undo));
+    ::unlink(undo.c_str());
+    EXPECT_TRUE(tree.Read("other-name.txt") == old) << "both names hold the old content again";
+    EXPECT_EQ(again.ChangeFiles(), 100000u) << "the second name has nothing left to change";
+    EXPECT_TRUE(tree.Read("other-name.txt") == Replaced(old, "quux"));
+    EXPECT_EQ(Hardening::Leftovers(tree.Root(), {"big.txt", "other-name.txt"}).size(), 1u)
+        << "only the killed run's temporary file: " << Hardening::Join(Hardening::Leftovers(tree.Root(), {}));
 }
 
 }  // namespace

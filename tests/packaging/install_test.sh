@@ -24,7 +24,7 @@ for header in Regularexpressionclass.h Regularexpressionclosure.h Quorvexexport.
     [ -f "$prefix/include/quorvex/$header" ] || fail "header $header not installed"
 done
 [ -x "$prefix/bin/quorvex" ] || fail "bin/quorvex not installed"
-[ -f "$prefix/share/man/man1/quorvex.1" ] || fail "man page not installed"
+[ -f "$prefix/share/man/man1/quorvex.1.gz" ] || [ -f "$prefix/share/man/man1/quorvex.1" ] || fail "man page not installed"
 [ -f "$libdir/cmake/Quorvex/QuorvexConfig.cmake" ] || fail "no CMake package"
 [ -f "$libdir/cmake/Quorvex/QuorvexConfigVersion.cmake" ] || fail "no CMake package version file"
 [ -f "$libdir/pkgconfig/quorvex.pc" ] || fail "no quorvex.pc"

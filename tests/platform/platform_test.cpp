@@ -4,12 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 #include "../files/Faults.h"
-#include "../files/Filetesting.h"
+#include "Filetesting.h"
 
 namespace P = RegexPlatform;
 using FileTesting::FaultPlan;
@@ -184,29 +190,31 @@ TEST(PlatformCopy, FailedWriteKeepsTheOldTargetAndLeavesNoTemporary)
     EXPECT_EQ(tree.List(), (std::vector<std::string>{"from", "to"}));
 }
 
-TEST(PlatformCopy, WithoutATemporaryBesideItTheTargetIsWrittenInPlace)
+// Where no temporary file can be made beside the target, the copy goes into
+// the target itself: onto another file it succeeds, onto its own source it is
+// refused and the file is kept.
+TEST(PlatformCopy, WithoutATemporaryBesideItTheTargetIsWrittenInPlaceButNeverOntoItself)
 {
-    Tree tree;
-    const std::string from = tree.Write("from", "short");
-    const std::string to = tree.Write("to", "much longer old text");
-    FaultPlan plan;
-    plan.TemporaryPath = tree.Root();
-    plan.TemporaryError = EACCES;
-    ScopedFaults faults(plan);
-    ASSERT_TRUE(P::CopyFileReplacing(from.c_str(), to.c_str()));
-    EXPECT_EQ(tree.Read("to"), "short");
-}
-
-TEST(PlatformCopy, InPlaceCopyOntoItselfIsRefusedAndKeepsTheFile)
-{
-    Tree tree;
-    const std::string name = tree.Write("same", "content");
-    FaultPlan plan;
-    plan.TemporaryPath = tree.Root();
-    plan.TemporaryError = EACCES;
-    ScopedFaults faults(plan);
-    EXPECT_FALSE(P::CopyFileReplacing(name.c_str(), name.c_str()));
-    EXPECT_EQ(tree.Read("same"), "content");
+    struct Row {
+        const char* label;
+        const char* target;
+        bool copied;
+    };
+    const Row rows[] = {
+        {"another file", "to", true},
+        {"the source itself", "from", false},
+    };
+    for (const Row& row : rows) {
+        Tree tree;
+        const std::string from = tree.Write("from", "short");
+        const std::string to = row.target == std::string("from") ? from : tree.Write(row.target, "much longer old text");
+        FaultPlan plan;
+        plan.TemporaryPath = tree.Root();
+        plan.TemporaryError = EACCES;
+        ScopedFaults faults(plan);
+        EXPECT_EQ(P::CopyFileReplacing(from.c_str(), to.c_str()), row.copied) << row.label;
+        EXPECT_EQ(tree.Read(row.target), "short") << row.label;
+    }
 }
 
 TEST(PlatformCopy, MissingSourceFails)
@@ -361,6 +369,75 @@ TEST(PlatformRewrite, PathComponents)
         EXPECT_EQ(P::DirectoryOf(row.name), row.directory) << row.name;
         EXPECT_EQ(P::LastComponentOf(row.name), row.last) << row.name;
     }
+}
+
+// ---- File state, locks, named attributes -------------------------------------
+
+TEST(PlatformState, AnyChangeToTheFileGivesAnotherState)
+{
+    Tree tree;
+    const std::string name = tree.Write("file", "foo");
+    tree.Write("other", "foo");
+    P::FileState before;
+    ASSERT_TRUE(P::QueryNameState(name.c_str(), before));
+    P::FileHandle open = P::OpenForReading(name.c_str());
+    P::FileState viaHandle;
+    ASSERT_TRUE(P::QueryFileState(open, viaHandle));
+    P::CloseFile(open);
+    EXPECT_TRUE(P::SameState(before, viaHandle));
+
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {before.ModifiedSeconds, long(before.ModifiedNanoseconds ^ 1)}};
+    struct Row {
+        const char* label;
+        std::function<void()> change;
+        bool sameFile;
+    };
+    const Row rows[] = {
+        {"a nanosecond later, same size", [&] { ::utimensat(AT_FDCWD, name.c_str(), later, 0); }, true},
+        {"grown", [&] { FileTesting::WriteAll(name, "foox"); }, true},
+        {"another file under the name", [&] { ::rename(tree.Path("other").c_str(), name.c_str()); }, false},
+    };
+    for (const Row& row : rows) {
+        row.change();
+        P::FileState after;
+        ASSERT_TRUE(P::QueryNameState(name.c_str(), after)) << row.label;
+        EXPECT_FALSE(P::SameState(before, after)) << row.label;
+        EXPECT_EQ(P::SameFile(before, after), row.sameFile) << row.label;
+        before = after;
+    }
+    P::FileState missing;
+    EXPECT_FALSE(P::QueryNameState(tree.Path("missing").c_str(), missing));
+    EXPECT_FALSE(P::SameState(missing, missing)) << "an unknown state equals nothing";
+}
+
+TEST(PlatformState, LockWaitsForTheHolderInAnotherProcess)
+{
+    Tree tree;
+    const std::string name = tree.Write("file", "x");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        P::FileHandle held = P::OpenForReading(name.c_str());
+        if (held == nullptr || !P::LockFile(held))
+            ::_exit(1);
+        (void)::write(ready[1], "L", 1);
+        ::usleep(200000);
+        FileTesting::WriteAll(tree.Path("released"), "");
+        ::_exit(0);  // closing the file releases the lock
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    P::FileHandle mine = P::OpenForReading(name.c_str());
+    ASSERT_TRUE(P::LockFile(mine));
+    EXPECT_TRUE(FileTesting::Exists(tree.Path("released"))) << "the lock was given before the holder let go";
+    P::CloseFile(mine);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "../files/Filetesting.h"
+#include "Filetesting.h"
 
 namespace P = RegexPlatform;
 using FileTesting::Tree;

@@ -96,6 +96,59 @@ TEST(Lifecycle, AssignmentKeepsTheTargetsLocaleAndWorkingState)
     EXPECT_EQ(target.GetExpression(), "(a)(b)");
 }
 
+// Every one of the fourteen slots travels with a copy and an assignment.
+struct FileHandlers {
+    void FileMatches(RE*, std::string, const REMatchInfo&, unsigned, bool&) {}
+    void FindFile(RE*, std::string, bool&) {}
+};
+void FileMatchesFunction(RE*, std::string, const REMatchInfo&, unsigned, bool&) {}
+void FindFileFunction(RE*, std::string, bool&) {}
+
+TEST(Lifecycle, CopyAndAssignmentCarryEveryEventSlot)
+{
+    RE functions;
+    functions.SetOnMatching(MatchingFunction);
+    functions.SetOnSearching(MatchingFunction);
+    functions.SetOnGrepping(GreppingFunction);
+    functions.SetOnMerging(GreppingFunction);
+    functions.SetOnGreppingFiles(FileMatchesFunction);
+    functions.SetOnChangingFiles(FileMatchesFunction);
+    functions.SetOnFindFiles(FindFileFunction);
+    Recorder recorder;
+    FileHandlers files;
+    RE closures;
+    closures.SetOnMatchingClosure(RegexClass::Bind(&recorder, &Recorder::Matching));
+    closures.SetOnSearchingClosure(RegexClass::Bind(&recorder, &Recorder::Matching));
+    closures.SetOnGreppingClosure(RegexClass::Bind(&recorder, &Recorder::Grepping));
+    closures.SetOnMergingClosure(RegexClass::Bind(&recorder, &Recorder::Grepping));
+    closures.SetOnGreppingFilesClosure(RegexClass::Bind(&files, &FileHandlers::FileMatches));
+    closures.SetOnChangingFilesClosure(RegexClass::Bind(&files, &FileHandlers::FileMatches));
+    closures.SetOnFindFilesClosure(RegexClass::Bind(&files, &FileHandlers::FindFile));
+
+    for (const RE* source : {&functions, &closures}) {
+        const RE copied(*source);
+        RE assigned;
+        assigned = *source;
+        for (const RE* made : {&copied, static_cast<const RE*>(&assigned)}) {
+            const RE& target = *made;
+            EXPECT_EQ(target.GetOnMatching(), source->GetOnMatching());
+            EXPECT_EQ(target.GetOnSearching(), source->GetOnSearching());
+            EXPECT_EQ(target.GetOnGrepping(), source->GetOnGrepping());
+            EXPECT_EQ(target.GetOnMerging(), source->GetOnMerging());
+            EXPECT_EQ(target.GetOnGreppingFiles(), source->GetOnGreppingFiles());
+            EXPECT_EQ(target.GetOnChangingFiles(), source->GetOnChangingFiles());
+            EXPECT_EQ(target.GetOnFindFiles(), source->GetOnFindFiles());
+            EXPECT_TRUE(target.GetOnMatchingClosure() == source->GetOnMatchingClosure());
+            EXPECT_TRUE(target.GetOnSearchingClosure() == source->GetOnSearchingClosure());
+            EXPECT_TRUE(target.GetOnGreppingClosure() == source->GetOnGreppingClosure());
+            EXPECT_TRUE(target.GetOnMergingClosure() == source->GetOnMergingClosure());
+            EXPECT_TRUE(target.GetOnGreppingFilesClosure() == source->GetOnGreppingFilesClosure());
+            EXPECT_TRUE(target.GetOnChangingFilesClosure() == source->GetOnChangingFilesClosure());
+            EXPECT_TRUE(target.GetOnFindFilesClosure() == source->GetOnFindFilesClosure());
+        }
+    }
+}
+
 TEST(Lifecycle, EqualityLooksAtEverySettingAndNothingElse)
 {
     const RE base = Configured();

@@ -137,35 +137,38 @@ TEST(Merge, MatchingErrorEndsTheOutputAfterTheLastReplacement)
     EXPECT_FALSE(handled.GetMatchError().empty());
 }
 
-TEST(Format, EmptyWithoutACurrentMatchOrFormat)
+TEST(Format, EmptyWithoutACurrentMatch)
 {
     RE re;
     re.SetFormatString("$&");
     std::string out = "old";
     re.Format(out);
     EXPECT_EQ(out, "");
-
-    Recorder r;
-    re.SetExpression("b");
-    re.SetStringToMatch("abc");
-    re.SetFormatString("");
-    re.SetOnSearchingClosure(RegexClass::Bind(&r, &Recorder::Matching));
-    EXPECT_TRUE(re.Search());
-    ASSERT_EQ(r.events.size(), 1u);
-    EXPECT_EQ(r.events[0].formatted, "");
 }
 
-TEST(Format, ConditionalsAndMissingGroups)
+TEST(Format, ExpandsAgainstTheMatchOfARunningSearch)
 {
-    Recorder r;
-    RE re;
-    re.SetExpression("(a)|(b)");
-    re.SetStringToMatch("b");
-    re.SetFormatString("(?1one:two)$3");
-    re.SetOnSearchingClosure(RegexClass::Bind(&r, &Recorder::Matching));
-    EXPECT_TRUE(re.Search());
-    ASSERT_EQ(r.events.size(), 1u);
-    EXPECT_EQ(r.events[0].formatted, "two");
+    struct Row {
+        const char* expression;
+        const char* subject;
+        const char* format;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"b", "abc", "", ""},                          // an empty format
+        {"(a)|(b)", "b", "(?1one:two)$3", "two"},      // conditionals, a group that does not exist
+    };
+    for (const Row& row : rows) {
+        Recorder r;
+        RE re;
+        re.SetExpression(row.expression);
+        re.SetStringToMatch(row.subject);
+        re.SetFormatString(row.format);
+        re.SetOnSearchingClosure(RegexClass::Bind(&r, &Recorder::Matching));
+        EXPECT_TRUE(re.Search()) << row.expression;
+        ASSERT_EQ(r.events.size(), 1u) << row.expression;
+        EXPECT_EQ(r.events[0].formatted, row.expected) << row.expression;
+    }
 }
 
 }  // namespace

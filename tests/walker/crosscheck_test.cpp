@@ -1,5 +1,6 @@
 // The fast paths (byte-search prefilter, look-ahead threads, batching) against
 // a plain reference: the engine's own grep and search over each whole file.
+#include <algorithm>
 #include <fstream>
 #include <locale>
 #include <random>
@@ -12,7 +13,7 @@
 
 #include "Literalfinder.h"
 #include "RegEx.h"
-#include "Temptree.h"
+#include "Filetesting.h"
 
 using RegexEngine::RegEx;
 
@@ -42,10 +43,28 @@ std::string ReadAll(const std::string& path)
     return out.str();
 }
 
-// The reference: regex_grep over the whole file, line numbers counted from
-// the start of the file for every match.
+// The subjects the reference searches in a file: the whole file, or in line
+// mode each line on its own (no line in an empty file, none after a final
+// line feed).
+std::vector<std::pair<const char*, const char*>> Subjects(const std::string& text, bool lines)
+{
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    if (!lines)
+        return {{p, end}};
+    std::vector<std::pair<const char*, const char*>> subjects;
+    while (p != end) {
+        const char* feed = std::find(p, end, '\n');
+        subjects.emplace_back(p, feed);
+        p = feed == end ? end : feed + 1;
+    }
+    return subjects;
+}
+
+// The reference: regex_grep over the whole file (or over each line), line
+// numbers counted from the start of the file for every match.
 std::vector<Report> ReferenceGrep(const std::vector<std::string>& files, const std::string& expression, bool icase,
-                                  unsigned flags)
+                                  unsigned flags, bool lines = false)
 {
     const boost::regex e(expression, boost::regex::normal | (icase ? boost::regex::icase : boost::regex::normal));
     flags &= ~static_cast<unsigned>(boost::match_prev_avail);
@@ -53,25 +72,26 @@ std::vector<Report> ReferenceGrep(const std::vector<std::string>& files, const s
     for (const auto& file : files) {
         const std::string text = ReadAll(file);
         const char* base = text.data();
-        boost::regex_grep(
-            [&](const boost::match_results<const char*>& m) {
-                Report r{file, {}, 0};
-                for (unsigned i = 0; i <= e.mark_count(); ++i) {
-                    const bool took = i < m.size() && m[i].matched;
-                    r.offsets.push_back(took ? std::uint64_t(m[i].first - base) : RegEx::npos);
-                    r.offsets.push_back(took ? std::uint64_t(m[i].second - base) : RegEx::npos);
-                }
-                r.line = 1 + std::count(base, m[0].first, '\n');
-                reports.push_back(r);
-                return true;
-            },
-            base, base + text.size(), e, static_cast<boost::match_flag_type>(flags));
+        for (const auto& subject : Subjects(text, lines))
+            boost::regex_grep(
+                [&](const boost::match_results<const char*>& m) {
+                    Report r{file, {}, 0};
+                    for (unsigned i = 0; i <= e.mark_count(); ++i) {
+                        const bool took = i < m.size() && m[i].matched;
+                        r.offsets.push_back(took ? std::uint64_t(m[i].first - base) : RegEx::npos);
+                        r.offsets.push_back(took ? std::uint64_t(m[i].second - base) : RegEx::npos);
+                    }
+                    r.line = 1 + std::count(base, m[0].first, '\n');
+                    reports.push_back(r);
+                    return true;
+                },
+                subject.first, subject.second, e, static_cast<boost::match_flag_type>(flags));
     }
     return reports;
 }
 
 std::vector<std::string> ReferenceFind(const std::vector<std::string>& files, const std::string& expression,
-                                       bool icase, unsigned flags)
+                                       bool icase, unsigned flags, bool lines = false)
 {
     const boost::regex e(expression, boost::regex::normal | (icase ? boost::regex::icase : boost::regex::normal));
     flags &= ~static_cast<unsigned>(boost::match_prev_avail);
@@ -79,8 +99,12 @@ std::vector<std::string> ReferenceFind(const std::vector<std::string>& files, co
     for (const auto& file : files) {
         const std::string text = ReadAll(file);
         boost::cmatch m;
-        if (boost::regex_search(text.data(), text.data() + text.size(), m, e, static_cast<boost::match_flag_type>(flags)))
-            found.push_back(file);
+        for (const auto& subject : Subjects(text, lines)) {
+            if (boost::regex_search(subject.first, subject.second, m, e, static_cast<boost::match_flag_type>(flags))) {
+                found.push_back(file);
+                break;
+            }
+        }
     }
     return found;
 }
@@ -109,7 +133,7 @@ bool CollectFile(const char* file)
 }
 
 // Random files built from pieces that the test expressions care about.
-std::vector<std::string> MakeCorpus(const TempTree& tree, unsigned seed)
+std::vector<std::string> MakeCorpus(const FileTesting::Tree& tree, unsigned seed)
 {
     const std::vector<std::string> pieces = {
         "a", "b", "ab", "ba", "abc", "the", "THE", "The", "x.y", "xzy", "a|b", "-", "\\", "\n", "\r\n", " ",
@@ -158,13 +182,14 @@ class CrossCheckThreads : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
 {
-    TempTree tree;
+    FileTesting::Tree tree;
     const std::vector<std::string> files = MakeCorpus(tree, 11 + GetParam());
     const std::string pattern = tree.Root() + "/*.txt";
-    {
+    for (const bool lines : {false, true}) {
         const unsigned threads = GetParam();
         RegEx engine;
         engine.SetSearchThreads(threads);
+        engine.SetLineMode(lines);
         for (const char* expression : expressions) {
             for (const bool icase : {false, true}) {
                 ASSERT_EQ(engine.SetExpression(expression, icase), 0u) << expression;
@@ -172,17 +197,17 @@ TEST_P(CrossCheckThreads, GrepAndFindAgreeWithThePlainReference)
                     std::vector<Report> got;
                     grepSink = &got;
                     const unsigned count = engine.GrepFiles(Collect, pattern, true, flags);
-                    const auto expected = ReferenceGrep(files, expression, icase, flags);
+                    const auto expected = ReferenceGrep(files, expression, icase, flags, lines);
                     ASSERT_EQ(got, expected) << "/" << expression << "/ icase " << icase << " flags " << flags
-                                             << " threads " << threads;
+                                             << " threads " << threads << " lines " << lines;
                     ASSERT_EQ(count, expected.size());
 
                     std::vector<std::string> found;
                     findSink = &found;
                     const unsigned files_reported = engine.FindFiles(CollectFile, pattern, true, flags);
                     EXPECT_EQ(files_reported, found.size());
-                    ASSERT_EQ(found, ReferenceFind(files, expression, icase, flags))
-                        << "/" << expression << "/ icase " << icase << " flags " << flags;
+                    ASSERT_EQ(found, ReferenceFind(files, expression, icase, flags, lines))
+                        << "/" << expression << "/ icase " << icase << " flags " << flags << " lines " << lines;
                 }
             }
         }
@@ -200,15 +225,15 @@ struct LiteralRow {
     bool fast;
 };
 
-TEST(CrossCheck, ThePrefilterTakesPlainTextOnly)
+TEST(CrossCheck, ThePlainPathTakesPlainTextOnly)
 {
     // If these drift, the cross-check above stops covering the byte search.
     const LiteralRow rows[] = {
         {"a", 0, true},         {"x\\.y", 0, true},    {"a|b", 0, true},        {"(ab|ba)", 1, true},
         {"(?:abc|b)", 0, true}, {"\\-", 0, true},      {"a*", 0, false},        {"", 0, false},
         {"a|", 0, false},       {"(a)|b", 1, false},   {"(a)(b)", 2, false},    {"\\bthe", 0, false},
-        {"\\Qa\\E", 0, false},  {"(?i)a", 0, false},   {"a\\", 0, false},       {"\\<a", 0, false},
-        {"(a|b", 1, false},     {"a{2}", 0, false},    {"[a]", 0, false},       {"^a", 0, false},
+        {"\\Qa\\E", 0, true},  {"(?i)a", 0, false},   {"a\\", 0, false},       {"\\<a", 0, false},
+        {"(a|b", 1, false},     {"a{2}", 0, true},    {"[a]", 0, true},       {"^a", 0, false},
     };
     for (const auto& row : rows)
         for (const bool icase : {false, true})
@@ -243,7 +268,7 @@ protected:
 
 TEST(CrossCheck, CaseFoldingFollowsTheExpressionsLocale)
 {
-    TempTree tree;
+    FileTesting::Tree tree;
     tree.Write("a.txt", "\xDDT it IT iT \xDD ab AB");
     const std::locale dotted(std::locale::classic(), new DottedCapitalI);
     EXPECT_EQ(RegexEngine::LiteralFinder::Make("it", true, dotted, 0), nullptr);

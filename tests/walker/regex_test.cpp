@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "RegEx.h"
-#include "Temptree.h"
+#include "Filetesting.h"
 
 using RegexEngine::RegEx;
 
@@ -70,7 +70,7 @@ protected:
         return seen;
     }
 
-    TempTree tree;
+    FileTesting::Tree tree;
     RegEx engine;
 };
 
@@ -394,3 +394,47 @@ INSTANTIATE_TEST_SUITE_P(Threads, RegExWalk, ::testing::Values(1u, 2u, 3u),
                          [](const ::testing::TestParamInfo<unsigned>& info) {
                              return "Threads" + std::to_string(info.param);
                          });
+
+namespace {
+
+struct LineModeRow {
+    const char* expression;
+    const char* text;
+    std::vector<std::uint64_t> positions;  // Position(0) of every match
+    std::vector<std::uint64_t> lines;      // Line() of every match
+};
+
+}  // namespace
+
+TEST_P(RegExWalk, LineModeSearchesEachLineAsItsOwnSubject)
+{
+    const LineModeRow rows[] = {
+        {"", "", {}, {}},                                   // an empty file has no line
+        {"", "a\n", {0, 1}, {1, 1}},                        // no line after the final line feed
+        {"^$", "a\n\nb\n", {2}, {2}},                       // the empty second line
+        {"\\Ab", "ab\nbb", {3}, {2}},                       // \A at each line's start
+        {"a\\z", "a\nba\na", {0, 3, 5}, {1, 2, 3}},         // \z at each line's end
+        {"a.*", "xa\nab\n", {1, 3}, {1, 2}},                // no match runs over a line feed
+        {"a\\s+b", "a\nb a b", {4}, {2}},
+        {"\\bb", "a\nb", {2}, {2}},
+        {"x*", "\r\n", {0, 1}, {1, 1}},                     // CR is part of its line
+    };
+    tree.Write("f.txt", "");
+    for (const auto& row : rows) {
+        tree.Write("f.txt", row.text);
+        for (const bool lines : {true, false}) {
+            engine.SetLineMode(lines);
+            std::vector<std::uint64_t> positions, numbers;
+            for (const auto& seen : GrepAll(row.expression, tree.Path("f.txt"))) {
+                positions.push_back(seen.position[0]);
+                numbers.push_back(seen.line);
+            }
+            if (lines) {
+                EXPECT_EQ(positions, row.positions) << row.expression;
+                EXPECT_EQ(numbers, row.lines) << row.expression;
+            } else if (row.expression == std::string("a.*")) {
+                EXPECT_EQ(positions, (std::vector<std::uint64_t>{1})) << "whole-buffer mode spans lines";
+            }
+        }
+    }
+}

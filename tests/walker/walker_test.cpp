@@ -13,7 +13,7 @@
 
 #include "Filebuffer.h"
 #include "Filewalker.h"
-#include "Temptree.h"
+#include "Filetesting.h"
 
 using RegexEngine::ListFiles;
 using RegexEngine::MaskMatches;
@@ -57,7 +57,7 @@ TEST(MaskMatches, Table)
 
 class ListFilesTest : public ::testing::Test {
 protected:
-    TempTree tree;
+    FileTesting::Tree tree;
     std::string R(const std::string& relative) const { return tree.Path(relative); }
 };
 
@@ -201,7 +201,7 @@ TEST_F(ListFilesTest, PathsLongerThanTheSystemLimit)
 
 TEST(FileBuffer, ReadsWholeFilesAndRefusesOthers)
 {
-    TempTree tree;
+    FileTesting::Tree tree;
     const std::string big(3 * 65536 + 17, 'q');
     tree.Write("big.txt", big);
     tree.Write("empty.txt", "");

@@ -1,6 +1,5 @@
 // Helpers for tests that work on real files: a temporary directory tree that
-// removes itself, whole-file reads and writes, and a scoped replacement of the
-// platform layer's system calls.
+// removes itself, whole-file reads and writes, and file status.
 #ifndef QUORVEX_TESTS_FILETESTING_H
 #define QUORVEX_TESTS_FILETESTING_H
 
@@ -94,6 +93,7 @@ public:
     std::string Path(const std::string& relative) const { return root_ + "\\" + relative; }
     std::string Write(const std::string& relative, const std::string& content) const
     {
+        std::filesystem::create_directories(std::filesystem::path(Path(relative)).parent_path());
         WriteAll(Path(relative), content);
         return Path(relative);
     }
@@ -169,7 +169,8 @@ inline std::string RealPathOf(const std::string& name)
 }
 
 // A fresh directory under the system's temporary directory, removed with all
-// it holds when the object goes.
+// it holds when the object goes. Relative names may hold slashes: the
+// directories on the way are made as needed.
 class Tree {
 public:
     Tree()
@@ -182,7 +183,7 @@ public:
     ~Tree()
     {
         ::nftw(root_.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); },
-               16, FTW_DEPTH | FTW_PHYS);
+               64, FTW_DEPTH | FTW_PHYS);
     }
     Tree(const Tree&) = delete;
     Tree& operator=(const Tree&) = delete;
@@ -191,13 +192,29 @@ public:
     std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
     std::string Write(const std::string& relative, const std::string& content) const
     {
+        MakeParents(relative);
         WriteAll(Path(relative), content);
         return Path(relative);
     }
     std::string Read(const std::string& relative) const { return ReadAll(Path(relative)); }
     std::string Directory(const std::string& relative) const
     {
-        ::mkdir(Path(relative).c_str(), 0755);
+        MakeParents(relative + "/");
+        return Path(relative);
+    }
+    // A symbolic link at `relative` holding `target`.
+    std::string Link(const std::string& relative, const std::string& target) const
+    {
+        MakeParents(relative);
+        if (::symlink(target.c_str(), Path(relative).c_str()) != 0)
+            throw std::runtime_error("cannot link " + relative);
+        return Path(relative);
+    }
+    std::string Fifo(const std::string& relative) const
+    {
+        MakeParents(relative);
+        if (::mkfifo(Path(relative).c_str(), 0600) != 0)
+            throw std::runtime_error("cannot make the FIFO " + relative);
         return Path(relative);
     }
     std::vector<std::string> List(const std::string& relative = std::string()) const
@@ -206,6 +223,14 @@ public:
     }
 
 private:
+    // Makes each directory named before a slash of `relative` (existing ones
+    // are left as they are).
+    void MakeParents(const std::string& relative) const
+    {
+        for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1))
+            ::mkdir(Path(relative.substr(0, slash)).c_str(), 0755);
+    }
+
     std::string root_;
 };
 

@@ -1,0 +1,438 @@
+// Line selection and printing for grep (see Lineprinter.h).
+#include "Lineprinter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Json.h"
+
+namespace QuorvexCli {
+
+namespace {
+
+// A file whose first block holds a NUL byte is a binary file.
+constexpr std::size_t kBinaryProbe = 32768;
+
+std::uint64_t ContextLines(long long own, long long both)
+{
+    if (own >= 0)
+        return static_cast<std::uint64_t>(own);
+    return both >= 0 ? static_cast<std::uint64_t>(both) : 0;
+}
+
+unsigned long long Nanoseconds(std::chrono::steady_clock::duration d)
+{
+    return static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count());
+}
+
+}  // namespace
+
+LinePrinter::LinePrinter(Output& out, const Command& command, bool names)
+    : out_(out),
+      command_(command),
+      names_(names),
+      printLines_(!command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet),
+      after_(command.onlyMatching ? 0 : ContextLines(command.afterContext, command.bothContext)),
+      before_(command.onlyMatching ? 0 : ContextLines(command.beforeContext, command.bothContext)),
+      context_((after_ > 0 || before_ > 0) && printLines_),
+      max_(command.maxCount),
+      keepMatches_(out.Colour() || command.onlyMatching || command.json),
+      runStart_(std::chrono::steady_clock::now())
+{
+}
+
+bool LinePrinter::Begin(const std::string& name, const char* data, std::size_t size)
+{
+    name_ = name;
+    data_ = data;
+    size_ = size;
+    const bool detect = !command_.text && command_.binaryFiles != "text" && !command_.json;
+    binary_ = detect && std::memchr(data, '\0', std::min<std::size_t>(size, kBinaryProbe)) != nullptr;
+    skipped_ = binary_ && command_.binaryFiles == "without-match";
+    cursor_ = 0;
+    cursorLine_ = 1;
+    open_ = false;
+    openMatches_.clear();
+    anchorOffset_ = 0;
+    anchorLine_ = 1;
+    pendingFrom_ = pendingTo_ = 0;
+    afterLeft_ = 0;
+    printedEnd_ = 0;
+    printedInFile_ = false;
+    selected_ = 0;
+    matches_ = 0;
+    limit_ = max_ >= 0 && selected_ >= static_cast<unsigned long long>(max_);
+    jsonBegun_ = false;
+    fileStart_ = std::chrono::steady_clock::now();
+    ++searches_;
+    bytesSearched_ += size;
+    return !skipped_;
+}
+
+std::uint64_t LinePrinter::LineStart(std::uint64_t at) const
+{
+    // Eight bytes at a time while none of them is a line feed (a zero byte of
+    // word ^ 0x0A0A... marks one), then byte by byte.
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    std::uint64_t i = at;
+    while (i >= cursor_ + 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data_ + i - 8, 8);
+        word ^= ones * '\n';
+        if (((word - ones) & ~word & highs) != 0)
+            break;
+        i -= 8;
+    }
+    while (i > cursor_ && data_[i - 1] != '\n')
+        --i;
+    return i;
+}
+
+std::uint64_t LinePrinter::LineEnd(std::uint64_t at) const
+{
+    if (at >= size_)
+        return size_;
+    const void* feed = std::memchr(data_ + at, '\n', static_cast<std::size_t>(size_ - at));
+    return feed == nullptr ? size_ : static_cast<std::uint64_t>(static_cast<const char*>(feed) - data_) + 1;
+}
+
+std::uint64_t LinePrinter::LineNumber(std::uint64_t lineStart)
+{
+    if (lineStart < anchorOffset_) {
+        anchorOffset_ = 0;
+        anchorLine_ = 1;
+    }
+    anchorLine_ += static_cast<std::uint64_t>(std::count(data_ + anchorOffset_, data_ + lineStart, '\n'));
+    anchorOffset_ = lineStart;
+    return anchorLine_;
+}
+
+bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t line)
+{
+    if (done_ || limit_ || skipped_)
+        return false;
+    // A match after the last line feed lies on no line.
+    if (start >= size_ && (size_ == 0 || data_[size_ - 1] == '\n'))
+        return true;
+    end = std::min(std::max(end, start), size_);
+    // An empty match at the very end of a last line without a line feed
+    // belongs to that line.
+    const bool atEnd = start >= size_;
+    if (atEnd && cursor_ >= size_)
+        return true;
+    ++matches_;
+    ++matchesTotal_;
+    const std::uint64_t last = end > start ? end - 1 : start;
+    if (!command_.invert) {
+        if (open_ && (start < openEnd_ || (atEnd && openEnd_ >= size_))) {
+            if (keepMatches_)
+                openMatches_.emplace_back(start, end);
+            if (last >= openEnd_)
+                openEnd_ = LineEnd(last);
+            return true;
+        }
+        CloseGroup();
+        if (limit_ || done_)
+            return false;
+        open_ = true;
+        openStart_ = LineStart(start);
+        openEnd_ = LineEnd(last);
+        if (line > 0) {
+            anchorOffset_ = openStart_;
+            anchorLine_ = line;
+        }
+        openLine_ = line > 0 ? line : (command_.lineNumbers || command_.json ? LineNumber(openStart_) : 0);
+        openMatches_.clear();
+        if (keepMatches_)
+            openMatches_.emplace_back(start, end);
+        return true;
+    }
+    if (start < cursor_) {  // on lines already left out
+        if (last >= cursor_)
+            cursor_ = LineEnd(last);
+        return true;
+    }
+    const std::uint64_t from = LineStart(start);
+    const std::uint64_t to = LineEnd(last);
+    SelectEach(cursor_, from);
+    Unselected(from, to);
+    cursor_ = to;
+    return !done_;
+}
+
+void LinePrinter::FileMatches()
+{
+    if (skipped_ || selected_ > 0)
+        return;
+    ++selected_;
+    ++selectedTotal_;
+    if (command_.quiet)
+        done_ = true;
+}
+
+void LinePrinter::CloseGroup()
+{
+    if (!open_)
+        return;
+    open_ = false;
+    Unselected(cursor_, openStart_);
+    Selected(openStart_, openEnd_, openLine_, openMatches_);
+    cursor_ = openEnd_;
+}
+
+void LinePrinter::SelectEach(std::uint64_t from, std::uint64_t to)
+{
+    const bool numbers = command_.lineNumbers || command_.json;
+    while (from < to && !limit_ && !done_) {
+        const std::uint64_t end = LineEnd(from);
+        Selected(from, end, numbers ? LineNumber(from) : 0, none_);
+        from = end;
+    }
+    Unselected(from, to);
+}
+
+void LinePrinter::Unselected(std::uint64_t from, std::uint64_t to)
+{
+    if (from >= to)
+        return;
+    if (context_) {
+        while (afterLeft_ > 0 && from < to) {
+            const std::uint64_t end = LineEnd(from);
+            PrintLine(from, end, command_.lineNumbers || command_.json ? LineNumber(from) : 0, '-', none_);
+            from = end;
+            --afterLeft_;
+        }
+    }
+    pendingFrom_ = from;
+    pendingTo_ = to;
+}
+
+void LinePrinter::GroupSeparator(std::uint64_t from)
+{
+    if (!context_ || command_.json || !printedAny_ || (printedInFile_ && from == printedEnd_))
+        return;
+    out_.Painted(Paint::Separator, "--");
+    out_.Put('\n');
+}
+
+void LinePrinter::Selected(std::uint64_t from, std::uint64_t to, std::uint64_t line,
+                           const std::vector<Range>& matches)
+{
+    ++selected_;
+    ++selectedTotal_;
+    if (command_.quiet)
+        done_ = true;
+    if (printLines_ && binary_) {
+        if (selected_ == 1) {
+            out_.Write("Binary file ");
+            out_.Write(name_);
+            out_.Write(" matches\n");
+        }
+        limit_ = true;  // nothing more of this file is printed
+    } else if (printLines_) {
+        if (context_ && before_ > 0 && pendingTo_ == from && pendingFrom_ < pendingTo_) {
+            std::uint64_t start = pendingTo_;
+            std::uint64_t count = 0;
+            while (count < before_ && start > pendingFrom_) {
+                std::uint64_t i = start - 1;
+                while (i > pendingFrom_ && data_[i - 1] != '\n')
+                    --i;
+                start = i;
+                ++count;
+            }
+            GroupSeparator(start);
+            std::uint64_t number = line > count ? line - count : 0;
+            while (start < from) {
+                const std::uint64_t end = LineEnd(start);
+                PrintLine(start, end, number++, '-', none_);
+                start = end;
+            }
+        } else {
+            GroupSeparator(from);
+        }
+        PrintLine(from, to, line, ':', matches);
+        afterLeft_ = after_;
+    }
+    pendingFrom_ = pendingTo_ = to;
+    if (!printLines_ && !command_.count)
+        limit_ = true;  // -l, -L, -q: one selected line answers the question
+    if (max_ >= 0 && selected_ >= static_cast<unsigned long long>(max_))
+        limit_ = true;
+}
+
+void LinePrinter::Prefix(std::uint64_t line, std::uint64_t offset, char separator)
+{
+    if (names_) {
+        out_.Painted(Paint::FileName, name_);
+        if (command_.nullAfterName)
+            out_.Put('\0');
+        else
+            out_.Separator(separator);
+    }
+    if (command_.lineNumbers) {
+        if (out_.Colour())
+            out_.Painted(Paint::LineNumber, std::to_string(line));
+        else
+            out_.Number(line);
+        out_.Separator(separator);
+    }
+    if (command_.byteOffsets) {
+        if (out_.Colour())
+            out_.Painted(Paint::ByteOffset, std::to_string(offset));
+        else
+            out_.Number(offset);
+        out_.Separator(separator);
+    }
+}
+
+void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t line, char separator,
+                            const std::vector<Range>& matches)
+{
+    printedAny_ = printedInFile_ = true;
+    printedEnd_ = to;
+    if (command_.json) {
+        JsonLine(separator == ':' ? "match" : "context", from, to, line, matches);
+        return;
+    }
+    if (command_.onlyMatching) {
+        for (const Range& match : matches) {
+            if (match.second <= match.first)
+                continue;  // empty matches print nothing
+            std::uint64_t number = line;
+            if (command_.lineNumbers)
+                number += static_cast<std::uint64_t>(std::count(data_ + from, data_ + match.first, '\n'));
+            Prefix(number, match.first, separator);
+            out_.Painted(Paint::Match, std::string(data_ + match.first, data_ + match.second));
+            out_.Put('\n');
+        }
+        return;
+    }
+    // One output line per line of the range (several with -U).
+    while (from < to) {
+        std::uint64_t end = LineEnd(from);
+        const std::uint64_t textEnd = end > from && data_[end - 1] == '\n' ? end - 1 : end;
+        Prefix(line, from, separator);
+        if (out_.Colour() && !matches.empty()) {
+            std::uint64_t at = from;
+            for (std::size_t m = 0; m < matches.size() && matches[m].first < textEnd; ++m) {
+                const std::uint64_t s = std::max(matches[m].first, at);
+                const std::uint64_t e = std::min(matches[m].second, textEnd);
+                if (e <= s)
+                    continue;
+                out_.Write(data_ + at, static_cast<std::size_t>(s - at));
+                out_.Painted(Paint::Match, std::string(data_ + s, data_ + e));
+                at = e;
+            }
+            out_.Write(data_ + at, static_cast<std::size_t>(textEnd - at));
+        } else {
+            out_.Write(data_ + from, static_cast<std::size_t>(textEnd - from));
+        }
+        out_.Put('\n');
+        from = end;
+        if (line > 0)
+            ++line;
+    }
+}
+
+void LinePrinter::JsonBegin()
+{
+    if (jsonBegun_)
+        return;
+    jsonBegun_ = true;
+    json_ = "{\"type\":\"begin\",\"data\":{\"path\":";
+    AppendJsonData(json_, name_.data(), name_.size());
+    json_ += "}}\n";
+    bytesPrinted_ += json_.size();
+    out_.Write(json_);
+}
+
+void LinePrinter::JsonLine(const char* type, std::uint64_t from, std::uint64_t to, std::uint64_t line,
+                           const std::vector<Range>& matches)
+{
+    JsonBegin();
+    json_ = "{\"type\":\"";
+    json_ += type;
+    json_ += "\",\"data\":{\"path\":";
+    AppendJsonData(json_, name_.data(), name_.size());
+    json_ += ",\"lines\":";
+    AppendJsonData(json_, data_ + from, static_cast<std::size_t>(to - from));
+    json_ += ",\"line_number\":" + std::to_string(line > 0 ? line : LineNumber(from));
+    json_ += ",\"absolute_offset\":" + std::to_string(from) + ",\"submatches\":[";
+    bool first = true;
+    for (const Range& match : matches) {
+        if (!first)
+            json_ += ',';
+        first = false;
+        json_ += "{\"match\":";
+        AppendJsonData(json_, data_ + match.first, static_cast<std::size_t>(match.second - match.first));
+        json_ += ",\"start\":" + std::to_string(match.first - from) + ",\"end\":" + std::to_string(match.second - from) +
+                 "}";
+    }
+    json_ += "]}}\n";
+    bytesPrinted_ += json_.size();
+    out_.Write(json_);
+}
+
+void LinePrinter::End()
+{
+    if (!skipped_) {
+        if (command_.invert) {
+            SelectEach(cursor_, size_);
+        } else {
+            CloseGroup();
+            Unselected(cursor_, size_);
+        }
+    }
+    if (selected_ > 0)
+        ++searchesWithMatch_;
+    if (command_.json) {
+        if (jsonBegun_) {
+            json_ = "{\"type\":\"end\",\"data\":{\"path\":";
+            AppendJsonData(json_, name_.data(), name_.size());
+            json_ += ",\"binary_offset\":null,\"stats\":{\"elapsed\":";
+            AppendJsonDuration(json_, Nanoseconds(std::chrono::steady_clock::now() - fileStart_));
+            json_ += ",\"searches\":1,\"searches_with_match\":" + std::to_string(selected_ > 0 ? 1 : 0) +
+                     ",\"bytes_searched\":" + std::to_string(size_) + ",\"bytes_printed\":0,\"matched_lines\":" +
+                     std::to_string(selected_) + ",\"matches\":" + std::to_string(matches_) + "}}}\n";
+            bytesPrinted_ += json_.size();
+            out_.Write(json_);
+        }
+        return;
+    }
+    if (command_.quiet)
+        return;
+    const bool listed = (command_.filesWithMatches && selected_ > 0) || (command_.filesWithoutMatch && selected_ == 0);
+    if (listed) {
+        out_.Painted(Paint::FileName, name_);
+        out_.Put(command_.nullAfterName ? '\0' : '\n');
+    } else if (command_.count && !command_.filesWithMatches && !command_.filesWithoutMatch) {
+        if (names_) {
+            out_.Painted(Paint::FileName, name_);
+            if (command_.nullAfterName)
+                out_.Put('\0');
+            else
+                out_.Separator(':');
+        }
+        out_.Number(selected_);
+        out_.Put('\n');
+    }
+}
+
+void LinePrinter::Summary()
+{
+    if (!command_.json)
+        return;
+    const unsigned long long total = Nanoseconds(std::chrono::steady_clock::now() - runStart_);
+    json_ = "{\"data\":{\"elapsed_total\":";
+    AppendJsonDuration(json_, total);
+    json_ += ",\"stats\":{\"bytes_printed\":" + std::to_string(bytesPrinted_) +
+             ",\"bytes_searched\":" + std::to_string(bytesSearched_) + ",\"elapsed\":";
+    AppendJsonDuration(json_, total);
+    json_ += ",\"matched_lines\":" + std::to_string(selectedTotal_) + ",\"matches\":" + std::to_string(matchesTotal_) +
+             ",\"searches\":" + std::to_string(searches_) +
+             ",\"searches_with_match\":" + std::to_string(searchesWithMatch_) + "}},\"type\":\"summary\"}\n";
+    out_.Write(json_);
+}
+
+}  // namespace QuorvexCli

@@ -1,0 +1,105 @@
+// Selection and printing of lines for grep: from the bytes of one file and
+// the matches the library found in it (in order), the selected lines (those
+// with a match, or without one for -v), their context lines and group
+// separators, -o, -c, -l, -L, -m, binary files and the --json records.
+#ifndef QUORVEX_CLI_LINEPRINTER_H
+#define QUORVEX_CLI_LINEPRINTER_H
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Command.h"
+#include "Output.h"
+
+namespace QuorvexCli {
+
+class LinePrinter {
+public:
+    LinePrinter(Output& out, const Command& command, bool names);
+
+    // One file: Begin, its matches in increasing order, End. `data` stays
+    // valid until End returns. Begin answers false when the file is to be
+    // skipped unsearched (a binary file with --binary-files=without-match);
+    // End must still be called.
+    bool Begin(const std::string& name, const char* data, std::size_t size);
+    // A match [start, end) whose first byte lies on line `line` (1-based; 0
+    // when not known). Answers false when no more matches of this file are
+    // wanted.
+    bool Match(std::uint64_t start, std::uint64_t end, std::uint64_t line);
+    // A match in a walk that reports only whether a file matches (-l, -L, -q).
+    void FileMatches();
+    void End();
+
+    // True once nothing more of the whole run is wanted (-q after a match).
+    bool Done() const { return done_; }
+    unsigned long long SelectedLines() const { return selectedTotal_; }
+    // Writes the closing summary record of --json.
+    void Summary();
+
+private:
+    using Range = std::pair<std::uint64_t, std::uint64_t>;
+
+    std::uint64_t LineStart(std::uint64_t at) const;
+    std::uint64_t LineEnd(std::uint64_t at) const;  // just after the line feed, or the end
+    std::uint64_t LineNumber(std::uint64_t lineStart);
+    void CloseGroup();
+    void Unselected(std::uint64_t from, std::uint64_t to);
+    void Selected(std::uint64_t from, std::uint64_t to, std::uint64_t line, const std::vector<Range>& matches);
+    void SelectEach(std::uint64_t from, std::uint64_t to);
+    void PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t line, char separator,
+                   const std::vector<Range>& matches);
+    void Prefix(std::uint64_t line, std::uint64_t offset, char separator);
+    void GroupSeparator(std::uint64_t from);
+    void JsonLine(const char* type, std::uint64_t from, std::uint64_t to, std::uint64_t line,
+                  const std::vector<Range>& matches);
+    void JsonBegin();
+
+    Output& out_;
+    const Command& command_;
+    const bool names_;
+    const bool printLines_;  // not -c, -l, -L, -q
+    const std::uint64_t after_, before_;
+    const bool context_;
+    const long long max_;
+    const bool keepMatches_;  // the matches of a line are printed (colour, -o, --json)
+
+    // The current file.
+    std::string name_;
+    const char* data_ = nullptr;
+    std::uint64_t size_ = 0;
+    bool binary_ = false;
+    bool skipped_ = false;
+    std::uint64_t cursor_ = 0;      // start of the first line not yet dealt with
+    std::uint64_t cursorLine_ = 1;  // its number (kept with -v)
+    bool open_ = false;             // a selected group collecting matches
+    std::uint64_t openStart_ = 0, openEnd_ = 0, openLine_ = 0;
+    std::vector<Range> openMatches_;
+    std::uint64_t anchorOffset_ = 0, anchorLine_ = 1;  // a line start whose number is known
+    std::uint64_t pendingFrom_ = 0, pendingTo_ = 0;    // unselected lines before the next selected one
+    std::uint64_t afterLeft_ = 0;
+    std::uint64_t printedEnd_ = 0;
+    bool printedInFile_ = false;
+    unsigned long long selected_ = 0;
+    unsigned long long matches_ = 0;
+    bool limit_ = false;
+    bool jsonBegun_ = false;
+    std::chrono::steady_clock::time_point fileStart_;
+
+    // The whole run.
+    bool printedAny_ = false;
+    bool done_ = false;
+    unsigned long long selectedTotal_ = 0;
+    unsigned long long matchesTotal_ = 0, searches_ = 0, searchesWithMatch_ = 0, bytesSearched_ = 0;
+    unsigned long long bytesPrinted_ = 0;
+    std::chrono::steady_clock::time_point runStart_;
+    std::string json_;
+    const std::vector<Range> none_;
+};
+
+}  // namespace QuorvexCli
+
+#endif

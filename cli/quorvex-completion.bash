@@ -1,0 +1,90 @@
+# bash completion for quorvex: subcommands, their switches, and the values of
+# the switches that take a fixed set of them.
+_quorvex()
+{
+    local cur prev words cword
+    if declare -F _init_completion >/dev/null; then
+        _init_completion || return
+    else
+        cur=${COMP_WORDS[COMP_CWORD]}
+        prev=${COMP_WORDS[COMP_CWORD-1]}
+        words=("${COMP_WORDS[@]}")
+        cword=$COMP_CWORD
+    fi
+
+    local subcommands="grep replace search match match-all grep-text merge"
+    local shared="-e --regexp -i --ignore-case --syntax -F --fixed-strings --settings --save-settings
+        --color --colour -q --quiet --help --not-beginning-of-line --not-end-of-line
+        --not-beginning-of-buffer --not-end-of-buffer --not-beginning-of-word --not-end-of-word
+        --dot-not-newline --dot-not-null --shortest --not-empty --continuous"
+    local selection="-r --recursive -R --dereference-recursive --include --exclude --exclude-dir -a --text
+        --binary-files -U --multiline -s --no-messages"
+    local sub="" i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+        grep | replace | search | match | match-all | grep-text | merge)
+            sub=${words[i]}
+            break
+            ;;
+        esac
+    done
+
+    case $prev in
+    --syntax)
+        COMPREPLY=($(compgen -W "normal extended basic literal" -- "$cur"))
+        return
+        ;;
+    --color | --colour)
+        COMPREPLY=($(compgen -W "auto always never" -- "$cur"))
+        return
+        ;;
+    --binary-files)
+        COMPREPLY=($(compgen -W "binary text without-match" -- "$cur"))
+        return
+        ;;
+    --settings | --save-settings | -f | --file)
+        COMPREPLY=($(compgen -f -- "$cur"))
+        return
+        ;;
+    --exclude-dir)
+        COMPREPLY=($(compgen -d -- "$cur"))
+        return
+        ;;
+    -e | --regexp | -m | --max-count | -A | --after-context | -B | --before-context | -C | --context | \
+        --label | --include | --exclude | --backup | --format)
+        return
+        ;;
+    esac
+
+    if [[ -z $sub ]]; then
+        COMPREPLY=($(compgen -W "$subcommands --help --version -V" -- "$cur"))
+        return
+    fi
+    if [[ $cur == -* ]]; then
+        local options=$shared
+        case $sub in
+        grep)
+            options+=" $selection -n --line-number --no-line-number -b --byte-offset -H --with-filename
+                -h --no-filename -c --count -l --files-with-matches -L --files-without-match -m --max-count
+                -v --invert-match -w --word-regexp -x --line-regexp -o --only-matching -A --after-context
+                -B --before-context -C --context -f --file -Z --null --label --json"
+            ;;
+        replace)
+            options+=" $selection -f --format --backup --dry-run --diff -H --with-filename -h --no-filename"
+            ;;
+        merge)
+            options+=" -f --format --copy"
+            ;;
+        *)
+            options+=" -n --line-number --no-line-number -b --byte-offset --format"
+            [[ $sub == grep-text ]] && options+=" -c --count -m --max-count"
+            ;;
+        esac
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    case $sub in
+    grep | replace) COMPREPLY=($(compgen -f -- "$cur")) ;;
+    esac
+}
+complete -o filenames -o bashdefault -F _quorvex quorvex

@@ -1,0 +1,80 @@
+// The search driver: finds the matches of a compiled expression in one buffer
+// exactly as the engine's grep over the whole buffer finds them, but lets a
+// byte search for literal texts skip the places where no match can be:
+//
+// - Plain: the expression is a set of plain texts; the byte search alone
+//   finds its matches.
+// - Prefix: every match begins with one of a set of texts; the engine is run
+//   anchored (match_continuous) at each place where one occurs, and the first
+//   place where it matches holds the leftmost match.
+// - Window: every match contains one of a set of texts and no match can hold
+//   a line feed; the engine runs only over the lines that hold one, with the
+//   byte before the line visible to it, so that every assertion answers as it
+//   would over the whole buffer.
+// - Whole: the engine over the whole buffer.
+//
+// In line mode each line is a subject of its own: lines without one of the
+// required texts are skipped, the others are searched one by one.
+//
+// A path is taken only under match flags for which it is exact; the others
+// (match_continuous, match_partial, ...) run the engine over the whole buffer.
+#ifndef QUORVEX_ENGINE_SEARCHDRIVER_H
+#define QUORVEX_ENGINE_SEARCHDRIVER_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include <boost/regex.hpp>
+
+#include "Filebuffer.h"
+#include "Literalfinder.h"
+
+namespace RegexEngine {
+
+// A bit of the searcher's flag word that no engine match flag uses: each line
+// of the buffer (the bytes before a line feed; the last line needs none; an
+// empty buffer has none) is searched as a subject of its own. Offsets stay
+// relative to the buffer.
+constexpr unsigned lineModeFlag = 0x80000000u;
+
+// What the analyser found, turned into byte searches.
+struct SearchPlan {
+    std::unique_ptr<LiteralFinder> plain;     // the expression's matches are these texts
+    bool plainLineFeed = false;               // one of them holds a line feed
+    std::unique_ptr<LiteralFinder> prefixes;  // every match begins with one of these
+    std::unique_ptr<LiteralFinder> required;  // every match contains one of these
+    bool requiredLineFeed = false;            // one of them holds a line feed
+    bool lineFeed = true;                     // a match can hold a line feed
+    bool lineFeedBesidesDot = true;           // ... even when `.` matches none
+};
+
+// The plan for `text` compiled with `icase` into `compiled` with `marks`
+// sub-matches (whole match included); null when nothing is known.
+std::unique_ptr<SearchPlan> PlanSearch(const std::string& text, bool icase, const boost::regex& compiled,
+                                       unsigned marks);
+
+enum class SearchPath { Plain, Prefix, Window, Whole, LinesWithText, EveryLine };
+
+// The path the driver takes for `plan` (may be null) under `flags` (match
+// flags, plus lineModeFlag for line mode).
+SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags);
+
+enum class SearchEnd {
+    Finished,  // every match was handed out
+    Stopped,   // the sink answered false
+    Failed     // the engine gave up (complexity or stack limits); see `error`
+};
+
+// Hands every match of `expression` (with `marks` sub-matches) in
+// [data, data + size) to the sink, in order, as the engine's grep finds them
+// with `flags`: leftmost matches (leftmost-longest under match_posix), each
+// search resuming at the end of the previous match, an empty match followed
+// by a try for a non-empty one at the same place. Whatever the sink throws
+// passes through unchanged; a matching error does not throw.
+SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const SearchPlan* plan, const char* data,
+                    std::size_t size, unsigned flags, MatchSink& sink, std::string& error);
+
+}  // namespace RegexEngine
+
+#endif

@@ -1,0 +1,45 @@
+// Error texts and the standard streams on POSIX systems: what the
+// command-line tool needs from the system besides the file walk.
+#if !defined(_WIN32)
+
+#include "Platform.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace RegexPlatform {
+
+unsigned OutOfMemoryError() { return ENOMEM; }
+
+unsigned IsDirectoryError() { return EISDIR; }
+
+std::string ErrorText(unsigned code)
+{
+    return std::strerror(static_cast<int>(code));
+}
+
+bool IsTerminal(int stream)
+{
+    return ::isatty(stream) == 1;
+}
+
+bool WriteStandard(int stream, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(stream, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace RegexPlatform
+
+#endif

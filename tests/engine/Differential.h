@@ -1,0 +1,192 @@
+// Generated expressions and subjects, and the comparison of the search driver
+// against the engine's plain grep over the whole buffer (or over each line on
+// its own in line mode). Shared by the differential test and the fuzz target.
+#ifndef QUORVEX_TESTS_ENGINE_DIFFERENTIAL_H
+#define QUORVEX_TESTS_ENGINE_DIFFERENTIAL_H
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <boost/regex.hpp>
+
+#include "Searchdriver.h"
+
+namespace Differential {
+
+// Every match as offsets (start, end per sub-match; all ones for none).
+using Matches = std::vector<std::vector<std::uint64_t>>;
+
+class Collect final : public RegexEngine::MatchSink {
+public:
+    explicit Collect(unsigned marks) : marks_(marks) {}
+    bool Take(const std::uint64_t* offsets) override
+    {
+        matches.emplace_back(offsets, offsets + 2 * marks_);
+        return true;
+    }
+    Matches matches;
+
+private:
+    unsigned marks_;
+};
+
+// The reference; false when the engine gave up on it.
+inline bool Reference(const boost::regex& e, const std::string& subject, unsigned flags, bool lines, Matches& out)
+{
+    const char* base = subject.data();
+    const char* end = base + subject.size();
+    const unsigned marks = static_cast<unsigned>(e.mark_count()) + 1;
+    auto take = [&](const boost::match_results<const char*>& m) {
+        std::vector<std::uint64_t> o;
+        for (unsigned i = 0; i < marks; ++i) {
+            const bool took = i < m.size() && m[i].matched;
+            o.push_back(took ? std::uint64_t(m[i].first - base) : RegexEngine::noOffset);
+            o.push_back(took ? std::uint64_t(m[i].second - base) : RegexEngine::noOffset);
+        }
+        out.push_back(o);
+        return true;
+    };
+    const auto f = static_cast<boost::match_flag_type>(flags);
+    try {
+        if (!lines) {
+            boost::regex_grep(take, base, end, e, f);
+        } else {
+            for (const char* p = base; p != end;) {
+                const char* feed = std::find(p, end, '\n');
+                boost::regex_grep(take, p, feed, e, f);
+                p = feed == end ? end : feed + 1;
+            }
+        }
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    return true;
+}
+
+// The driver; false when it reported a matching error.
+inline bool Driver(const boost::regex& e, const RegexEngine::SearchPlan* plan, const std::string& subject,
+                   unsigned flags, bool lines, Matches& out)
+{
+    const unsigned marks = static_cast<unsigned>(e.mark_count()) + 1;
+    Collect sink(marks);
+    std::string error;
+    const auto end = RegexEngine::RunSearch(e, marks, plan, subject.data(), subject.size(),
+                                            flags | (lines ? RegexEngine::lineModeFlag : 0u), sink, error);
+    out = sink.matches;
+    return end != RegexEngine::SearchEnd::Failed;
+}
+
+// Random expressions over the constructs the analyser reads, and some it
+// gives up on.
+class Generator {
+public:
+    explicit Generator(std::uint32_t seed) : random_(seed) {}
+
+    std::string Expression()
+    {
+        groups_ = 0;
+        return Alternation(3);
+    }
+
+    std::string Subject()
+    {
+        static const char* const pieces[] = {"a", "b", "ab", "ba", "abc", "ing", "sing", "x", "A", "B", "AB", "c",
+                                             "\n", "\n", "\r\n", " ", "-", ".", "1", "23", "\t", "@", "\n\n", "_"};
+        std::string s;
+        const unsigned n = Pick(24);
+        for (unsigned i = 0; i < n; ++i) {
+            if (Pick(40) == 0)
+                s += std::string("\0", 1);
+            else
+                s += pieces[Pick(sizeof pieces / sizeof *pieces)];
+        }
+        if (Pick(3) == 0 && (s.empty() || s.back() != '\n'))
+            s += '\n';
+        return s;
+    }
+
+    unsigned Flags()
+    {
+        static const unsigned bits[] = {
+            boost::match_not_bol,         boost::match_not_eol,       boost::match_not_bob,
+            boost::match_not_eob,         boost::match_not_bow,       boost::match_not_eow,
+            boost::match_not_dot_newline, boost::match_not_dot_null,  boost::match_any,
+            boost::match_not_null,        boost::match_continuous,    boost::match_posix,
+        };
+        unsigned flags = 0;
+        if (Pick(3) == 0)
+            return Pick(2) ? 0u : static_cast<unsigned>(boost::match_posix);
+        for (const unsigned bit : bits)
+            if (Pick(5) == 0)
+                flags |= bit;
+        return flags;
+    }
+
+    unsigned Pick(unsigned n) { return static_cast<unsigned>(random_() % n); }
+
+private:
+    std::string Alternation(int depth)
+    {
+        std::string s = Concatenation(depth);
+        while (Pick(5) == 0)
+            s += "|" + Concatenation(depth);
+        return s;
+    }
+
+    std::string Concatenation(int depth)
+    {
+        std::string s;
+        const unsigned n = 1 + Pick(4);
+        for (unsigned i = 0; i < n; ++i)
+            s += Quantified(depth);
+        return s;
+    }
+
+    std::string Quantified(int depth)
+    {
+        static const char* const quantifiers[] = {"*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "*?", "+?", "??", "*+"};
+        std::string atom = Atom(depth);
+        if (atom.empty())
+            return atom;
+        if (Pick(4) == 0)
+            atom += quantifiers[Pick(sizeof quantifiers / sizeof *quantifiers)];
+        return atom;
+    }
+
+    std::string Atom(int depth)
+    {
+        static const char* const literals[] = {"a", "b", "c", "ab", "ing", "A", "x", "\\.", "-", " ", "@", "\\n",
+                                               "\\t", "1", "_", "sing", "B", "ba"};
+        static const char* const classes[] = {"[ab]", "[^a]", "[a-c]", "\\w", "\\d", "\\s", "\\W", "\\D", "\\S",
+                                              "[[:alpha:]]", "[^\\n]", "[A-Z]", "[\\n a]", "[Bb]", "."};
+        static const char* const assertions[] = {"^", "$", "\\b", "\\B", "\\<", "\\>", "\\A", "\\z", "\\'", "\\`"};
+        static const char* const unknown[] = {"(?=a)", "(?!b)", "\\Z", "(?i)a", "(?<=a)b", "\\x41", "\\G"};
+        const unsigned kind = Pick(depth > 0 ? 20 : 14);
+        if (kind < 7)
+            return literals[Pick(sizeof literals / sizeof *literals)];
+        if (kind < 10)
+            return classes[Pick(sizeof classes / sizeof *classes)];
+        if (kind < 12)
+            return Pick(2) == 0 ? std::string(assertions[Pick(sizeof assertions / sizeof *assertions)])
+                                : std::string(literals[Pick(sizeof literals / sizeof *literals)]);
+        if (kind == 12)
+            return groups_ > 0 && Pick(2) == 0 ? "\\" + std::to_string(1 + Pick(groups_)) : std::string("a");
+        if (kind == 13)
+            return Pick(4) == 0 ? unknown[Pick(sizeof unknown / sizeof *unknown)] : "b";
+        if (kind < 17) {
+            ++groups_;
+            const std::string inner = Alternation(depth - 1);
+            return "(" + inner + ")";
+        }
+        return "(?:" + Alternation(depth - 1) + ")";
+    }
+
+    std::mt19937 random_;
+    unsigned groups_ = 0;
+};
+
+}  // namespace Differential
+
+#endif

@@ -1,0 +1,239 @@
+// The search driver against the engine's plain grep, over generated
+// expressions, flags and subjects; and the analyser's answers as a table.
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <boost/regex.hpp>
+#include <gtest/gtest.h>
+
+#include "Differential.h"
+#include "Expressionanalyser.h"
+#include "Searchdriver.h"
+
+using namespace RegexEngine;
+
+namespace {
+
+std::string Show(const std::string& s)
+{
+    std::string out;
+    for (const char c : s) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\0')
+            out += "\\0";
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SearchDriver, GivesThePlainGrepsMatchesForGeneratedExpressions)
+{
+    const char* seedText = std::getenv("QUORVEX_DIFFERENTIAL_SEED");
+    const char* roundsText = std::getenv("QUORVEX_DIFFERENTIAL_ROUNDS");
+    Differential::Generator generate(seedText ? static_cast<std::uint32_t>(std::atoi(seedText)) : 20261208u);
+    const int rounds = roundsText ? std::atoi(roundsText) : 3000;
+    std::map<SearchPath, unsigned> paths;
+    unsigned compared = 0;
+    for (int n = 0; n < rounds; ++n) {
+        const std::string text = generate.Expression();
+        const bool icase = generate.Pick(4) == 0;
+        boost::regex e;
+        e.assign(text, boost::regex::normal | boost::regex::no_except | (icase ? boost::regex::icase : boost::regex::normal));
+        if (e.status() != 0)
+            continue;
+        const unsigned marks = static_cast<unsigned>(e.mark_count()) + 1;
+        const auto plan = PlanSearch(text, icase, e, marks);
+        for (int k = 0; k < 4; ++k) {
+            const unsigned flags = generate.Flags();
+            const std::string subject = generate.Subject();
+            for (const bool lines : {false, true}) {
+                Differential::Matches expected, got;
+                if (!Differential::Reference(e, subject, flags, lines, expected))
+                    continue;
+                ++paths[ChooseSearchPath(plan.get(), flags | (lines ? lineModeFlag : 0u))];
+                ++compared;
+                ASSERT_TRUE(Differential::Driver(e, plan.get(), subject, flags, lines, got))
+                    << "/" << text << "/ on \"" << Show(subject) << "\"";
+                ASSERT_EQ(got, expected) << "/" << text << "/ icase " << icase << " flags " << std::hex << flags
+                                         << " lines " << lines << " on \"" << Show(subject) << "\"";
+            }
+        }
+    }
+    // Every path must have had its share, or the comparison proves little.
+    if (rounds < 3000)
+        return;
+    EXPECT_GT(compared, 15000u);
+    for (const auto path : {SearchPath::Plain, SearchPath::Prefix, SearchPath::Window, SearchPath::Whole,
+                            SearchPath::LinesWithText, SearchPath::EveryLine})
+        EXPECT_GT(paths[path], 200u) << static_cast<int>(path);
+}
+
+TEST(SearchDriver, AgreesAtTheEdgesOfItsWindows)
+{
+    struct Row {
+        const char* expression;
+        const char* subject;
+        unsigned flags;
+    };
+    // Windows start after a line feed: assertions must see it, and the
+    // buffer's start must stay where it is.
+    const Row rows[] = {
+        {"\\w*\\Aing", "x\ning", 0},
+        {"\\w*\\`ing", "x\ning\n", 0},
+        {"\\w*^ing", "x\ning", boost::match_not_bol},
+        {"\\w*\\<ing", "x\ning", boost::match_not_bow},
+        {"\\w*\\bing", "x\ning", boost::match_not_bow},
+        {"\\w*ing$", "sing\r\nx", 0},
+        {"\\w*ing\\z", "sing\nx", 0},
+        {"\\w*ing\\'", "x\nsing", boost::match_not_eob},
+        {"\\w*ing\\>", "sing\nx", boost::match_not_eow},
+        {"[a-z]*ing\\b", "sing\n\nring\nring", boost::match_posix},
+    };
+    for (const auto& row : rows) {
+        const boost::regex e(row.expression);
+        const auto plan = PlanSearch(row.expression, false, e, static_cast<unsigned>(e.mark_count()) + 1);
+        ASSERT_EQ(ChooseSearchPath(plan.get(), row.flags), SearchPath::Window) << row.expression;
+        Differential::Matches expected, got;
+        ASSERT_TRUE(Differential::Reference(e, row.subject, row.flags, false, expected));
+        ASSERT_TRUE(Differential::Driver(e, plan.get(), row.subject, row.flags, false, got));
+        EXPECT_EQ(got, expected) << row.expression << " on " << Show(row.subject);
+    }
+}
+
+TEST(SearchDriver, HandsDenseBuffersToTheEngineWithoutChangingAMatch)
+{
+    // Long buffers where the candidates or the windows come thick: the rest
+    // of the buffer goes to the engine's own search part way through.
+    std::string dense, sparse, longLines;
+    for (int i = 0; dense.size() < 1200 * 1024; ++i) {
+        longLines += std::string(300, i % 2 ? 'x' : ' ') + " thing tag\n";
+        dense += i % 3 == 0 ? "thing the sing tag\n" : "a tug to t the\r\n";
+        sparse += i % 500 == 0 ? "thing the sing tag\n" : "no match on this line at all\n";
+    }
+    const struct {
+        const char* expression;
+        SearchPath path;
+    } rows[] = {
+        {"t\\w+g", SearchPath::Prefix},
+        {"(t)(\\w*)g\\b", SearchPath::Prefix},
+        {"\\w+ing\\b", SearchPath::Window},
+        {"\\w*t\\w*g$", SearchPath::Window},
+    };
+    for (const auto& row : rows) {
+        const boost::regex e(row.expression);
+        const auto plan = PlanSearch(row.expression, false, e, static_cast<unsigned>(e.mark_count()) + 1);
+        ASSERT_EQ(ChooseSearchPath(plan.get(), 0), row.path) << row.expression;
+        for (const std::string* subject : {&dense, &sparse, &longLines}) {
+            Differential::Matches expected, got;
+            ASSERT_TRUE(Differential::Reference(e, *subject, 0, false, expected));
+            ASSERT_TRUE(Differential::Driver(e, plan.get(), *subject, 0, false, got));
+            EXPECT_GT(expected.size(), 100u);
+            EXPECT_EQ(got, expected) << row.expression;
+        }
+    }
+}
+
+namespace {
+
+struct AnalyserRow {
+    const char* expression;
+    bool icase;
+    bool understood;
+    std::vector<std::string> plain;
+    std::vector<std::string> prefixes;
+    std::vector<std::string> required;
+    bool lineFeed;
+};
+
+}  // namespace
+
+TEST(ExpressionAnalyser, DerivesLiteralsAndLineFeeds)
+{
+    const AnalyserRow rows[] = {
+        {"lantern", false, true, {"lantern"}, {"lantern"}, {"lantern"}, false},
+        {"lantern", true, true, {"lantern"}, {"lantern"}, {"lantern"}, false},
+        {"foo|bar|baz", false, true, {"foo", "bar", "baz"}, {"foo", "bar", "baz"}, {"foo", "bar", "baz"}, false},
+        {"[A-Z][a-z]+ing\\b", false, true, {}, {}, {"ing"}, false},
+        {"\\w+ing\\b", false, true, {}, {}, {"ing"}, false},
+        {"colou?r", false, true, {"colour", "color"}, {"colour", "color"}, {"colour", "color"}, false},
+        {"colou??r", false, true, {"color", "colour"}, {"color", "colour"}, {"color", "colour"}, false},
+        {"(\\w+)@old-host\\.example", false, true, {}, {}, {"@old-host.example"}, false},
+        {"TODO.*", false, true, {}, {"TODO"}, {"TODO"}, true},
+        {"[a-z]{3}[0-9]{3}", false, true, {}, {}, {}, false},
+        {"(ab|ba)", false, true, {"ab", "ba"}, {"ab", "ba"}, {"ab", "ba"}, false},
+        {"(a)(b)", false, true, {}, {"ab"}, {"ab"}, false},
+        {"\\bthe\\b", false, true, {}, {"the"}, {"the"}, false},
+        {"x[^a]y", false, true, {}, {"x"}, {"x"}, true},       // a negated set holds a line feed
+        {"x[^\\n]y", false, true, {}, {"x"}, {"x"}, false},
+        {"a\\sb", false, true, {}, {"a"}, {"a"}, true},
+        {"a\\Wb|c\\Dd", false, true, {}, {"a", "c"}, {"a", "c"}, true},
+        {"(a.)\\1", false, true, {}, {"a"}, {"a"}, true},       // a back-reference to a group holding one
+        {"([ab])\\1x", false, true, {}, {"a", "b"}, {"x"}, false},
+        {"a|", false, true, {}, {}, {}, false},                 // the empty text matches
+        {"(?:ab){2}", false, true, {"abab"}, {"abab"}, {"abab"}, false},
+        {"[Cc]at", false, true, {"Cat", "cat"}, {"Cat", "cat"}, {"Cat", "cat"}, false},
+        {"\\Qa.b\\E", false, true, {"a.b"}, {"a.b"}, {"a.b"}, false},
+        // Give-up cases: look-around, options, \Z, \G, hex, conditionals,
+        // collating elements, named groups, unknown escapes.
+        {"a(?=b)", false, false, {}, {}, {}, true},
+        {"(?<=a)b", false, false, {}, {}, {}, true},
+        {"(?i)ab", false, false, {}, {}, {}, true},
+        {"ab\\Z", false, false, {}, {}, {}, true},
+        {"\\Gab", false, false, {}, {}, {}, true},
+        {"\\x41b", false, false, {}, {}, {}, true},
+        {"(?(1)a|b)", false, false, {}, {}, {}, true},
+        {"[[.a.]]b", false, false, {}, {}, {}, true},
+        {"(?<n>a)b", false, false, {}, {}, {}, true},
+        {"\\hb", false, false, {}, {}, {}, true},
+        {"a{,2}", false, false, {}, {}, {}, true},
+    };
+    for (const auto& row : rows) {
+        boost::regex e(row.expression, boost::regex::normal | (row.icase ? boost::regex::icase : boost::regex::normal));
+        const ExpressionFacts facts = AnalyseExpression(row.expression, row.icase, e);
+        EXPECT_EQ(facts.understood, row.understood) << row.expression;
+        EXPECT_EQ(facts.plain, row.plain) << row.expression;
+        EXPECT_EQ(facts.prefixes, row.prefixes) << row.expression;
+        EXPECT_EQ(facts.required, row.required) << row.expression;
+        EXPECT_EQ(facts.lineFeed, row.lineFeed) << row.expression;
+    }
+}
+
+TEST(SearchDriver, ChoosesAPathOnlyWhereItsFlagsAllowIt)
+{
+    struct Row {
+        const char* expression;
+        unsigned flags;
+        SearchPath path;
+    };
+    const Row rows[] = {
+        {"lantern", 0, SearchPath::Plain},
+        {"lantern", boost::match_posix, SearchPath::Plain},
+        {"lantern", boost::match_any, SearchPath::Prefix},
+        {"lantern", boost::match_continuous, SearchPath::Whole},
+        {"TODO.*", 0, SearchPath::Prefix},
+        {"\\w+ing\\b", 0, SearchPath::Window},
+        {"\\w+ing\\b", boost::match_partial, SearchPath::Whole},
+        {"x.*ing", 0, SearchPath::Prefix},  // exact whatever the match may hold
+        {"\\w.*ing", 0, SearchPath::Whole},
+        {"\\w.*ing", boost::match_not_dot_newline, SearchPath::Window},
+        {"[a-z]{3}[0-9]{3}", 0, SearchPath::Whole},
+        {"\\w+ing\\b", lineModeFlag, SearchPath::LinesWithText},
+        {"\\w+ing\\b", lineModeFlag | boost::match_continuous, SearchPath::LinesWithText},
+        {"a\\nb", lineModeFlag, SearchPath::EveryLine},
+        {"[a-z]{3}", lineModeFlag, SearchPath::EveryLine},
+        {"lantern", lineModeFlag, SearchPath::Plain},
+    };
+    for (const auto& row : rows) {
+        boost::regex e(row.expression);
+        const auto plan = PlanSearch(row.expression, false, e, static_cast<unsigned>(e.mark_count()) + 1);
+        EXPECT_EQ(ChooseSearchPath(plan.get(), row.flags), row.path) << row.expression << " " << row.flags;
+    }
+}
