@@ -78,15 +78,22 @@ bool LockFile(FileHandle file)
 // GetFileAttributesA does not follow a symbolic link: the link itself counts.
 bool NameExists(const char* name) { return ::GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
 
+// Asked of the directory's volume through a handle on the directory (the
+// volume's label and serial number are not needed, and not read).
 std::size_t MaximumNameLength(const std::string& directory)
 {
     const DWORD error = ::GetLastError();
-    char root[MAX_PATH + 1];
     DWORD longest = 0;
-    const bool ok = ::GetVolumePathNameA(directory.empty() ? "." : directory.c_str(), root, sizeof root) &&
-                    ::GetVolumeInformationA(root, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0);
+    const HANDLE handle = ::CreateFileA(directory.empty() ? "." : directory.c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        if (!::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0))
+            longest = 0;
+        ::CloseHandle(handle);
+    }
     ::SetLastError(error);
-    return ok && longest > 0 ? longest : 255;
+    return longest > 0 ? longest : 255;
 }
 
 // The file's own access control list, when it has one that is not inherited
