@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -61,6 +62,37 @@ TEST(Win32Slots, EachThreadHasItsOwnValueReleasedAtThreadExit)
     EXPECT_EQ(released.load(), 7);
     EXPECT_EQ(P::GetSlotValue(P::NoSlot), nullptr);
     EXPECT_FALSE(P::SetSlotValue(P::NoSlot, &mine));
+}
+
+// ---- The advisory lock ------------------------------------------------------
+
+// Windows locks are mandatory: the rewrite's lock must not stop readers, yet
+// a second taker waits until the first lets go.
+TEST(Win32Lock, SecondTakerWaitsReadersDoNot)
+{
+    Tree tree;
+    const std::string file = tree.Write("a.txt", "content");
+    const P::FileHandle first = P::OpenForReading(file.c_str());
+    const P::FileHandle second = P::OpenForReading(file.c_str());
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(P::LockFile(first));
+    std::atomic<bool> taken{false};
+    std::thread waiter([&] {
+        EXPECT_TRUE(P::LockFile(second));
+        taken = true;
+    });
+    EXPECT_EQ(tree.Read("a.txt"), "content");
+    char byte = 0;
+    std::size_t got = 0;
+    EXPECT_TRUE(P::ReadFile(first, &byte, 1, got));
+    EXPECT_EQ(got, 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(taken.load()) << "the second taker did not wait";
+    P::CloseFile(first);
+    waiter.join();
+    EXPECT_TRUE(taken.load());
+    P::CloseFile(second);
 }
 
 // ---- Names ------------------------------------------------------------------------
