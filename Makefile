@@ -47,7 +47,27 @@ FUZZ_TIMEOUT ?= 10
 FUZZ_RSS_MB ?= 2048
 FUZZ_TARGETS := stream match formfile search
 
-.PHONY: deps configure build test run example install bench clean test-sanitize test-asan test-tsan fuzz
+# Windows: a cross-build with Debian's mingw-w64 compilers (ARCH=x86_64 or
+# i686) into $(WINDOWS_DIR), the test suite run under Wine (64-bit only).
+# Boost.Regex for it is Boost 1.81's, header-only and standalone: the Debian
+# package is fetched with apt-get download and unpacked into $(DEPS_DIR),
+# never over the system's headers; GoogleTest is built from Debian's sources.
+# `make test-boost181` builds and tests on Linux against the same headers.
+ARCH ?= x86_64
+WINDOWS_DIR ?= build-windows-$(ARCH)
+BOOST181_DIR ?= build-boost181
+DEPS_DIR ?= build-deps
+WINDOWS_APT_PACKAGES := g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 googletest
+BOOST181_PACKAGE := libboost1.81-dev
+BOOST181_HEADERS = $(abspath $(DEPS_DIR))/boost181/usr/include
+WINDOWS_CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/Toolchain-mingw-$(ARCH).cmake) \
+  -DQUORVEX_BOOST_REGEX_HEADERS=$(BOOST181_HEADERS) -DQUORVEX_GTEST_SOURCES=/usr/src/googletest \
+  -DQUORVEX_BUILD_BENCHMARKS=OFF -DQUORVEX_BUILD_EXAMPLES=OFF -DQUORVEX_WERROR=ON
+WINE_PREFIX = $(abspath $(WINDOWS_DIR))/wineprefix
+WINESERVER ?= /usr/lib/wine/wineserver
+
+.PHONY: deps configure build test run example install bench clean test-sanitize test-asan test-tsan fuzz \
+  install-missing deps-windows boost181 windows test-windows test-boost181
 
 # Installs only what is missing; does nothing (and needs no root) when all is there.
 deps:
@@ -59,6 +79,50 @@ deps:
 	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
 	fi
+
+# Debian packages from a list given as PACKAGES, only those missing.
+install-missing:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+deps-windows: deps boost181
+	@$(MAKE) --no-print-directory install-missing PACKAGES="$(WINDOWS_APT_PACKAGES)"
+
+boost181: $(BOOST181_HEADERS)/boost/regex.hpp
+
+$(BOOST181_HEADERS)/boost/regex.hpp:
+	@mkdir -p $(DEPS_DIR)/debs
+	cd $(DEPS_DIR)/debs && { apt-get download -qq $(BOOST181_PACKAGE) 2>/dev/null || \
+	  { SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; $$SUDO apt-get update -qq && apt-get download -qq $(BOOST181_PACKAGE); }; }
+	rm -rf $(DEPS_DIR)/boost181
+	dpkg-deb -x $$(ls -t $(DEPS_DIR)/debs/$(BOOST181_PACKAGE)_*.deb | head -n 1) $(DEPS_DIR)/boost181
+	@test -f $@
+
+windows: deps-windows
+	cmake -S . -B $(WINDOWS_DIR) $(WINDOWS_CMAKE_FLAGS) $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_DIR) -j $(JOBS)
+
+# The wine server is kept running for the whole suite (one start-up instead
+# of one per test) and stopped after it.
+test-windows: windows
+	@if [ "$(ARCH)" != x86_64 ]; then echo "test-windows runs 64-bit programs only (ARCH=x86_64)"; exit 1; fi
+	@mkdir -p $(WINE_PREFIX)
+	WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -p || true
+	sh cmake/Winerun.sh $(WINE_PREFIX) cmd /c exit 0 >/dev/null 2>&1 || true
+	cd $(WINDOWS_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300; \
+	  status=$$?; WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -k; exit $$status
+
+test-boost181: deps boost181
+	cmake -S . -B $(BOOST181_DIR) -DCMAKE_BUILD_TYPE=Release -DQUORVEX_BOOST_REGEX_HEADERS=$(BOOST181_HEADERS) \
+	  -DQUORVEX_BUILD_BENCHMARKS=OFF -DQUORVEX_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build $(BOOST181_DIR) -j $(JOBS)
+	cd $(BOOST181_DIR) && ctest --output-on-failure -j $(JOBS)
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)

@@ -52,6 +52,18 @@ install(EXPORT QuorvexTargets
   DESTINATION ${QUORVEX_INSTALL_CMAKEDIR}
   COMPONENT Development)
 
+# Built against standalone Boost.Regex headers: they go with the public
+# headers (which include boost/regex.hpp), and the package defines the
+# Boost::regex target over them instead of looking for an installed Boost.
+set(QUORVEX_PACKAGE_BOOST_STANDALONE OFF)
+if(QUORVEX_BOOST_REGEX_HEADERS)
+  set(QUORVEX_PACKAGE_BOOST_STANDALONE ON)
+  install(DIRECTORY ${QUORVEX_BOOST_REGEX_HEADERS}/boost/regex
+    DESTINATION ${QUORVEX_INSTALL_INCLUDEDIR}/boost COMPONENT Development)
+  install(FILES ${QUORVEX_BOOST_REGEX_HEADERS}/boost/regex.hpp ${QUORVEX_BOOST_REGEX_HEADERS}/boost/regex_fwd.hpp
+    DESTINATION ${QUORVEX_INSTALL_INCLUDEDIR}/boost COMPONENT Development)
+endif()
+
 configure_package_config_file(
   ${PROJECT_SOURCE_DIR}/cmake/QuorvexConfig.cmake.in
   ${PROJECT_BINARY_DIR}/QuorvexConfig.cmake

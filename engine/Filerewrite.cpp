@@ -280,7 +280,8 @@ std::string StemBeside(const std::string& name)
 
 std::string JoinPath(const std::string& directory, const std::string& name)
 {
-    return directory.empty() || directory.back() == '/' ? directory + name : directory + "/" + name;
+    return directory.empty() || std::strchr(P::PathSeparators, directory.back()) != nullptr ? directory + name
+                                                                                             : directory + "/" + name;
 }
 
 class Rewrite {

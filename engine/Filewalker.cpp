@@ -76,15 +76,25 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse, LinkR
                                    void* filterContext, std::vector<ListProblem>* problems)
 {
     std::vector<std::string> result;
-    const std::size_t slash = files.rfind('/');
+    // Split at the last separator. Names are joined with the separator the
+    // caller used last (`/` where none was used and on POSIX systems; on
+    // Windows a backslash after a bare drive such as `C:` or no separator at all).
+    const std::size_t slash = files.find_last_of(RegexPlatform::PathSeparators);
+    const char joint = slash != std::string::npos && files[slash] != ':' ? files[slash] : RegexPlatform::PathSeparators[0];
     PendingDirectory start;
     std::string mask;
     if (slash == std::string::npos) {
         start = PendingDirectory{".", "", true};
         mask = files;
+    } else if (files[slash] == ':') {
+        // A drive with no separator after it (`C:*.txt`): its current directory.
+        const std::string drive = files.substr(0, slash + 1);
+        start = PendingDirectory{drive, drive, true};
+        mask = files.substr(slash + 1);
     } else {
         const std::string dir = files.substr(0, slash);
-        start = PendingDirectory{dir.empty() ? "/" : dir, dir + "/", true};
+        const bool root = dir.empty() || dir.back() == ':';  // `/x`, `\x`, `C:\x`
+        start = PendingDirectory{root ? dir + files[slash] : dir, dir + files[slash], true};
         mask = files.substr(slash + 1);
     }
     if (mask.empty())
@@ -176,7 +186,7 @@ std::vector<std::string> ListFiles(const std::string& files, bool recurse, LinkR
         std::sort(subdirs.begin(), subdirs.end());
         for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) {
             std::string path = dir.prefix + *it;
-            std::string prefix = path + "/";
+            std::string prefix = path + joint;
             stack.push_back(PendingDirectory{std::move(path), std::move(prefix), false});
         }
         if (followAll) {

@@ -1,19 +1,22 @@
-// FileGetAttr on POSIX: read-only means the owner's write permission is off.
+// FileGetAttr over the platform layer: read-only is the read-only attribute
+// (on POSIX systems, the owner's write permission being off).
 #include "Fileattributes.h"
 
-#include <sys/stat.h>
+#include "Platform.h"
 
 namespace Vcl {
 
 int FileGetAttr(const System::AnsiString& FileName)
 {
-    struct stat info;
-    if (FileName.IsEmpty() || ::stat(FileName.c_str(), &info) != 0)
+    if (FileName.IsEmpty())
+        return -1;
+    const std::uint32_t bits = RegexPlatform::GetAttributes(FileName.c_str());
+    if (bits == RegexPlatform::InvalidAttributes)
         return -1;
     int attributes = 0;
-    if ((info.st_mode & S_IWUSR) == 0)
+    if ((bits & RegexPlatform::AttributeReadOnly) != 0)
         attributes |= faReadOnly;
-    if (S_ISDIR(info.st_mode))
+    if ((bits & RegexPlatform::AttributeDirectory) != 0)
         attributes |= faDirectory;
     return attributes;
 }

@@ -3,7 +3,7 @@
 
 #include "Frameworkerrors.h"
 
-#include <dlfcn.h>
+#include "Platform.h"
 
 #include <map>
 #include <mutex>
@@ -111,21 +111,20 @@ std::vector<unsigned char> LoadPackageResource(const PackageDescriptor& package,
 
 TPackageModule::TPackageModule(const std::string& fileName)
 {
-    handle_ = ::dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) {
-        const char* reason = ::dlerror();
-        throw EPackageError("Cannot load package " + fileName + ": " + (reason != nullptr ? reason : "unknown error"));
-    }
-    auto entry = reinterpret_cast<PackageDescriptorFunction>(::dlsym(handle_, PackageDescriptorSymbol));
+    std::string reason;
+    handle_ = RegexPlatform::LoadModule(fileName.c_str(), reason);
+    if (handle_ == nullptr)
+        throw EPackageError("Cannot load package " + fileName + ": " + reason);
+    auto entry = reinterpret_cast<PackageDescriptorFunction>(RegexPlatform::ModuleSymbol(handle_, PackageDescriptorSymbol));
     descriptor_ = entry != nullptr ? entry() : nullptr;
     if (descriptor_ == nullptr) {
-        ::dlclose(handle_);
+        RegexPlatform::UnloadModule(handle_);
         throw EPackageError(fileName + " is not a package");
     }
     try {
         InitializePackage(*descriptor_);
     } catch (...) {
-        ::dlclose(handle_);
+        RegexPlatform::UnloadModule(handle_);
         throw;
     }
 }
@@ -137,7 +136,7 @@ TPackageModule::~TPackageModule()
     } catch (...) {
         // A destructor cannot report; the file is unloaded all the same.
     }
-    ::dlclose(handle_);
+    RegexPlatform::UnloadModule(handle_);
 }
 
 }  // namespace Vcl

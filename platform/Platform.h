@@ -326,6 +326,19 @@ void* AllocateLargeBlock(std::size_t size, std::size_t& length);
 // Returns a block of AllocateLargeBlock with the length it reported.
 void FreeLargeBlock(void* block, std::size_t length);
 
+// ---- Loadable modules ---------------------------------------------------------
+
+// A shared library loaded at run time; null means none.
+using ModuleHandle = void*;
+
+// Loads the shared library `name` with all its references resolved now;
+// null on failure, with the system's explanation in `reason`.
+ModuleHandle LoadModule(const char* name, std::string& reason);
+// The address of an exported symbol, or null.
+void* ModuleSymbol(ModuleHandle module, const char* symbol);
+// Unloads a module loaded by LoadModule; null is ignored.
+void UnloadModule(ModuleHandle module);
+
 // Characters that separate path components.
 #if defined(_WIN32)
 constexpr const char* PathSeparators = "\\/:";

@@ -90,7 +90,7 @@ TEST(MergeCallback, FileWithMatchesBeyondFourGibibytesIsRefusedOnceAndLeftAlone)
     ASSERT_NE(problems, nullptr);
     ASSERT_EQ(problems->size(), 1u) << "refused once";
     EXPECT_EQ((*problems)[0].Reason, RegularExpression::ReadFailed);
-    EXPECT_EQ((*problems)[0].SystemError, unsigned(EOVERFLOW));
+    EXPECT_EQ((*problems)[0].SystemError, RegexPlatform::ValueTooLargeError());
     EXPECT_EQ((*problems)[0].FileName, file);
 
     object.NumberOfChanges = 0;

@@ -3,12 +3,17 @@
 #ifndef QUORVEX_TESTS_FILETESTING_H
 #define QUORVEX_TESTS_FILETESTING_H
 
+#if !defined(_WIN32)
 #include <dirent.h>
 #include <ftw.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include <filesystem>
+#include <random>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -37,6 +42,77 @@ inline void WriteAll(const std::string& name, const std::string& content)
     if (!out)
         throw std::runtime_error("cannot write " + name);
 }
+
+#if defined(_WIN32)
+
+// On Windows: the same helpers over std::filesystem (names stay narrow).
+inline bool Exists(const std::string& name)
+{
+    std::error_code error;
+    return std::filesystem::symlink_status(name, error).type() != std::filesystem::file_type::not_found && !error;
+}
+
+inline std::vector<std::string> Entries(const std::string& directory)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Tree {
+public:
+    Tree()
+    {
+        std::random_device random;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+            const std::string candidate =
+                (base / ("quorvex-test-" + std::to_string(random()) + std::to_string(random()))).string();
+            if (std::filesystem::create_directory(candidate))
+                root_ = candidate;
+        }
+        if (root_.empty())
+            throw std::runtime_error("cannot make a temporary directory");
+    }
+    ~Tree()
+    {
+        std::error_code error;
+        // Read-only files cannot be removed on Windows.
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root_, error))
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add, error);
+        std::filesystem::remove_all(root_, error);
+    }
+    Tree(const Tree&) = delete;
+    Tree& operator=(const Tree&) = delete;
+
+    const std::string& Root() const { return root_; }
+    std::string Path(const std::string& relative) const { return root_ + "\\" + relative; }
+    std::string Write(const std::string& relative, const std::string& content) const
+    {
+        std::filesystem::create_directories(std::filesystem::path(Path(relative)).parent_path());
+        WriteAll(Path(relative), content);
+        return Path(relative);
+    }
+    std::string Read(const std::string& relative) const { return ReadAll(Path(relative)); }
+    std::string Directory(const std::string& relative) const
+    {
+        std::filesystem::create_directories(Path(relative));
+        return Path(relative);
+    }
+    std::vector<std::string> List(const std::string& relative = std::string()) const
+    {
+        return Entries(relative.empty() ? root_ : Path(relative));
+    }
+
+private:
+    std::string root_;
+};
+
+#else
 
 inline bool Exists(const std::string& name)
 {
@@ -157,6 +233,8 @@ private:
 
     std::string root_;
 };
+
+#endif
 
 }  // namespace FileTesting
 
