@@ -106,7 +106,7 @@ class GiveUp : public std::exception {};
 class Analyser {
 public:
     Analyser(const std::string& text, bool icase, const boost::regex& compiled)
-        : text_(text), icase_(icase), compiled_(compiled)
+        : text_(text), compiled_(compiled)
     {
         const auto& ctype = std::use_facet<std::ctype<char>>(compiled.getloc());
         for (int b = 0; b < 256; ++b)
@@ -566,7 +566,6 @@ private:
     }
 
     const std::string& text_;
-    const bool icase_;
     const boost::regex& compiled_;
     unsigned char key_[256];
     std::size_t at_ = 0;
