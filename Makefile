@@ -75,14 +75,7 @@ WINESERVER ?= /usr/lib/wine/wineserver
 
 # Installs only what is missing; does nothing (and needs no root) when all is there.
 deps:
-	@missing=""; for p in $(APT_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
-	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
-	fi
+	@$(MAKE) --no-print-directory install-missing PACKAGES="$(APT_PACKAGES)"
 
 # Debian packages from a list given as PACKAGES, only those missing.
 install-missing:
