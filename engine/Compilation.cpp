@@ -3,6 +3,14 @@
 
 #include "Syntaxflags.h"
 
+// Header-only, standalone Boost.Regex locks the caches every thread shares
+// (the traits cache each compilation goes through, the matcher's memory
+// blocks) only when told that threads exist; without it two threads
+// compiling at once corrupt them.
+#if defined(BOOST_REGEX_STANDALONE) && !defined(BOOST_HAS_THREADS)
+#error "standalone Boost.Regex must be built with BOOST_HAS_THREADS defined"
+#endif
+
 namespace RegexEngine {
 
 int CompileExpression(boost::regex& compiled, const std::string& text, unsigned legacySyntax,
