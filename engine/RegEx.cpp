@@ -6,6 +6,7 @@
 #include "RegEx.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -76,12 +77,18 @@ struct RegEx::Impl {
     template <class Deliver>
     void Walk(const std::vector<std::string>& list, unsigned flags, SearchPipeline::Mode mode, Deliver deliver);
 
+    // Searches the files from `first` on, on the caller's thread. With
+    // `trial`, returns the file from which the look-ahead should take over
+    // (see InlineCost); otherwise, or when the walk ended, list.size().
     template <class Deliver>
-    void WalkInline(const CompiledPattern& compiled, const std::vector<std::string>& list, unsigned flags,
-                    SearchPipeline::Mode mode, Deliver& deliver);
+    std::size_t WalkInline(const CompiledPattern& compiled, const std::vector<std::string>& list,
+                           std::size_t first, unsigned flags, SearchPipeline::Mode mode, Deliver& deliver,
+                           bool trial);
 
+    // Searches the files from `first` on through the look-ahead.
     template <class Deliver>
-    void WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, Deliver& deliver);
+    void WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, std::size_t first,
+                   Deliver& deliver);
 
     void BeginFile(const char* data, std::size_t size, const RegexPlatform::FileState* state)
     {
@@ -155,18 +162,27 @@ void RegEx::Impl::Walk(const std::vector<std::string>& list, unsigned flags, Sea
     const std::shared_ptr<const CompiledPattern> compiled = pattern;
     current.marks = compiled->marks;
 
+    const unsigned workers = Workers(list.size());
+    std::size_t first = 0;
+    if (workers != 0 && searchThreads == 0) {
+        // Threads chosen automatically: start on this thread, and let the
+        // look-ahead take over only once it is seen to pay.
+        first = WalkInline(*compiled, list, 0, flags, mode, deliver, true);
+        if (first == list.size())
+            return;
+    }
     std::unique_ptr<SearchPipeline> pipeline;
-    if (const unsigned workers = Workers(list.size())) {
+    if (workers != 0) {
         try {
-            pipeline.reset(new SearchPipeline(*compiled, flags, mode, list, workers));
+            pipeline.reset(new SearchPipeline(*compiled, flags, mode, list, workers, first));
         } catch (const std::system_error&) {
             // No thread could be started: search on this thread instead.
         }
     }
     if (pipeline)
-        WalkAhead(*pipeline, list, deliver);
+        WalkAhead(*pipeline, list, first, deliver);
     else
-        WalkInline(*compiled, list, flags, mode, deliver);
+        WalkInline(*compiled, list, first, flags, mode, deliver, false);
 }
 
 namespace {
@@ -195,18 +211,52 @@ private:
     bool firstOnly_;
 };
 
+// What the walk on the caller's thread has cost so far. Handing files to
+// look-ahead threads pays where searching them (with handing out the matches)
+// costs clearly more than reading them: the threads then search several files
+// at once while the caller delivers. Where the search is cheap (a rare text
+// found by a byte search) the hand-over between threads would cost more than
+// it saves, and the walk stays on one thread.
+class InlineCost {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void Loaded(std::size_t bytes, Clock::time_point from, Clock::time_point to)
+    {
+        bytes_ += bytes;
+        load_ += to - from;
+    }
+    void Searched(Clock::time_point from, Clock::time_point to) { search_ += to - from; }
+    bool LookAheadPays() const { return bytes_ >= trialBytes && search_ > searchToLoad * load_; }
+
+private:
+    // Read at least this much before judging: small files say little.
+    static constexpr std::size_t trialBytes = std::size_t(1) << 20;
+    static constexpr int searchToLoad = 2;
+
+    std::size_t bytes_ = 0;
+    Clock::duration load_{};
+    Clock::duration search_{};
+};
+
 }  // namespace
 
 template <class Deliver>
-void RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::vector<std::string>& list,
-                             unsigned flags, SearchPipeline::Mode mode, Deliver& deliver)
+std::size_t RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::vector<std::string>& list,
+                                    std::size_t first, unsigned flags, SearchPipeline::Mode mode,
+                                    Deliver& deliver, bool trial)
 {
+    const std::size_t ended = list.size();
     FileBuffer buffer;
-    for (std::size_t i = 0; i < list.size(); ++i) {
+    InlineCost cost;
+    for (std::size_t i = first; i < list.size(); ++i) {
+        if (trial && cost.LookAheadPays())
+            return i;
         if (!ReportProblems(i))
-            return;
+            return ended;
         bool loaded = false;
         unsigned loadError = 0;
+        const auto loadStart = InlineCost::Clock::now();
         try {
             loaded = buffer.Load(list[i]);
             if (!loaded)
@@ -218,13 +268,15 @@ void RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::vector<
         }
         if (!loaded) {
             if (!ReportSkipped(list[i], loadError))
-                return;
+                return ended;
             continue;
         }
+        const auto searchStart = InlineCost::Clock::now();
+        cost.Loaded(buffer.Size(), loadStart, searchStart);
         BeginFile(buffer.Data(), buffer.Size(), &buffer.State());
         const FileAnswer answer = Notify(list[i], FileStage::Started);
         if (answer == FileAnswer::Stop)
-            return;
+            return ended;
         if (answer == FileAnswer::SkipFile)
             continue;
         InlineSink<Deliver> sink(deliver, i, mode == SearchPipeline::Mode::FirstMatch);
@@ -233,21 +285,24 @@ void RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::vector<
         if (end == SearchEnd::Failed) {
             matchError = error;
             matchErrorFile = list[i];
-            return;
+            return ended;
         }
         if (sink.walkStopped)
-            return;
+            return ended;
         current.offsets = nullptr;
         if (Notify(list[i], FileStage::Finished) == FileAnswer::Stop)
-            return;
+            return ended;
+        cost.Searched(searchStart, InlineCost::Clock::now());
     }
     ReportProblems(list.size());
+    return ended;
 }
 
 template <class Deliver>
-void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, Deliver& deliver)
+void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, std::size_t first,
+                            Deliver& deliver)
 {
-    for (std::size_t i = 0; i < list.size(); ++i) {
+    for (std::size_t i = first; i < list.size(); ++i) {
         if (!ReportProblems(i)) {
             pipeline.Stop();
             return;

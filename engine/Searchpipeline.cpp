@@ -58,7 +58,7 @@ private:
 };
 
 SearchPipeline::SearchPipeline(const CompiledPattern& pattern, unsigned flags, Mode mode,
-                               const std::vector<std::string>& files, unsigned workers)
+                               const std::vector<std::string>& files, unsigned workers, std::size_t first)
     : pattern_(pattern),
       flags_(flags),
       mode_(mode),
@@ -66,6 +66,8 @@ SearchPipeline::SearchPipeline(const CompiledPattern& pattern, unsigned flags, M
       stride_(2 * std::size_t(pattern.marks)),
       batchValues_(std::max(valuesPerBatch, 2 * std::size_t(pattern.marks))),
       window_(std::size_t(std::max(1u, workers)) + 1),
+      nextClaim_(first),
+      consumerAt_(first),
       slots_(window_)
 {
     threads_.reserve(std::max(1u, workers));

@@ -28,10 +28,10 @@ public:
         FirstMatch   // at most one match per file: whether it has any
     };
 
-    // Starts `workers` (at least 1) threads over `files`. `pattern` and
-    // `files` must outlive the pipeline.
+    // Starts `workers` (at least 1) threads over `files`, from file `first`
+    // on. `pattern` and `files` must outlive the pipeline.
     SearchPipeline(const CompiledPattern& pattern, unsigned flags, Mode mode,
-                   const std::vector<std::string>& files, unsigned workers);
+                   const std::vector<std::string>& files, unsigned workers, std::size_t first = 0);
     // Stops the workers and waits for them (a worker finishes the file search
     // it is in before it notices).
     ~SearchPipeline();

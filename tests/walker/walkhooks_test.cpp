@@ -3,10 +3,12 @@
 #include <sys/mman.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -124,6 +126,43 @@ TEST_P(WalkHooks, FileTooLargeForMemoryIsSkippedOnlyWhenReported)
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, WalkHooks, ::testing::Values(1u, 3u));
+
+// Left to the engine, the thread count starts a walk on the caller's thread
+// and hands the remaining files to look-ahead threads once searching is seen
+// to cost more than reading: a slow match callback makes that happen after
+// the first megabyte. The events are those of a walk on one thread.
+TEST(WalkHooksHandOver, AutomaticThreadsGiveTheEventsOfOneThread)
+{
+    FileTesting::Tree tree;
+    const std::string filler(300 * 1024, 'x');
+    for (int i = 0; i < 8; ++i)
+        tree.Write("f" + std::to_string(i) + ".txt", "foo " + filler + (i % 3 != 0 ? " foo\n" : "\n"));
+    static bool slow = false;
+    const auto walk = [&](unsigned threads, bool slowMatches) {
+        RegEx engine;
+        engine.SetSearchThreads(threads);
+        engine.SetExpression("foo", false);
+        engine.SetFileCallback([](const char* file, const RegEx& e) {
+            events.push_back((e.Stage() == RegEx::FileStage::Started ? "S " : "F ") + std::string(file) + " " +
+                             std::to_string(e.FileSize()));
+            return RegEx::FileAnswer::Go;
+        });
+        slow = slowMatches;
+        events.clear();
+        engine.GrepFiles(
+            [](const char* file, const RegEx& e) {
+                if (slow)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                events.push_back("M " + std::string(file) + " " + std::to_string(e.Position(0)));
+                return true;
+            },
+            tree.Root() + "/*.txt", false, 0);
+        return events;
+    };
+    const std::vector<std::string> one = walk(1, false);
+    EXPECT_EQ(one.size(), 8u * 2 + 8 + 5);
+    EXPECT_EQ(walk(0, true), one);
+}
 
 // Files that vanish or become directories after the listing are reported
 // (one thread: the look-ahead may read them before the change).
