@@ -18,6 +18,7 @@ namespace {
 void CopyWalkSettings(RegularExpression& to, const RegularExpression& from)
 {
     to.LineMode = from.LineMode;
+    to.FirstMatchOfLine = from.FirstMatchOfLine;
     to.Links = from.Links;
     to.OnWalkingFilesClosure = from.OnWalkingFilesClosure;
     to.OnFilteringFilesClosure = from.OnFilteringFilesClosure;

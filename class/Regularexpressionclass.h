@@ -260,6 +260,12 @@ public:
     void SetLineMode(bool on);
     bool GetLineMode() const;
 
+    // In line mode, GrepFiles reports only the first match of each line (off
+    // by default): for callers that select lines rather than matches, such as
+    // a grep printing whole lines, the rest of a selected line is not searched.
+    void SetFirstMatchOfLine(bool on);
+    bool GetFirstMatchOfLine() const;
+
     // Which symbolic links met inside directories take part in a walk.
     enum LinkRule : unsigned char {
         FollowFileLinks = 0,  // links to files are searched, links to directories never entered (default)
@@ -364,6 +370,7 @@ public:
     // Walk settings (see SetLineMode, SetLinkRule and the walk events).
     bool LineMode = false;
     LinkRule Links = FollowFileLinks;
+    bool FirstMatchOfLine = false;
     WalkingFilesEventClosure OnWalkingFilesClosure;
     FilteringFilesEventClosure OnFilteringFilesClosure;
 };

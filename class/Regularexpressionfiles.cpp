@@ -152,6 +152,7 @@ bool FilteringFilesCallback(const char* path, bool directory)
 void ConfigureWalk(const RegularExpression* object, RegexEngine::RegEx& engine)
 {
     engine.SetLineMode(object->LineMode);
+    engine.SetFirstMatchOfLine(object->FirstMatchOfLine);
     engine.SetLinkRule(object->Links);
     if (object->OnWalkingFilesClosure)
         engine.SetFileCallback(WalkingFilesCallback);
@@ -162,6 +163,10 @@ void ConfigureWalk(const RegularExpression* object, RegexEngine::RegEx& engine)
 void RegularExpression::SetLineMode(bool on) { LineMode = on; }
 
 bool RegularExpression::GetLineMode() const { return LineMode; }
+
+void RegularExpression::SetFirstMatchOfLine(bool on) { FirstMatchOfLine = on; }
+
+bool RegularExpression::GetFirstMatchOfLine() const { return FirstMatchOfLine; }
 
 void RegularExpression::SetLinkRule(LinkRule rule) { Links = rule; }
 

@@ -144,6 +144,9 @@ int RunGrep(Command& command, RegularExpression& object)
 
     Output out(1, WantColour(command) && !command.json);
     LinePrinter printer(out, command, operands.ShowNames());
+    // Whole lines printed: the first match selects a line, the rest of it
+    // need not be searched.
+    object.SetFirstMatchOfLine(!printer.WantsEveryMatch());
     GrepWalk walk(printer, command);
     // Whether a file matches is all -l, -L and -q need: the walk stops
     // searching a file at its first match.

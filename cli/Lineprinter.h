@@ -32,6 +32,9 @@ public:
     bool Match(std::uint64_t start, std::uint64_t end, std::uint64_t line);
     // A match in a walk that reports only whether a file matches (-l, -L, -q).
     void FileMatches();
+    // Whether every match of a line is wanted (to paint it, print it alone or
+    // describe it in JSON), or only whether the line has one.
+    bool WantsEveryMatch() const { return keepMatches_; }
     void End();
 
     // True once nothing more of the whole run is wanted (-q after a match).

@@ -343,6 +343,7 @@ unsigned ChangeFiles(Object& object)
     RegEx engine;
     if (!PrepareWalk(object, engine))
         return 0;
+    engine.SetFirstMatchOfLine(false);  // a rewrite replaces every match
     // The replacements use the object's own compilation; without one there is
     // nothing to write, so nothing is walked.
     if (object.ParseExpression() != 0)

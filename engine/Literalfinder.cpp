@@ -191,7 +191,8 @@ std::size_t LiteralFinder::Cursor::Next(std::size_t from, std::size_t& which, bo
     return best;
 }
 
-bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink, bool longest) const
+bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink, bool longest,
+                           bool firstOfLine) const
 {
     std::uint64_t offsets[4];
     Cursor cursor(*this, data, size);
@@ -207,6 +208,10 @@ bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink, 
         if (!sink.Take(offsets))
             return false;
         pos = end;
+        if (firstOfLine && pos < size) {
+            const void* feed = std::memchr(data + pos, '\n', size - pos);
+            pos = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - data) + 1 : size;
+        }
         if (pos >= size)
             return true;
     }

@@ -61,9 +61,12 @@ public:
     // match ended; at a position where several texts match, the first of them
     // listed wins, or with `longest` the longest. The offsets handed out
     // describe the whole match twice: as the match and as a capturing group
-    // around the whole expression, for expressions that have one. Returns
-    // false when the sink asked to stop.
-    bool Search(const char* data, std::size_t size, MatchSink& sink, bool longest = false) const;
+    // around the whole expression, for expressions that have one. With
+    // `firstOfLine` only the first match of each line is handed out (the
+    // texts must hold no line feed). Returns false when the sink asked to
+    // stop.
+    bool Search(const char* data, std::size_t size, MatchSink& sink, bool longest = false,
+                bool firstOfLine = false) const;
 
     std::size_t Alternatives() const { return texts_.size(); }
     const std::string& Text(std::size_t k) const { return texts_[k]; }

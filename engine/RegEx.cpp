@@ -44,6 +44,7 @@ struct RegEx::Impl {
     std::shared_ptr<const CompiledPattern> pattern;  // null: nothing compiled
     unsigned searchThreads = 0;                      // 0: one per core
     bool lineMode = false;
+    bool firstOfLine = false;
     std::string matchError;
     std::string matchErrorFile;
     CurrentMatch current;
@@ -385,6 +386,11 @@ void RegEx::SetLineMode(bool on)
     impl_->lineMode = on;
 }
 
+void RegEx::SetFirstMatchOfLine(bool on)
+{
+    impl_->firstOfLine = on;
+}
+
 unsigned RegEx::FindFiles(FindFilesCallback callback, const std::string& files, bool recurse, unsigned matchFlags)
 {
     impl_->matchError.clear();
@@ -409,7 +415,8 @@ unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, b
         return 0;
     const std::vector<std::string> list = impl_->List(files, recurse);
     unsigned count = 0;
-    impl_->Walk(list, SearchFlags(matchFlags) | (impl_->lineMode ? lineModeFlag : 0u), SearchPipeline::Mode::AllMatches,
+    const unsigned lines = impl_->lineMode ? lineModeFlag | (impl_->firstOfLine ? firstOfLineFlag : 0u) : 0u;
+    impl_->Walk(list, SearchFlags(matchFlags) | lines, SearchPipeline::Mode::AllMatches,
                 [&](std::size_t index, const std::uint64_t* offsets) {
                     impl_->current.offsets = offsets;
                     ++count;

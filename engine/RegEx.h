@@ -55,6 +55,10 @@ public:
     // Position and Line relative to the file. Off, each file is one subject
     // and matches may span lines.
     void SetLineMode(bool on);
+    // In line mode, GrepFiles reports only the first match of each line (off
+    // by default): for callers that select lines rather than matches, the
+    // rest of a line already selected is not searched.
+    void SetFirstMatchOfLine(bool on);
 
     // Calls back once per file holding a match; returns the files reported.
     unsigned FindFiles(FindFilesCallback callback, const std::string& files, bool recurse,

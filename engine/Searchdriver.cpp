@@ -214,16 +214,24 @@ void SearchWindows(const boost::regex& e, const LiteralFinder& finder, Delivery&
 }
 
 // Line mode: each line a subject of its own; with a finder only the lines
-// holding one of its texts.
+// holding one of its texts. With `firstOnly` a line's search ends at its first
+// match (the first the engine's grep over the line would find).
 void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d, const char* data,
-                 std::size_t size, unsigned flags)
+                 std::size_t size, unsigned flags, bool firstOnly)
 {
     const char* const end = data + size;
     const auto engineFlags = static_cast<rc::match_flag_type>(flags);
+    boost::match_results<const char*> m;
+    const auto searchLine = [&](const char* line, const char* lineEnd) {
+        if (!firstOnly)
+            boost::regex_grep(Predicate{&d}, line, lineEnd, e, engineFlags);
+        else if (boost::regex_search(line, lineEnd, m, e, engineFlags))
+            d.Take(m);
+    };
     if (finder == nullptr) {
         for (const char* line = data; line != end && !d.stopped;) {
             const char* lineEnd = LineEnd(line, end);
-            boost::regex_grep(Predicate{&d}, line, lineEnd, e, engineFlags);
+            searchLine(line, lineEnd);
             line = lineEnd == end ? end : lineEnd + 1;
         }
         return;
@@ -237,7 +245,7 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
             return;
         const char* line = LineStart(data + pos, data + at);
         const char* lineEnd = LineEnd(data + at, end);
-        boost::regex_grep(Predicate{&d}, line, lineEnd, e, engineFlags);
+        searchLine(line, lineEnd);
         pos = static_cast<std::size_t>(lineEnd - data) + 1;
     }
 }
@@ -267,7 +275,7 @@ std::unique_ptr<SearchPlan> PlanSearch(const std::string& text, bool icase, cons
 SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags)
 {
     const bool lines = (flags & lineModeFlag) != 0;
-    flags &= ~lineModeFlag;
+    flags &= ~(lineModeFlag | firstOfLineFlag);
     if (lines) {
         if (plan != nullptr && plan->plain && !plan->plainLineFeed && LiteralFinder::FlagsAllow(flags))
             return SearchPath::Plain;
@@ -293,10 +301,12 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
                     std::size_t size, unsigned flags, MatchSink& sink, std::string& error)
 {
     const SearchPath path = ChooseSearchPath(plan, flags);
-    flags &= ~lineModeFlag;
+    const bool firstOfLine = (flags & lineModeFlag) != 0 && (flags & firstOfLineFlag) != 0;
+    flags &= ~(lineModeFlag | firstOfLineFlag);
     if (path == SearchPath::Plain) {
         GuardedSink guarded(sink);
-        const bool finished = plan->plain->Search(data, size, guarded, (flags & rc::match_posix) != 0);
+        const bool finished =
+            plan->plain->Search(data, size, guarded, (flags & rc::match_posix) != 0, firstOfLine);
         if (guarded.thrown)
             std::rethrow_exception(guarded.thrown);
         return finished ? SearchEnd::Finished : SearchEnd::Stopped;
@@ -314,10 +324,10 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
                 SearchWindows(expression, *plan->required, d, data, size, flags, resume);
                 break;
             case SearchPath::LinesWithText:
-                SearchLines(expression, plan->required.get(), d, data, size, flags);
+                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine);
                 break;
             case SearchPath::EveryLine:
-                SearchLines(expression, nullptr, d, data, size, flags);
+                SearchLines(expression, nullptr, d, data, size, flags, firstOfLine);
                 break;
             default:
                 Grep(expression, d, data, data + size, flags);

@@ -37,6 +37,8 @@ namespace RegexEngine {
 // empty buffer has none) is searched as a subject of its own. Offsets stay
 // relative to the buffer.
 constexpr unsigned lineModeFlag = 0x80000000u;
+// With lineModeFlag: only the first match of each line is handed out.
+constexpr unsigned firstOfLineFlag = 0x40000000u;
 
 // What the analyser found, turned into byte searches.
 struct SearchPlan {
@@ -57,7 +59,7 @@ std::unique_ptr<SearchPlan> PlanSearch(const std::string& text, bool icase, cons
 enum class SearchPath { Plain, Prefix, Window, Whole, LinesWithText, EveryLine };
 
 // The path the driver takes for `plan` (may be null) under `flags` (match
-// flags, plus lineModeFlag for line mode).
+// flags, plus lineModeFlag and firstOfLineFlag for line mode).
 SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags);
 
 enum class SearchEnd {

@@ -29,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             flags |= bits[i];
     const bool icase = data[2] & 1;
     const bool lines = data[2] & 2;
+    const bool firstOfLine = data[2] & 4;
     const std::string rest(reinterpret_cast<const char*>(data + 3), size - 3);
     const std::size_t split = rest.find('\x1F');
     if (split == std::string::npos || split > 256)
@@ -47,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const auto plan = RegexEngine::PlanSearch(expression, icase, e, static_cast<unsigned>(e.mark_count()) + 1);
     Differential::Matches expected, got;
-    if (!Differential::Reference(e, subject, flags, lines, expected))
+    if (!Differential::Reference(e, subject, flags, lines, expected, firstOfLine))
         return 0;  // the engine gave up on the reference: nothing to compare
-    if (!Differential::Driver(e, plan.get(), subject, flags, lines, got) || got != expected) {
-        std::fprintf(stderr, "driver differs: /%s/ flags %x icase %d lines %d, %zu matches against %zu\n",
-                     expression.c_str(), flags, icase, lines, got.size(), expected.size());
+    if (!Differential::Driver(e, plan.get(), subject, flags, lines, got, firstOfLine) || got != expected) {
+        std::fprintf(stderr, "driver differs: /%s/ flags %x icase %d lines %d first of line %d, %zu matches against %zu\n",
+                     expression.c_str(), flags, icase, lines, firstOfLine, got.size(), expected.size());
         std::abort();
     }
     return 0;

@@ -32,8 +32,10 @@ private:
     unsigned marks_;
 };
 
-// The reference; false when the engine gave up on it.
-inline bool Reference(const boost::regex& e, const std::string& subject, unsigned flags, bool lines, Matches& out)
+// The reference; false when the engine gave up on it. With `firstOfLine` (in
+// line mode) only each line's first match.
+inline bool Reference(const boost::regex& e, const std::string& subject, unsigned flags, bool lines, Matches& out,
+                      bool firstOfLine = false)
 {
     const char* base = subject.data();
     const char* end = base + subject.size();
@@ -46,7 +48,7 @@ inline bool Reference(const boost::regex& e, const std::string& subject, unsigne
             o.push_back(took ? std::uint64_t(m[i].second - base) : RegexEngine::noOffset);
         }
         out.push_back(o);
-        return true;
+        return !(lines && firstOfLine);
     };
     const auto f = static_cast<boost::match_flag_type>(flags);
     try {
@@ -67,13 +69,15 @@ inline bool Reference(const boost::regex& e, const std::string& subject, unsigne
 
 // The driver; false when it reported a matching error.
 inline bool Driver(const boost::regex& e, const RegexEngine::SearchPlan* plan, const std::string& subject,
-                   unsigned flags, bool lines, Matches& out)
+                   unsigned flags, bool lines, Matches& out, bool firstOfLine = false)
 {
     const unsigned marks = static_cast<unsigned>(e.mark_count()) + 1;
     Collect sink(marks);
     std::string error;
     const auto end = RegexEngine::RunSearch(e, marks, plan, subject.data(), subject.size(),
-                                            flags | (lines ? RegexEngine::lineModeFlag : 0u), sink, error);
+                                            flags | (lines ? RegexEngine::lineModeFlag : 0u) |
+                                                (firstOfLine ? RegexEngine::firstOfLineFlag : 0u),
+                                            sink, error);
     out = sink.matches;
     return end != RegexEngine::SearchEnd::Failed;
 }

@@ -54,16 +54,17 @@ TEST(SearchDriver, GivesThePlainGrepsMatchesForGeneratedExpressions)
         for (int k = 0; k < 4; ++k) {
             const unsigned flags = generate.Flags();
             const std::string subject = generate.Subject();
-            for (const bool lines : {false, true}) {
+            for (const int mode : {0, 1, 2}) {  // whole buffer, lines, first match of each line
+                const bool lines = mode != 0, first = mode == 2;
                 Differential::Matches expected, got;
-                if (!Differential::Reference(e, subject, flags, lines, expected))
+                if (!Differential::Reference(e, subject, flags, lines, expected, first))
                     continue;
                 ++paths[ChooseSearchPath(plan.get(), flags | (lines ? lineModeFlag : 0u))];
                 ++compared;
-                ASSERT_TRUE(Differential::Driver(e, plan.get(), subject, flags, lines, got))
+                ASSERT_TRUE(Differential::Driver(e, plan.get(), subject, flags, lines, got, first))
                     << "/" << text << "/ on \"" << Show(subject) << "\"";
                 ASSERT_EQ(got, expected) << "/" << text << "/ icase " << icase << " flags " << std::hex << flags
-                                         << " lines " << lines << " on \"" << Show(subject) << "\"";
+                                         << " mode " << mode << " on \"" << Show(subject) << "\"";
             }
         }
     }

@@ -208,6 +208,29 @@ TEST_F(FileOperations, GrepFilesStopsAtTheThirdMatch)
     EXPECT_EQ(recorder.events.size(), 3u);
 }
 
+// In line mode a caller that selects lines may ask for each line's first
+// match only, for plain texts and other expressions alike; ChangeFiles still
+// replaces every match.
+TEST_F(FileOperations, FirstMatchOfLineLeavesOutTheRestOfEachLine)
+{
+    tree.Write("a.txt", "foo foo\nbar\nxfoo foo foo\n");
+    recorder.AttachTo(re);
+    re.SetLineMode(true);
+    re.SetFirstMatchOfLine(true);
+    for (const char* expression : {"foo", "fo+"}) {
+        Configure(re, expression, "a.txt");
+        recorder.events.clear();
+        EXPECT_EQ(re.GrepFiles(), 2u) << expression;
+        ASSERT_EQ(recorder.events.size(), 2u) << expression;
+        EXPECT_EQ(recorder.events[0].matches[0].Position, 0);
+        EXPECT_EQ(recorder.events[1].matches[0].Position, 13);
+        EXPECT_EQ(recorder.events[1].line, 3u);
+    }
+    re.SetFormatString("X");
+    EXPECT_EQ(re.ChangeFiles(), 5u);
+    EXPECT_EQ(tree.Read("a.txt"), "X X\nbar\nxX X X\n");
+}
+
 // ---- ChangeFiles ------------------------------------------------------------------------
 
 TEST_F(FileOperations, ChangeFilesCountsEveryReplacement)
