@@ -14,6 +14,7 @@
 extern "C" int FuzzStreamOne(const std::uint8_t* data, std::size_t size);
 extern "C" int FuzzMatchOne(const std::uint8_t* data, std::size_t size);
 extern "C" int FuzzFormfileOne(const std::uint8_t* data, std::size_t size);
+extern "C" int FuzzSearchOne(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
@@ -28,6 +29,7 @@ const Target Targets[] = {
     {"stream", FuzzStreamOne},
     {"match", FuzzMatchOne},
     {"formfile", FuzzFormfileOne},
+    {"search", FuzzSearchOne},
 };
 
 int Feed(Entry entry, const std::string& input)
