@@ -323,21 +323,46 @@ std::string SkipReason(unsigned systemError)
     return RegularExpression::SystemErrorText(systemError);
 }
 
-bool ReadStandardInput(std::string& text)
+namespace {
+
+// Reads `stream` to its end; false (after saying why unless `quiet`) on a
+// read error.
+bool ReadAll(std::FILE* stream, const std::string& name, std::string& text, bool quiet)
 {
     text.clear();
     char block[1 << 16];
     for (;;) {
-        std::size_t n = std::fread(block, 1, sizeof block, stdin);
+        std::size_t n = std::fread(block, 1, sizeof block, stream);
         text.append(block, n);
         if (n < sizeof block) {
-            if (std::ferror(stdin)) {
-                Diagnose(std::string("standard input: ") + std::strerror(errno));
+            if (std::ferror(stream)) {
+                if (!quiet)
+                    Diagnose(name + ": " + std::strerror(errno));
                 return false;
             }
             return true;
         }
     }
+}
+
+}  // namespace
+
+bool ReadStandardInput(std::string& text)
+{
+    return ReadAll(stdin, "standard input", text, false);
+}
+
+bool ReadStream(const std::string& path, std::string& text, bool quiet)
+{
+    std::FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) {
+        if (!quiet)
+            Diagnose(path + ": " + std::strerror(errno));
+        return false;
+    }
+    const bool read = ReadAll(stream, path, text, quiet);
+    std::fclose(stream);
+    return read;
 }
 
 }  // namespace QuorvexCli

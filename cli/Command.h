@@ -142,6 +142,9 @@ std::string SkipReason(unsigned systemError);
 
 // Reads all of standard input. Returns false on a read error.
 bool ReadStandardInput(std::string& text);
+// Reads all of the pipe or device `path` (read as a stream, not walked).
+// Returns false, after saying why unless `quiet`, when it cannot be read.
+bool ReadStream(const std::string& path, std::string& text, bool quiet);
 
 }  // namespace QuorvexCli
 

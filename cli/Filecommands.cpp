@@ -503,6 +503,10 @@ int RunReplace(Command& command, RegularExpression& object)
             Diagnose("replace: standard input cannot be changed in place (use merge)");
             return kError;
         }
+        if (target.stream) {
+            Diagnose(target.operand + ": not a regular file: it cannot be changed in place");
+            return kError;
+        }
     }
     if (!PrepareForFiles(object, "replace"))
         return kError;

@@ -88,14 +88,17 @@ private:
     const Command& command_;
 };
 
-// Standard input: read whole, then searched by the text grep, line by line
-// (or whole with -U), so that it gives what a file would.
-bool GrepStandardInput(const Command& command, RegularExpression& object, LinePrinter& printer, GrepWalk& walk)
+// Standard input, or a pipe or device named as an operand: read whole, then
+// searched by the text grep, line by line (or whole with -U), so that it
+// gives what a file would.
+bool GrepStream(const Command& command, RegularExpression& object, LinePrinter& printer, GrepWalk& walk,
+                const WalkTarget& target)
 {
     std::string text;
-    if (!ReadStandardInput(text))
+    if (target.standardInput ? !ReadStandardInput(text) : !ReadStream(target.operand, text, command.noMessages))
         return false;
-    if (!printer.Begin(command.label, text.data(), text.size())) {
+    const std::string& label = target.standardInput ? command.label : target.operand;
+    if (!printer.Begin(label, text.data(), text.size())) {
         printer.End();
         return true;
     }
@@ -124,7 +127,7 @@ bool GrepStandardInput(const Command& command, RegularExpression& object, LinePr
     object.SetStringToMatch(std::string());
     printer.End();
     if (!object.GetMatchError().empty()) {
-        Diagnose(command.label + ": matching stopped: " + object.GetMatchError());
+        Diagnose(label + ": matching stopped: " + object.GetMatchError());
         return false;
     }
     return true;
@@ -159,8 +162,8 @@ int RunGrep(Command& command, RegularExpression& object)
         object.SetOnGreppingFilesClosure(Bind(&walk, &GrepWalk::OnMatch));
 
     operands.ForEach([&](const WalkTarget& target) {
-        if (target.standardInput) {
-            if (!GrepStandardInput(command, object, printer, walk))
+        if (target.standardInput || target.stream) {
+            if (!GrepStream(command, object, printer, walk, target))
                 error = true;
         } else {
             if (firstOnly)

@@ -150,9 +150,11 @@ bool Operands::ResolveOne(const std::string& operand, WalkTarget& target)
         return true;
     }
     if (type == RegularExpression::PathOther) {
-        if (!command_.noMessages)
-            Diagnose(operand + ": not a regular file (use - and a redirection for a pipe or device)");
-        return false;
+        // A pipe or device named on the command line is read as grep reads
+        // it (/dev/null, a FIFO, a process substitution); walks never open one.
+        target.stream = true;
+        target.single = true;
+        return true;
     }
     const std::size_t slash = operand.rfind('/');
     if (HasWildcard(operand.substr(slash == std::string::npos ? 0 : slash + 1))) {
@@ -238,7 +240,7 @@ void Operands::ForEach(const std::function<bool(const WalkTarget&)>& walk)
     const bool filtering = !command_.includes.empty() || !command_.excludes.empty() || !command_.excludeDirs.empty();
     for (const WalkTarget& target : targets_) {
         current_ = &target;
-        if (!target.standardInput) {
+        if (!target.standardInput && !target.stream) {
             object_.SetFilesToMatch(target.files);
             object_.SetDirectoryRecursion(target.recurse);
             // grep -r does not follow links met inside the tree, -R follows all;

@@ -24,6 +24,7 @@ struct WalkTarget {
     bool recurse = false;
     bool literal = false;        // an existing file whose name holds * or ?: that name only
     bool standardInput = false;  // "-", or no FILES without -r
+    bool stream = false;         // a pipe or device named as an operand: read whole, not walked
     bool single = false;         // names one file (not a directory or a wildcard)
 };
 
@@ -38,8 +39,8 @@ public:
     // Whether output lines carry the file name (grep's -H/-h rules).
     bool ShowNames() const;
 
-    // Runs `walk` once per target (standard input included) after setting the
-    // object up for it; `walk` answers false to end the loop.
+    // Runs `walk` once per target (standard input and streams included) after
+    // setting the object up for it; `walk` answers false to end the loop.
     void ForEach(const std::function<bool(const WalkTarget&)>& walk);
 
     // The filter event: --include, --exclude, --exclude-dir, literal names.
