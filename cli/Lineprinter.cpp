@@ -32,8 +32,8 @@ LinePrinter::LinePrinter(Output& out, const Command& command, bool names)
       command_(command),
       names_(names),
       printLines_(!command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet),
-      after_(command.onlyMatching ? 0 : ContextLines(command.afterContext, command.bothContext)),
-      before_(command.onlyMatching ? 0 : ContextLines(command.beforeContext, command.bothContext)),
+      after_(ContextLines(command.afterContext, command.bothContext)),
+      before_(ContextLines(command.beforeContext, command.bothContext)),
       context_((after_ > 0 || before_ > 0) && printLines_),
       max_(command.maxCount),
       keepMatches_(out.Colour() || command.onlyMatching || command.json),
@@ -199,7 +199,12 @@ void LinePrinter::Unselected(std::uint64_t from, std::uint64_t to)
     if (context_) {
         while (afterLeft_ > 0 && from < to) {
             const std::uint64_t end = LineEnd(from);
-            PrintLine(from, end, command_.lineNumbers || command_.json ? LineNumber(from) : 0, '-', none_);
+            // With -o context lines only join groups (for the "--" between
+            // them), as grep has it; they are not printed.
+            if (command_.onlyMatching)
+                printedEnd_ = end;
+            else
+                PrintLine(from, end, command_.lineNumbers || command_.json ? LineNumber(from) : 0, '-', none_);
             from = end;
             --afterLeft_;
         }
@@ -243,7 +248,7 @@ void LinePrinter::Selected(std::uint64_t from, std::uint64_t to, std::uint64_t l
             }
             GroupSeparator(start);
             std::uint64_t number = line > count ? line - count : 0;
-            while (start < from) {
+            while (start < from && !command_.onlyMatching) {
                 const std::uint64_t end = LineEnd(start);
                 PrintLine(start, end, number++, '-', none_);
                 start = end;

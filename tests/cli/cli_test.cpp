@@ -310,6 +310,9 @@ TEST(CliGrep, SameAsGnuGrep)
         {"-Rc", "foo", "t"},
         {"foo", "t/st*r.txt"},
         {"foo", "t/lnk.txt", "t/dl/b.log"},
+        {"-no", "-C1", "foo", "t/sub/b.log"},  // context only groups the matches
+        {"-o", "-A1", "foo", "t/a.txt"},
+        {"foo", "/dev/null", "t/a.txt"},
     };
     for (const auto& args : rows) {
         std::vector<std::string> ours = {"grep"};
