@@ -130,6 +130,15 @@ bool Operands::ResolveOne(const std::string& operand, WalkTarget& target)
     const RegularExpression::PathType type = RegularExpression::GetPathType(operand, &error);
     const bool recursive = command_.recursive || command_.dereference;
     if (type == RegularExpression::PathDirectory) {
+        if (recursive) {
+            // --exclude-dir applies to a directory named as an operand too,
+            // by its last component as given (so "sub/" is searched), as grep
+            // has it: left out silently.
+            const std::string base = BaseName(operand);
+            for (const std::string& glob : command_.excludeDirs)
+                if (GlobMatches(glob, base))
+                    return true;  // with no files: nothing to walk
+        }
         if (!recursive) {
             if (!command_.noMessages)
                 Diagnose(operand + ": Is a directory");
@@ -196,9 +205,10 @@ bool Operands::Resolve()
     bool ok = true;
     for (const std::string& operand : command_.operands) {
         WalkTarget target;
-        if (ResolveOne(operand, target))
-            targets_.push_back(target);
-        else
+        if (ResolveOne(operand, target)) {
+            if (!target.files.empty() || target.standardInput || target.stream)
+                targets_.push_back(target);  // else excluded
+        } else
             ok = false;
     }
     return ok;

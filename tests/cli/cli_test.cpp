@@ -313,6 +313,8 @@ TEST(CliGrep, SameAsGnuGrep)
         {"-no", "-C1", "foo", "t/sub/b.log"},  // context only groups the matches
         {"-o", "-A1", "foo", "t/a.txt"},
         {"foo", "/dev/null", "t/a.txt"},
+        {"-r", "--exclude-dir=sub", "foo", "t/sub", "t/a.txt"},  // an operand directory is excluded too
+        {"-r", "--exclude-dir=sub", "foo", "t/sub/"},
     };
     for (const auto& args : rows) {
         std::vector<std::string> ours = {"grep"};
