@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t maxTexts = 16;       // texts in one set
 constexpr std::size_t maxTextLength = 64;  // bytes in one text
+constexpr std::size_t smallSet = 10;       // sets read as texts: at most this many bytes
 constexpr unsigned infinite = ~0u;
 
 using Texts = std::vector<std::string>;
@@ -221,6 +222,11 @@ private:
                 }
             }
             if (!(item.exactKnown && Cross(run, item.exact, run))) {
+                // What the item consumes begins with one of its prefixes, right
+                // after the run: the run followed by a prefix is in every match.
+                Texts joined;
+                if (!item.prefixes.empty() && Cross(run, item.prefixes, joined))
+                    Offer(required, joined);
                 Offer(required, run);
                 run = item.exactKnown ? item.exact : Texts{std::string()};
             }
@@ -372,10 +378,11 @@ private:
         }
         Info info;
         info.lineFeed = info.lineFeedBesidesDot = members['\n'];
-        // A few texts when the set is small: one byte per fold key, and with
-        // icase only when the set holds every byte of that key.
+        // A few texts when the set is small (up to the ten digits): one byte
+        // per fold key, and with icase only when the set holds every byte of
+        // that key.
         Texts texts;
-        for (int b = 0; b < 256 && texts.size() <= 4; ++b) {
+        for (int b = 0; b < 256 && texts.size() <= smallSet; ++b) {
             if (!members[static_cast<std::size_t>(b)])
                 continue;
             bool first = true;
@@ -383,18 +390,18 @@ private:
                 if (key_[o] != key_[b])
                     continue;
                 if (!members[static_cast<std::size_t>(o)]) {
-                    texts.assign(5, std::string());  // not a whole key: no texts
+                    texts.assign(smallSet + 1, std::string());  // not a whole key: no texts
                     break;
                 }
                 if (o < b)
                     first = false;
             }
-            if (texts.size() > 4)
+            if (texts.size() > smallSet)
                 break;
             if (first)
                 texts.push_back(std::string(1, static_cast<char>(b)));
         }
-        if (!texts.empty() && texts.size() <= 4) {
+        if (!texts.empty() && texts.size() <= smallSet) {
             info.exactKnown = true;
             info.exact = texts;
         } else {

@@ -168,13 +168,17 @@ TEST(ExpressionAnalyser, DerivesLiteralsAndLineFeeds)
         {"colou??r", false, true, {"color", "colour"}, {"color", "colour"}, {"color", "colour"}, false},
         {"(\\w+)@old-host\\.example", false, true, {}, {}, {"@old-host.example"}, false},
         {"TODO.*", false, true, {}, {"TODO"}, {"TODO"}, true},
-        {"[a-z]{3}[0-9]{3}", false, true, {}, {}, {}, false},
+        {"[a-z]{3}[0-9]{3}", false, true, {}, {}, {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}, false},
+        {"[A-Z][a-z]+ [0-9]{2,4}", false, true, {}, {}, {" 0", " 1", " 2", " 3", " 4", " 5", " 6", " 7", " 8", " 9"},
+         false},  // a text followed by what the next part begins with
+        {"[a-z]{3}[a-z0-9]{3}", false, true, {}, {}, {}, false},
         {"(ab|ba)", false, true, {"ab", "ba"}, {"ab", "ba"}, {"ab", "ba"}, false},
         {"(a)(b)", false, true, {}, {"ab"}, {"ab"}, false},
         {"\\bthe\\b", false, true, {}, {"the"}, {"the"}, false},
         {"x[^a]y", false, true, {}, {"x"}, {"x"}, true},       // a negated set holds a line feed
         {"x[^\\n]y", false, true, {}, {"x"}, {"x"}, false},
-        {"a\\sb", false, true, {}, {"a"}, {"a"}, true},
+        {"a\\sb", false, true, {"a\tb", "a\nb", "a\vb", "a\fb", "a\rb", "a b"},
+         {"a\tb", "a\nb", "a\vb", "a\fb", "a\rb", "a b"}, {"a\tb", "a\nb", "a\vb", "a\fb", "a\rb", "a b"}, true},
         {"a\\Wb|c\\Dd", false, true, {}, {"a", "c"}, {"a", "c"}, true},
         {"(a.)\\1", false, true, {}, {"a"}, {"a"}, true},       // a back-reference to a group holding one
         {"([ab])\\1x", false, true, {}, {"a", "b"}, {"x"}, false},
@@ -225,7 +229,8 @@ TEST(SearchDriver, ChoosesAPathOnlyWhereItsFlagsAllowIt)
         {"x.*ing", 0, SearchPath::Prefix},  // exact whatever the match may hold
         {"\\w.*ing", 0, SearchPath::Whole},
         {"\\w.*ing", boost::match_not_dot_newline, SearchPath::Window},
-        {"[a-z]{3}[0-9]{3}", 0, SearchPath::Whole},
+        {"[a-z]{3}[0-9]{3}", 0, SearchPath::Window},
+        {"[a-z]{3}[a-z0-9]{3}", 0, SearchPath::Whole},
         {"\\w+ing\\b", lineModeFlag, SearchPath::LinesWithText},
         {"\\w+ing\\b", lineModeFlag | boost::match_continuous, SearchPath::LinesWithText},
         {"a\\nb", lineModeFlag, SearchPath::EveryLine},
