@@ -248,6 +248,54 @@ TEST(CrossCheck, ThePlainPathTakesPlainTextOnly)
 
 namespace {
 
+struct Starts final : RegexEngine::MatchSink {
+    bool Take(const std::uint64_t* offsets) override
+    {
+        at.push_back(offsets[0]);
+        return true;
+    }
+    std::vector<std::uint64_t> at;
+};
+
+}  // namespace
+
+// The byte search with the text at every offset of buffers of every length
+// up to past two of its widest steps, among near misses (every probe byte
+// present), with and without case: the places of a plain search.
+TEST(CrossCheck, ByteSearchFindsEveryPlaceAtEveryOffset)
+{
+    for (const bool icase : {false, true}) {
+        const auto finder = RegexEngine::LiteralFinder::ForTexts({"TODO"}, icase, std::locale());
+        ASSERT_NE(finder, nullptr);
+        for (std::size_t size = 4; size <= 80; ++size) {
+            for (std::size_t at = 0; at + 4 <= size; ++at) {
+                std::string text;
+                for (std::size_t i = 0; text.size() < size; ++i)
+                    text += (icase && i % 2 == 0) ? "tOd" : "TOD";
+                text.resize(size);
+                text.replace(at, 4, icase && at % 2 == 1 ? "todo" : "TODO");
+                std::vector<std::uint64_t> expected;
+                for (std::size_t i = 0; i + 4 <= size;) {
+                    std::string piece = text.substr(i, 4);
+                    if (icase)
+                        std::transform(piece.begin(), piece.end(), piece.begin(), ::toupper);
+                    if (piece == "TODO") {
+                        expected.push_back(i);
+                        i += 4;
+                    } else {
+                        ++i;
+                    }
+                }
+                Starts got;
+                finder->Search(text.data(), text.size(), got);
+                ASSERT_EQ(got.at, expected) << "icase " << icase << " size " << size << " at " << at;
+            }
+        }
+    }
+}
+
+namespace {
+
 // A locale in which byte 0xDD is an upper case of 'i', as in some 8-bit
 // encodings: case-folding by `| 0x20` alone would miss it.
 class DottedCapitalI : public std::ctype<char> {
