@@ -10,13 +10,7 @@
 #include <emmintrin.h>
 #endif
 
-// As in the byte search: an AVX2 loop where the processor has it, chosen at
-// run time (not on Windows, where GCC may spill 32-byte vectors to a stack
-// that is only 16-byte aligned).
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
-#include <immintrin.h>
-#define QUORVEX_COUNT_AVX2 1
-#endif
+#include "Cpufeatures.h"
 
 #include "Platform.h"
 
@@ -33,13 +27,7 @@ char* ReserveIn(std::size_t size, void* buffer)
     return static_cast<ByteBuffer*>(buffer)->Reserve(size);
 }
 
-#if defined(QUORVEX_COUNT_AVX2)
-bool HasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
+#if defined(QUORVEX_ENGINE_AVX2)
 // Counts the line feeds of [first + i, ...) thirty-two bytes at a time while
 // i + 32 <= size, leaving `i` where the narrower loops go on.
 __attribute__((target("avx2"))) std::uint64_t CountAvx2(const char* first, std::size_t& i, std::size_t size)
@@ -121,7 +109,7 @@ std::uint64_t CountLineFeeds(const char* first, std::size_t size)
 {
     std::uint64_t count = 0;
     std::size_t i = 0;
-#if defined(QUORVEX_COUNT_AVX2)
+#if defined(QUORVEX_ENGINE_AVX2)
     if (HasAvx2())
         count += CountAvx2(first, i, size);
 #endif

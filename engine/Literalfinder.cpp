@@ -13,26 +13,13 @@
 #include <emmintrin.h>
 #endif
 
-// Where the compiler can build code for AVX2 beside the baseline, the probe
-// loop runs 32 bytes a step on processors that have it (chosen at run time).
-// Not on Windows: there GCC may spill 32-byte vectors to a stack that is
-// only 16-byte aligned.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
-#include <immintrin.h>
-#define QUORVEX_FINDER_AVX2 1
-#endif
+#include "Cpufeatures.h"
 
 namespace RegexEngine {
 
 namespace {
 
-#if defined(QUORVEX_FINDER_AVX2)
-bool HasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
+#if defined(QUORVEX_ENGINE_AVX2)
 // The probe loop of LiteralFinder::Find, 32 places a step, from `i` while
 // i + 32 <= end; returns the first place that `check` accepts, or none with
 // `i` left where the caller's narrower loops go on.
@@ -189,7 +176,7 @@ std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t 
     };
     const std::size_t end = size - length + 1;  // candidates lie in [from, end)
     std::size_t i = from;
-#if defined(QUORVEX_FINDER_AVX2)
+#if defined(QUORVEX_ENGINE_AVX2)
     if (HasAvx2()) {
         const std::size_t at = ProbeAvx2(data, i, end, pa, pb, first, last, fold, check);
         if (at != none)
