@@ -108,17 +108,8 @@ public:
         };
         std::string FileName;  // empty when nothing is pending
         std::vector<GrepInformation> Greps;
-        // The file as the walk read it: which file it was (device and file
-        // number) and its size and modification time then. Only a file
-        // still in that state is rewritten.
-        struct FileState {
-            unsigned long long Device = 0;
-            unsigned long long Identity = 0;
-            unsigned long long Size = 0;
-            long long ModifiedSeconds = 0;
-            unsigned ModifiedNanoseconds = 0;
-            bool Known = false;
-        };
+        // The file as the walk read it (Regularexpressionvalues.h).
+        using FileState = RegexValues::FileReadState;
         FileState ReadState;
     };
 

@@ -16,7 +16,8 @@
 //   const char* const names[] = {QUORVEX_COMPILE_OPTIONS(QUORVEX_VALUE_NAME)};
 //
 // Besides the macros the header declares only the counts and order checks
-// in namespace RegexValues; it includes nothing.
+// and the record of a file's state (FileReadState) in namespace RegexValues;
+// it includes nothing.
 #ifndef QUORVEX_REGULAREXPRESSIONVALUES_H
 #define QUORVEX_REGULAREXPRESSIONVALUES_H
 
@@ -95,6 +96,18 @@ constexpr bool InOrder(const unsigned (&values)[N])
 static_assert(InOrder(CompileOptionValues), "compile options must be numbered 0, 1, 2, ... in list order");
 static_assert(InOrder(MatchOptionValues), "match options must be numbered 0, 1, 2, ... in list order");
 static_assert(InOrder(ProblemReasonValues), "problem reasons must be numbered 0, 1, 2, ... in list order");
+
+// A file as a walk read it: which file it was (device and file number) and
+// its size and modification time then. ChangeFiles rewrites a file only
+// while it is still in that state.
+struct FileReadState {
+    unsigned long long Device = 0;
+    unsigned long long Identity = 0;
+    unsigned long long Size = 0;
+    long long ModifiedSeconds = 0;
+    unsigned ModifiedNanoseconds = 0;
+    bool Known = false;
+};
 
 }  // namespace RegexValues
 

@@ -275,20 +275,17 @@ void LinePrinter::Prefix(std::uint64_t line, std::uint64_t offset, char separato
         else
             out_.Separator(separator);
     }
-    if (command_.lineNumbers) {
+    const auto field = [&](Paint role, std::uint64_t value) {
         if (out_.Colour())
-            out_.Painted(Paint::LineNumber, std::to_string(line));
+            out_.Painted(role, std::to_string(value));
         else
-            out_.Number(line);
+            out_.Number(value);
         out_.Separator(separator);
-    }
-    if (command_.byteOffsets) {
-        if (out_.Colour())
-            out_.Painted(Paint::ByteOffset, std::to_string(offset));
-        else
-            out_.Number(offset);
-        out_.Separator(separator);
-    }
+    };
+    if (command_.lineNumbers)
+        field(Paint::LineNumber, line);
+    if (command_.byteOffsets)
+        field(Paint::ByteOffset, offset);
 }
 
 void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t line, char separator,
