@@ -141,10 +141,18 @@ run: build
 example: build
 	$(BUILD_DIR)/examples/quorvex-example examples/sample.txt
 
-# The Debian package quorvex_VERSION_ARCH.deb, made by CPack in $(BUILD_DIR).
-.PHONY: package
+# The Debian packages, made by CPack in $(BUILD_DIR): libquorvexN (the shared
+# libraries, N their SONAME version), libquorvex-dev (headers, CMake and
+# pkg-config files) and quorvex (the tool), each PACKAGE_VERSION_ARCH.deb.
+.PHONY: package package-windows
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# The Windows zip, made by CPack in $(WINDOWS_DIR): quorvex-VERSION-win64.zip
+# (win32 with ARCH=i686), with the compiler's run-time DLLs beside the
+# program and the DLLs.
+package-windows: windows
+	cd $(WINDOWS_DIR) && cpack -G ZIP
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)

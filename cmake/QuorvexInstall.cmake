@@ -2,6 +2,12 @@
 # headers under include/quorvex, the command-line tool with its manual page,
 # a CMake package (find_package(Quorvex CONFIG) gives Quorvex::quorvex and,
 # when built, Quorvex::quorvpak) and pkg-config files.
+#
+# Three install components, one per Debian package: Runtime (the shared
+# libraries), Development (headers, import libraries and .so links, CMake
+# and pkg-config files) and Tool (the quorvex program, its manual page and
+# bash completion). A public header is installed by naming it in the HEADERS
+# list of its library (quorvex_shared_library), one line each.
 include(CMakePackageConfigHelpers)
 
 set(QUORVEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Quorvex CACHE STRING
@@ -79,7 +85,16 @@ install(FILES
   COMPONENT Development)
 
 # pkg-config: one file per library. Paths are written relative to the
-# prefix (${pcfiledir}), so the installed tree can be moved.
+# prefix (${pcfiledir}), so the installed tree can be moved. Built against
+# the standalone Boost.Regex headers, the package carries them and there is
+# no Boost library to link.
+if(QUORVEX_PACKAGE_BOOST_STANDALONE)
+  set(QUORVEX_PC_CFLAGS " -DBOOST_REGEX_STANDALONE -DBOOST_HAS_THREADS")
+  set(QUORVEX_PC_BOOST_LIBS "")
+else()
+  set(QUORVEX_PC_CFLAGS "")
+  set(QUORVEX_PC_BOOST_LIBS " -lboost_regex")
+endif()
 file(RELATIVE_PATH quorvex_pc_to_prefix
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 foreach(quorvex_pc_target quorvex quorvpak)
@@ -106,39 +121,64 @@ endforeach()
 
 # Files installed compressed, as Debian wants them (gzip -n: the same bytes on
 # every build); where gzip is missing they are installed as they are.
+# quorvex_install_compressed(source destination component [EXCLUDE_FROM_ALL])
 find_program(QUORVEX_GZIP gzip)
-function(quorvex_install_compressed source destination)
+function(quorvex_install_compressed source destination component)
   get_filename_component(name ${source} NAME)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   if(QUORVEX_GZIP)
     execute_process(COMMAND ${QUORVEX_GZIP} -9 -n -c ${source}
       OUTPUT_FILE ${PROJECT_BINARY_DIR}/compressed/${name}.gz RESULT_VARIABLE failed)
     if(NOT failed)
-      install(FILES ${PROJECT_BINARY_DIR}/compressed/${name}.gz DESTINATION ${destination} COMPONENT Runtime)
+      install(FILES ${PROJECT_BINARY_DIR}/compressed/${name}.gz DESTINATION ${destination}
+        COMPONENT ${component} ${ARGN})
       return()
     endif()
   endif()
-  install(FILES ${source} DESTINATION ${destination} COMPONENT Runtime)
+  install(FILES ${source} DESTINATION ${destination} COMPONENT ${component} ${ARGN})
 endfunction()
 file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/compressed)
-quorvex_install_compressed(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
-install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex
-  COMPONENT Runtime)
+
+# The Debian package names: the libraries' package is named after their
+# SONAME (libquorvex.so.MAJOR).
+set(QUORVEX_DEB_RUNTIME libquorvex${PROJECT_VERSION_MAJOR})
+set(QUORVEX_DEB_DEVELOPMENT libquorvex-dev)
+set(QUORVEX_DEB_TOOL quorvex)
 
 if(TARGET quorvex_cli)
-  install(TARGETS quorvex_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
-  quorvex_install_compressed(${PROJECT_SOURCE_DIR}/man/quorvex.1 ${CMAKE_INSTALL_MANDIR}/man1)
-  # bash-completion loads completions/NAME when NAME is first completed.
-  install(FILES ${PROJECT_SOURCE_DIR}/cli/quorvex-completion.bash
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
-    RENAME quorvex
-    COMPONENT Runtime)
+  install(TARGETS quorvex_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tool)
+  if(NOT WIN32)
+    quorvex_install_compressed(${PROJECT_SOURCE_DIR}/man/quorvex.1 ${CMAKE_INSTALL_MANDIR}/man1 Tool)
+    # bash-completion loads completions/NAME when NAME is first completed.
+    install(FILES ${PROJECT_SOURCE_DIR}/cli/quorvex-completion.bash
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+      RENAME quorvex
+      COMPONENT Tool)
+  endif()
 endif()
 
-# A Debian package of everything installed above (`make package`, or
-# `cpack -G DEB` in the build directory): quorvex_VERSION_ARCH.deb, with the
-# libraries' shlibs and a Depends line worked out by dpkg-shlibdeps.
+if(WIN32)
+  include(${PROJECT_SOURCE_DIR}/cmake/QuorvexWindowsPackage.cmake)
+  return()
+endif()
+
+# Every Debian package carries its copyright file and changelog in
+# share/doc/PACKAGE. They are part of the packages only: an install from the
+# build tree (make install) leaves them out.
+foreach(quorvex_component Runtime Development Tool)
+  string(TOUPPER ${quorvex_component} quorvex_upper)
+  set(quorvex_doc ${CMAKE_INSTALL_DATADIR}/doc/${QUORVEX_DEB_${quorvex_upper}})
+  quorvex_install_compressed(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${quorvex_doc}
+    ${quorvex_component} EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright DESTINATION ${quorvex_doc}
+    COMPONENT ${quorvex_component} EXCLUDE_FROM_ALL)
+endforeach()
+
+# Debian packages (`make package`, or `cpack -G DEB` in the build directory),
+# split as Debian splits a C++ library: one .deb per install component,
+# PACKAGE_VERSION_ARCH.deb. dpkg-shlibdeps works out the run-time
+# dependencies; the libraries' package carries their shlibs file and the
+# ldconfig trigger.
 if(NOT CPACK_GENERATOR)
   set(CPACK_GENERATOR DEB)
 endif()
@@ -147,23 +187,47 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Quorvex")
 set(CPACK_PACKAGE_CONTACT "Quorvex maintainers <maintainers@quorvex.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "regular-expression toolkit: C++ library and grep/replace tool")
-set(CPACK_PACKAGE_DESCRIPTION "A C++ regular-expression object built on Boost.Regex: search,
-grep and replace in strings and files, with a safe rewrite of
-changed files; its component package; and the quorvex tool, a
-grep with the switches grep users know and a replace with a
-unified-diff preview.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL Runtime Development Tool)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
-set(CPACK_STRIP_FILES ON)
-# The tool needs the package's own libraries: dpkg-shlibdeps finds them here.
+# The tool needs the package's own libraries: dpkg-shlibdeps finds them here
+# (they have no shlibs entry yet, so the tool's Depends names them below).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/class ${PROJECT_BINARY_DIR}/component
     ${PROJECT_BINARY_DIR}/framework)
-# Headers and the CMake package need the Boost.Regex headers to build against.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libboost-regex-dev")
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${QUORVEX_DEB_RUNTIME})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "regular-expression toolkit: shared libraries
+A C++ regular-expression object built on Boost.Regex: search,
+grep and replace in strings and files, with a safe rewrite of
+changed files, and its component package.
+.
+This package holds the shared libraries.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${QUORVEX_DEB_DEVELOPMENT})
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+# The public headers include boost/regex.hpp.
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${QUORVEX_DEB_RUNTIME} (= ${PROJECT_VERSION}), libboost-regex-dev")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "regular-expression toolkit: development files
+A C++ regular-expression object built on Boost.Regex: search,
+grep and replace in strings and files, with a safe rewrite of
+changed files, and its component package.
+.
+This package holds the headers, the CMake package and the
+pkg-config files.")
+
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${QUORVEX_DEB_TOOL})
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${QUORVEX_DEB_RUNTIME} (>= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_TOOL_DESCRIPTION "grep and safe in-place replace with regular expressions
+quorvex is a grep with the switches grep users know and a
+replace that rewrites files in place safely, with a
+unified-diff preview, built on the Quorvex library.")
 include(CPack)
