@@ -95,15 +95,19 @@ echo "$output" | tail -n 1 | grep -q '^3 replacements in 2 files' || fail "quorv
 $output"
 diff -r "$work/tree.orig" "$work/tree" || fail "replace --dry-run changed the tree"
 
-# The consumer, cross-built against the unzipped folder only; its compile
-# lines name no include folder outside it.
+# The consumer, cross-built against the unzipped folder only: its compile
+# lines take headers from the zip's include folder and from no other.
 cp -R "$consumer" "$work/consumer"
 "$cmake" -S "$work/consumer" -B "$work/consumer-build" -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$top" -DEXPECT_QUORVPAK=ON \
     -DCMAKE_FIND_PACKAGE_NO_PACKAGE_REGISTRY=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
     >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "consumer configure"; }
 "$cmake" --build "$work/consumer-build" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "consumer build"; }
-for include in $(grep -o -- '-I[^ "]*\|-isystem [^ "]*' "$work/consumer-build/compile_commands.json" | sed 's/^-I//; s/^-isystem //'); do
+# (the include options are in the compile line or in a response file)
+includes=$(find "$work/consumer-build" -name compile_commands.json -o -name 'includes_CXX.rsp' | xargs cat |
+    tr -d '"\\' | grep -o -- '-I[^ ]*\|-isystem [^ ]*' | sed 's/^-I//; s/^-isystem //')
+echo "$includes" | grep -qxF "$top/include/quorvex" || fail "the consumer does not compile with the zip's headers: $includes"
+for include in $includes; do
     case $include in
         "$top"/*) ;;
         *) fail "the consumer compiles with $include, outside the zip" ;;
