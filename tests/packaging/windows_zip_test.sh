@@ -41,9 +41,11 @@ if find "$top" -path '*/share/*' | grep .; then
     fail "the zip holds files for Debian"
 fi
 
-# Nothing names the source, build or dependency folders of this machine.
+# Nothing names the source, build or dependency folders of this machine (a
+# name shorter than 8 characters, say a clone in /q, could be any bytes of a
+# binary; the build folder inside it is still looked for).
 for path in "$build" "$source" "$boost" "$(cd "$build" && pwd -P)" "$(cd "$source" && pwd -P)" build-deps; do
-    [ -n "$path" ] || continue
+    [ ${#path} -ge 8 ] || continue
     if grep -rlaF "$path" "$top"; then
         fail "the files above name $path"
     fi
