@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "Output.h"
+#include "Posixsyntax.h"
 
 namespace QuorvexCli {
 
@@ -92,6 +93,16 @@ namespace {
 // ends the last line, it does not start an empty one.
 bool ReadPatternFile(const std::string& name, std::vector<std::string>& patterns)
 {
+    if (name == "-") {  // standard input
+        std::string text;
+        if (!ReadStandardInput(text))
+            return false;
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        if (!text.empty())
+            patterns.push_back(text);  // split at its line feeds by Configure()
+        return true;
+    }
     std::ifstream in(name, std::ios::binary);
     if (!in) {
         Diagnose(name + ": " + std::strerror(errno));
@@ -114,8 +125,13 @@ std::string CombineExpressions(const std::vector<std::string>& expressions, bool
     std::string combined;
     if (expressions.empty())
         combined = "(?!)";  // no expression: nothing matches
+    // Each expression keeps its own back-reference numbers: those of the
+    // later ones are moved past the groups of the earlier ones.
+    unsigned groups = 0;
     for (std::size_t i = 0; i < expressions.size(); ++i) {
-        const std::string one = literal ? EscapeLiteral(expressions[i]) : expressions[i];
+        std::string one = literal ? EscapeLiteral(expressions[i]) : ShiftBackReferences(expressions[i], groups);
+        if (!literal)
+            groups += CountGroups(expressions[i]);
         if (expressions.size() == 1 && !word && !line) {
             combined = one;
             break;
@@ -156,10 +172,23 @@ bool Configure(Command& command, RegularExpression& object)
     // literal text is escaped into it.
     const bool literal = command.syntax == "literal" ||
                          (command.syntax.empty() && object.IsExpressionOption(RegularExpression::Literals));
-    if (command.haveExpressionOption || command.wordRegexp || command.lineRegexp) {
+    // grep's basic and extended syntaxes are written in the normal one for
+    // the file operations, which search with it only.
+    const bool posix = IsFileVerb(command.verb) && (command.syntax == "basic" || command.syntax == "extended");
+    // A line feed separates expressions in grep, as -e "$(cat list)" has it.
+    const bool split = command.verb == Verb::Grep &&
+                       (command.haveExpressionOption || command.expression.find('\n') != std::string::npos);
+    if (command.haveExpressionOption || command.wordRegexp || command.lineRegexp || posix || split) {
         std::vector<std::string> expressions = command.expressionOptions;
         if (!command.haveExpressionOption)
             expressions.assign(1, command.expression);
+        if (command.verb == Verb::Grep)
+            expressions = SplitLines(expressions);
+        if (posix) {
+            for (std::string& expression : expressions)
+                expression = PosixToNormal(expression, command.syntax == "extended");
+            command.syntax = "normal";
+        }
         const bool single = expressions.size() == 1 && !command.wordRegexp && !command.lineRegexp;
         if (!single) {
             if (command.syntax == "basic" || command.syntax == "extended") {

@@ -63,6 +63,11 @@ struct Command {
     long long beforeContext = -1;    // -B
     long long bothContext = -1;      // -C
     bool noMessages = false;   // -s
+    bool initialTab = false;   // -T: a tab before the line, fields padded
+    bool skipDirectories = false;  // -d skip: directory operands are left out
+    bool skipDevices = false;      // -D skip: pipes, devices and sockets are left out
+    std::string groupSeparator = "--";  // between context groups
+    bool noGroupSeparator = false;
     bool nullAfterName = false;  // -Z
     std::vector<std::string> includes, excludes, excludeDirs;
     std::string label = "(standard input)";
@@ -81,6 +86,7 @@ struct Command {
     // replace.
     std::string backup;
     bool haveBackup = false;
+    bool conditionalFormat = false;  // --conditional-format: ?N, (...) and : are operators of FORMAT
     bool dryRun = false;
     bool diff = false;
 

@@ -242,7 +242,10 @@ TEST(CliGrep, OutputFormatAndSwitches)
         {{"grep", "-n", "beta"}, "x\nbeta\n", "2:beta\n", 0},
         {{"grep", "-c", "a"}, "banana\nbread\nnone\n", "2\n", 0},
         {{"grep", "--color=always", "alpha", "sub/c.txt"}, "", "\33[01;31m\33[Kalpha\33[m\33[K\n", 0},
-        {{"grep", "--color", "never", "alpha", "sub/c.txt"}, "", "alpha\n", 0},
+        {{"grep", "--color=never", "alpha", "sub/c.txt"}, "", "alpha\n", 0},
+        {{"grep", "-E", "-G", "alpha\\|zzz", "a.txt"}, "", "alpha beta\ngamma alpha\n", 0},  // the last one wins
+        {{"grep", "-G", "-P", "alpha\\|zzz", "a.txt"}, "", "", 1},
+        {{"grep", "--color", "never", "a.txt", "b.txt"}, "", "", 1},  // --color takes no separate value
         {{"grep", "-o", "beta.*", "a.txt"}, "", "beta\n", 0},
         {{"grep", "-n", "-U", "beta\\ngamma", "a.txt"}, "", "1:alpha beta\n2:gamma alpha\n", 0},
         {{"grep", "-c", "beta\\ngamma", "a.txt"}, "", "0\n", 1},
@@ -328,12 +331,92 @@ TEST(CliGrep, SameAsGnuGrep)
     }
 }
 
+// Switches and syntaxes given the same to GNU grep and to quorvex grep (no
+// -P here): getopt's rules, -E/-G/-F, several expressions, file selection,
+// output forms. Same lines (sorted), same standard error for the rows that
+// check it, same exit status.
+TEST(CliGrep, SwitchesAsGnuGrep)
+{
+    TempDir dir;
+    dir.Write("t/a.txt", "foo bar\na|b\naa\nbb\nab+\nx{2}\n(x)\nfoo\n\ttab\nq^r$s\n");
+    dir.Write("t/sub/b.log", "foo\n1\n2\n3\n4\nfoo\n");
+    dir.Write("t/sub/c.txt", "FOO\n");
+    dir.Write("t/bin.dat", std::string("x\0foo\n", 6));
+    dir.Write("list", "aa\nbb\n");
+    dir.Write("ex", "*.log\n\n");
+    if (RunIn(dir, {"--version"}, "", "grep").status != 0)
+        GTEST_SKIP() << "GNU grep is not installed";
+    struct Row {
+        std::vector<std::string> args;
+        std::string input;
+        bool sameErrors;
+    };
+    const std::vector<Row> rows = {
+        {{"-G", "a\\|b", "t/a.txt"}, "", false},
+        {{"-E", "a|b", "t/a.txt"}, "", false},
+        {{"-G", "b+", "t/a.txt"}, "", false},
+        {{"-G", "\\(x\\)", "t/a.txt"}, "", false},
+        {{"-G", "(x)", "t/a.txt"}, "", false},
+        {{"-E", "x{2}", "t/a.txt"}, "", false},
+        {{"-G", "x{2}", "t/a.txt"}, "", false},
+        {{"-G", "q^r$s", "t/a.txt"}, "", false},
+        {{"-E", "^(fo|aa)", "t/a.txt"}, "", false},
+        {{"-G", "[\\|]", "t/a.txt"}, "", false},
+        {{"-E", "-e", "(a)\\1", "-e", "(b)\\1", "t/a.txt"}, "", false},
+        {{"-x", "-E", "a+|b+", "t/a.txt"}, "", false},
+        {{"-F", "-e", "aa\nbb", "t/a.txt"}, "", false},
+        {{"-e", "aa\nbb", "t/a.txt"}, "", false},
+        {{"-f", "list", "t/a.txt"}, "", false},
+        {{"-f", "-", "t/a.txt"}, "bb\nfoo\n", false},
+        {{"--ignore", "FOO", "t/a.txt"}, "", true},
+        {{"-hH", "-m1", "-m2", "foo", "t/a.txt"}, "", true},
+        {{"-r", "-H", "-h", "foo", "t"}, "", true},
+        {{"-lc", "foo", "t/a.txt"}, "", true},
+        {{"-lL", "foo", "t/a.txt", "t/sub/c.txt"}, "", true},
+        {{"--color", "foo", "t/a.txt"}, "", true},
+        {{"--color=always", "--color=never", "foo", "t/a.txt"}, "", true},
+        {{"-y", "FOO", "t/a.txt"}, "", true},
+        {{"-i", "--no-ignore-case", "FOO", "t/sub/c.txt"}, "", true},
+        {{"-1", "-n", "^2$", "t/sub/b.log"}, "", true},
+        {{"-A1", "--group-separator=::", "^[13]$", "t/sub/b.log"}, "", true},
+        {{"-A1", "--no-group-separator", "^[13]$", "t/sub/b.log"}, "", true},
+        {{"-Tn", "-H", "foo", "t/sub/b.log"}, "", true},
+        {{"-Tb", "foo", "t/a.txt"}, "", true},
+        {{"-r", "--exclude-from=ex", "foo", "t"}, "", true},
+        {{"--exclude=t/*.txt", "foo", "t/a.txt", "t/sub/b.log"}, "", true},
+        {{"--include=*.log", "foo", "t/a.txt", "t/sub/b.log"}, "", true},
+        {{"-r", "--exclude=sub/*.txt", "-i", "foo", "t"}, "", true},
+        {{"-d", "skip", "foo", "t", "t/a.txt"}, "", true},
+        {{"-d", "recurse", "-c", "foo", "t"}, "", true},
+        {{"-D", "skip", "foo", "/dev/null", "t/a.txt"}, "", true},
+        {{"-I", "-r", "foo", "t"}, "", true},
+        {{"foo", "t/bin.dat"}, "", true},
+        {{"-A", "x", "foo", "t/a.txt"}, "", true},
+        {{"-C", "-1", "foo", "t/a.txt"}, "", true},
+        {{"-r", "foo", "--", "-e", "t"}, "", false},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> ours = {"grep"};
+        ours.insert(ours.end(), row.args.begin(), row.args.end());
+        const Result mine = RunIn(dir, ours, row.input);
+        const Result gnu = RunIn(dir, row.args, row.input, "grep");
+        EXPECT_EQ(SortedLines(mine.out), SortedLines(gnu.out)) << "grep" << Show(row.args) << "\nstderr: " << mine.err;
+        EXPECT_EQ(mine.status, gnu.status) << "grep" << Show(row.args) << "\nstderr: " << mine.err;
+        std::string theirs = gnu.err;
+        for (std::size_t at = theirs.find("grep: "); at != std::string::npos; at = theirs.find("grep: ", at + 9))
+            theirs.replace(at, 6, "quorvex: ");
+        if (row.sameErrors) {
+            EXPECT_EQ(mine.err, theirs) << "grep" << Show(row.args);
+        }
+    }
+}
+
 TEST(CliGrep, BinaryFiles)
 {
     TempDir dir;
     dir.Write("bin.dat", std::string("a\0foo\n", 6));
     CheckRows(dir, {
-        {{"grep", "foo", "bin.dat"}, "", "Binary file bin.dat matches\n", 0},
+        {{"grep", "foo", "bin.dat"}, "", "", 0},  // the notice goes to standard error
         {{"grep", "-a", "foo", "bin.dat"}, "", std::string("a\0foo\n", 6), 0},
         {{"grep", "--binary-files=text", "-c", "foo", "bin.dat"}, "", "1\n", 0},
         {{"grep", "-c", "foo", "bin.dat"}, "", "1\n", 0},
@@ -532,12 +615,18 @@ TEST(CliErrors, ExitCodesAndMessages)
         {{"replace", "alpha", "x", "/dev/null"}, 2, "quorvex: /dev/null: not a regular file", ""},
         {{"grep", "alpha", "missing.txt", "a.txt"}, 2, "missing.txt", "a.txt:alpha beta\na.txt:gamma alpha\n"},
         {{"grep", "-q", "alpha", "missing.txt", "a.txt"}, 0, "missing.txt", ""},
-        {{"grep", "--syntax", "basic", "alpha", "a.txt"}, 2, "normal syntax", ""},
+        {{"grep", "--syntax", "basic", "alpha\\|zzz", "a.txt"}, 0, "", "alpha beta\ngamma alpha\n"},
+        {{"grep", "-A", "x", "alpha", "a.txt"}, 2, "quorvex: x: invalid context length argument", ""},
+        {{"grep", "-m", "1x", "alpha", "a.txt"}, 2, "quorvex: invalid max count", ""},
+        {{"grep", "--i", "alpha", "a.txt"}, 2, "option '--i' is ambiguous", ""},
+        {{"grep", "--frob", "alpha", "a.txt"}, 2, "unrecognized option '--frob'", ""},
+        {{"grep", "-d", "walk", "alpha", "a.txt"}, 2, "'walk' for '--directories'", ""},
+        {{"grep", "alpha", "a.txt", "-e"}, 2, "option requires an argument -- 'e'", ""},
         {{"grep", "--syntax", "weird", "alpha", "a.txt"}, 2, "weird", ""},
         {{"grep", "--color=sometimes", "alpha", "a.txt"}, 2, "sometimes", ""},
         {{"grep", "-m", "-3", "alpha", "a.txt"}, 2, "quorvex:", ""},
         {{}, 2, "quorvex:", ""},
-        {{"frobnicate"}, 2, "quorvex:", ""},
+        {{"frobnicate"}, 2, "quorvex: unknown subcommand 'frobnicate'", ""},
         {{"search"}, 2, "missing EXPR", ""},
         {{"search", "a", "b", "c"}, 2, "quorvex:", ""},
         {{"replace", "a", "b"}, 2, "missing FILES", ""},
