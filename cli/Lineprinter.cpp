@@ -330,18 +330,22 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
         std::uint64_t end = LineEnd(from);
         const std::uint64_t textEnd = end > from && data_[end - 1] == '\n' ? end - 1 : end;
         Prefix(line, from, separator);
-        if (out_.Colour() && !matches.empty()) {
+        // In colour: the matches in ms, the rest of a selected line in sl
+        // and a context line in cx (none unless GREP_COLORS gives them).
+        const Paint lineColour = separator == ':' ? Paint::SelectedLine : Paint::ContextLine;
+        if (out_.Colour() && (!matches.empty() || HasColour(lineColour))) {
             std::uint64_t at = from;
             for (std::size_t m = 0; m < matches.size() && matches[m].first < textEnd; ++m) {
                 const std::uint64_t s = std::max(matches[m].first, at);
                 const std::uint64_t e = std::min(matches[m].second, textEnd);
                 if (e <= s)
                     continue;
+                out_.StartColour(lineColour);
                 out_.Write(data_ + at, static_cast<std::size_t>(s - at));
                 out_.Painted(Paint::Match, std::string(data_ + s, data_ + e));
                 at = e;
             }
-            out_.Write(data_ + at, static_cast<std::size_t>(textEnd - at));
+            out_.Painted(lineColour, std::string(data_ + at, data_ + textEnd));
         } else {
             out_.Write(data_ + from, static_cast<std::size_t>(textEnd - from));
         }

@@ -91,6 +91,7 @@ struct RunOptions {
     std::string program;       // another program (found on PATH) instead of quorvex
     bool asNobody = false;     // run as user and group 65534 (when started as root)
     rlim_t memoryLimit = 0;    // address space, 0: none
+    std::vector<std::pair<std::string, std::string>> environment;  // set in the child
 };
 
 // Runs the tool with the arguments; standard input from a file, standard
@@ -134,6 +135,8 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
         ::setenv("LC_ALL", "C", 1);
+        for (const auto& variable : options.environment)
+            ::setenv(variable.first.c_str(), variable.second.c_str(), 1);
         ::execvp(argv[0], argv.data());
         ::_exit(122);
     }
@@ -407,6 +410,37 @@ TEST(CliGrep, SwitchesAsGnuGrep)
             theirs.replace(at, 6, "quorvex: ");
         if (row.sameErrors) {
             EXPECT_EQ(mine.err, theirs) << "grep" << Show(row.args);
+        }
+    }
+}
+
+// GREP_COLORS and GREP_COLOR read as GNU grep reads them: the same bytes.
+TEST(CliGrep, ColoursAsGnuGrep)
+{
+    TempDir dir;
+    dir.Write("a.txt", "one\nfoo bar foo\nthree\n");
+    if (RunIn(dir, {"--version"}, "", "grep").status != 0)
+        GTEST_SKIP() << "GNU grep is not installed";
+    const std::vector<std::pair<std::string, std::string>> environments = {
+        {"GREP_COLORS", "ms=04;32:fn=1:ln=33:bn=34:se=35"},
+        {"GREP_COLORS", "sl=1:cx=2:mt=7"},
+        {"GREP_COLORS", "ne:fn="},
+        {"GREP_COLOR", "7"},
+    };
+    for (const auto& variable : environments) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"--color=always", "-Hnb", "-C1", "foo", "a.txt"},
+              std::vector<std::string>{"--color=always", "-c", "foo", "a.txt", "a.txt"}}) {
+            RunOptions options;
+            options.cwd = dir.Path();
+            options.environment = {variable};
+            std::vector<std::string> ours = {"grep"};
+            ours.insert(ours.end(), args.begin(), args.end());
+            const Result mine = RunTool(ours, options);
+            options.program = "grep";
+            const Result gnu = RunTool(args, options);
+            EXPECT_EQ(mine.out, gnu.out) << variable.first << "=" << variable.second << Show(args);
+            EXPECT_EQ(mine.err.empty(), gnu.err.empty()) << variable.first << "=" << variable.second << mine.err;
         }
     }
 }
