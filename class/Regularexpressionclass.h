@@ -310,6 +310,12 @@ public:
     static std::string GetResolvedPath(const std::string& path);
     // The platform's text for an error code of a problem record or a skipped file.
     static std::string SystemErrorText(unsigned code);
+    // For tools that take grep -P's dialect (the library's own syntax does
+    // not change): `expression` with the constructs the normal syntax spells
+    // differently rewritten (\N, (?P=name), (?P>name), \10 for group ten,
+    // (?<=a|bc), \Q...\E). False, with `error` naming the construct, for one
+    // that has no equivalent.
+    static bool TranslatePerlDialect(const std::string& expression, std::string& translated, std::string& error);
     // The name ChangeFiles would give the backup copy of `file` with the
     // current SaveExtension (empty when no backups are made).
     std::string GetBackupName(const std::string& file) const;

@@ -178,7 +178,12 @@ bool Configure(Command& command, RegularExpression& object)
     // A line feed separates expressions in grep, as -e "$(cat list)" has it.
     const bool split = command.verb == Verb::Grep &&
                        (command.haveExpressionOption || command.expression.find('\n') != std::string::npos);
-    if (command.haveExpressionOption || command.wordRegexp || command.lineRegexp || posix || split) {
+    // The file operations take grep -P's dialect in the normal syntax: each
+    // expression is rewritten on its own (its group numbers are its own).
+    const bool perl = IsFileVerb(command.verb) && !literal && !posix &&
+                      (command.syntax == "normal" ||
+                       (command.syntax.empty() && object.IsExpressionOption(RegularExpression::Normal)));
+    if (command.haveExpressionOption || command.wordRegexp || command.lineRegexp || posix || split || perl) {
         std::vector<std::string> expressions = command.expressionOptions;
         if (!command.haveExpressionOption)
             expressions.assign(1, command.expression);
@@ -188,6 +193,13 @@ bool Configure(Command& command, RegularExpression& object)
             for (std::string& expression : expressions)
                 expression = PosixToNormal(expression, command.syntax == "extended");
             command.syntax = "normal";
+        }
+        for (std::string& expression : expressions) {
+            std::string error;
+            if (perl && !RegularExpression::TranslatePerlDialect(expression, expression, error)) {
+                Diagnose("bad expression: " + error);
+                return false;
+            }
         }
         const bool single = expressions.size() == 1 && !command.wordRegexp && !command.lineRegexp;
         if (!single) {
