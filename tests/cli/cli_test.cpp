@@ -459,6 +459,26 @@ TEST(CliGrep, PerlDialectAsGnuGrep)
     EXPECT_NE(refused.err.find("\\N is not supported inside brackets"), std::string::npos) << refused.err;
 }
 
+// A long line under an expression that backtracks deep: matched up to a
+// bound; beyond it the file is named and the others are still searched.
+TEST(CliGrep, DeepBacktrackingIsBounded)
+{
+    TempDir dir;
+    std::string line;
+    for (std::size_t i = 0; i < 100000; ++i)
+        line += (i * 7919 % 13) < 6 ? 'a' : 'b';
+    dir.Write("long.txt", line + "X\n");
+    dir.Write("huge.txt", line + line + line + line + line + line + line + line + "X\n");
+    dir.Write("small.txt", "abX\n");
+    const Result fits = RunIn(dir, {"grep", "-c", "(a|b)*X", "long.txt", "small.txt"});
+    EXPECT_EQ(fits.status, 0) << fits.err;
+    EXPECT_EQ(fits.out, "long.txt:1\nsmall.txt:1\n");
+    const Result beyond = RunIn(dir, {"grep", "-c", "(a|b)*X", "huge.txt", "small.txt"});
+    EXPECT_EQ(beyond.status, 2);
+    EXPECT_NE(beyond.err.find("quorvex: huge.txt: matching stopped: "), std::string::npos) << beyond.err;
+    EXPECT_EQ(beyond.out, "small.txt:1\n");
+}
+
 // GREP_COLORS and GREP_COLOR read as GNU grep reads them: the same bytes.
 TEST(CliGrep, ColoursAsGnuGrep)
 {
