@@ -319,6 +319,12 @@ public:
     // The name ChangeFiles would give the backup copy of `file` with the
     // current SaveExtension (empty when no backups are made).
     std::string GetBackupName(const std::string& file) const;
+    // How a backup is named: off (the default), the file's extension is
+    // replaced by SaveExtension (report.txt -> report.bak); on, SaveExtension
+    // is appended to the whole name (report.txt -> report.txt.bak, .bashrc ->
+    // .bashrc.bak), as sed -i and perl -i name theirs.
+    void SetBackupAppendsExtension(bool on);
+    bool GetBackupAppendsExtension() const;
 
     // ---- Persistence -----------------------------------------------------
     static int StreamVersion;
@@ -368,6 +374,7 @@ public:
     bool LineMode = false;
     LinkRule Links = FollowFileLinks;
     bool FirstMatchOfLine = false;
+    bool BackupAppends = false;
     WalkingFilesEventClosure OnWalkingFilesClosure;
     FilteringFilesEventClosure OnFilteringFilesClosure;
 };

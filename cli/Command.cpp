@@ -254,9 +254,14 @@ bool Configure(Command& command, RegularExpression& object)
         command.recursive = command.recursive || object.GetDirectoryRecursion();
         object.SetDirectoryRecursion(command.recursive);
         if (command.verb == Verb::Replace) {
-            object.SetFormatString(command.format);
+            // A FORMAT typed on this command line is in the replacement
+            // syntax of Perl (or sed's \1); one from a settings file is kept
+            // as it was saved.
+            const bool typed = command.haveFormatOption || command.haveSecondPositional;
+            object.SetFormatString(typed && !command.conditionalFormat ? PerlFormat(command.format) : command.format);
             if (command.haveBackup)
                 object.SetSaveExtension(command.backup);
+            object.SetBackupAppendsExtension(true);  // a.txt -> a.txt.bak, as sed -i.bak
         }
         break;
     case Verb::Merge:
@@ -340,6 +345,43 @@ bool PrepareForFiles(RegularExpression& object, const char* verb)
     Diagnose(std::string(verb) + ": files are searched with the normal syntax only; the syntax " + name +
              " works with the text commands");
     return false;
+}
+
+std::string PerlFormat(const std::string& format)
+{
+    std::string out;
+    out.reserve(format.size() + 8);
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        const char next = i + 1 < format.size() ? format[i + 1] : '\0';
+        if (c == '\\' && next >= '1' && next <= '9') {
+            out += "${";  // sed's \1 is $1
+            out += next;
+            out += '}';
+            ++i;
+        } else if (c == '\\' && next != '\0') {
+            out += c;
+            out += next;
+            ++i;
+        } else if (c == '$' && next == '{') {
+            const std::size_t close = format.find('}', i + 2);
+            if (close == std::string::npos) {
+                out += "\\$";
+            } else {
+                out += format.substr(i, close + 1 - i);
+                i = close;
+            }
+        } else if (c == '$' && ((next >= '0' && next <= '9') || std::strchr("&`'$+^", next) != nullptr) &&
+                   next != '\0') {
+            out += c;  // $N, $&, $`, $', $$, $+, $^N: the reference itself
+        } else if (c == '$' || c == '(' || c == ')' || c == '?' || c == ':' || c == '\\') {
+            out += '\\';  // literal: "$ 5", a trailing backslash, the conditional operators
+            out += c;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string DeletingFormat()

@@ -128,6 +128,12 @@ std::string EscapeLiteral(const std::string& text);
 // `literal`, wrapped for whole words (-w) or whole lines (-x).
 std::string CombineExpressions(const std::vector<std::string>& expressions, bool literal, bool word, bool line);
 
+// The library's format (its conditional syntax) for a FORMAT in Perl's
+// replacement syntax: $1, ${10}, $&, \n, \t and \1..\9 (as $1..$9) refer
+// and escape as in Perl; ( ) ? : and a '$' that starts no reference ("$ 5")
+// are plain text.
+std::string PerlFormat(const std::string& format);
+
 // A format that expands to nothing, used for an empty FORMAT (delete the
 // matches), which the library would otherwise refuse.
 std::string DeletingFormat();

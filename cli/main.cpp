@@ -215,7 +215,7 @@ void AddFileOptions(QuorvexCli::OptionParser& parser, Command& command, FilePars
                               return std::string();
                           }));
         parser.Add(Flag(0, "conditional-format",
-                        "FORMAT uses the conditional syntax: ?N(then:else), parentheses group",
+                        "FORMAT uses the conditional syntax: (?Nthen:else), parentheses group",
                         [&c] { c.conditionalFormat = true; }));
         parser.Add(Flag(0, "diff", "Print a unified diff of every change (for patch -p1 or git apply); change nothing",
                         [&c] { c.diff = true; }));

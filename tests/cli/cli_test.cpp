@@ -521,7 +521,8 @@ TEST(CliGrep, BinaryFiles)
         {{"grep", "-c", "foo", "bin.dat"}, "", "1\n", 0},
         {{"grep", "--binary-files=without-match", "foo", "bin.dat"}, "", "", 1},
         {{"grep", "zzz", "bin.dat"}, "", "", 1},
-        {{"replace", "foo", "bar", "bin.dat"}, "", "0 replacements in 0 files\n", 1},
+        {{"replace", "foo", "bar", "bin.dat"}, "", "0 replacements in 0 files; 1 binary file skipped; -a to include\n", 1},
+        {{"replace", "zzz", "bar", "bin.dat"}, "", "0 replacements in 0 files\n", 1},
     });
     EXPECT_EQ(dir.Read("bin.dat"), std::string("a\0foo\n", 6));
     CheckRows(dir, {{{"replace", "-a", "foo", "bar", "bin.dat"}, "", "1 replacement in 1 file\n", 0}});
@@ -871,6 +872,9 @@ TEST(CliReplace, DiffAppliesAsPatch)
     EXPECT_EQ(patch.status, 0) << patch.out << patch.err;
     fs::remove(patched.Path() / "change.diff");
     EXPECT_EQ(patched.Snapshot(), real.Snapshot());
+    // The names carry no "." component: git apply takes the diff as it is.
+    const Result dotted = RunIn(preview, {"replace", "--diff", "-r", "fo(o)", "X", "./t/./sub"});
+    EXPECT_NE(dotted.out.find("--- a/t/sub/two.txt\n+++ b/t/sub/two.txt\n"), std::string::npos) << dotted.out;
 }
 
 // A replacement sees the text around its match (look-behind, \b): in the
@@ -906,6 +910,41 @@ TEST(CliReplace, FormatsLiteralsAndDeletion)
     EXPECT_EQ(dir.Read("lines.txt"), "X0\nthree\n");
 }
 
+// FORMAT in Perl's replacement syntax (and sed's \1): the file replace
+// writes is the one sed -E writes for the same change.
+TEST(CliReplace, FormatsAsSedWritesThem)
+{
+    TempDir dir;
+    const std::string text = "print(x) and y\nabcdefghijk\n";
+    if (RunIn(dir, {"--version"}, "", "sed").status != 0)
+        GTEST_SKIP() << "sed is not installed";
+    struct Row {
+        std::string expression, format;  // for quorvex
+        std::string sedScript;           // the same change for sed -E
+    };
+    const std::vector<Row> rows = {
+        {"print\\((\\w)\\)", "print($1)", "s/print\\((\\w)\\)/print(\\1)/g"},
+        {"(y)$", "$1 ? yes : no", "s/(y)$/\\1 ? yes : no/g"},
+        {"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)", "${11}${10}-$1", "s/(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)/kj-a/"},
+        {"(y)", "\\1\\1 $ 5", "s/(y)/\\1\\1 $ 5/"},
+        {"(x)\\)", "[$&]\\t", "s/(x)\\)/[&]\\t/"},
+        {"and", "1\\n2", "s/and/1\\n2/"},
+    };
+    for (const Row& row : rows) {
+        dir.Write("ours.txt", text);
+        dir.Write("theirs.txt", text);
+        const Result mine = RunIn(dir, {"replace", row.expression, row.format, "ours.txt"});
+        const Result sed = RunIn(dir, {"-E", "-i", row.sedScript, "theirs.txt"}, "", "sed");
+        EXPECT_EQ(sed.status, 0) << row.sedScript << sed.err;
+        EXPECT_EQ(mine.status, 0) << row.format << mine.err;
+        EXPECT_EQ(dir.Read("ours.txt"), dir.Read("theirs.txt")) << row.expression << " -> " << row.format;
+    }
+    // The conditional syntax behind its switch.
+    dir.Write("c.txt", "ab b\n");
+    EXPECT_EQ(RunIn(dir, {"replace", "--conditional-format", "(a)?b", "(?1A:B)", "c.txt"}).status, 0);
+    EXPECT_EQ(dir.Read("c.txt"), "A B\n");
+}
+
 TEST(CliReplace, BackupKeepsTheOldContent)
 {
     TempDir dir;
@@ -914,10 +953,15 @@ TEST(CliReplace, BackupKeepsTheOldContent)
     dir.Write("plain", "colour\n");
     Result result = RunIn(dir, {"replace", "--backup", "bak", "colour", "color", "notes.txt", "plain"});
     EXPECT_EQ(result.status, 0) << result.err;
+    // The extension is appended, as sed -i.bak names its backups.
     EXPECT_EQ(dir.Read("notes.txt"), "color and color\n");
-    EXPECT_EQ(dir.Read("notes.bak"), "colour and colour\n");
+    EXPECT_EQ(dir.Read("notes.txt.bak"), "colour and colour\n");
+    EXPECT_EQ(dir.Read("notes.bak"), "an older backup\n");
     EXPECT_EQ(dir.Read("plain"), "color\n");
     EXPECT_EQ(dir.Read("plain.bak"), "colour\n");
+    dir.Write(".bashrc", "colour\n");
+    EXPECT_EQ(RunIn(dir, {"replace", "--backup=bak", "colour", "color", ".bashrc"}).status, 0);
+    EXPECT_EQ(dir.Read(".bashrc.bak"), "colour\n");
 }
 
 TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
@@ -929,9 +973,7 @@ TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
     };
     const std::vector<Case> cases = {
         {"read-only file", {"replace", "-r", "old", "new", "."}, "ro.txt: read-only file"},
-        {"two backups of one name",
-         {"replace", "--backup", "bak", "old", "new", "same.txt", "same.md"},
-         "would overwrite the backup of"},
+        {"backup onto the file itself", {"replace", "--backup", "bak", "old", "new", "same.txt"}, "is the file itself"},
         {"backup-named file with a match", {"replace", "-r", "--backup", "bak", "old", "new", "keep"},
          "carries the backup extension"},
         {"one file under two names", {"replace", "old", "new", "same.txt", "link.txt"}, "the same file as"},
@@ -943,6 +985,8 @@ TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
         dir.Write("keep/a.txt", "old\n");
         dir.Write("keep/a2.bak", "old\n");
         fs::create_symlink("same.txt", dir.Path() / "link.txt");
+        if (std::string(c.what) == "backup onto the file itself")
+            fs::create_symlink("same.txt", dir.Path() / "same.txt.bak");
         if (std::string(c.what) == "read-only file") {
             dir.Write("ro.txt", "old\n");
             fs::permissions(dir.Path() / "ro.txt", fs::perms::owner_read | fs::perms::group_read);
@@ -1005,7 +1049,7 @@ TEST(CliSettings, SavedSettingsRoundTrip)
     Result real = RunIn(dir, {"replace", "--settings", "r.cfg"});
     EXPECT_EQ(real.status, 0) << real.err;
     EXPECT_EQ(dir.Read("sub/c.txt"), "<p>\n");
-    EXPECT_EQ(dir.Read("sub/c.orig"), "alpha\n");
+    EXPECT_EQ(dir.Read("sub/c.txt.orig"), "alpha\n");
 }
 
 TEST(CliHelp, ToolAndEverySubcommand)
