@@ -151,7 +151,7 @@ std::string OptionParser::Help(const std::string& description, const std::string
         } else if (spec.argument != Argument::None) {
             left += " " + spec.valueName;
         }
-        if (left.size() < 30)
+        if (left.size() < 29)
             left.resize(30, ' ');
         else
             left += "\n" + std::string(30, ' ');

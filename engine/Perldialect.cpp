@@ -206,6 +206,11 @@ private:
             ++i;
             return true;
         }
+        if (d == 'c' && i + 2 < text.size()) {  // \cX: the control character, X taken as it is
+            out += text.substr(i, 3);
+            i += 2;
+            return true;
+        }
         if (d == 'N') {
             if (i + 2 < text.size() && text[i + 2] == '{') {
                 const std::size_t close = text.find('}', i + 3);
