@@ -235,7 +235,7 @@ public:
                 current.clear();
                 // Counted once, while the plan is made: a binary file left
                 // out that would have been changed is told in the summary.
-                if (!reporting) {
+                if (!reporting && command_.binaryFiles == "binary") {  // not when -I asked for it
                     probe_.SetStringToMatch(std::string(file.Data, static_cast<std::size_t>(file.Size)));
                     if (probe_.Search())
                         ++binaryWithMatches;
