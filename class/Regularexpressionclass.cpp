@@ -19,6 +19,7 @@ void CopyWalkSettings(RegularExpression& to, const RegularExpression& from)
 {
     to.LineMode = from.LineMode;
     to.FirstMatchOfLine = from.FirstMatchOfLine;
+    to.BackupAppends = from.BackupAppends;
     to.Links = from.Links;
     to.OnWalkingFilesClosure = from.OnWalkingFilesClosure;
     to.OnFilteringFilesClosure = from.OnFilteringFilesClosure;

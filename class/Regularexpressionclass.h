@@ -310,9 +310,21 @@ public:
     static std::string GetResolvedPath(const std::string& path);
     // The platform's text for an error code of a problem record or a skipped file.
     static std::string SystemErrorText(unsigned code);
+    // For tools that take grep -P's dialect (the library's own syntax does
+    // not change): `expression` with the constructs the normal syntax spells
+    // differently rewritten (\N, (?P=name), (?P>name), \10 for group ten,
+    // (?<=a|bc), \Q...\E). False, with `error` naming the construct, for one
+    // that has no equivalent.
+    static bool TranslatePerlDialect(const std::string& expression, std::string& translated, std::string& error);
     // The name ChangeFiles would give the backup copy of `file` with the
     // current SaveExtension (empty when no backups are made).
     std::string GetBackupName(const std::string& file) const;
+    // How a backup is named: off (the default), the file's extension is
+    // replaced by SaveExtension (report.txt -> report.bak); on, SaveExtension
+    // is appended to the whole name (report.txt -> report.txt.bak, .bashrc ->
+    // .bashrc.bak), as sed -i and perl -i name theirs.
+    void SetBackupAppendsExtension(bool on);
+    bool GetBackupAppendsExtension() const;
 
     // ---- Persistence -----------------------------------------------------
     static int StreamVersion;
@@ -362,6 +374,7 @@ public:
     bool LineMode = false;
     LinkRule Links = FollowFileLinks;
     bool FirstMatchOfLine = false;
+    bool BackupAppends = false;
     WalkingFilesEventClosure OnWalkingFilesClosure;
     FilteringFilesEventClosure OnFilteringFilesClosure;
 };

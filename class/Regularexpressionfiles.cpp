@@ -217,7 +217,13 @@ std::string RegularExpression::SystemErrorText(unsigned code) { return RegexPlat
 
 std::string RegularExpression::GetBackupName(const std::string& file) const
 {
-    return SaveExtension.empty() ? std::string() : RegexEngine::BackupNameOf(file, SaveExtension);
+    return SaveExtension.empty() ? std::string() : RegexEngine::BackupNameOf(file, SaveExtension, BackupAppends);
 }
+
+void RegularExpression::SetBackupAppendsExtension(bool on) { BackupAppends = on; }
+
+bool RegularExpression::GetBackupAppendsExtension() const { return BackupAppends; }
+
+bool AppendsBackupExtension(const RegularExpression* object) { return object->BackupAppends; }
 
 }  // namespace RegexClass

@@ -2,6 +2,7 @@
 #include "Regularexpressionclass.h"
 
 #include "Objectsettings.h"
+#include "Perldialect.h"
 
 namespace RegexClass {
 
@@ -18,5 +19,11 @@ void RegularExpression::DeleteMatchOption(Matches option) { engine::DeleteMatchi
 bool RegularExpression::IsMatchOption(Matches option) const { return MatchOptions.count(option) != 0; }
 void RegularExpression::ClearMatchOptions() { MatchOptions.clear(); }
 unsigned int RegularExpression::GetMatchFlags() { return engine::MatchFlagWord(MatchOptions); }
+
+bool RegularExpression::TranslatePerlDialect(const std::string& expression, std::string& translated,
+                                             std::string& error)
+{
+    return engine::TranslatePerlDialect(expression, translated, error);
+}
 
 }  // namespace RegexClass

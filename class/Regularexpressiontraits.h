@@ -14,6 +14,7 @@ namespace RegexClass {
 // Hands the object's walk settings (link rule, walk and filter events) to the
 // engine object of a file operation (Regularexpressionfiles.cpp).
 void ConfigureWalk(const RegularExpression* object, RegexEngine::RegEx& engine);
+bool AppendsBackupExtension(const RegularExpression* object);
 }  // namespace RegexClass
 
 namespace RegexEngine {

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "Output.h"
+#include "Posixsyntax.h"
 
 namespace QuorvexCli {
 
@@ -92,6 +93,16 @@ namespace {
 // ends the last line, it does not start an empty one.
 bool ReadPatternFile(const std::string& name, std::vector<std::string>& patterns)
 {
+    if (name == "-") {  // standard input
+        std::string text;
+        if (!ReadStandardInput(text))
+            return false;
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        if (!text.empty())
+            patterns.push_back(text);  // split at its line feeds by Configure()
+        return true;
+    }
     std::ifstream in(name, std::ios::binary);
     if (!in) {
         Diagnose(name + ": " + std::strerror(errno));
@@ -114,8 +125,13 @@ std::string CombineExpressions(const std::vector<std::string>& expressions, bool
     std::string combined;
     if (expressions.empty())
         combined = "(?!)";  // no expression: nothing matches
+    // Each expression keeps its own back-reference numbers: those of the
+    // later ones are moved past the groups of the earlier ones.
+    unsigned groups = 0;
     for (std::size_t i = 0; i < expressions.size(); ++i) {
-        const std::string one = literal ? EscapeLiteral(expressions[i]) : expressions[i];
+        std::string one = literal ? EscapeLiteral(expressions[i]) : ShiftBackReferences(expressions[i], groups);
+        if (!literal)
+            groups += CountGroups(expressions[i]);
         if (expressions.size() == 1 && !word && !line) {
             combined = one;
             break;
@@ -156,10 +172,35 @@ bool Configure(Command& command, RegularExpression& object)
     // literal text is escaped into it.
     const bool literal = command.syntax == "literal" ||
                          (command.syntax.empty() && object.IsExpressionOption(RegularExpression::Literals));
-    if (command.haveExpressionOption || command.wordRegexp || command.lineRegexp) {
+    // grep's basic and extended syntaxes are written in the normal one for
+    // the file operations, which search with it only.
+    const bool posix = IsFileVerb(command.verb) && (command.syntax == "basic" || command.syntax == "extended");
+    // A line feed separates expressions in grep, as -e "$(cat list)" has it.
+    const bool split = command.verb == Verb::Grep &&
+                       (command.haveExpressionOption || command.expression.find('\n') != std::string::npos);
+    // The file operations take grep -P's dialect in the normal syntax: each
+    // expression is rewritten on its own (its group numbers are its own).
+    const bool perl = IsFileVerb(command.verb) && !literal && !posix &&
+                      (command.syntax == "normal" ||
+                       (command.syntax.empty() && object.IsExpressionOption(RegularExpression::Normal)));
+    if (command.haveExpressionOption || command.wordRegexp || command.lineRegexp || posix || split || perl) {
         std::vector<std::string> expressions = command.expressionOptions;
         if (!command.haveExpressionOption)
             expressions.assign(1, command.expression);
+        if (command.verb == Verb::Grep)
+            expressions = SplitLines(expressions);
+        if (posix) {
+            for (std::string& expression : expressions)
+                expression = PosixToNormal(expression, command.syntax == "extended");
+            command.syntax = "normal";
+        }
+        for (std::string& expression : expressions) {
+            std::string error;
+            if (perl && !RegularExpression::TranslatePerlDialect(expression, expression, error)) {
+                Diagnose("bad expression: " + error);
+                return false;
+            }
+        }
         const bool single = expressions.size() == 1 && !command.wordRegexp && !command.lineRegexp;
         if (!single) {
             if (command.syntax == "basic" || command.syntax == "extended") {
@@ -213,9 +254,14 @@ bool Configure(Command& command, RegularExpression& object)
         command.recursive = command.recursive || object.GetDirectoryRecursion();
         object.SetDirectoryRecursion(command.recursive);
         if (command.verb == Verb::Replace) {
-            object.SetFormatString(command.format);
+            // A FORMAT typed on this command line is in the replacement
+            // syntax of Perl (or sed's \1); one from a settings file is kept
+            // as it was saved.
+            const bool typed = command.haveFormatOption || command.haveSecondPositional;
+            object.SetFormatString(typed && !command.conditionalFormat ? PerlFormat(command.format) : command.format);
             if (command.haveBackup)
                 object.SetSaveExtension(command.backup);
+            object.SetBackupAppendsExtension(true);  // a.txt -> a.txt.bak, as sed -i.bak
         }
         break;
     case Verb::Merge:
@@ -299,6 +345,43 @@ bool PrepareForFiles(RegularExpression& object, const char* verb)
     Diagnose(std::string(verb) + ": files are searched with the normal syntax only; the syntax " + name +
              " works with the text commands");
     return false;
+}
+
+std::string PerlFormat(const std::string& format)
+{
+    std::string out;
+    out.reserve(format.size() + 8);
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        const char next = i + 1 < format.size() ? format[i + 1] : '\0';
+        if (c == '\\' && next >= '1' && next <= '9') {
+            out += "${";  // sed's \1 is $1
+            out += next;
+            out += '}';
+            ++i;
+        } else if (c == '\\' && next != '\0') {
+            out += c;
+            out += next;
+            ++i;
+        } else if (c == '$' && next == '{') {
+            const std::size_t close = format.find('}', i + 2);
+            if (close == std::string::npos) {
+                out += "\\$";
+            } else {
+                out += format.substr(i, close + 1 - i);
+                i = close;
+            }
+        } else if (c == '$' && ((next >= '0' && next <= '9') || std::strchr("&`'$+^", next) != nullptr) &&
+                   next != '\0') {
+            out += c;  // $N, $&, $`, $', $$, $+, $^N: the reference itself
+        } else if (c == '$' || c == '(' || c == ')' || c == '?' || c == ':' || c == '\\') {
+            out += '\\';  // literal: "$ 5", a trailing backslash, the conditional operators
+            out += c;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string DeletingFormat()

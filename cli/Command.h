@@ -63,6 +63,11 @@ struct Command {
     long long beforeContext = -1;    // -B
     long long bothContext = -1;      // -C
     bool noMessages = false;   // -s
+    bool initialTab = false;   // -T: a tab before the line, fields padded
+    bool skipDirectories = false;  // -d skip: directory operands are left out
+    bool skipDevices = false;      // -D skip: pipes, devices and sockets are left out
+    std::string groupSeparator = "--";  // between context groups
+    bool noGroupSeparator = false;
     bool nullAfterName = false;  // -Z
     std::vector<std::string> includes, excludes, excludeDirs;
     std::string label = "(standard input)";
@@ -81,6 +86,7 @@ struct Command {
     // replace.
     std::string backup;
     bool haveBackup = false;
+    bool conditionalFormat = false;  // --conditional-format: ?N, (...) and : are operators of FORMAT
     bool dryRun = false;
     bool diff = false;
 
@@ -121,6 +127,12 @@ std::string EscapeLiteral(const std::string& text);
 // One expression from several (any of them matches), each literal text when
 // `literal`, wrapped for whole words (-w) or whole lines (-x).
 std::string CombineExpressions(const std::vector<std::string>& expressions, bool literal, bool word, bool line);
+
+// The library's format (its conditional syntax) for a FORMAT in Perl's
+// replacement syntax: $1, ${10}, $&, \n, \t and \1..\9 (as $1..$9) refer
+// and escape as in Perl; ( ) ? : and a '$' that starts no reference ("$ 5")
+// are plain text.
+std::string PerlFormat(const std::string& format);
 
 // A format that expands to nothing, used for an empty FORMAT (delete the
 // matches), which the library would otherwise refuse.

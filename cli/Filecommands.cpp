@@ -221,7 +221,7 @@ void ReportProblems(const RegularExpression& object)
 // the walk.
 class ReplaceWalk {
 public:
-    explicit ReplaceWalk(const Command& command) : command_(command) {}
+    ReplaceWalk(const Command& command, const RegularExpression& object) : command_(command), probe_(object) {}
 
     void OnFile(RegularExpression*, const RegularExpression::WalkedFile& file, bool& skip, bool&)
     {
@@ -233,6 +233,14 @@ public:
                     nullptr) {
                 skip = true;
                 current.clear();
+                // Counted once, while the plan is made: a binary file left
+                // out that would have been changed is told in the summary.
+                if (!reporting && command_.binaryFiles == "binary") {  // not when -I asked for it
+                    probe_.SetStringToMatch(std::string(file.Data, static_cast<std::size_t>(file.Size)));
+                    if (probe_.Search())
+                        ++binaryWithMatches;
+                    probe_.SetStringToMatch(std::string());
+                }
             }
             break;
         case RegularExpression::FileFinished:
@@ -260,9 +268,20 @@ public:
     std::string current;
     bool error = false;
     bool reporting = true;  // off while the plan is made: the run that follows reports
+    unsigned long long binaryWithMatches = 0;
+
+    // "; N binary files skipped; -a to include", or nothing.
+    std::string BinarySkipped() const
+    {
+        if (binaryWithMatches == 0)
+            return std::string();
+        return "; " + std::to_string(binaryWithMatches) +
+               (binaryWithMatches == 1 ? " binary file skipped" : " binary files skipped") + "; -a to include";
+    }
 
 private:
     const Command& command_;
+    RegularExpression probe_;  // a copy, to learn whether a skipped binary file matches
 };
 
 // --diff: a unified diff of what replace would change (the format of diff -u,
@@ -403,7 +422,8 @@ private:
         if (blocks.empty())
             return;
         ++files_;
-        out_.Write("--- a/" + name + "\n+++ b/" + name + "\n");
+        const std::string path = DiffPath(name);
+        out_.Write("--- a/" + path + "\n+++ b/" + path + "\n");
         constexpr int kContext = 3;
         std::uint64_t lineAt = 0, lineNumber = 1;  // a line start and its number
         auto numberOf = [&](std::uint64_t offset) {
@@ -457,6 +477,24 @@ private:
             out_.Write(body_);
             delta += static_cast<long long>(newCount) - static_cast<long long>(oldCount);
         }
+    }
+
+    // The name without "." components or doubled slashes ("./src//a.c" is
+    // "src/a.c"), so that a/PATH and b/PATH name the file for git apply.
+    static std::string DiffPath(const std::string& name)
+    {
+        std::string path;
+        std::size_t at = 0;
+        while (at <= name.size()) {
+            std::size_t slash = name.find('/', at);
+            if (slash == std::string::npos)
+                slash = name.size();
+            const std::string part = name.substr(at, slash - at);
+            if (!part.empty() && part != ".")
+                path += (path.empty() ? "" : "/") + part;
+            at = slash + 1;
+        }
+        return path.empty() ? name : path;
     }
 
     static std::string Range(std::uint64_t start, std::uint64_t count)
@@ -516,7 +554,7 @@ int RunReplace(Command& command, RegularExpression& object)
         return kError;
     object.SetLineMode(!command.multiline);
 
-    ReplaceWalk walk(command);
+    ReplaceWalk walk(command, object);
     object.SetOnWalkingFilesClosure(Bind(&walk, &ReplaceWalk::OnFile));
     bool error = false;
 
@@ -570,7 +608,8 @@ int RunReplace(Command& command, RegularExpression& object)
             return kError;
         if (!command.quiet)
             Diagnose(Plural(printer.Changes(), "replacement", "replacements") + " in " +
-                     Plural(printer.Files(), "file", "files") + " (diff only: nothing was changed)");
+                     Plural(printer.Files(), "file", "files") + " (diff only: nothing was changed)" +
+                     walk.BinarySkipped());
         if (error || walk.error || !planOk)
             return kError;
         return printer.Changes() > 0 ? kFound : kNothing;
@@ -588,7 +627,8 @@ int RunReplace(Command& command, RegularExpression& object)
         });
         if (!command.quiet) {
             out.Write(Plural(printer.Replacements(), "replacement", "replacements") + " in " +
-                      Plural(printer.Files(), "file", "files") + " (dry run: nothing was changed)\n");
+                      Plural(printer.Files(), "file", "files") + " (dry run: nothing was changed)" +
+                      walk.BinarySkipped() + "\n");
         }
         if (!out.Flush())
             return kError;
@@ -628,7 +668,7 @@ int RunReplace(Command& command, RegularExpression& object)
         if (monitor.FilesChanged() < collector.files.size())
             summary += "; " + std::to_string(collector.files.size() - monitor.FilesChanged()) + " of " +
                        Plural(collector.files.size(), "file", "files") + " with matches not changed";
-        out.Write(summary + "\n");
+        out.Write(summary + walk.BinarySkipped() + "\n");
     }
     if (error || walk.error)
         return kError;

@@ -46,6 +46,7 @@ bool LinePrinter::Begin(const std::string& name, const char* data, std::size_t s
     name_ = name;
     data_ = data;
     size_ = size;
+    numberWidth_ = std::to_string(size).size();
     const bool detect = !command_.text && command_.binaryFiles != "text" && !command_.json;
     binary_ = detect && std::memchr(data, '\0', std::min<std::size_t>(size, kBinaryProbe)) != nullptr;
     skipped_ = binary_ && command_.binaryFiles == "without-match";
@@ -215,9 +216,10 @@ void LinePrinter::Unselected(std::uint64_t from, std::uint64_t to)
 
 void LinePrinter::GroupSeparator(std::uint64_t from)
 {
-    if (!context_ || command_.json || !printedAny_ || (printedInFile_ && from == printedEnd_))
+    if (!context_ || command_.json || !printedAny_ || (printedInFile_ && from == printedEnd_) ||
+        command_.noGroupSeparator)
         return;
-    out_.Painted(Paint::Separator, "--");
+    out_.Painted(Paint::Separator, command_.groupSeparator);
     out_.Put('\n');
 }
 
@@ -229,10 +231,11 @@ void LinePrinter::Selected(std::uint64_t from, std::uint64_t to, std::uint64_t l
     if (command_.quiet)
         done_ = true;
     if (printLines_ && binary_) {
+        // As grep has it since 3.5: a notice on standard error, in its
+        // place among the lines printed so far.
         if (selected_ == 1) {
-            out_.Write("Binary file ");
-            out_.Write(name_);
-            out_.Write(" matches\n");
+            out_.Flush();
+            Diagnose(name_ + ": binary file matches");
         }
         limit_ = true;  // nothing more of this file is printed
     } else if (printLines_) {
@@ -275,17 +278,29 @@ void LinePrinter::Prefix(std::uint64_t line, std::uint64_t offset, char separato
         else
             out_.Separator(separator);
     }
+    // -T: numbers right-aligned in the width of the file's size, and a tab
+    // before the text, so that the text starts on a tab stop.
     const auto field = [&](Paint role, std::uint64_t value) {
-        if (out_.Colour())
-            out_.Painted(role, std::to_string(value));
-        else
+        if (!command_.initialTab && !out_.Colour()) {
             out_.Number(value);
+            out_.Separator(separator);
+            return;
+        }
+        std::string text = std::to_string(value);
+        if (command_.initialTab && text.size() < numberWidth_)
+            text.insert(0, numberWidth_ - text.size(), ' ');
+        if (out_.Colour())
+            out_.Painted(role, text);
+        else
+            out_.Write(text);
         out_.Separator(separator);
     };
     if (command_.lineNumbers)
         field(Paint::LineNumber, line);
     if (command_.byteOffsets)
         field(Paint::ByteOffset, offset);
+    if (command_.initialTab && (names_ || command_.lineNumbers || command_.byteOffsets))
+        out_.Put('\t');
 }
 
 void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t line, char separator,
@@ -315,18 +330,22 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
         std::uint64_t end = LineEnd(from);
         const std::uint64_t textEnd = end > from && data_[end - 1] == '\n' ? end - 1 : end;
         Prefix(line, from, separator);
-        if (out_.Colour() && !matches.empty()) {
+        // In colour: the matches in ms, the rest of a selected line in sl
+        // and a context line in cx (none unless GREP_COLORS gives them).
+        const Paint lineColour = separator == ':' ? Paint::SelectedLine : Paint::ContextLine;
+        if (out_.Colour() && (!matches.empty() || HasColour(lineColour))) {
             std::uint64_t at = from;
             for (std::size_t m = 0; m < matches.size() && matches[m].first < textEnd; ++m) {
                 const std::uint64_t s = std::max(matches[m].first, at);
                 const std::uint64_t e = std::min(matches[m].second, textEnd);
                 if (e <= s)
                     continue;
+                out_.StartColour(lineColour);
                 out_.Write(data_ + at, static_cast<std::size_t>(s - at));
                 out_.Painted(Paint::Match, std::string(data_ + s, data_ + e));
                 at = e;
             }
-            out_.Write(data_ + at, static_cast<std::size_t>(textEnd - at));
+            out_.Painted(lineColour, std::string(data_ + at, data_ + textEnd));
         } else {
             out_.Write(data_ + from, static_cast<std::size_t>(textEnd - from));
         }

@@ -74,6 +74,7 @@ private:
     std::string name_;
     const char* data_ = nullptr;
     std::uint64_t size_ = 0;
+    std::size_t numberWidth_ = 1;  // digits of the size: the width of numbers with -T
     bool binary_ = false;
     bool skipped_ = false;
     std::uint64_t cursor_ = 0;      // start of the first line not yet dealt with

@@ -104,6 +104,16 @@ bool GlobMatches(const std::string& glob, const std::string& name)
     return g == glob.size();
 }
 
+bool GlobMatchesPath(const std::string& glob, const std::string& path)
+{
+    if (GlobMatches(glob, path))
+        return true;
+    for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+        if (GlobMatches(glob, path.substr(slash + 1)))
+            return true;
+    return false;
+}
+
 std::string BaseName(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -139,6 +149,8 @@ bool Operands::ResolveOne(const std::string& operand, WalkTarget& target)
                 if (GlobMatches(glob, base))
                     return true;  // with no files: nothing to walk
         }
+        if (!recursive && command_.skipDirectories)
+            return true;  // -d skip: left out silently
         if (!recursive) {
             if (!command_.noMessages)
                 Diagnose(operand + ": Is a directory");
@@ -159,6 +171,8 @@ bool Operands::ResolveOne(const std::string& operand, WalkTarget& target)
         return true;
     }
     if (type == RegularExpression::PathOther) {
+        if (command_.skipDevices)
+            return true;  // -D skip: left out silently
         // A pipe or device named on the command line is read as grep reads
         // it (/dev/null, a FIFO, a process substitution); walks never open one.
         target.stream = true;
@@ -229,10 +243,17 @@ void Operands::OnFilter(RegularExpression*, const std::string& path, bool direct
         take = path == current_->files;
         return;
     }
-    const std::string base = BaseName(path);
+    // A file named as an operand is matched by its whole path or any part
+    // after a '/' (so 'a.txt', '*.txt' and 'src/*.txt' all name src/a.txt);
+    // a file found in a directory by its name.
+    const bool operand = current_ != nullptr && current_->single && !directory;
+    const std::string name = operand ? current_->operand : BaseName(path);
+    const auto matches = [&](const std::string& glob) {
+        return operand ? GlobMatchesPath(glob, name) : GlobMatches(glob, name);
+    };
     const std::vector<std::string>& excluded = directory ? command_.excludeDirs : command_.excludes;
     for (const std::string& glob : excluded) {
-        if (GlobMatches(glob, base)) {
+        if (matches(glob)) {
             take = false;
             return;
         }
@@ -240,7 +261,7 @@ void Operands::OnFilter(RegularExpression*, const std::string& path, bool direct
     if (directory || command_.includes.empty())
         return;
     for (const std::string& glob : command_.includes)
-        if (GlobMatches(glob, base))
+        if (matches(glob))
             return;
     take = false;
 }

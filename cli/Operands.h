@@ -55,6 +55,10 @@ private:
     const WalkTarget* current_ = nullptr;
 };
 
+// True when `glob` matches the whole `path` or the part after one of its
+// slashes, as grep matches the files named on its command line.
+bool GlobMatchesPath(const std::string& glob, const std::string& path);
+
 // The last path component.
 std::string BaseName(const std::string& path);
 

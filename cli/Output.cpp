@@ -17,21 +17,90 @@ bool WriteAll(int fd, const char* data, std::size_t length)
     return RegexPlatform::WriteStandard(fd, data, length);
 }
 
-const char* Escape(Paint role)
-{
-    switch (role) {
-    case Paint::Match: return "\33[01;31m\33[K";
-    case Paint::FileName: return "\33[35m\33[K";
-    case Paint::LineNumber: return "\33[32m\33[K";
-    case Paint::Separator: return "\33[36m\33[K";
-    case Paint::Removed: return "\33[31m\33[K";
-    case Paint::Added: return "\33[32m\33[K";
-    case Paint::ByteOffset: return "\33[32m\33[K";
+// The colours of the roles, as grep reads them: GREP_COLOR (deprecated)
+// gives the matches, GREP_COLORS "ms=01;31:fn=35:ne..." overrides each.
+struct Colours {
+    std::string sgr[10] = {"01;31", "35", "32", "36", "31", "32", "32", "01;31", "", ""};
+    bool erase = true;  // \33[K after each escape (not with ne)
+
+    Colours()
+    {
+        const char* old = std::getenv("GREP_COLOR");
+        bool matchOld = false, contextOld = false;  // GREP_COLOR still in effect
+        if (old != nullptr && *old != '\0' && std::string(old).find_first_not_of("0123456789;") == std::string::npos) {
+            sgr[static_cast<int>(Paint::Match)] = sgr[static_cast<int>(Paint::ContextMatch)] = old;
+            matchOld = contextOld = true;
+        }
+        ReadColours(matchOld, contextOld);
+        if (matchOld || contextOld)
+            Diagnose(std::string("warning: GREP_COLOR='") + old + "' is deprecated; use GREP_COLORS='mt=" + old + "'");
     }
-    return "";
+
+    void ReadColours(bool& matchOld, bool& contextOld)
+    {
+        const char* all = std::getenv("GREP_COLORS");
+        if (all == nullptr)
+            return;
+        const std::string text = all;
+        std::size_t start = 0;
+        while (start <= text.size()) {
+            std::size_t end = text.find(':', start);
+            if (end == std::string::npos)
+                end = text.size();
+            const std::string item = text.substr(start, end - start);
+            const std::size_t equals = item.find('=');
+            const std::string name = item.substr(0, equals);
+            const std::string value = equals == std::string::npos ? std::string() : item.substr(equals + 1);
+            if (value.find_first_not_of("0123456789;") != std::string::npos)
+                return;  // as grep: a malformed entry ends the reading
+            static const struct {
+                const char* name;
+                Paint role;
+            } kNames[] = {{"ms", Paint::Match},          {"mc", Paint::ContextMatch}, {"sl", Paint::SelectedLine},
+                          {"cx", Paint::ContextLine},    {"fn", Paint::FileName},     {"ln", Paint::LineNumber},
+                          {"bn", Paint::ByteOffset},     {"se", Paint::Separator}};
+            if (name == "ne") {
+                erase = false;
+            } else if (name == "mt") {
+                sgr[static_cast<int>(Paint::Match)] = sgr[static_cast<int>(Paint::ContextMatch)] = value;
+                matchOld = contextOld = false;
+            } else {
+                for (const auto& known : kNames)
+                    if (name == known.name)
+                        sgr[static_cast<int>(known.role)] = value;
+                matchOld = matchOld && name != "ms";
+                contextOld = contextOld && name != "mc";
+            }
+            start = end + 1;
+        }
+    }
+};
+
+const Colours& TheColours()
+{
+    static const Colours colours;
+    return colours;
 }
 
-const char kReset[] = "\33[m\33[K";
+}  // namespace
+
+bool HasColour(Paint role)
+{
+    return !TheColours().sgr[static_cast<int>(role)].empty();
+}
+
+namespace {
+
+std::string Escape(Paint role)
+{
+    const Colours& colours = TheColours();
+    return "\33[" + colours.sgr[static_cast<int>(role)] + (colours.erase ? "m\33[K" : "m");
+}
+
+std::string Reset()
+{
+    return TheColours().erase ? "\33[m\33[K" : "\33[m";
+}
 
 }  // namespace
 
@@ -72,10 +141,15 @@ void Output::Number(unsigned long long value)
 
 void Output::PaintedSlow(Paint role, const std::string& text)
 {
-    const char* on = Escape(role);
-    Write(on, std::strlen(on));
+    Write(Escape(role));
     Write(text);
-    Write(kReset, sizeof kReset - 1);
+    Write(Reset());
+}
+
+void Output::StartColour(Paint role)
+{
+    if (colour_ && HasColour(role))
+        Write(Escape(role));
 }
 
 void Output::PaintedSeparator(char c)

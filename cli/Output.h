@@ -10,8 +10,24 @@
 
 namespace QuorvexCli {
 
-// Colour roles, drawn with the escapes grep uses by default.
-enum class Paint { Match, FileName, LineNumber, Separator, Removed, Added, ByteOffset };
+// Colour roles, drawn with the escapes grep uses by default or those that
+// GREP_COLORS gives (ms, mc, sl, cx, fn, ln, bn, se; ne leaves out the
+// erase-to-end-of-line after each), or GREP_COLOR for the matches.
+enum class Paint {
+    Match,
+    FileName,
+    LineNumber,
+    Separator,
+    Removed,
+    Added,
+    ByteOffset,
+    ContextMatch,
+    SelectedLine,
+    ContextLine
+};
+
+// Whether a role has a colour (sl and cx have none unless GREP_COLORS gives one).
+bool HasColour(Paint role);
 
 // Collects output in a large buffer and writes it with write(2) in big blocks.
 // A failed write is remembered (Failed()) and later output is dropped.
@@ -42,11 +58,14 @@ public:
     // Text in the colour of `role` when colour is on, plain otherwise.
     void Painted(Paint role, const std::string& text)
     {
-        if (colour_ && !text.empty())
+        if (colour_ && !text.empty() && HasColour(role))
             PaintedSlow(role, text);
         else
             Write(text);
     }
+    // The escape that starts the colour of `role`, with no end (the next
+    // painted piece ends it), as grep starts the line colour.
+    void StartColour(Paint role);
     void Separator(char c)  // ':' or '-' between the fields of a line
     {
         if (colour_)

@@ -17,8 +17,9 @@ _quorvex()
         --color --colour -q --quiet --help --not-beginning-of-line --not-end-of-line
         --not-beginning-of-buffer --not-end-of-buffer --not-beginning-of-word --not-end-of-word
         --dot-not-newline --dot-not-null --shortest --not-empty --continuous"
-    local selection="-r --recursive -R --dereference-recursive --include --exclude --exclude-dir -a --text
-        --binary-files -U --multiline -s --no-messages"
+    local selection="-r --recursive -R --dereference-recursive --include --exclude --exclude-dir --exclude-from
+        -a --text -I --binary-files -d --directories -D --devices -U --multiline -s --no-messages
+        -E --extended-regexp -G --basic-regexp -P --perl-regexp --no-ignore-case -y -V --version"
     local sub="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -42,7 +43,15 @@ _quorvex()
         COMPREPLY=($(compgen -W "binary text without-match" -- "$cur"))
         return
         ;;
-    --settings | --save-settings | -f | --file)
+    -d | --directories)
+        COMPREPLY=($(compgen -W "read skip recurse" -- "$cur"))
+        return
+        ;;
+    -D | --devices)
+        COMPREPLY=($(compgen -W "read skip" -- "$cur"))
+        return
+        ;;
+    --settings | --save-settings | -f | --file | --exclude-from)
         COMPREPLY=($(compgen -f -- "$cur"))
         return
         ;;
@@ -51,7 +60,7 @@ _quorvex()
         return
         ;;
     -e | --regexp | -m | --max-count | -A | --after-context | -B | --before-context | -C | --context | \
-        --label | --include | --exclude | --backup | --format)
+        --label | --include | --exclude | --backup | --format | --group-separator)
         return
         ;;
     esac
@@ -67,10 +76,12 @@ _quorvex()
             options+=" $selection -n --line-number --no-line-number -b --byte-offset -H --with-filename
                 -h --no-filename -c --count -l --files-with-matches -L --files-without-match -m --max-count
                 -v --invert-match -w --word-regexp -x --line-regexp -o --only-matching -A --after-context
-                -B --before-context -C --context -f --file -Z --null --label --json"
+                -B --before-context -C --context -f --file -Z --null --label --json -T --initial-tab
+                --group-separator --no-group-separator"
             ;;
         replace)
-            options+=" $selection -f --format --backup --dry-run --diff -H --with-filename -h --no-filename"
+            options+=" $selection -f --format --conditional-format --backup --dry-run --diff -H --with-filename
+                -h --no-filename"
             ;;
         merge)
             options+=" -f --format --copy"

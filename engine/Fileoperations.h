@@ -210,6 +210,10 @@ typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
 // by argument-dependent lookup, hands them to the engine. Other objects walk
 // with the engine's defaults.
 inline void ConfigureWalk(const void*, RegEx&) {}
+// Likewise for the naming of backup copies: the documented rule (the
+// extension replaced) unless the object's overload says the extension is
+// appended.
+inline bool AppendsBackupExtension(const void*) { return false; }
 
 // Compiles `engine` as the walk needs it; false when the walk must not run.
 // The walker compiles the expression up to its first NUL, so an expression
@@ -586,7 +590,7 @@ auto GetChangeFilesErrors(const Object& object) -> decltype(&object.ChangeProble
 template <class Object>
 std::string ReplaceExtension(const Object& object)
 {
-    return BackupNameOf(object.PendingFile.FileName, object.SaveExtension);
+    return BackupNameOf(object.PendingFile.FileName, object.SaveExtension, AppendsBackupExtension(&object));
 }
 
 template <class Object>

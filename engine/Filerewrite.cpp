@@ -615,9 +615,9 @@ std::string UndoNameOf(const std::string& file)
     return JoinPath(P::DirectoryOf(file), StemBeside(file) + P::UndoNameSuffix);
 }
 
-std::string BackupNameOf(const std::string& file, const std::string& extension)
+std::string BackupNameOf(const std::string& file, const std::string& extension, bool append)
 {
-    const std::size_t dot = ExtensionDot(file);
+    const std::size_t dot = append ? std::string::npos : ExtensionDot(file);
     std::string name = dot == std::string::npos ? file : file.substr(0, dot);
     name += '.';
     name += extension;

@@ -82,7 +82,8 @@ std::string UndoNameOf(const std::string& file);
 // The name of the backup copy of `file`: the name without its extension,
 // then a dot and `extension`. The extension's dot is looked for in the last
 // path component only, so "work/my.dir/README" gives "work/my.dir/README.bak".
-std::string BackupNameOf(const std::string& file, const std::string& extension);
+// With `append`, the whole name, a dot and `extension` ("a.txt.bak").
+std::string BackupNameOf(const std::string& file, const std::string& extension, bool append = false);
 
 // True when `extension` is not empty and the last path component of `file`
 // ends with a dot and the whole of `extension` (dots included: "a.txt.orig"

@@ -91,6 +91,7 @@ struct RunOptions {
     std::string program;       // another program (found on PATH) instead of quorvex
     bool asNobody = false;     // run as user and group 65534 (when started as root)
     rlim_t memoryLimit = 0;    // address space, 0: none
+    std::vector<std::pair<std::string, std::string>> environment;  // set in the child
 };
 
 // Runs the tool with the arguments; standard input from a file, standard
@@ -134,6 +135,8 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
         ::setenv("LC_ALL", "C", 1);
+        for (const auto& variable : options.environment)
+            ::setenv(variable.first.c_str(), variable.second.c_str(), 1);
         ::execvp(argv[0], argv.data());
         ::_exit(122);
     }
@@ -242,7 +245,13 @@ TEST(CliGrep, OutputFormatAndSwitches)
         {{"grep", "-n", "beta"}, "x\nbeta\n", "2:beta\n", 0},
         {{"grep", "-c", "a"}, "banana\nbread\nnone\n", "2\n", 0},
         {{"grep", "--color=always", "alpha", "sub/c.txt"}, "", "\33[01;31m\33[Kalpha\33[m\33[K\n", 0},
-        {{"grep", "--color", "never", "alpha", "sub/c.txt"}, "", "alpha\n", 0},
+        {{"grep", "--color=never", "alpha", "sub/c.txt"}, "", "alpha\n", 0},
+        {{"grep", "-E", "-G", "alpha\\|zzz", "a.txt"}, "", "alpha beta\ngamma alpha\n", 0},  // the last one wins
+        {{"grep", "-G", "-P", "alpha\\|zzz", "a.txt"}, "", "", 1},
+        // Each expression keeps its own group numbers (grep -P takes only one).
+        {{"grep", "-e", "(a)\\1", "-e", "(b)\\1"}, "aa\nbb\nab\n", "aa\nbb\n", 0},
+        {{"grep", "-e", "(?<x>a)\\k<x>", "-e", "(b)(c)\\2"}, "aa\nbcc\nbcb\n", "aa\nbcc\n", 0},
+        {{"grep", "--color", "never", "a.txt", "b.txt"}, "", "", 1},  // --color takes no separate value
         {{"grep", "-o", "beta.*", "a.txt"}, "", "beta\n", 0},
         {{"grep", "-n", "-U", "beta\\ngamma", "a.txt"}, "", "1:alpha beta\n2:gamma alpha\n", 0},
         {{"grep", "-c", "beta\\ngamma", "a.txt"}, "", "0\n", 1},
@@ -328,18 +337,192 @@ TEST(CliGrep, SameAsGnuGrep)
     }
 }
 
+// Switches and syntaxes given the same to GNU grep and to quorvex grep (no
+// -P here): getopt's rules, -E/-G/-F, several expressions, file selection,
+// output forms. Same lines (sorted), same standard error for the rows that
+// check it, same exit status.
+TEST(CliGrep, SwitchesAsGnuGrep)
+{
+    TempDir dir;
+    dir.Write("t/a.txt", "foo bar\na|b\naa\nbb\nab+\nx{2}\n(x)\nfoo\n\ttab\nq^r$s\n");
+    dir.Write("t/sub/b.log", "foo\n1\n2\n3\n4\nfoo\n");
+    dir.Write("t/sub/c.txt", "FOO\n");
+    dir.Write("t/bin.dat", std::string("x\0foo\n", 6));
+    dir.Write("list", "aa\nbb\n");
+    dir.Write("ex", "*.log\n\n");
+    if (RunIn(dir, {"--version"}, "", "grep").status != 0)
+        GTEST_SKIP() << "GNU grep is not installed";
+    struct Row {
+        std::vector<std::string> args;
+        std::string input;
+        bool sameErrors;
+    };
+    const std::vector<Row> rows = {
+        {{"-G", "a\\|b", "t/a.txt"}, "", false},
+        {{"-E", "a|b", "t/a.txt"}, "", false},
+        {{"-G", "b+", "t/a.txt"}, "", false},
+        {{"-G", "\\(x\\)", "t/a.txt"}, "", false},
+        {{"-G", "(x)", "t/a.txt"}, "", false},
+        {{"-E", "x{2}", "t/a.txt"}, "", false},
+        {{"-G", "x{2}", "t/a.txt"}, "", false},
+        {{"-G", "q^r$s", "t/a.txt"}, "", false},
+        {{"-E", "^(fo|aa)", "t/a.txt"}, "", false},
+        {{"-G", "[\\|]", "t/a.txt"}, "", false},
+        {{"-E", "-e", "(a)\\1", "-e", "(b)\\1", "t/a.txt"}, "", false},
+        {{"-x", "-E", "a+|b+", "t/a.txt"}, "", false},
+        {{"-F", "-e", "aa\nbb", "t/a.txt"}, "", false},
+        {{"-e", "aa\nbb", "t/a.txt"}, "", false},
+        {{"-f", "list", "t/a.txt"}, "", false},
+        {{"-f", "-", "t/a.txt"}, "bb\nfoo\n", false},
+        {{"--ignore", "FOO", "t/a.txt"}, "", true},
+        {{"-hH", "-m1", "-m2", "foo", "t/a.txt"}, "", true},
+        {{"-r", "-H", "-h", "foo", "t"}, "", true},
+        {{"-lc", "foo", "t/a.txt"}, "", true},
+        {{"-lL", "foo", "t/a.txt", "t/sub/c.txt"}, "", true},
+        {{"--color", "foo", "t/a.txt"}, "", true},
+        {{"--color=always", "--color=never", "foo", "t/a.txt"}, "", true},
+        {{"-y", "FOO", "t/a.txt"}, "", true},
+        {{"-i", "--no-ignore-case", "FOO", "t/sub/c.txt"}, "", true},
+        {{"-1", "-n", "^2$", "t/sub/b.log"}, "", true},
+        {{"-A1", "--group-separator=::", "^[13]$", "t/sub/b.log"}, "", true},
+        {{"-A1", "--no-group-separator", "^[13]$", "t/sub/b.log"}, "", true},
+        {{"-Tn", "-H", "foo", "t/sub/b.log"}, "", true},
+        {{"-Tb", "foo", "t/a.txt"}, "", true},
+        {{"-r", "--exclude-from=ex", "foo", "t"}, "", true},
+        {{"--exclude=t/*.txt", "foo", "t/a.txt", "t/sub/b.log"}, "", true},
+        {{"--include=*.log", "foo", "t/a.txt", "t/sub/b.log"}, "", true},
+        {{"-r", "--exclude=sub/*.txt", "-i", "foo", "t"}, "", true},
+        {{"-d", "skip", "foo", "t", "t/a.txt"}, "", true},
+        {{"-d", "recurse", "-c", "foo", "t"}, "", true},
+        {{"-D", "skip", "foo", "/dev/null", "t/a.txt"}, "", true},
+        {{"-I", "-r", "foo", "t"}, "", true},
+        {{"foo", "t/bin.dat"}, "", true},
+        {{"-A", "x", "foo", "t/a.txt"}, "", true},
+        {{"-C", "-1", "foo", "t/a.txt"}, "", true},
+        {{"-r", "foo", "--", "-e", "t"}, "", false},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> ours = {"grep"};
+        ours.insert(ours.end(), row.args.begin(), row.args.end());
+        const Result mine = RunIn(dir, ours, row.input);
+        const Result gnu = RunIn(dir, row.args, row.input, "grep");
+        EXPECT_EQ(SortedLines(mine.out), SortedLines(gnu.out)) << "grep" << Show(row.args) << "\nstderr: " << mine.err;
+        EXPECT_EQ(mine.status, gnu.status) << "grep" << Show(row.args) << "\nstderr: " << mine.err;
+        std::string theirs = gnu.err;
+        for (std::size_t at = theirs.find("grep: "); at != std::string::npos; at = theirs.find("grep: ", at + 9))
+            theirs.replace(at, 6, "quorvex: ");
+        if (row.sameErrors) {
+            EXPECT_EQ(mine.err, theirs) << "grep" << Show(row.args);
+        }
+    }
+}
+
+// grep -P's dialect: the constructs the engine spells differently give what
+// GNU grep -P gives.
+TEST(CliGrep, PerlDialectAsGnuGrep)
+{
+    TempDir dir;
+    dir.Write("p.txt", "abc\nxbcx\naXa\nabab\na.b*c\nabcdefghijjk\nA1\n\x08x\n(x\n");
+    if (RunIn(dir, {"--version"}, "", "grep").status != 0)
+        GTEST_SKIP() << "GNU grep is not installed";
+    const std::vector<std::vector<std::string>> rows = {
+        {"-o", "a\\Nc"},
+        {"-c", "\\N"},
+        {"(?P<n>a)b(?P=n)"},
+        {"(?P<n>ab)(?P>n)"},
+        {"(a)b\\g{-1}"},
+        {"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)\\10"},  // group ten
+        {"\\101"},                                  // fewer groups: octal, the letter A
+        {"-o", "(?<=a|bc)x"},
+        {"-o", "(?<=x|ab)c"},
+        {"-o", "(?<!a|xb)c"},
+        {"-o", "(?<=(a)|(bc))x\\1"},
+        {"\\Qa.b*\\E"},
+        {"\\Q(x"},
+        {"-o", "\\p{Lu}\\P{Lu}"},
+        {"(?C1)X"},
+    };
+    for (const auto& args : rows) {
+        std::vector<std::string> ours = {"grep"};
+        ours.insert(ours.end(), args.begin(), args.end());
+        ours.push_back("p.txt");
+        std::vector<std::string> theirs = {"-P"};
+        theirs.insert(theirs.end(), args.begin(), args.end());
+        theirs.push_back("p.txt");
+        const Result mine = RunIn(dir, ours);
+        const Result gnu = RunIn(dir, theirs, "", "grep");
+        EXPECT_EQ(mine.out, gnu.out) << "grep" << Show(args) << "\nstderr: " << mine.err;
+        EXPECT_EQ(mine.status, gnu.status) << "grep" << Show(args) << "\nstderr: " << mine.err;
+    }
+    const Result refused = RunIn(dir, {"grep", "[\\N]", "p.txt"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("\\N is not supported inside brackets"), std::string::npos) << refused.err;
+}
+
+// A long line under an expression that backtracks deep: matched up to a
+// bound; beyond it the file is named and the others are still searched.
+TEST(CliGrep, DeepBacktrackingIsBounded)
+{
+    TempDir dir;
+    std::string line;
+    for (std::size_t i = 0; i < 100000; ++i)
+        line += (i * 7919 % 13) < 6 ? 'a' : 'b';
+    dir.Write("long.txt", line + "X\n");
+    dir.Write("huge.txt", line + line + line + line + line + line + line + line + "X\n");
+    dir.Write("small.txt", "abX\n");
+    const Result fits = RunIn(dir, {"grep", "-c", "(a|b)*X", "long.txt", "small.txt"});
+    EXPECT_EQ(fits.status, 0) << fits.err;
+    EXPECT_EQ(fits.out, "long.txt:1\nsmall.txt:1\n");
+    const Result beyond = RunIn(dir, {"grep", "-c", "(a|b)*X", "huge.txt", "small.txt"});
+    EXPECT_EQ(beyond.status, 2);
+    EXPECT_NE(beyond.err.find("quorvex: huge.txt: matching stopped: "), std::string::npos) << beyond.err;
+    EXPECT_EQ(beyond.out, "small.txt:1\n");
+}
+
+// GREP_COLORS and GREP_COLOR read as GNU grep reads them: the same bytes.
+TEST(CliGrep, ColoursAsGnuGrep)
+{
+    TempDir dir;
+    dir.Write("a.txt", "one\nfoo bar foo\nthree\n");
+    if (RunIn(dir, {"--version"}, "", "grep").status != 0)
+        GTEST_SKIP() << "GNU grep is not installed";
+    const std::vector<std::pair<std::string, std::string>> environments = {
+        {"GREP_COLORS", "ms=04;32:fn=1:ln=33:bn=34:se=35"},
+        {"GREP_COLORS", "sl=1:cx=2:mt=7"},
+        {"GREP_COLORS", "ne:fn="},
+        {"GREP_COLOR", "7"},
+    };
+    for (const auto& variable : environments) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"--color=always", "-Hnb", "-C1", "foo", "a.txt"},
+              std::vector<std::string>{"--color=always", "-c", "foo", "a.txt", "a.txt"}}) {
+            RunOptions options;
+            options.cwd = dir.Path();
+            options.environment = {variable};
+            std::vector<std::string> ours = {"grep"};
+            ours.insert(ours.end(), args.begin(), args.end());
+            const Result mine = RunTool(ours, options);
+            options.program = "grep";
+            const Result gnu = RunTool(args, options);
+            EXPECT_EQ(mine.out, gnu.out) << variable.first << "=" << variable.second << Show(args);
+            EXPECT_EQ(mine.err.empty(), gnu.err.empty()) << variable.first << "=" << variable.second << mine.err;
+        }
+    }
+}
+
 TEST(CliGrep, BinaryFiles)
 {
     TempDir dir;
     dir.Write("bin.dat", std::string("a\0foo\n", 6));
     CheckRows(dir, {
-        {{"grep", "foo", "bin.dat"}, "", "Binary file bin.dat matches\n", 0},
+        {{"grep", "foo", "bin.dat"}, "", "", 0},  // the notice goes to standard error
         {{"grep", "-a", "foo", "bin.dat"}, "", std::string("a\0foo\n", 6), 0},
         {{"grep", "--binary-files=text", "-c", "foo", "bin.dat"}, "", "1\n", 0},
         {{"grep", "-c", "foo", "bin.dat"}, "", "1\n", 0},
         {{"grep", "--binary-files=without-match", "foo", "bin.dat"}, "", "", 1},
         {{"grep", "zzz", "bin.dat"}, "", "", 1},
-        {{"replace", "foo", "bar", "bin.dat"}, "", "0 replacements in 0 files\n", 1},
+        {{"replace", "foo", "bar", "bin.dat"}, "", "0 replacements in 0 files; 1 binary file skipped; -a to include\n", 1},
+        {{"replace", "zzz", "bar", "bin.dat"}, "", "0 replacements in 0 files\n", 1},
     });
     EXPECT_EQ(dir.Read("bin.dat"), std::string("a\0foo\n", 6));
     CheckRows(dir, {{{"replace", "-a", "foo", "bar", "bin.dat"}, "", "1 replacement in 1 file\n", 0}});
@@ -532,12 +715,18 @@ TEST(CliErrors, ExitCodesAndMessages)
         {{"replace", "alpha", "x", "/dev/null"}, 2, "quorvex: /dev/null: not a regular file", ""},
         {{"grep", "alpha", "missing.txt", "a.txt"}, 2, "missing.txt", "a.txt:alpha beta\na.txt:gamma alpha\n"},
         {{"grep", "-q", "alpha", "missing.txt", "a.txt"}, 0, "missing.txt", ""},
-        {{"grep", "--syntax", "basic", "alpha", "a.txt"}, 2, "normal syntax", ""},
+        {{"grep", "--syntax", "basic", "alpha\\|zzz", "a.txt"}, 0, "", "alpha beta\ngamma alpha\n"},
+        {{"grep", "-A", "x", "alpha", "a.txt"}, 2, "quorvex: x: invalid context length argument", ""},
+        {{"grep", "-m", "1x", "alpha", "a.txt"}, 2, "quorvex: invalid max count", ""},
+        {{"grep", "--i", "alpha", "a.txt"}, 2, "option '--i' is ambiguous", ""},
+        {{"grep", "--frob", "alpha", "a.txt"}, 2, "unrecognized option '--frob'", ""},
+        {{"grep", "-d", "walk", "alpha", "a.txt"}, 2, "'walk' for '--directories'", ""},
+        {{"grep", "alpha", "a.txt", "-e"}, 2, "option requires an argument -- 'e'", ""},
         {{"grep", "--syntax", "weird", "alpha", "a.txt"}, 2, "weird", ""},
         {{"grep", "--color=sometimes", "alpha", "a.txt"}, 2, "sometimes", ""},
         {{"grep", "-m", "-3", "alpha", "a.txt"}, 2, "quorvex:", ""},
         {{}, 2, "quorvex:", ""},
-        {{"frobnicate"}, 2, "quorvex:", ""},
+        {{"frobnicate"}, 2, "quorvex: unknown subcommand 'frobnicate'", ""},
         {{"search"}, 2, "missing EXPR", ""},
         {{"search", "a", "b", "c"}, 2, "quorvex:", ""},
         {{"replace", "a", "b"}, 2, "missing FILES", ""},
@@ -683,6 +872,9 @@ TEST(CliReplace, DiffAppliesAsPatch)
     EXPECT_EQ(patch.status, 0) << patch.out << patch.err;
     fs::remove(patched.Path() / "change.diff");
     EXPECT_EQ(patched.Snapshot(), real.Snapshot());
+    // The names carry no "." component: git apply takes the diff as it is.
+    const Result dotted = RunIn(preview, {"replace", "--diff", "-r", "fo(o)", "X", "./t/./sub"});
+    EXPECT_NE(dotted.out.find("--- a/t/sub/two.txt\n+++ b/t/sub/two.txt\n"), std::string::npos) << dotted.out;
 }
 
 // A replacement sees the text around its match (look-behind, \b): in the
@@ -718,6 +910,41 @@ TEST(CliReplace, FormatsLiteralsAndDeletion)
     EXPECT_EQ(dir.Read("lines.txt"), "X0\nthree\n");
 }
 
+// FORMAT in Perl's replacement syntax (and sed's \1): the file replace
+// writes is the one sed -E writes for the same change.
+TEST(CliReplace, FormatsAsSedWritesThem)
+{
+    TempDir dir;
+    const std::string text = "print(x) and y\nabcdefghijk\n";
+    if (RunIn(dir, {"--version"}, "", "sed").status != 0)
+        GTEST_SKIP() << "sed is not installed";
+    struct Row {
+        std::string expression, format;  // for quorvex
+        std::string sedScript;           // the same change for sed -E
+    };
+    const std::vector<Row> rows = {
+        {"print\\((\\w)\\)", "print($1)", "s/print\\((\\w)\\)/print(\\1)/g"},
+        {"(y)$", "$1 ? yes : no", "s/(y)$/\\1 ? yes : no/g"},
+        {"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)", "${11}${10}-$1", "s/(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)/kj-a/"},
+        {"(y)", "\\1\\1 $ 5", "s/(y)/\\1\\1 $ 5/"},
+        {"(x)\\)", "[$&]\\t", "s/(x)\\)/[&]\\t/"},
+        {"and", "1\\n2", "s/and/1\\n2/"},
+    };
+    for (const Row& row : rows) {
+        dir.Write("ours.txt", text);
+        dir.Write("theirs.txt", text);
+        const Result mine = RunIn(dir, {"replace", row.expression, row.format, "ours.txt"});
+        const Result sed = RunIn(dir, {"-E", "-i", row.sedScript, "theirs.txt"}, "", "sed");
+        EXPECT_EQ(sed.status, 0) << row.sedScript << sed.err;
+        EXPECT_EQ(mine.status, 0) << row.format << mine.err;
+        EXPECT_EQ(dir.Read("ours.txt"), dir.Read("theirs.txt")) << row.expression << " -> " << row.format;
+    }
+    // The conditional syntax behind its switch.
+    dir.Write("c.txt", "ab b\n");
+    EXPECT_EQ(RunIn(dir, {"replace", "--conditional-format", "(a)?b", "(?1A:B)", "c.txt"}).status, 0);
+    EXPECT_EQ(dir.Read("c.txt"), "A B\n");
+}
+
 TEST(CliReplace, BackupKeepsTheOldContent)
 {
     TempDir dir;
@@ -726,10 +953,15 @@ TEST(CliReplace, BackupKeepsTheOldContent)
     dir.Write("plain", "colour\n");
     Result result = RunIn(dir, {"replace", "--backup", "bak", "colour", "color", "notes.txt", "plain"});
     EXPECT_EQ(result.status, 0) << result.err;
+    // The extension is appended, as sed -i.bak names its backups.
     EXPECT_EQ(dir.Read("notes.txt"), "color and color\n");
-    EXPECT_EQ(dir.Read("notes.bak"), "colour and colour\n");
+    EXPECT_EQ(dir.Read("notes.txt.bak"), "colour and colour\n");
+    EXPECT_EQ(dir.Read("notes.bak"), "an older backup\n");
     EXPECT_EQ(dir.Read("plain"), "color\n");
     EXPECT_EQ(dir.Read("plain.bak"), "colour\n");
+    dir.Write(".bashrc", "colour\n");
+    EXPECT_EQ(RunIn(dir, {"replace", "--backup=bak", "colour", "color", ".bashrc"}).status, 0);
+    EXPECT_EQ(dir.Read(".bashrc.bak"), "colour\n");
 }
 
 TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
@@ -741,9 +973,7 @@ TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
     };
     const std::vector<Case> cases = {
         {"read-only file", {"replace", "-r", "old", "new", "."}, "ro.txt: read-only file"},
-        {"two backups of one name",
-         {"replace", "--backup", "bak", "old", "new", "same.txt", "same.md"},
-         "would overwrite the backup of"},
+        {"backup onto the file itself", {"replace", "--backup", "bak", "old", "new", "same.txt"}, "is the file itself"},
         {"backup-named file with a match", {"replace", "-r", "--backup", "bak", "old", "new", "keep"},
          "carries the backup extension"},
         {"one file under two names", {"replace", "old", "new", "same.txt", "link.txt"}, "the same file as"},
@@ -755,6 +985,8 @@ TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
         dir.Write("keep/a.txt", "old\n");
         dir.Write("keep/a2.bak", "old\n");
         fs::create_symlink("same.txt", dir.Path() / "link.txt");
+        if (std::string(c.what) == "backup onto the file itself")
+            fs::create_symlink("same.txt", dir.Path() / "same.txt.bak");
         if (std::string(c.what) == "read-only file") {
             dir.Write("ro.txt", "old\n");
             fs::permissions(dir.Path() / "ro.txt", fs::perms::owner_read | fs::perms::group_read);
@@ -817,7 +1049,7 @@ TEST(CliSettings, SavedSettingsRoundTrip)
     Result real = RunIn(dir, {"replace", "--settings", "r.cfg"});
     EXPECT_EQ(real.status, 0) << real.err;
     EXPECT_EQ(dir.Read("sub/c.txt"), "<p>\n");
-    EXPECT_EQ(dir.Read("sub/c.orig"), "alpha\n");
+    EXPECT_EQ(dir.Read("sub/c.txt.orig"), "alpha\n");
 }
 
 TEST(CliHelp, ToolAndEverySubcommand)

@@ -20,9 +20,10 @@ check() {
 }
 check "grep grep-text" quorvex gr
 check "--json" quorvex grep --js
-check "--diff" quorvex replace --di
+check "--diff" quorvex replace --dif
 check "--dereference-recursive" quorvex replace --der
 check "always" quorvex grep --color al
 check "without-match" quorvex grep --binary-files w
+check "skip" quorvex grep --directories sk
 check "" quorvex search --js
 echo "completion: subcommands, switches and values offered"
