@@ -120,6 +120,8 @@ int main(int argc, char** argv)
     grep->add_flag("-h,--no-filename", command.noFileName, "Never print file names");
     grep->add_option("--label", command.label, "The name of standard input in the output")->type_name("NAME");
     grep->add_flag("-Z,--null", command.nullAfterName, "A NUL byte after each file name instead of ':' or a newline");
+    grep->add_flag("-z,--null-data", command.nullData, "Lines end at NUL bytes, in the input and in the output");
+    grep->add_flag("--line-buffered", command.lineBuffered, "Write each output line at once, into a pipe too");
     grep->add_flag("-c,--count", command.count, "Print the number of selected lines of each file");
     grep->add_flag("-l,--files-with-matches", command.filesWithMatches, "Print only the names of files with a match");
     grep->add_flag("-L,--files-without-match", command.filesWithoutMatch,
@@ -196,6 +198,7 @@ int main(int argc, char** argv)
     merge->add_option("TEXT", command.operands, "The text; without it, standard input")->expected(0, 1)->type_name("");
     merge->add_option("-f,--format", command.formatOption, "The replacement (then FORMAT is the text)");
     merge->add_flag("--copy", command.copy, "Also print the text between matches (without: only the replacements)");
+    merge->add_flag("--line-buffered", command.lineBuffered, "Write each output line at once, into a pipe too");
     AddShared(merge, command, fixed);
     merge->footer("\nExample: printf 'a-b\\n' | quorvex merge --copy '(\\w)-(\\w)' '$2-$1'");
     verbs.emplace_back(merge, Verb::Merge);
