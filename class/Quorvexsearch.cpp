@@ -190,10 +190,16 @@ SearchOptions& Searcher::Options() { return impl_->options; }
 
 SearchResult Searcher::SearchPath(const std::string& path, SearchSink& sink)
 {
+    return SearchOne(path, false, sink);
+}
+
+SearchResult Searcher::SearchOne(const std::string& path, bool listed, SearchSink& sink)
+{
     if (!Ok())
         return impl_->NotCompiled();
     RegexEngine::SearchSource source;
-    if (!source.Open(path)) {
+    // A file a walk listed is opened only if it is still a regular file.
+    if (!source.Open(path, listed)) {
         SearchResult result;
         result.End = SearchResult::ReadFailed;
         result.SystemError = source.Error();
@@ -236,7 +242,7 @@ SearchResult Searcher::SearchFiles(const std::string& files, const WalkOptions& 
         }
         if (i == list.size())
             break;
-        const SearchResult one = SearchPath(list[i], sink);
+        const SearchResult one = SearchOne(list[i], true, sink);
         total.Matches += one.Matches;
         total.Bytes += one.Bytes;
         if (one.End == SearchResult::Stopped) {

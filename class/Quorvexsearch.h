@@ -208,6 +208,8 @@ private:
         F& f_;
     };
 
+    SearchResult SearchOne(const std::string& path, bool listed, SearchSink& sink);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

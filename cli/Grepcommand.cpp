@@ -234,9 +234,18 @@ bool StreamOperands(Command& command, RegularExpression& object, Operands& opera
             if (result.End == RegexClass::SearchResult::ReadFailed) {
                 Diagnose(command.label + ": " + result.Error);
                 sink.failed = true;
+            } else if (result.End == RegexClass::SearchResult::MatchFailed) {
+                Diagnose(command.label + ": matching stopped: " + result.Error);
+                sink.failed = true;
             }
         } else if (target.stream || (target.single && !target.recurse)) {
-            result = searcher.SearchPath(target.stream ? target.operand : target.files, sink);
+            // One file or pipe named as an operand: the file selection
+            // switches apply to it too, as in a walk.
+            bool take = true;
+            if (!target.stream)
+                operands.OnFilter(&object, target.files, false, take);
+            if (take)
+                result = searcher.SearchPath(target.stream ? target.operand : target.files, sink);
         } else {
             RegexClass::WalkOptions walk;
             walk.Recurse = target.recurse;

@@ -25,10 +25,10 @@ void SearchSource::Close()
     error_ = 0;
 }
 
-bool SearchSource::Open(const std::string& path)
+bool SearchSource::Open(const std::string& path, bool regularOnly)
 {
     Close();
-    handle_ = RegexPlatform::OpenInput(path.c_str(), kind_, reported_);
+    handle_ = RegexPlatform::OpenInput(path.c_str(), kind_, reported_, regularOnly);
     if (handle_ == nullptr) {
         error_ = RegexPlatform::LastError();
         return false;

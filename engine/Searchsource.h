@@ -20,9 +20,10 @@ public:
     SearchSource(const SearchSource&) = delete;
     SearchSource& operator=(const SearchSource&) = delete;
 
-    // Opens a named input of any kind; false with Error() set when it cannot
-    // be opened (a directory included).
-    bool Open(const std::string& path);
+    // Opens a named input of any kind (a regular file only with
+    // `regularOnly`, never waiting on anything else); false with Error() set
+    // when it cannot be opened (a directory included).
+    bool Open(const std::string& path, bool regularOnly = false);
     // Reads the inherited descriptor (0: standard input), which stays open.
     bool Adopt(int descriptor);
     // Bytes in memory, which must outlive the search.

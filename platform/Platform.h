@@ -336,8 +336,10 @@ enum class InputKind {
 // Opens `name` (of any length) for reading in blocks, whatever it is; a FIFO
 // is waited on until a writer opens it, as any reader would. A directory is
 // refused with IsDirectoryError(). `size` receives a regular file's size when
-// opened (0 for a stream). Close with CloseFile.
-FileHandle OpenInput(const char* name, InputKind& kind, std::uint64_t& size);
+// opened (0 for a stream). With `regularOnly` anything but a regular file is
+// refused at once, never waited on (a walk's file replaced by a FIFO). Close
+// with CloseFile.
+FileHandle OpenInput(const char* name, InputKind& kind, std::uint64_t& size, bool regularOnly = false);
 // A handle for reading the inherited descriptor `descriptor` (0: standard
 // input); it stays the caller's, so it is never given to CloseFile. Null when
 // the descriptor is not open.

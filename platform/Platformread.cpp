@@ -36,11 +36,14 @@ bool Describe(int fd, InputKind& kind, std::uint64_t& size)
 
 }  // namespace
 
-FileHandle OpenInput(const char* name, InputKind& kind, std::uint64_t& size)
+FileHandle OpenInput(const char* name, InputKind& kind, std::uint64_t& size, bool regularOnly)
 {
+    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is
+    // cleared again on the regular file.
+    const int nonBlocking = regularOnly ? O_NONBLOCK : 0;
     int fd;
     do
-        fd = Calls().Open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC, 0);
+        fd = Calls().Open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC | nonBlocking, 0);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         // A name too long for one system call: reach it through its directory.
@@ -51,11 +54,16 @@ FileHandle OpenInput(const char* name, InputKind& kind, std::uint64_t& size)
             errno = EISDIR;
         return nullptr;
     }
-    if (!Describe(fd, kind, size)) {
-        const int saved = errno;
+    if (!Describe(fd, kind, size) || (regularOnly && kind != InputKind::RegularFile)) {
+        const int saved = kind != InputKind::RegularFile && regularOnly ? EINVAL : errno;
         Calls().Close(fd);
         errno = saved;
         return nullptr;
+    }
+    if (nonBlocking != 0) {
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status != -1)
+            ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     }
     return ToHandle(fd);
 }

@@ -35,14 +35,14 @@ bool Describe(HANDLE handle, InputKind& kind, std::uint64_t& size)
 
 }  // namespace
 
-FileHandle OpenInput(const char* name, InputKind& kind, std::uint64_t& size)
+FileHandle OpenInput(const char* name, InputKind& kind, std::uint64_t& size, bool regularOnly)
 {
     const HANDLE handle = ::CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
-    if (!Describe(handle, kind, size)) {
-        const DWORD saved = ::GetLastError();
+    if (!Describe(handle, kind, size) || (regularOnly && kind != InputKind::RegularFile)) {
+        const DWORD saved = kind != InputKind::RegularFile && regularOnly ? ERROR_INVALID_PARAMETER : ::GetLastError();
         ::CloseHandle(handle);
         ::SetLastError(saved == ERROR_DIRECTORY ? IsDirectoryError() : saved);
         return nullptr;
