@@ -128,7 +128,7 @@ struct SearchOptions {
     bool NullData = false;         // lines end at NUL instead of line feeds
     bool NulEndsLine = false;      // once an input shows a NUL, each NUL ends a line too
     std::size_t ContextLines = 0;  // lines kept before each block (SearchBlock)
-    std::size_t BlockSize = 0;     // bytes read at a time; 0: the default (256 KiB)
+    std::size_t BlockSize = 0;     // bytes read at a time; 0: the default (64 KiB)
     std::size_t Window = 0;        // whole-input mode over pipes; 0: the default (8 MiB)
 };
 

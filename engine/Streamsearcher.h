@@ -39,7 +39,7 @@ struct StreamSettings {
     bool countLines = false;         // line numbers wanted
     bool nullData = false;           // lines end at NUL instead of line feeds
     bool nulEndsLine = false;        // after the first NUL seen, NULs end lines too
-    std::size_t blockSize = 256 * 1024;  // bytes asked of the source per read
+    std::size_t blockSize = 64 * 1024;   // bytes asked of the source per read
     std::size_t keepLines = 0;       // line mode: lines kept before each block (context)
     std::size_t window = 0;          // whole-buffer mode over streams: 0 for the default
 };
