@@ -257,7 +257,10 @@ void LinePrinter::Unselected(std::uint64_t from, std::uint64_t to)
             --afterLeft_;
         }
     }
-    pendingFrom_ = from;
+    // Unselected lines that go on from those of the block before stay one
+    // run, so that context before the next selected line can reach back.
+    if (from != pendingTo_ || pendingFrom_ >= pendingTo_)
+        pendingFrom_ = from;
     pendingTo_ = to;
 }
 
@@ -286,11 +289,14 @@ void LinePrinter::Selected(std::uint64_t from, std::uint64_t to, std::uint64_t l
         limit_ = true;  // nothing more of this file is printed
     } else if (printLines_) {
         if (context_ && before_ > 0 && pendingTo_ == from && pendingFrom_ < pendingTo_) {
+            // Reading a file in blocks, only the lines the block kept are
+            // there (a line starts at the block's first byte).
+            const std::uint64_t floor = std::max(pendingFrom_, base_);
             std::uint64_t start = pendingTo_;
             std::uint64_t count = 0;
-            while (count < before_ && start > pendingFrom_) {
+            while (count < before_ && start > floor) {
                 std::uint64_t i = start - 1;
-                while (i > pendingFrom_ && *At(i - 1) != eol_)
+                while (i > floor && *At(i - 1) != eol_)
                     --i;
                 start = i;
                 ++count;

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -364,4 +365,46 @@ TEST(CliStream, FileWhoseSizeReadsZero)
 {
     const Outcome run = RunOnFile({"grep", "^Name:"}, "/proc/self/status");
     EXPECT_EQ(run.out, "Name:\tquorvex\n");
+}
+
+TEST(CliStream, ContextAcrossBlocksAsGrepHasIt)
+{
+    // Many blocks of short lines, some empty: context before and after a
+    // selected line reaches into the block before or after it.
+    std::mt19937 random(17);
+    const char* const words[] = {"alpha", "beta", "lantern", "x", "", "needle y", "zz"};
+    std::string text;
+    for (int line = 0; line < 200000; ++line) {
+        const unsigned count = random() % 12;
+        for (unsigned w = 0; w < count; ++w)
+            text += std::string(w ? " " : "") + words[random() % 7];
+        text += '\n';
+    }
+    TempDir dir;
+    const fs::path file = dir.path / "lines";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << text;
+    }
+    const std::vector<std::vector<std::string>> rows = {
+        {"grep", "-n", "-B2", "-A3", "needle"}, {"grep", "-b", "-B5", "needle"}, {"grep", "-n", "-B30", "needle"},
+        {"grep", "-v", "-B3", "-n", "a"},       {"grep", "-C7", "-n", "x"},      {"grep", "-n", "-C1", "-m50", "needle"},
+    };
+    for (const auto& args : rows) {
+        const Outcome ours = RunOnFile(args, file.string());
+        std::vector<std::string> gnu(args.begin() + 1, args.end());
+        std::string command = "LC_ALL=C grep";
+        for (const std::string& arg : gnu)
+            command += " '" + arg + "'";
+        command += " '" + file.string() + "'";
+        std::string expected;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            expected.append(buffer, n);
+        ::pclose(pipe);
+        EXPECT_EQ(ours.status, 0) << command;
+        EXPECT_TRUE(ours.out == expected) << command << ": " << ours.out.size() << " bytes against " << expected.size();
+    }
 }
