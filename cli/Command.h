@@ -75,6 +75,8 @@ struct Command {
     std::string binaryFiles = "binary";  // binary, text, without-match
     bool json = false;
     bool multiline = false;    // -U
+    bool nullData = false;     // -z: lines end at NUL
+    bool lineBuffered = false; // --line-buffered
     bool lineNumbers = false;
     bool byteOffsets = false;
     bool withFileName = false;

@@ -1,7 +1,9 @@
-// The grep subcommand: one walk of the library per operand, in line mode
-// unless -U, with every file reported by the walk events so that files
-// without a match (-c, -L, -v), binary files and unreadable files are known;
-// LinePrinter selects and prints the lines.
+// The grep subcommand. In line mode (the default) every operand is searched
+// through the library's streaming searcher: files and walks, standard input,
+// pipes and devices, read block by block as they arrive; with -U one walk of
+// the object per operand, every file reported by the walk events so that
+// files without a match (-c, -L, -v), binary files and unreadable files are
+// known. LinePrinter selects and prints the lines.
 #include <cerrno>
 #include <cstring>
 
@@ -9,6 +11,8 @@
 #include "Lineprinter.h"
 #include "Operands.h"
 #include "Output.h"
+#include "Platform.h"
+#include "Quorvexsearch.h"
 
 namespace QuorvexCli {
 
@@ -133,6 +137,136 @@ bool GrepStream(const Command& command, RegularExpression& object, LinePrinter& 
     return true;
 }
 
+// The streaming searcher's sink: each input block by block into the printer,
+// and what the printer wants back as the searcher's answers.
+class StreamPrinter final : public RegexClass::SearchSink {
+public:
+    StreamPrinter(LinePrinter& printer, Output& out, const Command& command)
+        : printer_(printer), out_(out), command_(command),
+          flushEachBlock_(command.lineBuffered || RegexPlatform::IsTerminal(1))
+    {
+    }
+
+    RegexClass::SearchAnswer OnInputStart(const std::string& name) override
+    {
+        printer_.Begin(name);
+        return RegexClass::SearchAnswer::Continue;
+    }
+    RegexClass::SearchAnswer OnBlock(const RegexClass::SearchBlock& block) override
+    {
+        return printer_.Block(block.Bytes.data(), block.Offset, block.Bytes.size(), block.Kept, block.Line,
+                              block.Binary)
+                   ? RegexClass::SearchAnswer::Continue
+                   : RegexClass::SearchAnswer::SkipInput;
+    }
+    RegexClass::SearchAnswer OnMatch(const RegexClass::SearchMatch& match) override
+    {
+        if (printer_.Match(match.Offset, match.End, match.Line))
+            return RegexClass::SearchAnswer::Continue;
+        // Lines after the last one wanted may still be printed as context.
+        return printer_.Done() ? RegexClass::SearchAnswer::Stop
+               : wantsAfter_   ? RegexClass::SearchAnswer::Continue
+                               : RegexClass::SearchAnswer::SkipInput;
+    }
+    RegexClass::SearchAnswer OnBlockEnd(const RegexClass::SearchBlock&) override
+    {
+        const bool more = printer_.BlockEnd();
+        if (flushEachBlock_)
+            out_.Flush();  // what arrived is printed before the next read waits
+        if (printer_.Done())
+            return RegexClass::SearchAnswer::Stop;
+        return more ? RegexClass::SearchAnswer::Continue : RegexClass::SearchAnswer::SkipInput;
+    }
+    RegexClass::SearchAnswer OnInputEnd(const std::string&) override
+    {
+        printer_.End();
+        if (flushEachBlock_)
+            out_.Flush();
+        return printer_.Done() ? RegexClass::SearchAnswer::Stop : RegexClass::SearchAnswer::Continue;
+    }
+    RegexClass::SearchAnswer OnInputFailed(const std::string& name, unsigned error, const std::string& reason) override
+    {
+        if (error == 0)
+            Diagnose(name + ": matching stopped: " + reason);
+        else if (!command_.noMessages)
+            Diagnose(name + ": " + SkipReason(error));
+        failed = true;
+        return RegexClass::SearchAnswer::Continue;
+    }
+
+    bool failed = false;
+    bool wantsAfter_ = false;
+
+private:
+    LinePrinter& printer_;
+    Output& out_;
+    const Command& command_;
+    const bool flushEachBlock_;
+};
+
+// Every operand through the streaming searcher (line mode).
+bool StreamOperands(Command& command, RegularExpression& object, Operands& operands, LinePrinter& printer,
+                    Output& out)
+{
+    RegexClass::Searcher searcher(object);
+    if (!searcher.Ok()) {
+        Diagnose(searcher.Error());
+        return false;
+    }
+    RegexClass::SearchOptions& options = searcher.Options();
+    options.LineMode = true;
+    options.LineNumbers = command.lineNumbers || command.json;
+    options.FirstMatchOfLine = !printer.WantsEveryMatch();
+    options.NullData = command.nullData;
+    // Binary data is only reported, never printed: a NUL ends a line there,
+    // so that a long run of them never fills memory (as grep has it).
+    options.NulEndsLine = !command.nullData && !command.text && command.binaryFiles != "text" && !command.json;
+    const long long before = command.beforeContext >= 0 ? command.beforeContext : command.bothContext;
+    const long long after = command.afterContext >= 0 ? command.afterContext : command.bothContext;
+    options.ContextLines = before > 0 ? static_cast<std::size_t>(before) : 0;
+
+    StreamPrinter sink(printer, out, command);
+    sink.wantsAfter_ = after > 0 && !command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet;
+    operands.ForEach([&](const WalkTarget& target) {
+        RegexClass::SearchResult result;
+        if (target.standardInput) {
+            result = searcher.SearchDescriptor(0, command.label, sink);
+            if (result.End == RegexClass::SearchResult::ReadFailed) {
+                Diagnose(command.label + ": " + result.Error);
+                sink.failed = true;
+            } else if (result.End == RegexClass::SearchResult::MatchFailed) {
+                Diagnose(command.label + ": matching stopped: " + result.Error);
+                sink.failed = true;
+            }
+        } else if (target.stream || (target.single && !target.recurse)) {
+            // One file or pipe named as an operand: the file selection
+            // switches apply to it too, as in a walk.
+            bool take = true;
+            if (!target.stream)
+                operands.OnFilter(&object, target.files, false, take);
+            if (take)
+                result = searcher.SearchPath(target.stream ? target.operand : target.files, sink);
+        } else {
+            RegexClass::WalkOptions walk;
+            walk.Recurse = target.recurse;
+            walk.LinkRule = command.dereference ? RegexClass::WalkOptions::AllLinks
+                            : command.recursive ? RegexClass::WalkOptions::NoLinks
+                                                : RegexClass::WalkOptions::FileLinks;
+            const bool filtering =
+                !command.includes.empty() || !command.excludes.empty() || !command.excludeDirs.empty();
+            if (filtering || target.literal)
+                walk.Filter = [&](const std::string& path, bool directory) {
+                    bool take = true;
+                    operands.OnFilter(&object, path, directory, take);
+                    return take;
+                };
+            result = searcher.SearchFiles(target.files, walk, sink);
+        }
+        return result.End != RegexClass::SearchResult::Stopped && !printer.Done();
+    });
+    return !sink.failed;
+}
+
 }  // namespace
 
 int RunGrep(Command& command, RegularExpression& object)
@@ -150,6 +284,20 @@ int RunGrep(Command& command, RegularExpression& object)
     // Whole lines printed: the first match selects a line, the rest of it
     // need not be searched.
     object.SetFirstMatchOfLine(!printer.WantsEveryMatch());
+    if (!command.multiline) {
+        if (!StreamOperands(command, object, operands, printer, out))
+            error = true;
+        printer.Summary();
+        if (!out.Flush()) {
+            Diagnose(std::string("write error: ") + std::strerror(errno));
+            return kError;
+        }
+        if (command.quiet && printer.SelectedLines() > 0)
+            return kFound;
+        if (error)
+            return kError;
+        return printer.SelectedLines() > 0 ? kFound : kNothing;
+    }
     GrepWalk walk(printer, command);
     // Whether a file matches is all -l, -L and -q need: the walk stops
     // searching a file at its first match.

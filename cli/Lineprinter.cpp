@@ -2,9 +2,11 @@
 #include "Lineprinter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "Json.h"
+#include "Platform.h"
 
 namespace QuorvexCli {
 
@@ -37,6 +39,7 @@ LinePrinter::LinePrinter(Output& out, const Command& command, bool names)
       context_((after_ > 0 || before_ > 0) && printLines_),
       max_(command.maxCount),
       keepMatches_(out.Colour() || command.onlyMatching || command.json),
+      eol_(command.nullData ? '\0' : '\n'),
       runStart_(std::chrono::steady_clock::now())
 {
 }
@@ -45,8 +48,10 @@ bool LinePrinter::Begin(const std::string& name, const char* data, std::size_t s
 {
     name_ = name;
     data_ = data;
+    base_ = 0;
     size_ = size;
     numberWidth_ = std::to_string(size).size();
+    binaryNoted_ = false;
     const bool detect = !command_.text && command_.binaryFiles != "text" && !command_.json;
     binary_ = detect && std::memchr(data, '\0', std::min<std::size_t>(size, kBinaryProbe)) != nullptr;
     skipped_ = binary_ && command_.binaryFiles == "without-match";
@@ -70,6 +75,55 @@ bool LinePrinter::Begin(const std::string& name, const char* data, std::size_t s
     return !skipped_;
 }
 
+void LinePrinter::Begin(const std::string& name)
+{
+    Begin(name, "", 0);
+    // -T pads numbers to the width of the largest offset the input can have,
+    // as grep does: the size of a regular file, else that of any 64-bit offset.
+    if (command_.initialTab) {
+        RegexPlatform::FileState state;
+        numberWidth_ = RegexPlatform::QueryNameState(name.c_str(), state) && state.Size > 0
+                           ? std::to_string(state.Size).size()
+                           : std::to_string(INT64_MAX).size();
+    }
+}
+
+bool LinePrinter::Block(const char* data, std::uint64_t offset, std::size_t size, std::size_t kept,
+                        std::uint64_t line, bool binary)
+{
+    data_ = data;
+    base_ = offset;
+    size_ = offset + size;
+    blockStart_ = offset + kept;
+    blockLine_ = line;
+    bytesSearched_ += size - kept;
+    if (line > 0) {
+        anchorOffset_ = blockStart_;
+        anchorLine_ = line;
+    }
+    const bool detect = !command_.text && command_.binaryFiles != "text" && !command_.json;
+    if (detect && binary && !binary_) {
+        binary_ = true;
+        if (command_.binaryFiles == "without-match" && selected_ == 0)
+            skipped_ = true;
+    }
+    return !skipped_;
+}
+
+bool LinePrinter::BlockEnd()
+{
+    if (!skipped_) {
+        if (command_.invert) {
+            SelectEach(cursor_, size_);
+        } else {
+            CloseGroup();
+            Unselected(cursor_, size_);
+        }
+        cursor_ = size_;
+    }
+    return !skipped_ && !done_ && !(limit_ && afterLeft_ == 0);
+}
+
 std::uint64_t LinePrinter::LineStart(std::uint64_t at) const
 {
     // Eight bytes at a time while none of them is a line feed (a zero byte of
@@ -79,13 +133,13 @@ std::uint64_t LinePrinter::LineStart(std::uint64_t at) const
     std::uint64_t i = at;
     while (i >= cursor_ + 8) {
         std::uint64_t word;
-        std::memcpy(&word, data_ + i - 8, 8);
-        word ^= ones * '\n';
+        std::memcpy(&word, At(i - 8), 8);
+        word ^= ones * static_cast<unsigned char>(eol_);
         if (((word - ones) & ~word & highs) != 0)
             break;
         i -= 8;
     }
-    while (i > cursor_ && data_[i - 1] != '\n')
+    while (i > cursor_ && *At(i - 1) != eol_)
         --i;
     return i;
 }
@@ -94,8 +148,8 @@ std::uint64_t LinePrinter::LineEnd(std::uint64_t at) const
 {
     if (at >= size_)
         return size_;
-    const void* feed = std::memchr(data_ + at, '\n', static_cast<std::size_t>(size_ - at));
-    return feed == nullptr ? size_ : static_cast<std::uint64_t>(static_cast<const char*>(feed) - data_) + 1;
+    const void* feed = std::memchr(At(at), eol_, static_cast<std::size_t>(size_ - at));
+    return feed == nullptr ? size_ : at + static_cast<std::uint64_t>(static_cast<const char*>(feed) - At(at)) + 1;
 }
 
 std::uint64_t LinePrinter::LineNumber(std::uint64_t lineStart)
@@ -104,7 +158,11 @@ std::uint64_t LinePrinter::LineNumber(std::uint64_t lineStart)
         anchorOffset_ = 0;
         anchorLine_ = 1;
     }
-    anchorLine_ += static_cast<std::uint64_t>(std::count(data_ + anchorOffset_, data_ + lineStart, '\n'));
+    if (anchorOffset_ < base_) {  // counted by the searcher up to its block
+        anchorOffset_ = blockStart_;
+        anchorLine_ = blockLine_;
+    }
+    anchorLine_ += static_cast<std::uint64_t>(std::count(At(anchorOffset_), At(lineStart), eol_));
     anchorOffset_ = lineStart;
     return anchorLine_;
 }
@@ -114,7 +172,7 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
     if (done_ || limit_ || skipped_)
         return false;
     // A match after the last line feed lies on no line.
-    if (start >= size_ && (size_ == 0 || data_[size_ - 1] == '\n'))
+    if (start >= size_ && (size_ <= base_ || *At(size_ - 1) == eol_))
         return true;
     end = std::min(std::max(end, start), size_);
     // An empty match at the very end of a last line without a line feed
@@ -210,7 +268,10 @@ void LinePrinter::Unselected(std::uint64_t from, std::uint64_t to)
             --afterLeft_;
         }
     }
-    pendingFrom_ = from;
+    // Unselected lines that go on from those of the block before stay one
+    // run, so that context before the next selected line can reach back.
+    if (from != pendingTo_ || pendingFrom_ >= pendingTo_)
+        pendingFrom_ = from;
     pendingTo_ = to;
 }
 
@@ -232,19 +293,24 @@ void LinePrinter::Selected(std::uint64_t from, std::uint64_t to, std::uint64_t l
         done_ = true;
     if (printLines_ && binary_) {
         // As grep has it since 3.5: a notice on standard error, in its
-        // place among the lines printed so far.
-        if (selected_ == 1) {
+        // place among the lines printed so far; once per file, whenever the
+        // file is first seen to be binary.
+        if (!binaryNoted_) {
+            binaryNoted_ = true;
             out_.Flush();
             Diagnose(name_ + ": binary file matches");
         }
         limit_ = true;  // nothing more of this file is printed
     } else if (printLines_) {
         if (context_ && before_ > 0 && pendingTo_ == from && pendingFrom_ < pendingTo_) {
+            // Reading a file in blocks, only the lines the block kept are
+            // there (a line starts at the block's first byte).
+            const std::uint64_t floor = std::max(pendingFrom_, base_);
             std::uint64_t start = pendingTo_;
             std::uint64_t count = 0;
-            while (count < before_ && start > pendingFrom_) {
+            while (count < before_ && start > floor) {
                 std::uint64_t i = start - 1;
-                while (i > pendingFrom_ && data_[i - 1] != '\n')
+                while (i > floor && *At(i - 1) != eol_)
                     --i;
                 start = i;
                 ++count;
@@ -318,17 +384,17 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
                 continue;  // empty matches print nothing
             std::uint64_t number = line;
             if (command_.lineNumbers)
-                number += static_cast<std::uint64_t>(std::count(data_ + from, data_ + match.first, '\n'));
+                number += static_cast<std::uint64_t>(std::count(At(from), At(match.first), eol_));
             Prefix(number, match.first, separator);
-            out_.Painted(Paint::Match, std::string(data_ + match.first, data_ + match.second));
-            out_.Put('\n');
+            out_.Painted(Paint::Match, std::string(At(match.first), At(match.second)));
+            out_.Put(eol_);
         }
         return;
     }
     // One output line per line of the range (several with -U).
     while (from < to) {
         std::uint64_t end = LineEnd(from);
-        const std::uint64_t textEnd = end > from && data_[end - 1] == '\n' ? end - 1 : end;
+        const std::uint64_t textEnd = end > from && *At(end - 1) == eol_ ? end - 1 : end;
         Prefix(line, from, separator);
         // In colour: the matches in ms, the rest of a selected line in sl
         // and a context line in cx (none unless GREP_COLORS gives them).
@@ -341,15 +407,15 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
                 if (e <= s)
                     continue;
                 out_.StartColour(lineColour);
-                out_.Write(data_ + at, static_cast<std::size_t>(s - at));
-                out_.Painted(Paint::Match, std::string(data_ + s, data_ + e));
+                out_.Write(At(at), static_cast<std::size_t>(s - at));
+                out_.Painted(Paint::Match, std::string(At(s), At(e)));
                 at = e;
             }
-            out_.Painted(lineColour, std::string(data_ + at, data_ + textEnd));
+            out_.Painted(lineColour, std::string(At(at), At(textEnd)));
         } else {
-            out_.Write(data_ + from, static_cast<std::size_t>(textEnd - from));
+            out_.Write(At(from), static_cast<std::size_t>(textEnd - from));
         }
-        out_.Put('\n');
+        out_.Put(eol_);
         from = end;
         if (line > 0)
             ++line;
@@ -377,7 +443,7 @@ void LinePrinter::JsonLine(const char* type, std::uint64_t from, std::uint64_t t
     json_ += "\",\"data\":{\"path\":";
     AppendJsonData(json_, name_.data(), name_.size());
     json_ += ",\"lines\":";
-    AppendJsonData(json_, data_ + from, static_cast<std::size_t>(to - from));
+    AppendJsonData(json_, At(from), static_cast<std::size_t>(to - from));
     json_ += ",\"line_number\":" + std::to_string(line > 0 ? line : LineNumber(from));
     json_ += ",\"absolute_offset\":" + std::to_string(from) + ",\"submatches\":[";
     bool first = true;
@@ -386,7 +452,7 @@ void LinePrinter::JsonLine(const char* type, std::uint64_t from, std::uint64_t t
             json_ += ',';
         first = false;
         json_ += "{\"match\":";
-        AppendJsonData(json_, data_ + match.first, static_cast<std::size_t>(match.second - match.first));
+        AppendJsonData(json_, At(match.first), static_cast<std::size_t>(match.second - match.first));
         json_ += ",\"start\":" + std::to_string(match.first - from) + ",\"end\":" + std::to_string(match.second - from) +
                  "}";
     }

@@ -26,6 +26,17 @@ public:
     // skipped unsearched (a binary file with --binary-files=without-match);
     // End must still be called.
     bool Begin(const std::string& name, const char* data, std::size_t size);
+    // A file read in blocks of whole lines: Begin(name), then per block
+    // Block, its matches, BlockEnd; then End. `data` holds the block's bytes
+    // from `offset` on: `kept` bytes of earlier lines (at least as many lines
+    // as -B wants), then the new ones, whose first line is `line` (0: not
+    // counted). Block answers false when the file is to be skipped (binary
+    // data with --binary-files=without-match); BlockEnd when nothing more of
+    // the file is wanted.
+    void Begin(const std::string& name);
+    bool Block(const char* data, std::uint64_t offset, std::size_t size, std::size_t kept, std::uint64_t line,
+               bool binary);
+    bool BlockEnd();
     // A match [start, end) whose first byte lies on line `line` (1-based; 0
     // when not known). Answers false when no more matches of this file are
     // wanted.
@@ -46,6 +57,8 @@ public:
 private:
     using Range = std::pair<std::uint64_t, std::uint64_t>;
 
+    // The byte at file offset `at` (within the current block or file).
+    const char* At(std::uint64_t at) const { return data_ + (at - base_); }
     std::uint64_t LineStart(std::uint64_t at) const;
     std::uint64_t LineEnd(std::uint64_t at) const;  // just after the line feed, or the end
     std::uint64_t LineNumber(std::uint64_t lineStart);
@@ -69,12 +82,17 @@ private:
     const bool context_;
     const long long max_;
     const bool keepMatches_;  // the matches of a line are printed (colour, -o, --json)
+    const char eol_;          // the line terminator: a line feed, or NUL with -z
 
     // The current file.
     std::string name_;
     const char* data_ = nullptr;
-    std::uint64_t size_ = 0;
-    std::size_t numberWidth_ = 1;  // digits of the size: the width of numbers with -T
+    std::uint64_t base_ = 0;        // file offset of data_[0]
+    std::uint64_t size_ = 0;        // file offset of the end of data_
+    std::size_t numberWidth_ = 1;   // digits of the size: the width of numbers with -T
+    std::uint64_t blockStart_ = 0;  // the block's first new line
+    std::uint64_t blockLine_ = 1;   // its number
+    bool binaryNoted_ = false;      // "Binary file ... matches" written
     bool binary_ = false;
     bool skipped_ = false;
     std::uint64_t cursor_ = 0;      // start of the first line not yet dealt with

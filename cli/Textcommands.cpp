@@ -5,8 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include <cstdint>
+#include <vector>
+
 #include "Command.h"
 #include "Output.h"
+#include "Platform.h"
 
 namespace QuorvexCli {
 
@@ -201,19 +205,28 @@ int RunMerge(Command& command, RegularExpression& object)
     } else {
         // Standard input, one line at a time; each line is merged without
         // its line feed, which is written back after it.
+        // Read as the bytes arrive (not in full stdio blocks), so that the
+        // lines of a slow writer are merged and, to a terminal or with
+        // --line-buffered, printed at once.
+        RegexPlatform::InputKind kind;
+        std::uint64_t reported = 0;
+        const RegexPlatform::FileHandle input = RegexPlatform::InputFromDescriptor(0, kind, reported);
+        if (input == nullptr) {
+            Diagnose("standard input: " + RegexPlatform::ErrorText(RegexPlatform::LastError()));
+            return kError;
+        }
+        const bool flushEachRead = command.lineBuffered || RegexPlatform::IsTerminal(1);
         std::string pending;
-        char block[1 << 16];
+        std::vector<char> block(1 << 16);
         bool atEnd = false;
         while (!atEnd) {
-            std::size_t n = std::fread(block, 1, sizeof block, stdin);
-            if (n < sizeof block) {
-                if (std::ferror(stdin)) {
-                    Diagnose(std::string("standard input: ") + std::strerror(errno));
-                    return kError;
-                }
-                atEnd = true;
+            std::size_t n = 0;
+            if (!RegexPlatform::ReadInput(input, block.data(), block.size(), n)) {
+                Diagnose("standard input: " + RegexPlatform::ErrorText(RegexPlatform::LastError()));
+                return kError;
             }
-            pending.append(block, n);
+            atEnd = n == 0;
+            pending.append(block.data(), n);
             std::size_t start = 0;
             for (;;) {
                 std::size_t end = pending.find('\n', start);
@@ -240,6 +253,8 @@ int RunMerge(Command& command, RegularExpression& object)
                     break;
             }
             pending.erase(0, start);
+            if (flushEachRead)
+                out.Flush();
             if (!object.GetMatchError().empty())
                 break;
         }

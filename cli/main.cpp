@@ -196,6 +196,10 @@ void AddFileOptions(QuorvexCli::OptionParser& parser, Command& command, FilePars
                           }));
         parser.Add(Flag('Z', "null", "A NUL byte after each file name instead of ':' or a newline",
                         [&c] { c.nullAfterName = true; }));
+        parser.Add(Flag('z', "null-data", "Lines end at NUL bytes, in the input and in the output",
+                        [&c] { c.nullData = true; }));
+        parser.Add(Flag(0, "line-buffered", "Write each output line at once, into a pipe too",
+                        [&c] { c.lineBuffered = true; }));
         parser.Add(Flag('c', "count", "Print the number of selected lines of each file", [&c] { c.count = true; }));
         parser.Add(Flag('l', "files-with-matches", "Print only the names of files with a match", [&c] {
             c.filesWithMatches = true;
@@ -460,6 +464,7 @@ int ParseTextCommand(int argc, char** argv, Command& command)
     merge->add_option("TEXT", command.operands, "The text; without it, standard input")->expected(0, 1)->type_name("");
     merge->add_option("-f,--format", command.formatOption, "The replacement (then FORMAT is the text)");
     merge->add_flag("--copy", command.copy, "Also print the text between matches (without: only the replacements)");
+    merge->add_flag("--line-buffered", command.lineBuffered, "Write each output line at once, into a pipe too");
     AddShared(merge, command, fixed);
     merge->footer("\nExample: printf 'a-b\\n' | quorvex merge --copy '(\\w)-(\\w)' '$2-$1'");
     verbs.emplace_back(merge, Verb::Merge);

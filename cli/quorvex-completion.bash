@@ -76,15 +76,15 @@ _quorvex()
             options+=" $selection -n --line-number --no-line-number -b --byte-offset -H --with-filename
                 -h --no-filename -c --count -l --files-with-matches -L --files-without-match -m --max-count
                 -v --invert-match -w --word-regexp -x --line-regexp -o --only-matching -A --after-context
-                -B --before-context -C --context -f --file -Z --null --label --json -T --initial-tab
-                --group-separator --no-group-separator"
+                -B --before-context -C --context -f --file -Z --null -z --null-data --line-buffered --label --json
+                -T --initial-tab --group-separator --no-group-separator"
             ;;
         replace)
             options+=" $selection -f --format --conditional-format --backup --dry-run --diff -H --with-filename
                 -h --no-filename"
             ;;
         merge)
-            options+=" -f --format --copy"
+            options+=" -f --format --copy --line-buffered"
             ;;
         *)
             options+=" -n --line-number --no-line-number -b --byte-offset --format"

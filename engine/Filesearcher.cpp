@@ -36,7 +36,7 @@ unsigned SearchFlags(unsigned flags)
 {
     // match_prev_avail would read the byte before the buffer; match_init is
     // the engine's record of a search already under way.
-    return flags & ~(static_cast<unsigned>(boost::match_prev_avail | boost::regex_constants::match_init) | lineModeFlag | firstOfLineFlag);
+    return flags & ~(static_cast<unsigned>(boost::match_prev_avail | boost::regex_constants::match_init) | lineModeFlag | firstOfLineFlag | feedOnlyFlag);
 }
 
 SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,

@@ -217,12 +217,13 @@ void SearchWindows(const boost::regex& e, const LiteralFinder& finder, Delivery&
 // holding one of its texts. With `firstOnly` a line's search ends at its first
 // match (the first the engine's grep over the line would find).
 void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d, const char* data,
-                 std::size_t size, unsigned flags, bool firstOnly)
+                 std::size_t size, unsigned flags, bool firstOnly, bool feedOnly)
 {
     const char* const end = data + size;
-    const auto engineFlags = static_cast<rc::match_flag_type>(flags);
     boost::match_results<const char*> m;
     const auto searchLine = [&](const char* line, const char* lineEnd) {
+        const auto engineFlags = static_cast<rc::match_flag_type>(
+            feedOnly && (lineEnd == line || lineEnd[-1] != '\r') ? flags | rc::match_single_line : flags);
         if (!firstOnly)
             boost::regex_grep(Predicate{&d}, line, lineEnd, e, engineFlags);
         else if (boost::regex_search(line, lineEnd, m, e, engineFlags))
@@ -275,7 +276,7 @@ std::unique_ptr<SearchPlan> PlanSearch(const std::string& text, bool icase, cons
 SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags)
 {
     const bool lines = (flags & lineModeFlag) != 0;
-    flags &= ~(lineModeFlag | firstOfLineFlag);
+    flags &= ~(lineModeFlag | firstOfLineFlag | feedOnlyFlag);
     if (lines) {
         if (plan != nullptr && plan->plain && !plan->plainLineFeed && LiteralFinder::FlagsAllow(flags))
             return SearchPath::Plain;
@@ -302,7 +303,8 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
 {
     const SearchPath path = ChooseSearchPath(plan, flags);
     const bool firstOfLine = (flags & lineModeFlag) != 0 && (flags & firstOfLineFlag) != 0;
-    flags &= ~(lineModeFlag | firstOfLineFlag);
+    const bool feedOnly = (flags & lineModeFlag) != 0 && (flags & feedOnlyFlag) != 0;
+    flags &= ~(lineModeFlag | firstOfLineFlag | feedOnlyFlag);
     if (path == SearchPath::Plain) {
         GuardedSink guarded(sink);
         const bool finished =
@@ -324,10 +326,10 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
                 SearchWindows(expression, *plan->required, d, data, size, flags, resume);
                 break;
             case SearchPath::LinesWithText:
-                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine);
+                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine, feedOnly);
                 break;
             case SearchPath::EveryLine:
-                SearchLines(expression, nullptr, d, data, size, flags, firstOfLine);
+                SearchLines(expression, nullptr, d, data, size, flags, firstOfLine, feedOnly);
                 break;
             default:
                 Grep(expression, d, data, data + size, flags);

@@ -39,6 +39,12 @@ namespace RegexEngine {
 constexpr unsigned lineModeFlag = 0x80000000u;
 // With lineModeFlag: only the first match of each line is handed out.
 constexpr unsigned firstOfLineFlag = 0x40000000u;
+// With lineModeFlag: lines end only at their line feed. The engine would also
+// take a carriage return or a form feed inside a line for a line's edge (for
+// `^` and `$`); with this bit each line is searched under match_single_line,
+// except a line ending in a carriage return (a CRLF line), whose `$` still
+// matches before it.
+constexpr unsigned feedOnlyFlag = 0x20000000u;
 
 // What the analyser found, turned into byte searches.
 struct SearchPlan {

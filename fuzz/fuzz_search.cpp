@@ -1,4 +1,5 @@
-// Fuzzes the search driver against the engine's plain grep: the first two
+// Fuzzes the search driver and the streaming searcher against the engine's
+// plain grep: the first two
 // bytes choose the match flags, the third case and line mode; the rest is
 // split at the first 0x1F byte into the expression and the subject. Every
 // match and sub-match position must agree, or the program aborts.
@@ -54,6 +55,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fprintf(stderr, "driver differs: /%s/ flags %x icase %d lines %d first of line %d, %zu matches against %zu\n",
                      expression.c_str(), flags, icase, lines, firstOfLine, got.size(), expected.size());
         std::abort();
+    }
+    // The streaming searcher in line mode, block by block (the fourth byte's
+    // low bits choose the block size), against the engine over each line
+    // ending only at its line feed.
+    if (lines) {
+        expected.clear();
+        if (!Differential::Reference(e, subject, flags, true, expected, firstOfLine, true))
+            return 0;
+        unsigned wrongViews = 0;
+        const std::size_t block = 1 + (data[3] & 63);
+        if (!Differential::Stream(e, expression, subject, icase, flags, true, block, got, wrongViews, firstOfLine) ||
+            got != expected || wrongViews != 0) {
+            std::fprintf(stderr, "stream differs: /%s/ flags %x block %zu, %zu matches against %zu, %u wrong views\n",
+                         expression.c_str(), flags, block, got.size(), expected.size(), wrongViews);
+            std::abort();
+        }
     }
     return 0;
 }

@@ -326,6 +326,32 @@ void* AllocateLargeBlock(std::size_t size, std::size_t& length);
 // Returns a block of AllocateLargeBlock with the length it reported.
 void FreeLargeBlock(void* block, std::size_t length);
 
+// ---- Inputs of any kind, read in blocks (Platformread*.cpp) -------------------
+
+// What an input opened for a search is.
+enum class InputKind {
+    RegularFile,  // has a size (which may read 0 while there is content, as in /proc)
+    Stream        // a FIFO, terminal, device or socket: read until its end
+};
+// Opens `name` (of any length) for reading in blocks, whatever it is; a FIFO
+// is waited on until a writer opens it, as any reader would. A directory is
+// refused with IsDirectoryError(). `size` receives a regular file's size when
+// opened (0 for a stream). With `regularOnly` anything but a regular file is
+// refused at once, never waited on (a walk's file replaced by a FIFO). Close
+// with CloseFile.
+FileHandle OpenInput(const char* name, InputKind& kind, std::uint64_t& size, bool regularOnly = false);
+// A handle for reading the inherited descriptor `descriptor` (0: standard
+// input); it stays the caller's, so it is never given to CloseFile. Null when
+// the descriptor is not open.
+FileHandle InputFromDescriptor(int descriptor, InputKind& kind, std::uint64_t& size);
+// Reads up to `size` bytes of an input as they arrive; `done` is 0 at its
+// end (a closed pipe included). False on failure.
+bool ReadInput(FileHandle input, void* buffer, std::size_t size, std::size_t& done);
+// Maps the first `size` bytes of an open regular file read-only; null when
+// they cannot be mapped (the caller reads instead). Undone by UnmapInput.
+const char* MapInput(FileHandle input, std::uint64_t size);
+void UnmapInput(const char* view, std::uint64_t size);
+
 // ---- Loadable modules ---------------------------------------------------------
 
 // A shared library loaded at run time; null means none.

@@ -4,6 +4,7 @@
 #ifndef QUORVEX_TESTS_ENGINE_DIFFERENTIAL_H
 #define QUORVEX_TESTS_ENGINE_DIFFERENTIAL_H
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -12,6 +13,7 @@
 #include <boost/regex.hpp>
 
 #include "Searchdriver.h"
+#include "Streamsearcher.h"
 
 namespace Differential {
 
@@ -33,9 +35,10 @@ private:
 };
 
 // The reference; false when the engine gave up on it. With `firstOfLine` (in
-// line mode) only each line's first match.
+// line mode) only each line's first match. With `feedOnly` (in line mode)
+// each line not ending in a carriage return is searched as a single line.
 inline bool Reference(const boost::regex& e, const std::string& subject, unsigned flags, bool lines, Matches& out,
-                      bool firstOfLine = false)
+                      bool firstOfLine = false, bool feedOnly = false)
 {
     const char* base = subject.data();
     const char* end = base + subject.size();
@@ -57,7 +60,8 @@ inline bool Reference(const boost::regex& e, const std::string& subject, unsigne
         } else {
             for (const char* p = base; p != end;) {
                 const char* feed = std::find(p, end, '\n');
-                boost::regex_grep(take, p, feed, e, f);
+                const bool single = feedOnly && (feed == p || feed[-1] != '\r');
+                boost::regex_grep(take, p, feed, e, single ? f | boost::match_single_line : f);
                 p = feed == end ? end : feed + 1;
             }
         }
@@ -80,6 +84,67 @@ inline bool Driver(const boost::regex& e, const RegexEngine::SearchPlan* plan, c
                                             sink, error);
     out = sink.matches;
     return end != RegexEngine::SearchEnd::Failed;
+}
+
+// The streaming searcher over `subject` in memory, read `block` bytes at a
+// time (line mode), or in windows of `block` bytes (whole-buffer mode, the
+// subject read as a stream); false when it reported a matching error. Each
+// match's line number and line view are checked against the subject.
+class StreamCollect final : public RegexEngine::StreamSink {
+public:
+    explicit StreamCollect(const std::string& subject) : subject_(subject) {}
+    RegexEngine::StreamAnswer Match(const RegexEngine::StreamMatch& m) override
+    {
+        matches.emplace_back(m.offsets, m.offsets + 2 * m.marks);
+        const std::string before = subject_.substr(0, static_cast<std::size_t>(m.start));
+        const std::uint64_t line = 1 + static_cast<std::uint64_t>(std::count(before.begin(), before.end(), '\n'));
+        const std::size_t lineStart = before.rfind('\n') == std::string::npos ? 0 : before.rfind('\n') + 1;
+        if (m.lineNumber != line || m.lineStart != lineStart ||
+            std::string(m.line, m.lineSize) != subject_.substr(lineStart, subject_.find('\n', lineStart) - lineStart) ||
+            std::string(m.match, static_cast<std::size_t>(m.end - m.start)) !=
+                subject_.substr(static_cast<std::size_t>(m.start), static_cast<std::size_t>(m.end - m.start)))
+            ++wrongViews;
+        return RegexEngine::StreamAnswer::Go;
+    }
+    Matches matches;
+    unsigned wrongViews = 0;
+
+private:
+    const std::string& subject_;
+};
+
+inline bool Stream(const boost::regex& e, const std::string& text, const std::string& subject, bool icase,
+                   unsigned flags, bool lines, std::size_t block, Matches& out, unsigned& wrongViews,
+                   bool firstOfLine = false)
+{
+    RegexEngine::CompiledPattern pattern;
+    pattern.expression = e;
+    pattern.marks = static_cast<unsigned>(e.mark_count()) + 1;
+    pattern.plan = RegexEngine::PlanSearch(text, icase, e, pattern.marks);
+    RegexEngine::StreamSettings settings;
+    settings.flags = flags;
+    settings.lines = lines;
+    settings.firstOfLine = firstOfLine;
+    settings.countLines = true;
+    settings.blockSize = block;
+    settings.window = block;
+    RegexEngine::StreamSearcher searcher(pattern, settings);
+    RegexEngine::SearchSource source;
+    std::string error;
+    StreamCollect sink(subject);
+    RegexEngine::StreamEnd end;
+    if (lines) {
+        source.Assign(subject.data(), subject.size());
+        end = searcher.Search(source, sink, error);
+    } else {
+        // Whole-buffer mode reads a stream in windows: hand it the bytes
+        // window by window (memory bytes would otherwise be searched at once).
+        source.Assign(subject.data(), subject.size());
+        end = searcher.SearchWindows(source, sink, error);
+    }
+    out = sink.matches;
+    wrongViews = sink.wrongViews;
+    return end != RegexEngine::StreamEnd::MatchFailed;
 }
 
 // Random expressions over the constructs the analyser reads, and some it

@@ -1,0 +1,348 @@
+// The streaming searcher (see Streamsearcher.h).
+#include "Streamsearcher.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+namespace RegexEngine {
+
+namespace {
+
+namespace rc = boost::regex_constants;
+
+// Whole-buffer mode over a stream: the default window, and how near its end a
+// match may end before more of the stream is read to be sure of it (a longer
+// alternative or repetition may go on past the window). The same number of
+// bytes before the resume point stays visible for assertions looking back.
+constexpr std::size_t defaultWindow = std::size_t(8) << 20;
+constexpr std::size_t largestGuard = 64 * 1024;
+
+const char* FindBack(const char* from, const char* at, char terminator)
+{
+    while (at != from && at[-1] != terminator)
+        --at;
+    return at;
+}
+
+std::uint64_t CountTerminators(const char* first, std::size_t size, char terminator)
+{
+    if (terminator == '\n')
+        return CountLineFeeds(first, size);
+    return static_cast<std::uint64_t>(std::count(first, first + size, terminator));
+}
+
+}  // namespace
+
+// Turns the driver's offsets (relative to the bytes it searched) into a
+// StreamMatch and keeps the sink's answer.
+class StreamSearcher::Relay final : public MatchSink {
+public:
+    Relay(StreamSearcher& searcher, StreamSink& sink, const char* data, std::size_t begin, std::size_t end,
+          std::uint64_t base)
+        : searcher_(searcher), sink_(sink), data_(data), begin_(begin), end_(end), base_(base)
+    {
+    }
+
+    // `at`: where the offsets count from, in data_.
+    void From(std::size_t at) { at_ = at; }
+
+    bool Take(const std::uint64_t* offsets) override
+    {
+        const unsigned marks = searcher_.pattern_.marks;
+        std::vector<std::uint64_t>& out = searcher_.offsets_;
+        for (unsigned i = 0; i < 2 * marks; ++i)
+            out[i] = offsets[i] == noOffset ? noOffset : base_ + at_ + offsets[i];
+        const std::size_t start = at_ + static_cast<std::size_t>(offsets[0]);
+        const std::size_t stop = at_ + static_cast<std::size_t>(offsets[1]);
+        const char terminator = searcher_.settings_.nullData ? '\0' : '\n';
+        const char* line = FindBack(data_ + begin_, data_ + start, terminator);
+        const void* feed = std::memchr(data_ + start, terminator, end_ - std::min(end_, start));
+        const char* lineEnd = feed != nullptr ? static_cast<const char*>(feed) : data_ + end_;
+        StreamMatch match;
+        match.start = base_ + start;
+        match.end = base_ + stop;
+        match.match = data_ + start;
+        match.lineStart = base_ + static_cast<std::uint64_t>(line - data_);
+        match.line = line;
+        match.lineSize = static_cast<std::size_t>(lineEnd - line);
+        match.lineNumber = 0;
+        if (searcher_.settings_.countLines) {
+            const std::size_t counted = static_cast<std::size_t>(searcher_.countedAt_ - base_);
+            if (counted < static_cast<std::size_t>(line - data_)) {
+                searcher_.countedLine_ += CountTerminators(data_ + counted, static_cast<std::size_t>(line - data_) - counted, terminator);
+                searcher_.countedAt_ = match.lineStart;
+            }
+            match.lineNumber = searcher_.countedLine_;
+        }
+        match.offsets = out.data();
+        match.marks = marks;
+        answer = sink_.Match(match);
+        if (answer != StreamAnswer::Go)
+            return false;
+        return !recordOnce;
+    }
+
+    StreamAnswer answer = StreamAnswer::Go;
+    bool recordOnce = false;  // null data with firstOfLine: one match per record
+
+private:
+    StreamSearcher& searcher_;
+    StreamSink& sink_;
+    const char* data_;
+    std::size_t begin_, end_;  // the searched bytes in data_
+    std::uint64_t base_;       // source offset of data_[0]
+    std::size_t at_ = 0;
+};
+
+StreamSearcher::StreamSearcher(const CompiledPattern& pattern, const StreamSettings& settings)
+    : pattern_(pattern), settings_(settings), offsets_(2 * pattern.marks)
+{
+}
+
+StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, std::string& error)
+{
+    searched_ = 0;
+    binary_ = false;
+    countedAt_ = 0;
+    countedLine_ = 1;
+    error.clear();
+    return Windows(source, sink, error);
+}
+
+StreamEnd StreamSearcher::Search(SearchSource& source, StreamSink& sink, std::string& error)
+{
+    searched_ = 0;
+    binary_ = false;
+    countedAt_ = 0;
+    countedLine_ = 1;
+    error.clear();
+    if (settings_.lines)
+        return Lines(source, sink, error);
+    std::uint64_t size = 0;
+    const char* whole = source.Whole(size);
+    if (whole != nullptr && size <= static_cast<std::uint64_t>(~std::size_t(0)))
+        return Whole(whole, static_cast<std::size_t>(size), sink, error);
+    return Windows(source, sink, error);
+}
+
+StreamEnd StreamSearcher::LinesOf(const char* data, std::size_t size, std::uint64_t base, std::size_t from,
+                                  StreamSink& sink, std::string& error, bool last)
+{
+    // Lines are counted to the end of each block, so countedLine_ is the
+    // number of this block's first new line.
+    const StreamBlock block{data, base, from, size, settings_.countLines ? countedLine_ : 0, binary_, last};
+    StreamAnswer answer = sink.Block(block);
+    if (answer != StreamAnswer::Go)
+        return answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+    Relay relay(*this, sink, data, from, size, base);
+    SearchEnd end = SearchEnd::Finished;
+    if (settings_.nullData) {
+        // Each record a subject of its own; line feeds are ordinary bytes.
+        relay.recordOnce = settings_.firstOfLine;
+        const unsigned flags = settings_.flags | static_cast<unsigned>(rc::match_single_line);
+        for (std::size_t at = from; at < size && relay.answer == StreamAnswer::Go;) {
+            const void* nul = std::memchr(data + at, '\0', size - at);
+            const std::size_t stop = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - data) : size;
+            relay.From(at);
+            end = SearchBuffer(pattern_, data + at, stop - at, flags, relay, error);
+            if (end == SearchEnd::Failed)
+                break;
+            end = SearchEnd::Finished;
+            at = stop + 1;
+        }
+    } else {
+        unsigned flags = settings_.flags | lineModeFlag | feedOnlyFlag;
+        if (settings_.firstOfLine)
+            flags |= firstOfLineFlag;
+        relay.From(from);
+        end = SearchBuffer(pattern_, data + from, size - from, flags, relay, error);
+    }
+    if (end == SearchEnd::Failed)
+        return StreamEnd::MatchFailed;
+    if (relay.answer != StreamAnswer::Go)
+        return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+    if (settings_.countLines && countedAt_ < base + size) {
+        const std::size_t counted = static_cast<std::size_t>(countedAt_ - base);
+        countedLine_ += CountTerminators(data + counted, size - counted, settings_.nullData ? '\0' : '\n');
+        countedAt_ = base + size;
+    }
+    searched_ += size - from;
+    answer = sink.BlockDone(block);
+    if (answer != StreamAnswer::Go)
+        return answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+    return StreamEnd::Finished;
+}
+
+StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::string& error)
+{
+    const char terminator = settings_.nullData ? '\0' : '\n';
+    const std::size_t blockSize = std::max<std::size_t>(settings_.blockSize, 1);
+    std::uint64_t base = 0;   // source offset of buffer_[0]
+    std::size_t start = 0;    // the first line not yet searched
+    std::size_t fill = 0;     // bytes in the buffer
+    for (;;) {
+        if (buffer_.size() - fill < blockSize) {
+            // Keep the context lines before `start` and the partial line
+            // after it; drop the rest.
+            std::size_t keep = start;
+            for (std::size_t n = 0; n < settings_.keepLines && keep > 0; ++n)
+                keep = static_cast<std::size_t>(FindBack(buffer_.data(), buffer_.data() + keep - 1, terminator) - buffer_.data());
+            if (keep > 0) {
+                std::memmove(buffer_.data(), buffer_.data() + keep, fill - keep);
+                base += keep;
+                start -= keep;
+                fill -= keep;
+            }
+            if (buffer_.size() - fill < blockSize)
+                buffer_.resize(std::max(buffer_.size() * 2, fill + blockSize));
+        }
+        std::size_t got = 0;
+        if (!source.Read(buffer_.data() + fill, blockSize, got)) {
+            error = RegexPlatform::ErrorText(source.Error());
+            return StreamEnd::ReadFailed;
+        }
+        char* fresh = buffer_.data() + fill;
+        if (got > 0 && !settings_.nullData) {
+            char* nul = static_cast<char*>(std::memchr(fresh, '\0', got));
+            if (nul != nullptr) {
+                binary_ = true;
+                if (settings_.nulEndsLine)
+                    std::replace(nul, fresh + got, '\0', '\n');
+            }
+        }
+        fill += got;
+        if (got == 0)
+            return LinesOf(buffer_.data(), fill, base, start, sink, error, true);
+        // The new bytes end the lines before their last terminator (none
+        // before them: the lines up to `start` were complete).
+        const char* last = fresh + got;
+        while (last != fresh && last[-1] != terminator)
+            --last;
+        if (last == fresh)
+            continue;  // no line completed yet
+        const std::size_t end = static_cast<std::size_t>(last - buffer_.data());
+        const StreamEnd result = LinesOf(buffer_.data(), end, base, start, sink, error, false);
+        if (result != StreamEnd::Finished)
+            return result;
+        start = end;
+    }
+}
+
+StreamEnd StreamSearcher::Whole(const char* data, std::size_t size, StreamSink& sink, std::string& error)
+{
+    Relay relay(*this, sink, data, 0, size, 0);
+    const SearchEnd end = SearchBuffer(pattern_, data, size, settings_.flags, relay, error);
+    searched_ = size;
+    if (end == SearchEnd::Failed)
+        return StreamEnd::MatchFailed;
+    if (relay.answer != StreamAnswer::Go)
+        return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+    return StreamEnd::Finished;
+}
+
+StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::string& error)
+{
+    const std::size_t window = settings_.window != 0 ? settings_.window : defaultWindow;
+    const std::size_t guard = std::min(largestGuard, std::max<std::size_t>(window / 4, 1));
+    if (buffer_.size() < window)
+        buffer_.resize(window);
+    std::uint64_t base = 0;  // source offset of buffer_[0]
+    std::size_t fill = 0, pos = 0;
+    bool eof = false, retry = false;
+    boost::match_results<const char*> m;
+    std::vector<std::uint64_t> offsets(2 * pattern_.marks);
+    try {
+        for (;;) {
+            while (!eof && fill < buffer_.size()) {
+                std::size_t got = 0;
+                if (!source.Read(buffer_.data() + fill, buffer_.size() - fill, got)) {
+                    error = RegexPlatform::ErrorText(source.Error());
+                    return StreamEnd::ReadFailed;
+                }
+                eof = got == 0;
+                fill += got;
+            }
+            const char* data = buffer_.data();
+            bool more = false;  // a match may go on past the window
+            // The engine grep's order: after an empty match, one anchored try
+            // for a non-empty match at the same place, else on from the next
+            // byte; a match that reaches the end ends the search.
+            while (pos <= fill) {
+                unsigned flags = settings_.flags;
+                if (!eof)
+                    flags |= rc::match_partial;
+                if (retry)
+                    flags |= rc::match_not_null | rc::match_continuous;
+                if (base > 0)
+                    flags |= rc::match_not_bob;
+                // The buffer's start as the base: the engine sees the bytes
+                // kept before the resume point.
+                const bool found = boost::regex_search(data + pos, data + fill, m, pattern_.expression,
+                                                       static_cast<rc::match_flag_type>(flags), data);
+                if (found && (!m[0].matched || (!eof && static_cast<std::size_t>(data + fill - m[0].second) < guard))) {
+                    more = true;  // partial, or too near the end to be sure
+                    break;
+                }
+                if (!found) {
+                    if (!retry) {
+                        pos = fill;
+                        break;
+                    }
+                    retry = false;
+                    ++pos;
+                    continue;
+                }
+                for (unsigned i = 0; i < pattern_.marks; ++i) {
+                    const bool took = i < m.size() && m[i].matched;
+                    offsets[2 * i] = took ? static_cast<std::uint64_t>(m[i].first - data) : noOffset;
+                    offsets[2 * i + 1] = took ? static_cast<std::uint64_t>(m[i].second - data) : noOffset;
+                }
+                Relay relay(*this, sink, data, 0, fill, base);
+                relay.Take(offsets.data());
+                if (relay.answer != StreamAnswer::Go)
+                    return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+                pos = static_cast<std::size_t>(m[0].second - data);
+                const bool wasRetry = retry;
+                retry = !wasRetry && m[0].first == m[0].second;
+                if (!wasRetry && pos == fill) {
+                    // (Only at the source's end: near a window's end a match
+                    // waits for more bytes above.)
+                    searched_ = base + fill;
+                    return StreamEnd::Finished;
+                }
+            }
+            searched_ = base + fill;
+            if (eof && !more)
+                return StreamEnd::Finished;
+            // Drop what lies before the resume point, less the bytes kept
+            // visible behind it; grow the window when nothing can go.
+            const std::size_t drop = pos > guard ? pos - guard : 0;
+            if (settings_.countLines && countedAt_ < base + drop) {
+                const std::size_t counted = static_cast<std::size_t>(countedAt_ - base);
+                countedLine_ += CountLineFeeds(data + counted, drop - counted);
+                countedAt_ = base + drop;
+            }
+            if (drop > 0) {
+                std::memmove(buffer_.data(), buffer_.data() + drop, fill - drop);
+                base += drop;
+                pos -= drop;
+                fill -= drop;
+            }
+            if (fill == buffer_.size()) {
+                if (eof)
+                    return StreamEnd::Finished;
+                buffer_.resize(buffer_.size() * 2);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return StreamEnd::MatchFailed;
+    }
+}
+
+}  // namespace RegexEngine

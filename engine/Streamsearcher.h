@@ -1,0 +1,136 @@
+// The streaming searcher: reads a source in fixed-size blocks and runs a
+// compiled expression over it, handing each match to a sink as 64-bit
+// offsets, a 64-bit line number and views into its own buffer.
+//
+// Three roles: the source gives bytes (Searchsource.h), the search driver
+// finds matches in a buffer (Searchdriver.h), the sink receives them and
+// answers whether to go on. The searcher owns the reading, the line buffer,
+// line counting (only when asked), binary detection and the choice between
+// reading and mapping.
+//
+// - Line mode: a rolling buffer that always holds whole lines; memory stays
+//   at the block size plus the longest line, whatever the input's size. A
+//   line ends only at its terminator (a line feed, or NUL for null data), so
+//   `^` and `$` answer only at the edges of a line (a line ending in a
+//   carriage return and a line feed keeps `$` before the carriage return).
+//   Once a source shows a NUL byte (binary data) and `nulEndsLine` is set,
+//   each NUL ends a line too, so a long run of NULs never fills memory.
+// - Whole-buffer mode: matches may span lines. Bytes in memory and regular
+//   files of a size known when opened are searched at once (files mapped);
+//   everything else in windows, with the engine's partial matches telling
+//   where a match may go on past the window, so that it is found whole.
+#ifndef QUORVEX_ENGINE_STREAMSEARCHER_H
+#define QUORVEX_ENGINE_STREAMSEARCHER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Filesearcher.h"
+#include "Searchsource.h"
+
+namespace RegexEngine {
+
+struct StreamSettings {
+    unsigned flags = 0;              // match flags, already through SearchFlags
+    bool lines = true;               // line mode; false: whole-buffer mode
+    bool firstOfLine = false;        // line mode: only the first match of each line
+    bool countLines = false;         // line numbers wanted
+    bool nullData = false;           // lines end at NUL instead of line feeds
+    bool nulEndsLine = false;        // after the first NUL seen, NULs end lines too
+    std::size_t blockSize = 64 * 1024;   // bytes asked of the source per read
+    std::size_t keepLines = 0;       // line mode: lines kept before each block (context)
+    std::size_t window = 0;          // whole-buffer mode over streams: 0 for the default
+};
+
+// A block of whole lines, in the searcher's buffer. Its bytes stay valid until
+// the next block or the end of the search.
+struct StreamBlock {
+    const char* data;        // kept lines (at most keepLines), then the new lines
+    std::uint64_t offset;    // offset of data[0] in the source
+    std::size_t kept;        // bytes of kept lines before the new ones
+    std::size_t size;        // all bytes (kept + new)
+    std::uint64_t line;      // number of the first new line (0 when not counted)
+    bool binary;             // a NUL byte was seen in the source so far
+    bool last;               // the source ends with this block
+};
+
+// One match. Offsets are from the start of the source; the views point into
+// the searcher's buffer (or the mapping) and stay valid during the call.
+struct StreamMatch {
+    std::uint64_t start, end;      // the whole match
+    const char* match;             // its bytes
+    std::uint64_t lineStart;       // the line holding its first byte (line mode)
+    const char* line;              // the line's bytes, terminator left out
+    std::size_t lineSize;
+    std::uint64_t lineNumber;      // 1-based; 0 when not counted
+    const std::uint64_t* offsets;  // start, end per sub-match (noOffset: took no part)
+    unsigned marks;                // sub-matches, whole match included
+};
+
+enum class StreamAnswer {
+    Go,          // go on
+    SkipSource,  // nothing more of this source
+    Stop         // nothing more at all
+};
+
+// Receives a search. Only Match is required.
+class StreamSink {
+public:
+    virtual StreamAnswer Match(const StreamMatch& match) = 0;
+    // Before the matches of each block (line mode).
+    virtual StreamAnswer Block(const StreamBlock&) { return StreamAnswer::Go; }
+    // After them.
+    virtual StreamAnswer BlockDone(const StreamBlock&) { return StreamAnswer::Go; }
+
+protected:
+    ~StreamSink() = default;
+};
+
+enum class StreamEnd {
+    Finished,     // the whole source was searched
+    Skipped,      // the sink answered SkipSource
+    Stopped,      // the sink answered Stop
+    ReadFailed,   // the source failed; see SearchSource::Error()
+    MatchFailed   // the engine gave up (complexity or stack limits); see the error text
+};
+
+class StreamSearcher {
+public:
+    // `pattern` must outlive the searcher.
+    StreamSearcher(const CompiledPattern& pattern, const StreamSettings& settings);
+
+    // Searches one source from its current position to its end; the buffer is
+    // kept for the next one. Nothing is thrown for the source's or the
+    // engine's failures; what the sink throws passes through.
+    StreamEnd Search(SearchSource& source, StreamSink& sink, std::string& error);
+
+    // Whole-buffer mode in windows whatever the source (Search takes it for
+    // streams and files it cannot map).
+    StreamEnd SearchWindows(SearchSource& source, StreamSink& sink, std::string& error);
+
+    // Bytes searched by the last Search.
+    std::uint64_t BytesSearched() const { return searched_; }
+
+private:
+    StreamEnd Lines(SearchSource& source, StreamSink& sink, std::string& error);
+    StreamEnd Whole(const char* data, std::size_t size, StreamSink& sink, std::string& error);
+    StreamEnd Windows(SearchSource& source, StreamSink& sink, std::string& error);
+    StreamEnd LinesOf(const char* data, std::size_t size, std::uint64_t base, std::size_t from, StreamSink& sink,
+                      std::string& error, bool last);
+    class Relay;
+
+    const CompiledPattern& pattern_;
+    const StreamSettings settings_;
+    std::vector<char> buffer_;
+    std::vector<std::uint64_t> offsets_;
+    std::uint64_t searched_ = 0;
+    bool binary_ = false;
+    std::uint64_t countedAt_ = 0;   // source offset up to which lines are counted
+    std::uint64_t countedLine_ = 1; // the line number there
+};
+
+}  // namespace RegexEngine
+
+#endif

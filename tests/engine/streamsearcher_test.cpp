@@ -1,0 +1,186 @@
+// The streaming searcher: block by block and window by window it must give
+// the matches of the engine over each line (or over the whole subject), for
+// generated expressions and for the line ends that trip a line reader.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <boost/regex.hpp>
+#include <gtest/gtest.h>
+
+#include "Differential.h"
+#include "Filesearcher.h"
+#include "Streamsearcher.h"
+
+using namespace RegexEngine;
+
+namespace {
+
+std::string Show(const std::string& s)
+{
+    std::string out;
+    for (const char c : s) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\0')
+            out += "\\0";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Lines selected by `expression` over `subject` read `block` bytes at a time:
+// "number:offset:line" for each line with a match.
+struct Lines final : StreamSink {
+    StreamAnswer Match(const StreamMatch& m) override
+    {
+        got.push_back(std::to_string(m.lineNumber) + ":" + std::to_string(m.lineStart) + ":" +
+                      std::string(m.line, m.lineSize));
+        return StreamAnswer::Go;
+    }
+    std::vector<std::string> got;
+};
+
+std::vector<std::string> SelectLines(const char* expression, const std::string& subject, std::size_t block,
+                                     bool binary = false, bool nullData = false)
+{
+    unsigned error = 0;
+    const auto pattern = CompilePattern(expression, false, error);
+    EXPECT_TRUE(pattern != nullptr) << expression;
+    StreamSettings settings;
+    settings.firstOfLine = true;
+    settings.countLines = true;
+    settings.blockSize = block;
+    settings.nulEndsLine = binary;
+    settings.nullData = nullData;
+    StreamSearcher searcher(*pattern, settings);
+    SearchSource source;
+    source.Assign(subject.data(), subject.size());
+    Lines sink;
+    std::string text;
+    EXPECT_EQ(searcher.Search(source, sink, text), StreamEnd::Finished);
+    return sink.got;
+}
+
+}  // namespace
+
+TEST(StreamSearcher, GivesTheEnginesMatchesOverEachLineBlockByBlock)
+{
+    const char* seedText = std::getenv("QUORVEX_DIFFERENTIAL_SEED");
+    Differential::Generator generate(seedText ? static_cast<std::uint32_t>(std::atoi(seedText)) : 20261209u);
+    unsigned compared = 0;
+    for (int n = 0; n < 1500; ++n) {
+        const std::string text = generate.Expression();
+        const bool icase = generate.Pick(4) == 0;
+        boost::regex e;
+        e.assign(text, boost::regex::normal | boost::regex::no_except | (icase ? boost::regex::icase : boost::regex::normal));
+        if (e.status() != 0)
+            continue;
+        const unsigned flags = generate.Flags() & ~static_cast<unsigned>(boost::match_not_bob | boost::match_not_eob);
+        // Several subjects end to end, so that blocks hold many lines.
+        std::string subject;
+        for (int k = 0; k < 4; ++k)
+            subject += generate.Subject();
+        const bool first = generate.Pick(2) == 0;
+        Differential::Matches expected, got;
+        if (!Differential::Reference(e, subject, flags, true, expected, first, true))
+            continue;
+        for (const std::size_t block : {1u, 5u, 4096u}) {
+            unsigned wrongViews = 0;
+            ASSERT_TRUE(Differential::Stream(e, text, subject, icase, flags, true, block, got, wrongViews, first));
+            ++compared;
+            ASSERT_EQ(got, expected) << "/" << text << "/ flags " << std::hex << flags << std::dec << " block " << block
+                                     << " on \"" << Show(subject) << "\"";
+            ASSERT_EQ(wrongViews, 0u) << "/" << text << "/ block " << block << " on \"" << Show(subject) << "\"";
+        }
+    }
+    EXPECT_GT(compared, 3000u);
+}
+
+TEST(StreamSearcher, GivesTheEnginesMatchesOverTheWholeSubjectWindowByWindow)
+{
+    Differential::Generator generate(20261210u);
+    unsigned compared = 0, wrong = 0;
+    for (int n = 0; n < 1500; ++n) {
+        const std::string text = generate.Expression();
+        boost::regex e;
+        e.assign(text, boost::regex::normal | boost::regex::no_except);
+        // \G answers where a search starts, which a window moves.
+        if (e.status() != 0 || text.find("\\G") != std::string::npos)
+            continue;
+        std::string subject;
+        for (int k = 0; k < 40; ++k)
+            subject += generate.Subject();
+        Differential::Matches expected, got;
+        if (!Differential::Reference(e, subject, 0, false, expected))
+            continue;
+        for (const std::size_t window : {1024u, 2048u}) {
+            unsigned wrongViews = 0;
+            ASSERT_TRUE(Differential::Stream(e, text, subject, false, 0, false, window, got, wrongViews));
+            ++compared;
+            if (got != expected) { ++wrong; if (wrong < 4) ADD_FAILURE() << "/" << text << "/ window " << window << " on \"" << Show(subject) << "\""; }
+        }
+    }
+    EXPECT_GT(compared, 2000u);
+    EXPECT_EQ(wrong, 0u);
+}
+
+TEST(StreamSearcher, FindsMatchesAcrossWindowEdgesWhole)
+{
+    struct Row {
+        const char* expression;
+        std::string subject;
+    };
+    const std::string long1(100, 'a');
+    const Row rows[] = {
+        {"a+", "xx" + long1 + "y" + long1},                 // longer than any window
+        {"abcd|ab", "0123456abcd ab abc abcd"},             // the longer alternative past the edge
+        {"b\\nc", "aaaaaaab\ncaaaaaaaaab\nc"},              // across lines
+        {"^\\w+$", "one\ntwo\n\nthree four\nfive"},
+        {"x*", "abxxc" + long1 + "xx"},                     // empty matches at every place
+        {"(?<=a)b", "aaaaaaaaaaaaaaab" + long1 + "b"},       // looking back over the edge
+        {"\\Aa", long1},                                    // only at the very start
+        {"a\\z", long1},
+    };
+    for (const Row& row : rows) {
+        const boost::regex e(row.expression);
+        Differential::Matches expected, got;
+        ASSERT_TRUE(Differential::Reference(e, row.subject, 0, false, expected));
+        for (const std::size_t window : {8u, 16u, 1u << 16}) {
+            unsigned wrongViews = 0;
+            ASSERT_TRUE(Differential::Stream(e, row.expression, row.subject, false, 0, false, window, got, wrongViews));
+            EXPECT_EQ(got, expected) << row.expression << " window " << window << " on " << Show(row.subject);
+        }
+    }
+}
+
+TEST(StreamSearcher, EndsLinesOnlyAtTheirTerminator)
+{
+    struct Row {
+        const char* expression;
+        std::string subject;
+        std::vector<std::string> lines;  // for every block size
+        bool binary;
+        bool nullData;
+    };
+    const std::string longLine(300000, 'q');
+    const Row rows[] = {
+        {"^done", "progress 10%\rdone\n", {}, false, false},
+        {"done$", "progress\rdone\r\n", {"1:0:progress\rdone\r"}, false, false},  // $ before a CRLF's \r
+        {"^b", "a\fb\nb\n", {"2:4:b"}, false, false},
+        {"^$", "a\n\n\nb\n\n", {"2:2:", "3:3:", "5:6:"}, false, false},
+        {"^$", "", {}, false, false},
+        {"c$", "a\nbc", {"2:2:bc"}, false, false},  // no final line feed
+        {"z", "a\nq" + longLine + "z\nz", {"2:2:q" + longLine + "z", "3:300005:z"}, false, false},
+        {"^b", std::string("a\0b\nb", 5), {"2:2:b", "3:4:b"}, true, false},  // NUL ends lines in binary data
+        {"^b", std::string("a\0b\nb", 5), {"2:4:b"}, false, false},
+        {"^b$", std::string("a\0b\nc\0b", 7), {"3:6:b"}, false, true},  // null data: NUL ends records, ^ $ at their edges only
+    };
+    for (const Row& row : rows)
+        for (const std::size_t block : {1u, 3u, 65536u})
+            EXPECT_EQ(SelectLines(row.expression, row.subject, block, row.binary, row.nullData), row.lines)
+                << row.expression << " block " << block << " on " << Show(row.subject.substr(0, 40));
+}
