@@ -255,7 +255,9 @@ TEST(CliStream, SparseFilePastFourGibibytes)
     const Outcome count = RunOnFile({"grep", "-c", "needle"}, file.string(), limit);
     EXPECT_EQ(count.out, "1\n");
     const Outcome binary = RunOnFile({"grep", "needle"}, file.string(), limit);
-    EXPECT_EQ(binary.out, "Binary file " + file.string() + " matches\n");
+    // The notice goes to standard error; a match still gives status 0.
+    EXPECT_EQ(binary.out, "");
+    EXPECT_EQ(binary.status, 0);
 }
 
 TEST(CliStream, OutputArrivesBeforeTheWriterEnds)
