@@ -287,8 +287,8 @@ std::string JoinPath(const std::string& directory, const std::string& name)
 class Rewrite {
 public:
     Rewrite(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup,
-            const P::FileState* read)
-        : file_(file), edits_(edits), backup_(backup), read_(read)
+            const P::FileState* read, RewriteRun* run)
+        : file_(file), edits_(edits), backup_(backup), read_(read), run_(run)
     {
     }
 
@@ -296,15 +296,29 @@ public:
     {
         if (!P::ResolvePath(file_.c_str(), real_))
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
-        source_ = P::OpenForReading(real_.c_str());
-        if (source_ == nullptr)
-            return Problem(file_, RewriteOpenFailed, 0, P::LastError());
+        // Every read, check and write in place goes through this one
+        // descriptor: a name swapped for a link after the check never leads
+        // a write elsewhere.
+        source_ = P::OpenForRewrite(real_.c_str(), writable_);
+        if (source_ == nullptr) {
+            const unsigned error = P::LastError();
+            return Problem(file_, P::IsInUseError(error) ? RewriteInUse : RewriteOpenFailed, 0, error);
+        }
         // Held until the file is replaced: another run rewriting this file
         // finishes first, and is then seen as a change.
         if (!P::LockFile(source_))
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
         if (!P::QueryFile(source_, original_) || !P::QueryFileState(source_, locked_))
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
+        if (run_ != nullptr && run_->Changed.count({locked_.Device, locked_.Identity}) != 0)
+            return Problem(file_, RewriteAlreadyChanged, 0, 0);
+        // A writer that has the file open would go on writing into the old
+        // file after the rename (or mix its writes with the copy-back): the
+        // lease is granted only when nobody else has it open, and it tells
+        // of anyone who opens it from now until the file is replaced.
+        lease_ = P::TakeWriteLease(source_);
+        if (lease_ == P::Lease::InUse)
+            return InUse();
 
         // An undo copy left beside the file by an interrupted rewrite holds
         // what may be the only whole copy of it: the file is not touched.
@@ -341,7 +355,8 @@ public:
     }
 
     // The work files go before the lock does: a run waiting for the lock
-    // never sees this run's undo copy.
+    // never sees this run's undo copy. Closing the file gives up the lease
+    // (and lets an opener waiting for it go on).
     ~Rewrite()
     {
         temporary_.Discard();
@@ -350,6 +365,11 @@ public:
     }
 
 private:
+    // True unless someone opened the file since the lease was taken.
+    bool LeaseKept() const { return lease_ != P::Lease::Held || P::LeaseIntact(source_); }
+
+    RewriteOutcome InUse() { return Problem(file_, RewriteInUse, 0, P::InUseError()); }
+
     // True when the file under its name is still the file read, as it was
     // when the walk read it and when it was locked. Checked after the
     // streaming (whose byte comparison tells where a match changed) and
@@ -494,27 +514,94 @@ private:
             Problem(backup_, RewriteBackupFailed, 0, P::InvalidArgumentError());
             return false;
         }
-        if (P::CopyFileReplacing(real_.c_str(), backup_.c_str()))
-            return true;
-        Problem(backup_, RewriteBackupFailed, 0, P::LastError());
-        return false;
+        // A backup made earlier in the run under this name (however spelled)
+        // holds another file's old content: it is never overwritten.
+        P::FileState directory;
+        const bool known = run_ != nullptr && P::QueryNameState(P::DirectoryOf(backup_).c_str(), directory);
+        const auto key = std::make_tuple(directory.Device, directory.Identity, P::LastComponentOf(backup_));
+        if (known && run_->Backups.count(key) != 0) {
+            Problem(backup_, RewriteBackupFailed, 0, P::AlreadyExistsError());
+            return false;
+        }
+        // Copied from the descriptor that was checked, never from the name.
+        if (!P::CopyOpenFileReplacing(source_, backup_.c_str())) {
+            Problem(backup_, RewriteBackupFailed, 0, P::LastError());
+            return false;
+        }
+        if (known)
+            run_->Backups.insert(key);
+        return true;
     }
 
+    // Remembers the file (as it was, and as it is now) as changed by the run.
+    void MarkReplaced(const P::FileState& now)
+    {
+        outcome_.Replaced = true;
+        if (run_ == nullptr)
+            return;
+        run_->Changed.insert({locked_.Device, locked_.Identity});
+        if (now.Known)
+            run_->Changed.insert({now.Device, now.Identity});
+    }
+
+    // With a lease the names are swapped rather than renamed: the old file
+    // stays under the temporary name until the leases on both files are
+    // known to be intact after the swap, and what was swapped out is known
+    // to be the file read; otherwise the swap is undone. An opener that
+    // broke a lease meanwhile waits for it, and then finds the old file
+    // under its name again, so nothing it writes is lost.
     RewriteOutcome ReplaceByRename()
     {
-        if (!temporary_.Close())
+        P::FileState fresh;
+        P::QueryFileState(temporary_.Handle, fresh);
+        bool leased = false;
+        if (lease_ == P::Lease::Held) {
+            leased = P::TakeWriteLease(temporary_.Handle) == P::Lease::Held;
+        } else if (!temporary_.Close()) {
             return Problem(temporary_.Name, RewriteWriteFailed, newSize_, P::LastError());
+        }
         if (!Unchanged(locked_))
             return Changed();
+        if (!LeaseKept())
+            return InUse();
         if (!MakeBackup())
             return Finish();
         if (!Unchanged(locked_))
             return Changed();
-        if (!P::RenameReplacing(temporary_.Name.c_str(), real_.c_str()))
-            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
-        temporary_.Keep = true;
+        if (!LeaseKept())
+            return InUse();
+        bool exchangeable = false;
+        if (lease_ == P::Lease::Held && P::ExchangeNames(temporary_.Name.c_str(), real_.c_str(), exchangeable)) {
+            P::FileState displaced;
+            const bool same = P::QueryEntryState(temporary_.Name.c_str(), displaced) && P::SameFile(displaced, locked_);
+            const bool kept = LeaseKept() && (!leased || P::LeaseIntact(temporary_.Handle));
+            if (!same || !kept) {
+                bool again = false;
+                if (!P::ExchangeNames(temporary_.Name.c_str(), real_.c_str(), again)) {
+                    // The new content stays in place; the old is kept under
+                    // the temporary name, which the record gives.
+                    temporary_.Keep = true;
+                    MarkReplaced(fresh);
+                    return Problem(file_, same ? RewriteInUse : RewriteTextChanged, 0, P::LastError(),
+                                   temporary_.Name);
+                }
+                return same ? InUse() : Changed();
+            }
+            // The temporary name now holds the old file; it goes with the
+            // temporary.
+        } else {
+            if (lease_ == P::Lease::Held && exchangeable)
+                return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+            if (!LeaseKept())
+                return InUse();
+            if (!P::RenameReplacing(temporary_.Name.c_str(), real_.c_str())) {
+                const unsigned error = P::LastError();
+                return Problem(file_, P::IsInUseError(error) ? RewriteInUse : RewriteReplaceFailed, 0, error);
+            }
+            temporary_.Keep = true;
+        }
         P::FlushDirectory(P::DirectoryOf(real_));
-        outcome_.Replaced = true;
+        MarkReplaced(fresh);
         return Finish();
     }
 
@@ -527,28 +614,42 @@ private:
     {
         if (!Unchanged(locked_))
             return Changed();
+        if (!LeaseKept())
+            return InUse();
         if (!MakeBackup())
             return Finish();
         if (!Unchanged(locked_))
             return Changed();
-        Temporary target;
-        target.Handle = P::OpenForUpdate(real_.c_str());
-        if (target.Handle == nullptr)
-            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
-        if (newSize_ > original_.Size && !P::ReserveSpace(target.Handle, newSize_))
+        if (!LeaseKept())
+            return InUse();
+        // Written through the descriptor that was checked. Where that one
+        // cannot write, the file is opened again, and written only when that
+        // open reached the very file that was checked.
+        Temporary reopened;
+        P::FileHandle target = source_;
+        if (!writable_) {
+            reopened.Handle = P::OpenForUpdate(real_.c_str());
+            if (reopened.Handle == nullptr)
+                return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+            P::FileState opened;
+            if (!P::QueryFileState(reopened.Handle, opened) || !P::SameFile(opened, locked_))
+                return Changed();
+            target = reopened.Handle;
+        }
+        if (newSize_ > original_.Size && !P::ReserveSpace(target, newSize_))
             return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
         unsigned error = 0;
-        if (OverwriteWith(target.Handle, temporary_.Handle, newSize_, error)) {
-            if (!target.Close())
+        if (OverwriteWith(target, temporary_.Handle, newSize_, error)) {
+            if (reopened.Handle != nullptr && !reopened.Close())
                 return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
-            outcome_.Replaced = true;
+            MarkReplaced(P::FileState());
             undo_.Close();
             if (undoBeside_)
                 P::FlushDirectory(P::DirectoryOf(undo_.Name));
             return Finish();
         }
         unsigned ignored = 0;
-        if (OverwriteWith(target.Handle, undo_.Handle, original_.Size, ignored))
+        if (OverwriteWith(target, undo_.Handle, original_.Size, ignored))
             return Problem(file_, RewriteReplaceFailed, 0, error);
         // The old content could not be put back either: the undo copy is the
         // only whole copy left, so it stays, and the record names it.
@@ -575,8 +676,11 @@ private:
     const std::vector<RewriteEdit>& edits_;
     const std::string& backup_;
     const P::FileState* read_;
+    RewriteRun* run_;
     std::string real_;
     P::FileHandle source_ = nullptr;
+    bool writable_ = false;
+    P::Lease lease_ = P::Lease::Unavailable;
     P::FileInformation original_;
     P::FileState locked_;
     bool copyBack_ = false;
@@ -604,10 +708,20 @@ std::size_t ExtensionDot(const std::string& file)
 }  // namespace
 
 RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup,
-                           const P::FileState* read)
+                           const P::FileState* read, RewriteRun* run)
 {
-    Rewrite rewrite(file, edits, backup, read);
+    // A write beyond the process's file-size limit fails (EFBIG) instead of
+    // ending the process with the temporary file left behind.
+    P::FileSizeSignalGuard quiet;
+    Rewrite rewrite(file, edits, backup, read, run);
     return rewrite.Run();
+}
+
+bool IsSafeSaveExtension(const std::string& extension)
+{
+    if (extension.find('\0') != std::string::npos || extension == "..")
+        return false;
+    return extension.find_first_of(P::PathSeparators) == std::string::npos && extension.find('/') == std::string::npos;
 }
 
 std::string UndoNameOf(const std::string& file)

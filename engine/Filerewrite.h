@@ -32,7 +32,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <set>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "Platform.h"
@@ -67,13 +70,35 @@ struct RewriteOutcome {
     std::vector<RewriteProblem> Problems;
 };
 
+// What one run over many files (one ChangeFiles) remembers between rewrites:
+// the files it changed, by device and file number (before and after), so that
+// a file reached again under another name (a hard link, a symbolic link) is
+// not changed twice; and the backups it made, by their directory's device and
+// file number and their last component, so that no backup overwrites one made
+// earlier in the run, however its path was spelled.
+struct RewriteRun {
+    std::set<std::pair<std::uint64_t, std::uint64_t>> Changed;
+    std::set<std::tuple<std::uint64_t, std::uint64_t, std::string>> Backups;
+};
+
 // Rewrites `file` with `edits`. A non-empty `backup` names the copy to make of
 // the file before it is replaced (any file of that name is replaced, unless
-// it is the file itself). A non-null `read` is the state the file had when
-// its matches were found: a file in another state is left as it is, with one
-// RewriteTextChanged record at position 0 with no text.
+// it is the file itself or a backup made earlier in `run`). A non-null `read`
+// is the state the file had when its matches were found: a file in another
+// state is left as it is, with one RewriteTextChanged record at position 0
+// with no text. A file that another process has open (for writing, or at all
+// where write leases tell: see Platform.h) is left as it is with one
+// RewriteInUse record; so is a file `run` changed before (RewriteAlreadyChanged).
+// The file-size-limit signal never ends the process here: such a write fails
+// with the file-too-large error.
 RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits,
-                           const std::string& backup, const RegexPlatform::FileState* read = nullptr);
+                           const std::string& backup, const RegexPlatform::FileState* read = nullptr,
+                           RewriteRun* run = nullptr);
+
+// True when a backup name built with `extension` stays beside the file: the
+// extension holds no path separator, no NUL and is not "..". Other extensions
+// are refused (a backup would be written elsewhere, over another file).
+bool IsSafeSaveExtension(const std::string& extension);
 
 // The name of the undo copy that a rewrite in place keeps beside `file`
 // (the file itself, links resolved) while it overwrites it.

@@ -187,6 +187,9 @@ bool QueryFileState(FileHandle file, FileState& state);
 // not Known) when it cannot be learned, for instance when nothing has the name.
 bool QueryNameState(const char* name, FileState& state);
 
+// The state of what has the name itself, a symbolic link not followed.
+bool QueryEntryState(const char* name, FileState& state);
+
 // Takes the advisory whole-file lock of `file` for this open file, waiting
 // while another holder keeps it (POSIX flock, LOCK_EX; Win32 LockFileEx with
 // LOCKFILE_EXCLUSIVE_LOCK). Cooperating processes that take it around their
@@ -194,6 +197,61 @@ bool QueryNameState(const char* name, FileState& state);
 // The lock goes when the file is closed. True where the file system has no
 // such locks; false on failure.
 bool LockFile(FileHandle file);
+
+// Opens an existing regular file for a rewrite: for reading and, where the
+// process may, writing too (`writable`), so that the new content can be
+// written over the file through the very descriptor whose identity was
+// checked, never through a second open of the name. Anything but a regular
+// file is refused at once; so is a file whose opening would have to wait for
+// another holder (LastError() then satisfies IsInUseError).
+FileHandle OpenForRewrite(const char* name, bool& writable);
+
+// True for the error codes that mean "another process has the file open in a
+// way that excludes this one" (POSIX EWOULDBLOCK, EBUSY, ETXTBSY; Win32
+// sharing and lock violations).
+bool IsInUseError(unsigned code);
+// The code recorded for a file found in use (EBUSY; ERROR_SHARING_VIOLATION).
+unsigned InUseError();
+
+// A write lease: the kernel grants it only while no other descriptor of the
+// file is open (this process's other ones included), and marks it broken as
+// soon as anyone opens the file meanwhile; that opener then waits until the
+// lease is released (or the system's lease-break time passes). The break is
+// not signalled to this process: it is read with LeaseIntact. Linux only;
+// elsewhere, on file systems without leases, and for a process that neither
+// owns the file nor has the capability to lease it, the answer is Unavailable
+// and nothing is held.
+enum class Lease { Held, InUse, Unavailable };
+Lease TakeWriteLease(FileHandle file);
+// True unless a lease taken on `file` was broken since (true without a lease).
+bool LeaseIntact(FileHandle file);
+// Gives the lease up, letting a waiting opener go on. Closing the file does too.
+void ReleaseLease(FileHandle file);
+
+// Swaps the names `from` and `to` in one atomic step (both must exist, on one
+// volume). `supported` is false where the system or file system cannot swap
+// names (the caller then renames); false on failure.
+bool ExchangeNames(const char* from, const char* to, bool& supported);
+
+// Copies the content of the open file `from` (from its start) to `to`, which
+// is made as CopyFileReplacing makes it, with the permissions and owner of
+// `from`. The file to copy is never opened again by name.
+bool CopyOpenFileReplacing(FileHandle from, const char* to);
+
+// While one lives, the calling thread does not die of the file-size-limit
+// signal: a write beyond the limit fails with the file-too-large error instead
+// (POSIX: SIGXFSZ blocked for the thread and any pending one taken away before
+// it is unblocked; nothing on Win32).
+class FileSizeSignalGuard {
+public:
+    FileSizeSignalGuard();
+    ~FileSizeSignalGuard();
+    FileSizeSignalGuard(const FileSizeSignalGuard&) = delete;
+    FileSizeSignalGuard& operator=(const FileSizeSignalGuard&) = delete;
+
+private:
+    bool blocked_ = false;  // the signal was not blocked before
+};
 
 // True when something (of any kind, a dangling symbolic link included) has the
 // name; links are not followed.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -41,6 +42,20 @@ int RealReserve(int fd, off_t size)
 }
 
 const char* RealTemporaryDirectory() { return P_tmpdir; }
+
+int RealFcntl(int fd, int command, long argument) { return ::fcntl(fd, command, argument); }
+
+int RealExchange(const char* from, const char* to)
+{
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+#else
+    (void)from;
+    (void)to;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
 
 #if defined(__linux__)
 ssize_t RealListAttributes(int fd, char* names, size_t size) { return ::flistxattr(fd, names, size); }
@@ -74,7 +89,7 @@ const SystemCalls RealCalls = {
     ::pthread_key_create, ::pthread_key_delete, ::pthread_getspecific, ::pthread_setspecific,
     RealOpenAt,       ::fstatat, ::fdopendir, ::readdir, ::closedir,       ::mmap,
     ::munmap,         ::madvise,  ::flock,   ::lstat,    RealListAttributes, RealGetAttribute,
-    RealSetAttribute, ::pathconf,
+    RealSetAttribute, ::pathconf, RealFcntl, RealExchange,
 };
 
 SystemCalls CurrentCalls = RealCalls;
@@ -234,6 +249,105 @@ FileHandle OpenForReading(const char* name) { return OpenRegular(name, O_RDONLY)
 FileHandle OpenForUpdate(const char* name) { return OpenRegular(name, O_WRONLY); }
 FileHandle CreateExclusive(const char* name) { return OpenWith(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600); }
 
+FileHandle OpenForRewrite(const char* name, bool& writable)
+{
+    writable = true;
+    FileHandle handle = OpenRegular(name, O_RDWR);
+    if (handle != nullptr || (errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY))
+        return handle;
+    writable = false;
+    return OpenRegular(name, O_RDONLY);
+}
+
+bool IsInUseError(unsigned code)
+{
+    const int error = static_cast<int>(code);
+    return error == EWOULDBLOCK || error == EAGAIN || error == EBUSY || error == ETXTBSY;
+}
+
+unsigned InUseError() { return EBUSY; }
+
+Lease TakeWriteLease(FileHandle file)
+{
+#if defined(__linux__) && defined(F_SETLEASE)
+    const int fd = ToDescriptor(file);
+    KeepError keep;
+    if (Calls().Fcntl(fd, F_SETLEASE, F_WRLCK) != 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EBUSY ? Lease::InUse : Lease::Unavailable;
+    // The kernel would tell a break with SIGIO, whose default action ends the
+    // process: with no owner for the descriptor no signal is sent, and the
+    // break is read with F_GETLEASE instead.
+    if (Calls().Fcntl(fd, F_SETOWN, 0) != 0) {
+        Calls().Fcntl(fd, F_SETLEASE, F_UNLCK);
+        return Lease::Unavailable;
+    }
+    return Lease::Held;
+#else
+    (void)file;
+    return Lease::Unavailable;
+#endif
+}
+
+bool LeaseIntact(FileHandle file)
+{
+#if defined(__linux__) && defined(F_GETLEASE)
+    KeepError keep;
+    const int type = Calls().Fcntl(ToDescriptor(file), F_GETLEASE, 0);
+    // A lease being broken reads as what it is to be lowered to; no lease at
+    // all (never taken, or on a file system without them) reads F_UNLCK too,
+    // so the caller asks only about a lease it holds.
+    return type == F_WRLCK;
+#else
+    (void)file;
+    return true;
+#endif
+}
+
+void ReleaseLease(FileHandle file)
+{
+#if defined(__linux__) && defined(F_SETLEASE)
+    KeepError keep;
+    Calls().Fcntl(ToDescriptor(file), F_SETLEASE, F_UNLCK);
+#else
+    (void)file;
+#endif
+}
+
+bool ExchangeNames(const char* from, const char* to, bool& supported)
+{
+    supported = true;
+    if (Calls().Exchange(from, to) == 0)
+        return true;
+    if (errno == ENOSYS || errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP)
+        supported = false;
+    return false;
+}
+
+FileSizeSignalGuard::FileSizeSignalGuard()
+{
+    sigset_t only, old;
+    sigemptyset(&only);
+    sigaddset(&only, SIGXFSZ);
+    if (::pthread_sigmask(SIG_BLOCK, &only, &old) == 0)
+        blocked_ = sigismember(&old, SIGXFSZ) == 0;
+}
+
+FileSizeSignalGuard::~FileSizeSignalGuard()
+{
+    if (!blocked_)
+        return;
+    KeepError keep;
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, SIGXFSZ);
+    // A write beyond the limit left the signal pending on this thread: it is
+    // taken away, its failure already reported as EFBIG.
+    const struct timespec now = {0, 0};
+    while (::sigtimedwait(&only, nullptr, &now) == SIGXFSZ) {
+    }
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+}
+
 bool ReadFile(FileHandle file, void* buffer, std::size_t size, std::size_t& done)
 {
     done = 0;
@@ -278,13 +392,18 @@ bool CopyFileReplacing(const char* from, const char* to)
     const FileHandle source = OpenForReading(from);
     if (source == nullptr)
         return false;
+    const bool ok = CopyOpenFileReplacing(source, to);
+    KeepError keep;
+    CloseFile(source);
+    return ok;
+}
+
+bool CopyOpenFileReplacing(FileHandle source, const char* to)
+{
     const int in = ToDescriptor(source);
     struct stat sourceInfo;
-    if (Calls().Fstat(in, &sourceInfo) != 0) {
-        KeepError keep;
-        CloseFile(source);
+    if (Calls().Fstat(in, &sourceInfo) != 0 || Calls().Seek(in, 0, SEEK_SET) != 0)
         return false;
-    }
 
     // Preferably a new file beside the target, renamed over it when complete,
     // so that the target is either the old file or the whole copy. Where no
@@ -296,11 +415,8 @@ bool CopyFileReplacing(const char* from, const char* to)
     const bool inPlace = target == nullptr;
     if (inPlace) {
         target = OpenWith(to, O_WRONLY | O_CREAT | O_NOFOLLOW, 0600);
-        if (target == nullptr) {
-            KeepError keep;
-            CloseFile(source);
+        if (target == nullptr)
             return false;
-        }
     }
     const int out = ToDescriptor(target);
     bool ok = true;
@@ -319,10 +435,6 @@ bool CopyFileReplacing(const char* from, const char* to)
         if (Calls().Fchown(out, sourceInfo.st_uid, sourceInfo.st_gid) != 0)
             Calls().Fchown(out, static_cast<uid_t>(-1), sourceInfo.st_gid);
         ok = Calls().Fchmod(out, sourceInfo.st_mode & 07777) == 0;
-    }
-    {
-        KeepError keep;
-        CloseFile(source);
     }
     const bool closed = CloseFile(target);
     ok = ok && closed;
@@ -526,6 +638,16 @@ bool QueryNameState(const char* name, FileState& state)
     state = FileState();
     struct stat st;
     if (Calls().Stat(name, &st) != 0)
+        return false;
+    StateFromStat(st, state);
+    return true;
+}
+
+bool QueryEntryState(const char* name, FileState& state)
+{
+    state = FileState();
+    struct stat st;
+    if (Calls().Lstat(name, &st) != 0)
         return false;
     StateFromStat(st, state);
     return true;
