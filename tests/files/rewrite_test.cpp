@@ -5,11 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 
 #include "Faults.h"
@@ -521,6 +526,255 @@ TEST(Rewrite, UndoCopyBesideAFileKeepsItUntouched)
     EXPECT_EQ(outcome.Problems[0].Text, undo);
     EXPECT_EQ(outcome.Problems[0].SystemError, unsigned(EEXIST));
     EXPECT_EQ(tree.Read("data"), "the foo");
+}
+
+// ---- Files in use, names swapped after the check ----------------------------------------
+
+// True when the file system under `directory` grants this process write leases.
+bool LeasesWork(const std::string& directory)
+{
+    const std::string probe = directory + "/lease-probe";
+    FileTesting::WriteAll(probe, "x");
+    const int fd = ::open(probe.c_str(), O_RDWR);
+    const bool ok = fd >= 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    ::unlink(probe.c_str());
+    return ok;
+}
+
+TEST(Rewrite, FileOpenElsewhereIsLeftUnchangedAsInUse)
+{
+    Tree tree;
+    if (!LeasesWork(tree.Root()))
+        GTEST_SKIP() << "no write leases on the file system of " << tree.Root();
+    struct Row {
+        const char* label;
+        int flags;       // of the descriptor held open meanwhile
+        bool linked;     // a second name: the new content would be copied back
+    };
+    const Row rows[] = {
+        {"a writer appending", O_WRONLY | O_APPEND, false},
+        {"a writer appending, copy-back", O_WRONLY | O_APPEND, true},
+        {"a reader", O_RDONLY, false},
+    };
+    for (const Row& row : rows) {
+        const std::string file = tree.Write("log", "the foo\n");
+        if (row.linked) {
+            ASSERT_EQ(::link(file.c_str(), tree.Path("other").c_str()), 0);
+        }
+        const int held = ::open(file.c_str(), row.flags);
+        ASSERT_GE(held, 0);
+        const RewriteOutcome outcome = Rewrite(file, {{4, "foo", "bar"}});
+        // What the writer writes afterwards lands in the file under its name.
+        if ((row.flags & O_APPEND) != 0) {
+            ASSERT_EQ(::write(held, "late\n", 5), 5);
+        }
+        ::close(held);
+        EXPECT_FALSE(outcome.Replaced) << row.label;
+        ASSERT_EQ(outcome.Problems.size(), 1u) << row.label;
+        EXPECT_EQ(outcome.Problems[0].Reason, RewriteInUse) << row.label;
+        EXPECT_EQ(outcome.Problems[0].SystemError, unsigned(EBUSY)) << row.label;
+        EXPECT_EQ(outcome.Problems[0].FileName, file) << row.label;
+        EXPECT_EQ(tree.Read("log"), (row.flags & O_APPEND) != 0 ? "the foo\nlate\n" : "the foo\n") << row.label;
+        ::unlink(tree.Path("other").c_str());
+        EXPECT_EQ(tree.List(), std::vector<std::string>{"log"}) << row.label;
+        ::unlink(file.c_str());
+    }
+}
+
+// The moment between the last check and the replacement: another process
+// opens the file to append a line, as a logger does. Its line must end up in
+// the file under its name.
+struct Appender {
+    static std::string& File()
+    {
+        static std::string file;
+        return file;
+    }
+    static pid_t& Child()
+    {
+        static pid_t child = 0;
+        return child;
+    }
+    // True once this process's lease on the file is being broken.
+    static bool LeaseBreaking()
+    {
+        for (int fd = 3; fd < 1024; ++fd) {
+            char link[64], target[4096];
+            std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+            const ssize_t n = ::readlink(link, target, sizeof target - 1);
+            if (n <= 0 || std::string(target, static_cast<std::size_t>(n)) != File())
+                continue;
+            const int type = ::fcntl(fd, F_GETLEASE);
+            if (type != -1 && type != F_WRLCK)
+                return true;
+        }
+        return false;
+    }
+    // Starts the appender and returns once its open has reached the file:
+    // it either wrote its line already or waits for the lease it broke.
+    static void Start()
+    {
+        if (Child() != 0)
+            return;  // once: at the first replacement
+        Child() = ::fork();
+        if (Child() == 0) {
+            // Another process holds none of the rewrite's descriptors (a
+            // copy of the leased one would keep the lease alive).
+            for (int fd = 3; fd < 1024; ++fd)
+                ::close(fd);
+            const int fd = ::open(File().c_str(), O_WRONLY | O_APPEND);
+            ::_exit(fd >= 0 && ::write(fd, "late\n", 5) == 5 ? 0 : 1);
+        }
+        for (int i = 0; i < 5000; ++i) {
+            if (LeaseBreaking())
+                return;
+            if (::waitpid(Child(), &Status(), WNOHANG) == Child()) {
+                Child() = -1;  // it wrote its line and is gone
+                return;
+            }
+            ::usleep(1000);
+        }
+    }
+    static int& Status()
+    {
+        static int status = 0;
+        return status;
+    }
+    static int Exchange(const char* from, const char* to)
+    {
+        Start();
+        return RegexPlatform::DefaultCalls().Exchange(from, to);
+    }
+    static int Rename(const char* from, const char* to)
+    {
+        Start();
+        return RegexPlatform::DefaultCalls().Rename(from, to);
+    }
+};
+
+TEST(Rewrite, WriterOpeningAtTheMomentOfReplacementLosesNothing)
+{
+    Tree tree;
+    if (!LeasesWork(tree.Root()))
+        GTEST_SKIP() << "no write leases on the file system of " << tree.Root();
+    const std::string file = tree.Write("log", "the foo\n");
+    Appender::File() = file;
+    Appender::Child() = 0;
+    RewriteOutcome outcome;
+    {
+        FaultPlan plan;
+        ScopedFaults faults(plan);
+        RegexPlatform::Calls().Exchange = &Appender::Exchange;
+        RegexPlatform::Calls().Rename = &Appender::Rename;
+        outcome = Rewrite(file, {{4, "foo", "bar"}});
+    }
+    // The lease is gone with the rewrite: the appender finishes.
+    if (Appender::Child() > 0) {
+        ASSERT_EQ(::waitpid(Appender::Child(), &Appender::Status(), 0), Appender::Child());
+    }
+    EXPECT_TRUE(WIFEXITED(Appender::Status()) && WEXITSTATUS(Appender::Status()) == 0);
+    EXPECT_FALSE(outcome.Replaced);
+    ASSERT_EQ(outcome.Problems.size(), 1u);
+    EXPECT_EQ(outcome.Problems[0].Reason, RewriteInUse);
+    EXPECT_EQ(tree.Read("log"), "the foo\nlate\n") << "the appended line is in the file under its name";
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"log"});
+}
+
+// Swaps the name being changed for a link to a victim file at the second
+// look at the name (the last check before the file is replaced).
+struct Swapper {
+    static std::string& File()
+    {
+        static std::string file;
+        return file;
+    }
+    static std::string& Victim()
+    {
+        static std::string victim;
+        return victim;
+    }
+    static int& Looks()
+    {
+        static int looks = 0;
+        return looks;
+    }
+    static int Stat(const char* path, struct stat* information)
+    {
+        const int rc = RegexPlatform::DefaultCalls().Stat(path, information);
+        if (File() == path && ++Looks() == 2) {
+            ::rename(path, (File() + ".moved").c_str());
+            (void)!::symlink(Victim().c_str(), path);
+        }
+        return rc;
+    }
+};
+
+TEST(Rewrite, NameSwappedForALinkAfterTheCheckNeverLeadsAWriteElsewhere)
+{
+    for (const bool linked : {false, true}) {
+        Tree tree;
+        const std::string root = FileTesting::RealPathOf(tree.Root());
+        const std::string file = tree.Write("data", "the foo");
+        if (linked) {  // a second name: the new content is written over the file in place
+            ASSERT_EQ(::link(file.c_str(), tree.Path("other").c_str()), 0);
+        }
+        tree.Write("victim", "precious content of another file");
+        Swapper::File() = root + "/data";
+        Swapper::Victim() = root + "/victim";
+        Swapper::Looks() = 0;
+        RewriteOutcome outcome;
+        {
+            FaultPlan plan;
+            ScopedFaults faults(plan);
+            RegexPlatform::Calls().Stat = &Swapper::Stat;
+            outcome = Rewrite(file, {{4, "foo", "bar"}});
+        }
+        EXPECT_EQ(Swapper::Looks(), 2) << linked;
+        EXPECT_EQ(tree.Read("victim"), "precious content of another file") << linked;
+        if (linked) {
+            // Written through the descriptor that was checked: the file read.
+            EXPECT_TRUE(outcome.Replaced) << linked;
+            EXPECT_EQ(tree.Read("data.moved"), "the bar") << linked;
+        } else {
+            // What the swap put in place is not the file read: left alone.
+            EXPECT_FALSE(outcome.Replaced) << linked;
+            ASSERT_EQ(outcome.Problems.size(), 1u) << linked;
+            EXPECT_EQ(outcome.Problems[0].Reason, RewriteTextChanged) << linked;
+            EXPECT_EQ(tree.Read("data.moved"), "the foo") << linked;
+            struct stat entry;
+            EXPECT_TRUE(::lstat(file.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode)) << "the link stays a link";
+        }
+    }
+}
+
+TEST(Rewrite, FileSizeLimitFailsTheWriteInsteadOfEndingTheProcess)
+{
+    Tree tree;
+    const std::string file = tree.Write("data", std::string(3000, 'a') + "foo");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        const struct rlimit limit = {2048, 2048};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(77);
+        const RewriteOutcome outcome = Rewrite(file, {{3000, "foo", "bar"}});
+        const bool ok = !outcome.Replaced && outcome.Problems.size() == 1 &&
+                        outcome.Problems[0].Reason == RewriteWriteFailed && outcome.Problems[0].SystemError == EFBIG;
+        // The signal is not left pending either: the process lives on.
+        ::raise(SIGCHLD);
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_FALSE(WIFSIGNALED(status)) << "died of signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "cannot set a file-size limit";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(tree.Read("data"), std::string(3000, 'a') + "foo");
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"data"}) << "no temporary left";
 }
 
 TEST(BackupNames, WorkNamesFitAndAreRecognised)
