@@ -345,7 +345,7 @@ public:
         if (copyBack_) {
             if (!temporary_.Created && !temporary_.Create(P::TemporaryDirectory(), stem))
                 return Problem(temporary_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
-            if (!CreateUndo(directory, stem))
+            if (!CreateUndo())
                 return Finish();
         }
 
@@ -412,9 +412,12 @@ private:
     }
 
     // The undo copy beside the file, created new (a name already taken means
-    // another rewrite was interrupted there); in the system's temporary
-    // directory only when the file's directory takes no new file.
-    bool CreateUndo(const std::string& directory, const std::string& stem)
+    // another rewrite was interrupted there). It must be beside the file: an
+    // undo copy elsewhere (in the system's temporary directory) would not be
+    // found from the file after a crash, and could be cleared away while the
+    // file is half-written. Where none can be made there, nothing is copied
+    // back and the file stays as it is.
+    bool CreateUndo()
     {
         undo_.Handle = P::CreateExclusive(undoName_.c_str());
         if (undo_.Handle != nullptr) {
@@ -424,14 +427,7 @@ private:
             return true;
         }
         const unsigned error = P::LastError();
-        if (error == P::AlreadyExistsError()) {
-            Problem(file_, RewriteReplaceFailed, 0, error, undoName_);
-            return false;
-        }
-        (void)directory;
-        if (undo_.Create(P::TemporaryDirectory(), stem))
-            return true;
-        Problem(undo_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
+        Problem(file_, RewriteReplaceFailed, 0, error, error == P::AlreadyExistsError() ? undoName_ : std::string());
         return false;
     }
 

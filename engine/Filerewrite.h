@@ -18,9 +18,9 @@
 // file has several hard links, a new file could not get its owner or its
 // named attributes, or its directory takes no new file) the new content is
 // copied back into the file in place, after an undo copy of the old content
-// was written and flushed beside it (".NAME.quorvex-undo"; in the system's
-// temporary directory only when the file's directory takes no new file); if
-// that copy fails the old content is put back. An undo copy is removed only
+// was written and flushed beside it (".NAME.quorvex-undo"; where none can be
+// made there the file is left as it is: an undo copy anywhere else could not
+// be found from the file); if that copy fails the old content is put back. An undo copy is removed only
 // once the file is whole again, so one that is found beside a file means an
 // interrupted rewrite: that file is not touched until the undo copy is dealt
 // with. A symbolic link is never replaced: the file it points to is changed.

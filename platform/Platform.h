@@ -217,13 +217,16 @@ unsigned InUseError();
 // file is open (this process's other ones included), and marks it broken as
 // soon as anyone opens the file meanwhile; that opener then waits until the
 // lease is released (or the system's lease-break time passes). The break is
-// not signalled to this process: it is read with LeaseIntact. Linux only;
+// not signalled to this process: it is read with LeaseIntact, which tells an
+// opener that writes (or truncates) from one that only reads. Linux only;
 // elsewhere, on file systems without leases, and for a process that neither
 // owns the file nor has the capability to lease it, the answer is Unavailable
 // and nothing is held.
 enum class Lease { Held, InUse, Unavailable };
 Lease TakeWriteLease(FileHandle file);
-// True unless a lease taken on `file` was broken since (true without a lease).
+// False once a lease taken on `file` was broken by an opener that writes or
+// truncates, or was taken away; true while it is held or only a reader waits
+// for it (and without a lease).
 bool LeaseIntact(FileHandle file);
 // Gives the lease up, letting a waiting opener go on. Closing the file does too.
 void ReleaseLease(FileHandle file);

@@ -293,10 +293,12 @@ bool LeaseIntact(FileHandle file)
 #if defined(__linux__) && defined(F_GETLEASE)
     KeepError keep;
     const int type = Calls().Fcntl(ToDescriptor(file), F_GETLEASE, 0);
-    // A lease being broken reads as what it is to be lowered to; no lease at
-    // all (never taken, or on a file system without them) reads F_UNLCK too,
-    // so the caller asks only about a lease it holds.
-    return type == F_WRLCK;
+    // A lease being broken reads as what it is to be lowered to: F_RDLCK for
+    // an opener that only reads (it waits until the lease goes and then reads
+    // whichever file it looked up, whole: nothing is lost), F_UNLCK for one
+    // that writes or truncates, and also when the system took the lease away
+    // after its break time or there is none.
+    return type == F_WRLCK || type == F_RDLCK;
 #else
     (void)file;
     return true;
