@@ -312,6 +312,10 @@ public:
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
         if (run_ != nullptr && run_->Changed.count({locked_.Device, locked_.Identity}) != 0)
             return Problem(file_, RewriteAlreadyChanged, 0, 0);
+        // Set-id bits and file capabilities do not survive the writing of
+        // content: they are read now and given back once it is written.
+        if (!P::ReadPrivileges(source_, privileges_))
+            return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
         // A writer that has the file open would go on writing into the old
         // file after the rename (or mix its writes with the copy-back): the
         // lease is granted only when nobody else has it open, and it tells
@@ -342,6 +346,10 @@ public:
                 return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
             copyBack_ = !P::CopyNamedAttributes(source_, temporary_.Handle);
         }
+        // Written in place, the file loses them, and only a process that may
+        // set them gives them back: anyone else leaves the file as it is.
+        if (copyBack_ && privileges_.Special() && !P::OwnershipKeepable(original_))
+            return Problem(file_, RewriteAttributesFailed, 0, P::InvalidArgumentError());
         if (copyBack_) {
             if (!temporary_.Created && !temporary_.Create(P::TemporaryDirectory(), stem))
                 return Problem(temporary_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
@@ -351,6 +359,9 @@ public:
 
         if (!Stream())
             return Finish();
+        if (!copyBack_ && privileges_.Special() &&
+            (!P::ApplyPrivileges(temporary_.Handle, privileges_) || !P::FlushFile(temporary_.Handle)))
+            return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
         return copyBack_ ? ReplaceInPlace() : ReplaceByRename();
     }
 
@@ -636,6 +647,9 @@ private:
             return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
         unsigned error = 0;
         if (OverwriteWith(target, temporary_.Handle, newSize_, error)) {
+            // The writes took the set-id bits and capabilities away.
+            if (privileges_.Special() && !P::ApplyPrivileges(target, privileges_))
+                Problem(file_, RewriteAttributesFailed, 0, P::LastError());
             if (reopened.Handle != nullptr && !reopened.Close())
                 return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
             MarkReplaced(P::FileState());
@@ -677,6 +691,7 @@ private:
     P::FileHandle source_ = nullptr;
     bool writable_ = false;
     P::Lease lease_ = P::Lease::Unavailable;
+    P::Privileges privileges_;
     P::FileInformation original_;
     P::FileState locked_;
     bool copyBack_ = false;

@@ -271,6 +271,20 @@ std::size_t MaximumNameLength(const std::string& directory);
 // all were copied; false as soon as one cannot be, with the error left.
 bool CopyNamedAttributes(FileHandle from, FileHandle to);
 
+// What writing into a file takes away from it: the set-user-ID and
+// set-group-ID bits (for a writer without the capability to keep them) and
+// its file capabilities (security.capability, for every writer, and with any
+// change of owner). Read before the content is written and given back after.
+struct Privileges {
+    std::uint32_t Permissions = 0;  // all the permission bits, set-id bits included
+    std::string Capability;         // the raw security.capability value
+    bool HasCapability = false;
+    bool Special() const { return (Permissions & 06000) != 0 || HasCapability; }
+};
+bool ReadPrivileges(FileHandle file, Privileges& privileges);
+// Sets the permission bits, then (last) the capability. False on failure.
+bool ApplyPrivileges(FileHandle file, const Privileges& privileges);
+
 // Names of the files a rewrite makes beside a file NAME (and a backup copy
 // beside its backup name): temporary files ".NAME.quorvex-" followed by six
 // random letters or digits, and the undo copy of a file changed in place,

@@ -680,6 +680,46 @@ std::size_t MaximumNameLength(const std::string& directory)
     return limit > 0 ? static_cast<std::size_t>(limit) : 255;
 }
 
+bool ReadPrivileges(FileHandle file, Privileges& privileges)
+{
+    privileges = Privileges();
+    const int fd = ToDescriptor(file);
+    struct stat st;
+    if (Calls().Fstat(fd, &st) != 0)
+        return false;
+    privileges.Permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+    char value[256];
+    const ssize_t size = Calls().GetAttribute(fd, "security.capability", value, sizeof value);
+    if (size >= 0) {
+        privileges.Capability.assign(value, static_cast<std::size_t>(size));
+        privileges.HasCapability = true;
+        return true;
+    }
+    // None, or a file system without named attributes: nothing to keep.
+    return errno == ENODATA || errno == ENOTSUP || errno == ENOSYS || errno == EOPNOTSUPP;
+}
+
+bool ApplyPrivileges(FileHandle file, const Privileges& privileges)
+{
+    const int fd = ToDescriptor(file);
+    if (Calls().Fchmod(fd, static_cast<mode_t>(privileges.Permissions & 07777)) != 0)
+        return false;
+    if (privileges.HasCapability &&
+        Calls().SetAttribute(fd, "security.capability", privileges.Capability.data(), privileges.Capability.size(),
+                             0) != 0)
+        return false;
+    // The kernel may refuse set-id bits silently (a set-group-ID bit for a
+    // group the process is not in): what the file has now is checked.
+    struct stat st;
+    if (Calls().Fstat(fd, &st) != 0)
+        return false;
+    if ((st.st_mode & 07777) != (privileges.Permissions & 07777)) {
+        errno = EPERM;
+        return false;
+    }
+    return true;
+}
+
 bool CopyNamedAttributes(FileHandle from, FileHandle to)
 {
     const int in = ToDescriptor(from);

@@ -246,6 +246,15 @@ bool ExchangeNames(const char*, const char*, bool& supported)
     return false;
 }
 
+// No set-id bits or file capabilities here: the attribute bits stay with the
+// file, and CopyPermissions gives them to a new one.
+bool ReadPrivileges(FileHandle, Privileges& privileges)
+{
+    privileges = Privileges();
+    return true;
+}
+bool ApplyPrivileges(FileHandle, const Privileges&) { return true; }
+
 FileSizeSignalGuard::FileSizeSignalGuard() {}
 FileSizeSignalGuard::~FileSizeSignalGuard() {}
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,6 +15,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <ios>
 #include <cstdio>
 #include <functional>
 
@@ -775,6 +778,63 @@ TEST(Rewrite, FileSizeLimitFailsTheWriteInsteadOfEndingTheProcess)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(tree.Read("data"), std::string(3000, 'a') + "foo");
     EXPECT_EQ(tree.List(), std::vector<std::string>{"data"}) << "no temporary left";
+}
+
+// ---- What writing takes away: set-id bits, file capabilities ----------------------------
+
+TEST(Rewrite, SetIdBitsOfTheOwnersFileAreKept)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand a file to another user";
+    for (const mode_t mode : {mode_t(04755), mode_t(02755), mode_t(06750)}) {
+        for (const bool linked : {false, true}) {
+            Tree tree;
+            ::chmod(tree.Root().c_str(), 0777);
+            const std::string file = tree.Write("tool", "#!/bin/sh\necho foo\n");
+            if (linked) {
+                ASSERT_EQ(::link(file.c_str(), tree.Path("other").c_str()), 0);
+            }
+            ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+            ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                // The file's owner, without the capability to keep set-id bits
+                // through a write.
+                if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(20);
+                const RewriteOutcome outcome = Rewrite(file, {{15, "foo", "bar"}});
+                ::_exit(outcome.Replaced && outcome.Problems.empty() ? 0 : 21);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::oct << mode << " " << linked;
+            EXPECT_EQ(tree.Read("tool"), "#!/bin/sh\necho bar\n") << std::oct << mode << " " << linked;
+            EXPECT_EQ(FileTesting::StatOf(file).st_mode & 07777, mode) << std::oct << mode << " " << linked;
+        }
+    }
+}
+
+TEST(Rewrite, FileCapabilitiesAreKept)
+{
+    // Version 2 capabilities: effective, with cap_net_bind_service permitted.
+    const unsigned char capability[20] = {1, 0, 0, 2, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (const bool linked : {false, true}) {
+        Tree tree;
+        const std::string file = tree.Write("tool", "echo foo\n");
+        if (linked) {
+            ASSERT_EQ(::link(file.c_str(), tree.Path("other").c_str()), 0);
+        }
+        if (::setxattr(file.c_str(), "security.capability", capability, sizeof capability, 0) != 0)
+            GTEST_SKIP() << "file capabilities cannot be set here: " << std::strerror(errno);
+        const RewriteOutcome outcome = Rewrite(file, {{5, "foo", "bar"}});
+        EXPECT_TRUE(outcome.Replaced && outcome.Problems.empty()) << linked;
+        EXPECT_EQ(tree.Read("tool"), "echo bar\n") << linked;
+        unsigned char kept[64] = {};
+        const ssize_t size = ::getxattr(file.c_str(), "security.capability", kept, sizeof kept);
+        ASSERT_EQ(size, ssize_t(sizeof capability)) << linked << ": " << std::strerror(errno);
+        EXPECT_EQ(std::memcmp(kept, capability, sizeof capability), 0) << linked;
+    }
 }
 
 TEST(BackupNames, WorkNamesFitAndAreRecognised)
