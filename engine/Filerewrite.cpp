@@ -344,7 +344,15 @@ public:
         if (!copyBack_) {
             if (!P::CopyPermissions(temporary_.Handle, original_))
                 return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
-            copyBack_ = !P::CopyNamedAttributes(source_, temporary_.Handle);
+            // Where even a privileged process cannot give the owner (a user
+            // namespace, a file system that squashes root), the new file
+            // would change it silently: the content is copied back instead.
+            P::FileInformation made;
+            if (!P::QueryFile(temporary_.Handle, made) || made.Owner != original_.Owner ||
+                made.Group != original_.Group)
+                copyBack_ = true;
+            if (!copyBack_)
+                copyBack_ = !P::CopyNamedAttributes(source_, temporary_.Handle);
         }
         // Written in place, the file loses them, and only a process that may
         // set them gives them back: anyone else leaves the file as it is.

@@ -142,8 +142,10 @@ void FlushDirectory(const std::string& directory);
 // True when a new file made by this process can be given the owner and group
 // of the file described (so replacing the file by a new one keeps them).
 bool OwnershipKeepable(const FileInformation& information);
-// Gives `file` the owner and group of `from` where the process may, then the
-// permission bits of `from`. False when the permission bits cannot be set.
+// Takes away the access list a new `file` inherited from its directory, gives
+// it the owner and group of `from` where the process may, then the permission
+// bits of `from`. False when the permission bits cannot be set. (Whether the
+// owner and group were given shows in QueryFile afterwards.)
 bool CopyPermissions(FileHandle file, const FileInformation& from);
 // Replaces `to` by `from` in one atomic step (both on one volume).
 bool RenameReplacing(const char* from, const char* to);

@@ -67,8 +67,14 @@ int RealSetAttribute(int fd, const char* name, const void* value, size_t size, i
 {
     return ::fsetxattr(fd, name, value, size, flags);
 }
+int RealRemoveAttribute(int fd, const char* name) { return ::fremovexattr(fd, name); }
 #else
 // Systems without this interface have no named attributes to lose here.
+int RealRemoveAttribute(int, const char*)
+{
+    errno = ENOTSUP;
+    return -1;
+}
 ssize_t RealListAttributes(int, char*, size_t) { return 0; }
 ssize_t RealGetAttribute(int, const char*, void*, size_t)
 {
@@ -89,7 +95,7 @@ const SystemCalls RealCalls = {
     ::pthread_key_create, ::pthread_key_delete, ::pthread_getspecific, ::pthread_setspecific,
     RealOpenAt,       ::fstatat, ::fdopendir, ::readdir, ::closedir,       ::mmap,
     ::munmap,         ::madvise,  ::flock,   ::lstat,    RealListAttributes, RealGetAttribute,
-    RealSetAttribute, ::pathconf, RealFcntl, RealExchange,
+    RealSetAttribute, ::pathconf, RealFcntl, RealExchange, RealRemoveAttribute,
 };
 
 SystemCalls CurrentCalls = RealCalls;
@@ -578,6 +584,13 @@ bool OwnershipKeepable(const FileInformation& information)
 bool CopyPermissions(FileHandle file, const FileInformation& from)
 {
     const int fd = ToDescriptor(file);
+    {
+        // A new file takes its directory's default access list: it is taken
+        // away, so that the file gets exactly the old one's (given with the
+        // other named attributes), never more.
+        KeepError keep;
+        Calls().RemoveAttribute(fd, "system.posix_acl_access");
+    }
     {
         // Owner and group where the process may; a change of owner can drop
         // the set-id bits, which the mode below puts back.

@@ -53,6 +53,7 @@ struct SystemCalls {
     long (*PathLimit)(const char* path, int name);                                      // pathconf
     int (*Fcntl)(int fd, int command, long argument);  // the lease commands of fcntl(2)
     int (*Exchange)(const char* from, const char* to);  // renameat2 with RENAME_EXCHANGE
+    int (*RemoveAttribute)(int fd, const char* name);   // fremovexattr
 };
 
 struct FileState;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -835,6 +836,76 @@ TEST(Rewrite, FileCapabilitiesAreKept)
         ASSERT_EQ(size, ssize_t(sizeof capability)) << linked << ": " << std::strerror(errno);
         EXPECT_EQ(std::memcmp(kept, capability, sizeof capability), 0) << linked;
     }
+}
+
+TEST(Rewrite, DirectoryDefaultAccessListIsNotAddedToTheFile)
+{
+    // Lets user 65534 read every new file: user rw, user 65534 r, group r,
+    // mask r, others none.
+    const unsigned char acl[] = {2, 0, 0, 0, 1, 0, 6, 0, 255, 255, 255, 255, 2, 0, 4, 0, 0xFE, 0xFF, 0, 0,
+                                 4, 0, 4, 0, 255, 255, 255, 255, 0x10, 0, 4, 0, 255, 255, 255, 255,
+                                 0x20, 0, 0, 0, 255, 255, 255, 255};
+    Tree tree;
+    const std::string directory = tree.Directory("shared");
+    const std::string file = tree.Write("shared/secret", "the foo");
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    if (::setxattr(directory.c_str(), "system.posix_acl_default", acl, sizeof acl, 0) != 0)
+        GTEST_SKIP() << "the file system of " << tree.Root() << " takes no access lists";
+    const RewriteOutcome outcome = Rewrite(file, {{4, "foo", "bar"}});
+    EXPECT_TRUE(outcome.Replaced && outcome.Problems.empty());
+    EXPECT_EQ(tree.Read("shared/secret"), "the bar");
+    EXPECT_EQ(FileTesting::StatOf(file).st_mode & 07777, 0640u);
+    unsigned char got[128];
+    EXPECT_LT(::getxattr(file.c_str(), "system.posix_acl_access", got, sizeof got), 0)
+        << "the new file has an access list the old one had not";
+}
+
+TEST(Rewrite, OwnerThatCannotBeGivenIsKeptByCopyingBack)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand the file to an unmapped user";
+    Tree tree;
+    ::chmod(tree.Root().c_str(), 0777);
+    const std::string file = tree.Write("data", "the foo");
+    ASSERT_EQ(::chown(file.c_str(), 12345, 12345), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    const ino_t inode = FileTesting::StatOf(file).st_ino;
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A user namespace in which only this user is mapped (as root): the
+        // file's owner cannot be given to any new file.
+        ::close(channel[0]);
+        const std::string uid = std::to_string(::geteuid()), gid = std::to_string(::getegid());
+        if (::unshare(CLONE_NEWUSER) != 0) {
+            const std::string why = std::string("unshare: ") + std::strerror(errno);
+            (void)!::write(channel[1], why.data(), why.size());
+            ::_exit(77);
+        }
+        FileTesting::WriteAll("/proc/self/setgroups", "deny");
+        FileTesting::WriteAll("/proc/self/uid_map", "0 " + uid + " 1");
+        FileTesting::WriteAll("/proc/self/gid_map", "0 " + gid + " 1");
+        const RewriteOutcome outcome = Rewrite(file, {{4, "foo", "bar"}});
+        ::_exit(outcome.Replaced && outcome.Problems.empty() ? 0 : 21);
+    }
+    ::close(channel[1]);
+    char why[256] = {};
+    (void)!::read(channel[0], why, sizeof why - 1);
+    ::close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no user namespace here: " << why;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(tree.Read("data"), "the bar");
+    const struct stat after = FileTesting::StatOf(file);
+    EXPECT_EQ(after.st_uid, 12345u);
+    EXPECT_EQ(after.st_gid, 12345u);
+    EXPECT_EQ(after.st_ino, inode) << "written over in place";
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"data"});
 }
 
 TEST(BackupNames, WorkNamesFitAndAreRecognised)
