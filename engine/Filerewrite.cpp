@@ -539,10 +539,15 @@ private:
             return false;
         }
         // Copied from the descriptor that was checked, never from the name.
-        if (!P::CopyOpenFileReplacing(source_, backup_.c_str())) {
+        unsigned lost = 0;
+        if (!P::CopyOpenFileReplacing(source_, backup_.c_str(), &lost)) {
             Problem(backup_, RewriteBackupFailed, 0, P::LastError());
             return false;
         }
+        // The backup could not get the original's owner or access lists: it
+        // is readable by its owner only, and that is told.
+        if (lost != 0)
+            Problem(backup_, RewriteAttributesFailed, 0, lost);
         if (known)
             run_->Backups.insert(key);
         return true;

@@ -239,9 +239,12 @@ void ReleaseLease(FileHandle file);
 bool ExchangeNames(const char* from, const char* to, bool& supported);
 
 // Copies the content of the open file `from` (from its start) to `to`, which
-// is made as CopyFileReplacing makes it, with the permissions and owner of
-// `from`. The file to copy is never opened again by name.
-bool CopyOpenFileReplacing(FileHandle from, const char* to);
+// is made as CopyFileReplacing makes it, with the owner, permissions and named
+// attributes (access lists included) of `from`. Where those cannot all be
+// given, the copy is made readable and writable by its owner only and
+// `attributesLost` (when given) receives the error code (0 otherwise). The
+// file to copy is never opened again by name.
+bool CopyOpenFileReplacing(FileHandle from, const char* to, unsigned* attributesLost = nullptr);
 
 // While one lives, the calling thread does not die of the file-size-limit
 // signal: a write beyond the limit fails with the file-too-large error instead

@@ -400,14 +400,16 @@ bool CopyFileReplacing(const char* from, const char* to)
     const FileHandle source = OpenForReading(from);
     if (source == nullptr)
         return false;
-    const bool ok = CopyOpenFileReplacing(source, to);
+    const bool ok = CopyOpenFileReplacing(source, to, nullptr);
     KeepError keep;
     CloseFile(source);
     return ok;
 }
 
-bool CopyOpenFileReplacing(FileHandle source, const char* to)
+bool CopyOpenFileReplacing(FileHandle source, const char* to, unsigned* attributesLost)
 {
+    if (attributesLost != nullptr)
+        *attributesLost = 0;
     const int in = ToDescriptor(source);
     struct stat sourceInfo;
     if (Calls().Fstat(in, &sourceInfo) != 0 || Calls().Seek(in, 0, SEEK_SET) != 0)
@@ -440,9 +442,23 @@ bool CopyOpenFileReplacing(FileHandle source, const char* to)
     ok = ok && CopyContent(in, out);
     ok = ok && Calls().Fsync(out) == 0;
     if (ok) {
+        // The copy gets exactly the original's access: its inherited access
+        // list goes, then owner, mode and named attributes (access lists
+        // included) follow the original's. Where any of them cannot be given,
+        // the copy is made readable by its owner only, and the caller told.
+        Calls().RemoveAttribute(out, "system.posix_acl_access");
         if (Calls().Fchown(out, sourceInfo.st_uid, sourceInfo.st_gid) != 0)
             Calls().Fchown(out, static_cast<uid_t>(-1), sourceInfo.st_gid);
         ok = Calls().Fchmod(out, sourceInfo.st_mode & 07777) == 0;
+        struct stat made;
+        const bool same = ok && Calls().Fstat(out, &made) == 0 && made.st_uid == sourceInfo.st_uid &&
+                          made.st_gid == sourceInfo.st_gid && CopyNamedAttributes(source, ToHandle(out));
+        if (ok && !same) {
+            const unsigned lost = errno != 0 ? static_cast<unsigned>(errno) : EPERM;
+            ok = Calls().Fchmod(out, 0600) == 0;
+            if (attributesLost != nullptr)
+                *attributesLost = lost;
+        }
     }
     const bool closed = CloseFile(target);
     ok = ok && closed;

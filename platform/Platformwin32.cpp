@@ -324,8 +324,10 @@ bool CopyFileReplacing(const char* from, const char* to)
 
 // The copy is made from the file the handle is open on, named by the system
 // from the handle itself.
-bool CopyOpenFileReplacing(FileHandle from, const char* to)
+bool CopyOpenFileReplacing(FileHandle from, const char* to, unsigned* attributesLost)
 {
+    if (attributesLost != nullptr)
+        *attributesLost = 0;
     char path[32768];
     const DWORD length = ::GetFinalPathNameByHandleA(ToNative(from), path, sizeof path, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= sizeof path)

@@ -860,6 +860,51 @@ TEST(Rewrite, DirectoryDefaultAccessListIsNotAddedToTheFile)
         << "the new file has an access list the old one had not";
 }
 
+TEST(Rewrite, BackupGetsTheAccessListsAndAttributesOrIsMadePrivate)
+{
+    const unsigned char acl[] = {2, 0, 0, 0, 1, 0, 6, 0, 255, 255, 255, 255, 2, 0, 4, 0, 0xFE, 0xFF, 0, 0,
+                                 4, 0, 4, 0, 255, 255, 255, 255, 0x10, 0, 4, 0, 255, 255, 255, 255,
+                                 0x20, 0, 0, 0, 255, 255, 255, 255};
+    for (const bool refused : {false, true}) {
+        Tree tree;
+        const std::string file = tree.Write("data", "the foo");
+        ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+        if (::setxattr(file.c_str(), "user.origin", "kept", 4, 0) != 0 ||
+            ::setxattr(file.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0)
+            GTEST_SKIP() << "the file system of " << tree.Root() << " takes no user attributes or ACLs";
+        const mode_t mode = FileTesting::StatOf(file).st_mode & 07777;
+        RewriteOutcome outcome;
+        {
+            FaultPlan plan;
+            ScopedFaults faults(plan);
+            if (refused)  // the attributes reach the new file, never the backup
+                RegexPlatform::Calls().SetAttribute = [](int fd, const char* n, const void* v, size_t z, int f) {
+                    return FileTesting::PathOfDescriptor(fd).find("data.bak") != std::string::npos
+                               ? static_cast<int>(RefuseAttribute(fd, n, v, z, f))
+                               : RegexPlatform::DefaultCalls().SetAttribute(fd, n, v, z, f);
+                };
+            outcome = Rewrite(file, {{4, "foo", "bar"}}, tree.Path("data.bak"));
+        }
+        EXPECT_TRUE(outcome.Replaced) << refused;
+        EXPECT_EQ(tree.Read("data.bak"), "the foo") << refused;
+        const std::string backup = tree.Path("data.bak");
+        char value[16] = {};
+        if (!refused) {
+            EXPECT_TRUE(outcome.Problems.empty());
+            EXPECT_EQ(::getxattr(backup.c_str(), "user.origin", value, sizeof value), 4);
+            unsigned char copied[sizeof acl + 16];
+            EXPECT_EQ(::getxattr(backup.c_str(), "system.posix_acl_access", copied, sizeof copied),
+                      ssize_t(sizeof acl));
+            EXPECT_EQ(FileTesting::StatOf(backup).st_mode & 07777, mode);
+        } else {
+            ASSERT_EQ(outcome.Problems.size(), 1u);
+            EXPECT_EQ(outcome.Problems[0].Reason, RewriteAttributesFailed);
+            EXPECT_EQ(outcome.Problems[0].FileName, backup);
+            EXPECT_EQ(FileTesting::StatOf(backup).st_mode & 07777, 0600u) << "readable by its owner only";
+        }
+    }
+}
+
 TEST(Rewrite, OwnerThatCannotBeGivenIsKeptByCopyingBack)
 {
     if (::geteuid() != 0)
