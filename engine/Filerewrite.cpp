@@ -328,6 +328,8 @@ public:
         // what may be the only whole copy of it: the file is not touched.
         undoName_ = UndoNameOf(real_);
         std::string found = P::NameExists(undoName_.c_str()) ? undoName_ : std::string();
+        if (found.empty())
+            found = MarkedUndo();
         if (found.empty() && original_.Links > 1)
             found = UndoOfAnotherName();
         if (!found.empty())
@@ -404,6 +406,24 @@ private:
     }
 
     RewriteOutcome Changed() { return Problem(file_, RewriteTextChanged, 0, 0); }
+
+    // The undo copy the file itself names (the mark a copy-back leaves on it
+    // until it is whole again), whatever name it was reached by then: in
+    // another directory, or under a name shortened to fit. A mark whose undo
+    // copy is gone was dealt with (the copy restored and removed) and is
+    // cleared.
+    std::string MarkedUndo()
+    {
+        std::string marked;
+        if (!P::ReadMark(source_, marked) || marked.empty())
+            return std::string();
+        P::FileState state;
+        if (P::QueryEntryState(marked.c_str(), state))
+            return marked;
+        if (writable_)
+            P::ClearMark(source_);
+        return std::string();
+    }
 
     // A file with several names may have been interrupted under another of
     // them: an undo copy ".OTHER.quorvex-undo" in the same directory whose
@@ -658,8 +678,14 @@ private:
         }
         if (newSize_ > original_.Size && !P::ReserveSpace(target, newSize_))
             return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+        // The file names its undo copy while it is being overwritten, so that
+        // it is found from any of the file's names (where the file system
+        // keeps the mark; otherwise by the name beside it only).
+        const bool marked = undoBeside_ && P::SetMark(target, undo_.Name);
         unsigned error = 0;
         if (OverwriteWith(target, temporary_.Handle, newSize_, error)) {
+            if (marked)
+                P::ClearMark(target);
             // The writes took the set-id bits and capabilities away.
             if (privileges_.Special() && !P::ApplyPrivileges(target, privileges_))
                 Problem(file_, RewriteAttributesFailed, 0, P::LastError());
@@ -672,8 +698,11 @@ private:
             return Finish();
         }
         unsigned ignored = 0;
-        if (OverwriteWith(target, undo_.Handle, original_.Size, ignored))
+        if (OverwriteWith(target, undo_.Handle, original_.Size, ignored)) {
+            if (marked)
+                P::ClearMark(target);
             return Problem(file_, RewriteReplaceFailed, 0, error);
+        }
         // The old content could not be put back either: the undo copy is the
         // only whole copy left, so it stays, and the record names it.
         undo_.Keep = true;

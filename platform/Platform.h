@@ -290,6 +290,15 @@ bool ReadPrivileges(FileHandle file, Privileges& privileges);
 // Sets the permission bits, then (last) the capability. False on failure.
 bool ApplyPrivileges(FileHandle file, const Privileges& privileges);
 
+// A short text kept with the file itself (on POSIX the extended attribute
+// "user.quorvex-undo"), whatever name it is reached by: a copy-back records
+// there where its undo copy lies until the file is whole again. SetMark forces
+// it to the disk and is false where the file system keeps no such attribute;
+// ReadMark is false when there is none.
+bool SetMark(FileHandle file, const std::string& text);
+bool ReadMark(FileHandle file, std::string& text);
+void ClearMark(FileHandle file);
+
 // Names of the files a rewrite makes beside a file NAME (and a backup copy
 // beside its backup name): temporary files ".NAME.quorvex-" followed by six
 // random letters or digits, and the undo copy of a file changed in place,

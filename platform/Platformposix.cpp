@@ -709,6 +709,33 @@ std::size_t MaximumNameLength(const std::string& directory)
     return limit > 0 ? static_cast<std::size_t>(limit) : 255;
 }
 
+namespace {
+constexpr const char* MarkName = "user.quorvex-undo";
+}
+
+bool SetMark(FileHandle file, const std::string& text)
+{
+    const int fd = ToDescriptor(file);
+    return Calls().SetAttribute(fd, MarkName, text.data(), text.size(), 0) == 0 && Calls().Fsync(fd) == 0;
+}
+
+bool ReadMark(FileHandle file, std::string& text)
+{
+    KeepError keep;
+    char value[4096];
+    const ssize_t size = Calls().GetAttribute(ToDescriptor(file), MarkName, value, sizeof value);
+    if (size < 0)
+        return false;
+    text.assign(value, static_cast<std::size_t>(size));
+    return true;
+}
+
+void ClearMark(FileHandle file)
+{
+    KeepError keep;
+    Calls().RemoveAttribute(ToDescriptor(file), MarkName);
+}
+
 bool ReadPrivileges(FileHandle file, Privileges& privileges)
 {
     privileges = Privileges();

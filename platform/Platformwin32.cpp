@@ -255,6 +255,11 @@ bool ReadPrivileges(FileHandle, Privileges& privileges)
 }
 bool ApplyPrivileges(FileHandle, const Privileges&) { return true; }
 
+// No such attribute here: undo copies are found by the names beside the file.
+bool SetMark(FileHandle, const std::string&) { return false; }
+bool ReadMark(FileHandle, std::string&) { return false; }
+void ClearMark(FileHandle) {}
+
 FileSizeSignalGuard::FileSizeSignalGuard() {}
 FileSizeSignalGuard::~FileSizeSignalGuard() {}
 

@@ -329,6 +329,51 @@ TEST(Rewrite, FailedCopyBackPutsTheOldContentBack)
     EXPECT_TRUE(tree.List("tmp").empty());
 }
 
+TEST(Rewrite, UndoCopyIsFoundFromEveryNameOfTheFile)
+{
+    // A copy-back under data that could neither finish nor be undone; the
+    // file has another name in another directory.
+    Tree tree;
+    tree.Directory("elsewhere");
+    const std::string root = FileTesting::RealPathOf(tree.Root());
+    const std::string file = tree.Write("data", "short old text");
+    const std::string other = tree.Path("elsewhere/other");
+    ASSERT_EQ(::link(file.c_str(), other.c_str()), 0);
+    {
+        char probe[4];
+        if (::setxattr(file.c_str(), "user.probe", "x", 1, 0) != 0 ||
+            ::getxattr(file.c_str(), "user.probe", probe, sizeof probe) != 1)
+            GTEST_SKIP() << "the file system of " << tree.Root() << " keeps no user attributes";
+        ::removexattr(file.c_str(), "user.probe");
+    }
+    FaultPlan plan;
+    plan.WritePath = root + "/data";
+    plan.WriteError = EIO;
+    plan.WriteAllowance = 3;
+    RewriteOutcome outcome;
+    {
+        ScopedFaults faults(plan);
+        outcome = Rewrite(file, {{0, "short", "a far longer"}});
+    }
+    ASSERT_EQ(outcome.Problems.size(), 1u);
+    const std::string undo = root + "/.data.quorvex-undo";
+    ASSERT_EQ(outcome.Problems[0].Text, undo);
+    const std::string damaged = tree.Read("data");
+    // Through the other name the file is left alone, and the undo copy named.
+    const RewriteOutcome again = Rewrite(other, {{0, damaged.substr(0, 3), "xyz"}});
+    EXPECT_FALSE(again.Replaced);
+    ASSERT_EQ(again.Problems.size(), 1u);
+    EXPECT_EQ(again.Problems[0].Reason, RewriteReplaceFailed);
+    EXPECT_EQ(again.Problems[0].Text, undo);
+    EXPECT_EQ(tree.Read("data"), damaged);
+    // Once restored as the manual says, the mark no longer holds the file.
+    FileTesting::WriteAll(file, FileTesting::ReadAll(undo));
+    ::unlink(undo.c_str());
+    const RewriteOutcome restored = Rewrite(other, {{0, "short", "long"}});
+    EXPECT_TRUE(restored.Replaced && restored.Problems.empty());
+    EXPECT_EQ(tree.Read("data"), "long old text");
+}
+
 TEST(Rewrite, UnrestorableCopyBackKeepsAndNamesTheOldContent)
 {
     Tree tree;
