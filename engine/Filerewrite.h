@@ -24,8 +24,12 @@
 // once the file is whole again, so one that is found beside a file means an
 // interrupted rewrite: that file is not touched until the undo copy is dealt
 // with. A symbolic link is never replaced: the file it points to is changed.
-// A backup is a copy of the file made before it is replaced, never onto the
-// file itself.
+// Every step after the identity check goes through the one descriptor opened
+// for it, and a write lease (Platform.h) held from the check to the
+// replacement tells of any other process that has the file open or opens it
+// for writing meanwhile: such a file is left as it is. A backup is a copy of
+// the file made before it is replaced, never onto the file itself nor onto a
+// backup made earlier in the same run.
 #ifndef QUORVEX_ENGINE_FILEREWRITE_H
 #define QUORVEX_ENGINE_FILEREWRITE_H
 
