@@ -65,7 +65,10 @@
     X(BackupFailed, 5)           /* the backup copy cannot be made */                        \
     X(ReplaceFailed, 6)          /* the file cannot be replaced by the new content */        \
     X(AttributesFailed, 7)       /* the file's attributes cannot be given to the new content */ \
-    X(MatchFailed, 8)            /* matching inside the file failed; the file is left as it was */
+    X(MatchFailed, 8)            /* matching inside the file failed; the file is left as it was */ \
+    X(InUse, 9)                  /* another process has the file open; it is left as it was */ \
+    X(StoppedHere, 10)           /* a backup-named or read-only file ended the run here */    \
+    X(AlreadyChanged, 11)        /* the same file, under another name, was changed earlier in the run */
 
 // Entry macros for the lists above.
 #define QUORVEX_ENUMERATOR(name, value) name = value,

@@ -13,6 +13,7 @@
 #include "Command.h"
 #include "Operands.h"
 #include "Output.h"
+#include "Platform.h"
 
 namespace QuorvexCli {
 
@@ -143,50 +144,74 @@ std::string Plural(unsigned long long n, const char* one, const char* many)
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// The library's rule for a save extension: the backup stays beside its file.
+bool SafeExtension(const std::string& extension)
+{
+    return extension != ".." && extension.find('\0') == std::string::npos &&
+           extension.find_first_of(RegexPlatform::PathSeparators) == std::string::npos &&
+           extension.find('/') == std::string::npos;
+}
+
+// A file or directory by device and file number; (0, 0) when it cannot be
+// looked at.
+using Identity = std::pair<std::uint64_t, std::uint64_t>;
+
+Identity IdentityOf(const std::string& name)
+{
+    RegexPlatform::FileState state;
+    if (!RegexPlatform::QueryNameState(name.c_str(), state))
+        return Identity(0, 0);
+    return Identity(state.Device, state.Identity);
+}
+
 // Looks for what would make a change run unsafe before any file is touched:
 // files the library would stop at (backup-named or read-only), one file
-// reached under two names (it would be changed twice), two files whose
-// backup copies would share a name (the second would overwrite the first),
-// and a backup that would be written onto the file itself (through a link).
+// reached under two names (a link: it would be changed twice), two files
+// whose backup copies would share a name (the second would overwrite the
+// first; names compared by their directory's identity and last component,
+// so "c/a.bak" and "c/./a.bak" are one), and a backup that would be written
+// onto the file itself (through a link).
 bool CheckPlan(RegularExpression& object, const std::vector<std::string>& files)
 {
     bool ok = true;
     const std::string extension = object.GetSaveExtension();
-    std::map<std::string, std::string> identities;
-    std::map<std::string, std::string> backups;
+    std::map<Identity, std::string> identities;
+    std::map<std::pair<Identity, std::string>, std::string> backups;
     for (const std::string& file : files) {
         if (object.BackupFile(file)) {
-            Diagnose(file + ": carries the backup extension '" + extension +
+            Diagnose(QuoteName(file) + ": carries the backup extension '" + QuoteName(extension) +
                      "' (remove it or choose another --backup)");
             ok = false;
             continue;
         }
         if (object.ReadOnlyFile(file)) {
-            Diagnose(file + ": read-only file");
+            Diagnose(QuoteName(file) + ": read-only file");
             ok = false;
             continue;
         }
-        const std::string real = RegularExpression::GetResolvedPath(file);
-        if (!real.empty()) {
-            auto inserted = identities.emplace(real, file);
+        const Identity identity = IdentityOf(file);
+        if (identity != Identity(0, 0)) {
+            auto inserted = identities.emplace(identity, file);
             if (!inserted.second) {
-                Diagnose(file + ": the same file as " + inserted.first->second + " (it would be changed twice)");
+                Diagnose(QuoteName(file) + ": the same file as " + QuoteName(inserted.first->second) +
+                         " (it would be changed twice)");
                 ok = false;
                 continue;
             }
         }
         if (!extension.empty()) {
             const std::string backup = object.GetBackupName(file);
-            const std::string backupReal = RegularExpression::GetResolvedPath(backup);
-            if (!real.empty() && backupReal == real) {
-                Diagnose(file + ": its backup " + backup + " is the file itself");
+            if (identity != Identity(0, 0) && IdentityOf(backup) == identity) {
+                Diagnose(QuoteName(file) + ": its backup " + QuoteName(backup) + " is the file itself");
                 ok = false;
                 continue;
             }
-            auto inserted = backups.emplace(backup, file);
+            const Identity directory = IdentityOf(RegexPlatform::DirectoryOf(backup));
+            const std::string last = RegexPlatform::LastComponentOf(backup);
+            auto inserted = backups.emplace(std::make_pair(directory, directory == Identity(0, 0) ? backup : last), file);
             if (!inserted.second) {
-                Diagnose(file + ": its backup " + backup + " would overwrite the backup of " +
-                         inserted.first->second);
+                Diagnose(QuoteName(file) + ": its backup " + QuoteName(backup) + " would overwrite the backup of " +
+                         QuoteName(inserted.first->second));
                 ok = false;
             }
         }
@@ -200,7 +225,20 @@ void ReportProblems(const RegularExpression& object)
     if (problems == nullptr)
         return;
     for (const RegularExpression::FileChangeProblem& problem : *problems) {
-        std::string line = problem.FileName + ": " + ReasonName(problem.Reason) + " at byte " +
+        const std::string name = QuoteName(problem.FileName);
+        if (problem.Reason == RegularExpression::InUse) {
+            Diagnose(name + ": in use by another process; left unchanged");
+            continue;
+        }
+        if (problem.Reason == RegularExpression::AlreadyChanged) {
+            Diagnose(name + ": the same file as one changed earlier in this run (another name for it); left unchanged");
+            continue;
+        }
+        if (problem.Reason == RegularExpression::StoppedHere) {
+            Diagnose(name + ": backup-named or read-only: the run stopped here");
+            continue;
+        }
+        std::string line = name + ": " + ReasonName(problem.Reason) + " at byte " +
                            std::to_string(problem.FilePosition);
         if (problem.Reason == RegularExpression::TextChanged) {
             line += problem.Text.empty() ? ": the file changed since it was read; left unchanged"
@@ -209,7 +247,8 @@ void ReportProblems(const RegularExpression& object)
             if (problem.SystemError != 0)
                 line += ": " + RegularExpression::SystemErrorText(problem.SystemError);
             if (!problem.Text.empty())
-                line += "; its old content is kept in " + problem.Text + " (copy it back over the file to restore it)";
+                line += "; its old content is kept in " + QuoteName(problem.Text) +
+                        " (copy it back over the file to restore it)";
         }
         Diagnose(line);
     }
@@ -248,7 +287,7 @@ public:
             break;
         case RegularExpression::FileSkipped:
             if (reporting && !command_.noMessages)
-                Diagnose(file.FileName + ": " + SkipReason(file.SystemError));
+                Diagnose(QuoteName(file.FileName) + ": " + SkipReason(file.SystemError));
             error = true;
             break;
         }
@@ -260,7 +299,7 @@ public:
         const std::string text = object.GetMatchError();
         if (text.empty())
             return false;
-        Diagnose((current.empty() ? std::string() : current + ": ") + "matching stopped: " + text);
+        Diagnose((current.empty() ? std::string() : QuoteName(current) + ": ") + "matching stopped: " + text);
         current.clear();
         return true;
     }
@@ -531,6 +570,16 @@ int RunReplace(Command& command, RegularExpression& object)
         Diagnose("replace: missing FILES (or -r for the current directory)");
         return kError;
     }
+    // A backup must be asked for with a name that keeps it beside its file.
+    if (command.haveBackup && command.backup.empty()) {
+        Diagnose("replace: --backup needs an extension ('' would make no backup); nothing was changed");
+        return kError;
+    }
+    if (command.haveBackup && !SafeExtension(command.backup)) {
+        Diagnose("replace: --backup " + QuoteName(command.backup) +
+                 ": an extension may not hold a path separator, '..' or NUL; nothing was changed");
+        return kError;
+    }
     Operands operands(command, object);
     if (!operands.Resolve()) {
         Diagnose("nothing was changed");
@@ -542,7 +591,7 @@ int RunReplace(Command& command, RegularExpression& object)
             return kError;
         }
         if (target.stream) {
-            Diagnose(target.operand + ": not a regular file: it cannot be changed in place");
+            Diagnose(QuoteName(target.operand) + ": not a regular file: it cannot be changed in place");
             return kError;
         }
     }
@@ -657,7 +706,7 @@ int RunReplace(Command& command, RegularExpression& object)
     // in silence.
     for (const std::string& file : collector.files) {
         if (!monitor.Changed(file)) {
-            Diagnose(file + ": had matches when the run began, not changed");
+            Diagnose(QuoteName(file) + ": had matches when the run began, not changed");
             error = true;
         }
     }

@@ -1,6 +1,7 @@
 // Buffered standard output, colours, diagnostics and the progress line.
 #include "Output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -173,6 +174,43 @@ bool IsColourTerminal(int fd)
         return false;
     const char* term = std::getenv("TERM");
     return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
+std::string QuoteName(const std::string& name)
+{
+    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    if (std::none_of(name.begin(), name.end(), control))
+        return name;
+    std::string out;
+    std::size_t at = 0;
+    while (at < name.size()) {
+        if (control(name[at])) {
+            out += "$'";
+            for (; at < name.size() && control(name[at]); ++at) {
+                static const char letters[] = "\\a\\b\\t\\n\\v\\f\\r";  // codes 7 to 13
+                const unsigned char c = static_cast<unsigned char>(name[at]);
+                if (c >= 7 && c <= 13) {
+                    out.append(letters + 2 * (c - 7), 2);
+                } else {
+                    out += '\\';
+                    out += static_cast<char>('0' + (c >> 6));
+                    out += static_cast<char>('0' + ((c >> 3) & 7));
+                    out += static_cast<char>('0' + (c & 7));
+                }
+            }
+            out += '\'';
+            continue;
+        }
+        out += '\'';
+        for (; at < name.size() && !control(name[at]); ++at) {
+            if (name[at] == '\'')
+                out += "'\\''";
+            else
+                out += name[at];
+        }
+        out += '\'';
+    }
+    return out;
 }
 
 void Diagnose(const std::string& text)

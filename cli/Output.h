@@ -93,6 +93,12 @@ private:
 // Whether the descriptor is a terminal that understands colour escapes.
 bool IsColourTerminal(int fd);
 
+// A file name as the diagnostics show it: unchanged unless it holds a control
+// character; then quoted for a shell, each run of control characters written
+// as $'\n' or $'\ooo' between single-quoted runs of the rest ('a'$'\n''b'),
+// so that no name can fake a line of output.
+std::string QuoteName(const std::string& name);
+
 // "quorvex: <text>" on standard error, written at once (diagnostics are rare
 // and must not wait behind buffered output).
 void Diagnose(const std::string& text);

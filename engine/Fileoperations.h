@@ -325,6 +325,50 @@ void RefuseUnmatchedFile(Object& object, const std::string& file, const std::str
     object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteMatchFailed, 0, error, 0));
 }
 
+// The ChangeFiles calls in progress on this thread, innermost last, each with
+// what its rewrites remember between files (RewriteRun): MergeUpdateFile finds
+// the run of its object here without the object carrying it.
+struct ActiveRun {
+    const void* Object;
+    RewriteRun* Run;
+};
+
+inline std::vector<ActiveRun>& ActiveRuns()
+{
+    static thread_local std::vector<ActiveRun> runs;
+    return runs;
+}
+
+// The run of `object`'s innermost ChangeFiles on this thread, or null.
+inline RewriteRun* RunOf(const void* object)
+{
+    std::vector<ActiveRun>& runs = ActiveRuns();
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it)
+        if (it->Object == object)
+            return it->Run;
+    return nullptr;
+}
+
+// One entry of ActiveRuns for the length of a ChangeFiles call.
+class RunEntry {
+public:
+    explicit RunEntry(const void* object) { ActiveRuns().push_back(ActiveRun{object, &run_}); }
+    ~RunEntry()
+    {
+        std::vector<ActiveRun>& runs = ActiveRuns();
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it)
+            if (it->Run == &run_) {
+                runs.erase(std::next(it).base());
+                break;
+            }
+    }
+    RunEntry(const RunEntry&) = delete;
+    RunEntry& operator=(const RunEntry&) = delete;
+
+private:
+    RewriteRun run_;
+};
+
 // What a ChangeFiles nested in another one on the same object keeps apart:
 // the file the outer call is collecting and its count of changes. (The outer
 // call still notices when the inner one changed its pending file: the rewrite
@@ -368,6 +412,7 @@ unsigned ChangeFiles(Object& object)
     object.MergeSaves.push(std::move(save));
     const std::string files = object.FilesToMatch;
     const bool recurse = object.DirectoryRecursion;
+    const RunEntry run(&object);
 
     object.AllocateStack();
     StackEntry<Object> entry(object);
@@ -486,9 +531,11 @@ bool ThisMergeFilesCallback(Object& object, const char* file, const Engine& engi
     if (object.PendingFile.FileName != file) {
         object.MergeUpdateFile();
         // Checked once per file, at its first match: a backup copy or a
-        // read-only file ends the walk.
-        if (object.BackupFile(file) || object.ReadOnlyFile(file))
+        // read-only file ends the walk, and is named in the problem list.
+        if (object.BackupFile(file) || object.ReadOnlyFile(file)) {
+            object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteStoppedHere, 0, std::string(), 0));
             return false;
+        }
     }
     const auto handler = Traits::OnChangingFiles(object);
     if (handler) {
@@ -553,6 +600,13 @@ void MergeUpdateFile(Object& object)
     const std::string backup = object.SaveExtension.empty() ? std::string() : object.ReplaceExtension();
     typename Object::MergeFileInformation pending = std::move(object.PendingFile);
     ClearPendingFile(object);
+    if (!backup.empty() && !IsSafeSaveExtension(object.SaveExtension)) {
+        // The backup would be written somewhere else than beside the file:
+        // the file stays as it is.
+        object.ChangeProblems.push_back(
+            Traits::MakeProblem(backup, RewriteBackupFailed, 0, std::string(), RegexPlatform::InvalidArgumentError()));
+        return;
+    }
 
     std::vector<RewriteEdit> edits;
     edits.reserve(pending.Greps.size());
@@ -564,7 +618,7 @@ void MergeUpdateFile(Object& object)
         edits.push_back(edit);
     }
     const RegexPlatform::FileState read = LoadState(pending.ReadState);
-    const RewriteOutcome outcome = RewriteFile(pending.FileName, edits, backup, &read);
+    const RewriteOutcome outcome = RewriteFile(pending.FileName, edits, backup, &read, RunOf(&object));
     if (outcome.Replaced)
         object.NumberOfChanges += static_cast<unsigned>(pending.Greps.size());
     for (const RewriteProblem& problem : outcome.Problems) {

@@ -287,8 +287,8 @@ std::string JoinPath(const std::string& directory, const std::string& name)
 class Rewrite {
 public:
     Rewrite(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup,
-            const P::FileState* read)
-        : file_(file), edits_(edits), backup_(backup), read_(read)
+            const P::FileState* read, RewriteRun* run)
+        : file_(file), edits_(edits), backup_(backup), read_(read), run_(run)
     {
     }
 
@@ -296,20 +296,40 @@ public:
     {
         if (!P::ResolvePath(file_.c_str(), real_))
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
-        source_ = P::OpenForReading(real_.c_str());
-        if (source_ == nullptr)
-            return Problem(file_, RewriteOpenFailed, 0, P::LastError());
+        // Every read, check and write in place goes through this one
+        // descriptor: a name swapped for a link after the check never leads
+        // a write elsewhere.
+        source_ = P::OpenForRewrite(real_.c_str(), writable_);
+        if (source_ == nullptr) {
+            const unsigned error = P::LastError();
+            return Problem(file_, P::IsInUseError(error) ? RewriteInUse : RewriteOpenFailed, 0, error);
+        }
         // Held until the file is replaced: another run rewriting this file
         // finishes first, and is then seen as a change.
         if (!P::LockFile(source_))
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
         if (!P::QueryFile(source_, original_) || !P::QueryFileState(source_, locked_))
             return Problem(file_, RewriteOpenFailed, 0, P::LastError());
+        if (run_ != nullptr && run_->Changed.count({locked_.Device, locked_.Identity}) != 0)
+            return Problem(file_, RewriteAlreadyChanged, 0, 0);
+        // Set-id bits and file capabilities do not survive the writing of
+        // content: they are read now and given back once it is written.
+        if (!P::ReadPrivileges(source_, privileges_))
+            return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
+        // A writer that has the file open would go on writing into the old
+        // file after the rename (or mix its writes with the copy-back): the
+        // lease is granted only when nobody else has it open, and it tells
+        // of anyone who opens it from now until the file is replaced.
+        lease_ = P::TakeWriteLease(source_);
+        if (lease_ == P::Lease::InUse)
+            return InUse();
 
         // An undo copy left beside the file by an interrupted rewrite holds
         // what may be the only whole copy of it: the file is not touched.
         undoName_ = UndoNameOf(real_);
         std::string found = P::NameExists(undoName_.c_str()) ? undoName_ : std::string();
+        if (found.empty())
+            found = MarkedUndo();
         if (found.empty() && original_.Links > 1)
             found = UndoOfAnotherName();
         if (!found.empty())
@@ -326,22 +346,38 @@ public:
         if (!copyBack_) {
             if (!P::CopyPermissions(temporary_.Handle, original_))
                 return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
-            copyBack_ = !P::CopyNamedAttributes(source_, temporary_.Handle);
+            // Where even a privileged process cannot give the owner (a user
+            // namespace, a file system that squashes root), the new file
+            // would change it silently: the content is copied back instead.
+            P::FileInformation made;
+            if (!P::QueryFile(temporary_.Handle, made) || made.Owner != original_.Owner ||
+                made.Group != original_.Group)
+                copyBack_ = true;
+            if (!copyBack_)
+                copyBack_ = !P::CopyNamedAttributes(source_, temporary_.Handle);
         }
+        // Written in place, the file loses them, and only a process that may
+        // set them gives them back: anyone else leaves the file as it is.
+        if (copyBack_ && privileges_.Special() && !P::OwnershipKeepable(original_))
+            return Problem(file_, RewriteAttributesFailed, 0, P::InvalidArgumentError());
         if (copyBack_) {
             if (!temporary_.Created && !temporary_.Create(P::TemporaryDirectory(), stem))
                 return Problem(temporary_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
-            if (!CreateUndo(directory, stem))
+            if (!CreateUndo())
                 return Finish();
         }
 
         if (!Stream())
             return Finish();
+        if (!copyBack_ && privileges_.Special() &&
+            (!P::ApplyPrivileges(temporary_.Handle, privileges_) || !P::FlushFile(temporary_.Handle)))
+            return Problem(file_, RewriteAttributesFailed, 0, P::LastError());
         return copyBack_ ? ReplaceInPlace() : ReplaceByRename();
     }
 
     // The work files go before the lock does: a run waiting for the lock
-    // never sees this run's undo copy.
+    // never sees this run's undo copy. Closing the file gives up the lease
+    // (and lets an opener waiting for it go on).
     ~Rewrite()
     {
         temporary_.Discard();
@@ -350,6 +386,11 @@ public:
     }
 
 private:
+    // True unless someone opened the file since the lease was taken.
+    bool LeaseKept() const { return lease_ != P::Lease::Held || P::LeaseIntact(source_); }
+
+    RewriteOutcome InUse() { return Problem(file_, RewriteInUse, 0, P::InUseError()); }
+
     // True when the file under its name is still the file read, as it was
     // when the walk read it and when it was locked. Checked after the
     // streaming (whose byte comparison tells where a match changed) and
@@ -365,6 +406,24 @@ private:
     }
 
     RewriteOutcome Changed() { return Problem(file_, RewriteTextChanged, 0, 0); }
+
+    // The undo copy the file itself names (the mark a copy-back leaves on it
+    // until it is whole again), whatever name it was reached by then: in
+    // another directory, or under a name shortened to fit. A mark whose undo
+    // copy is gone was dealt with (the copy restored and removed) and is
+    // cleared.
+    std::string MarkedUndo()
+    {
+        std::string marked;
+        if (!P::ReadMark(source_, marked) || marked.empty())
+            return std::string();
+        P::FileState state;
+        if (P::QueryEntryState(marked.c_str(), state))
+            return marked;
+        if (writable_)
+            P::ClearMark(source_);
+        return std::string();
+    }
 
     // A file with several names may have been interrupted under another of
     // them: an undo copy ".OTHER.quorvex-undo" in the same directory whose
@@ -392,9 +451,12 @@ private:
     }
 
     // The undo copy beside the file, created new (a name already taken means
-    // another rewrite was interrupted there); in the system's temporary
-    // directory only when the file's directory takes no new file.
-    bool CreateUndo(const std::string& directory, const std::string& stem)
+    // another rewrite was interrupted there). It must be beside the file: an
+    // undo copy elsewhere (in the system's temporary directory) would not be
+    // found from the file after a crash, and could be cleared away while the
+    // file is half-written. Where none can be made there, nothing is copied
+    // back and the file stays as it is.
+    bool CreateUndo()
     {
         undo_.Handle = P::CreateExclusive(undoName_.c_str());
         if (undo_.Handle != nullptr) {
@@ -404,14 +466,7 @@ private:
             return true;
         }
         const unsigned error = P::LastError();
-        if (error == P::AlreadyExistsError()) {
-            Problem(file_, RewriteReplaceFailed, 0, error, undoName_);
-            return false;
-        }
-        (void)directory;
-        if (undo_.Create(P::TemporaryDirectory(), stem))
-            return true;
-        Problem(undo_.Name, RewriteCreateTemporaryFailed, 0, P::LastError());
+        Problem(file_, RewriteReplaceFailed, 0, error, error == P::AlreadyExistsError() ? undoName_ : std::string());
         return false;
     }
 
@@ -494,27 +549,99 @@ private:
             Problem(backup_, RewriteBackupFailed, 0, P::InvalidArgumentError());
             return false;
         }
-        if (P::CopyFileReplacing(real_.c_str(), backup_.c_str()))
-            return true;
-        Problem(backup_, RewriteBackupFailed, 0, P::LastError());
-        return false;
+        // A backup made earlier in the run under this name (however spelled)
+        // holds another file's old content: it is never overwritten.
+        P::FileState directory;
+        const bool known = run_ != nullptr && P::QueryNameState(P::DirectoryOf(backup_).c_str(), directory);
+        const auto key = std::make_tuple(directory.Device, directory.Identity, P::LastComponentOf(backup_));
+        if (known && run_->Backups.count(key) != 0) {
+            Problem(backup_, RewriteBackupFailed, 0, P::AlreadyExistsError());
+            return false;
+        }
+        // Copied from the descriptor that was checked, never from the name.
+        unsigned lost = 0;
+        if (!P::CopyOpenFileReplacing(source_, backup_.c_str(), &lost)) {
+            Problem(backup_, RewriteBackupFailed, 0, P::LastError());
+            return false;
+        }
+        // The backup could not get the original's owner or access lists: it
+        // is readable by its owner only, and that is told.
+        if (lost != 0)
+            Problem(backup_, RewriteAttributesFailed, 0, lost);
+        if (known)
+            run_->Backups.insert(key);
+        return true;
     }
 
+    // Remembers the file (as it was, and as it is now) as changed by the run.
+    void MarkReplaced(const P::FileState& now)
+    {
+        outcome_.Replaced = true;
+        if (run_ == nullptr)
+            return;
+        run_->Changed.insert({locked_.Device, locked_.Identity});
+        if (now.Known)
+            run_->Changed.insert({now.Device, now.Identity});
+    }
+
+    // With a lease the names are swapped rather than renamed: the old file
+    // stays under the temporary name until the leases on both files are
+    // known to be intact after the swap, and what was swapped out is known
+    // to be the file read; otherwise the swap is undone. An opener that
+    // broke a lease meanwhile waits for it, and then finds the old file
+    // under its name again, so nothing it writes is lost.
     RewriteOutcome ReplaceByRename()
     {
-        if (!temporary_.Close())
+        P::FileState fresh;
+        P::QueryFileState(temporary_.Handle, fresh);
+        bool leased = false;
+        if (lease_ == P::Lease::Held) {
+            leased = P::TakeWriteLease(temporary_.Handle) == P::Lease::Held;
+        } else if (!temporary_.Close()) {
             return Problem(temporary_.Name, RewriteWriteFailed, newSize_, P::LastError());
+        }
         if (!Unchanged(locked_))
             return Changed();
+        if (!LeaseKept())
+            return InUse();
         if (!MakeBackup())
             return Finish();
         if (!Unchanged(locked_))
             return Changed();
-        if (!P::RenameReplacing(temporary_.Name.c_str(), real_.c_str()))
-            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
-        temporary_.Keep = true;
+        if (!LeaseKept())
+            return InUse();
+        bool exchangeable = false;
+        if (lease_ == P::Lease::Held && P::ExchangeNames(temporary_.Name.c_str(), real_.c_str(), exchangeable)) {
+            P::FileState displaced;
+            const bool same = P::QueryEntryState(temporary_.Name.c_str(), displaced) && P::SameFile(displaced, locked_);
+            const bool kept = LeaseKept() && (!leased || P::LeaseIntact(temporary_.Handle));
+            if (!same || !kept) {
+                bool again = false;
+                if (!P::ExchangeNames(temporary_.Name.c_str(), real_.c_str(), again)) {
+                    // The new content stays in place; the old is kept under
+                    // the temporary name, which the record gives.
+                    temporary_.Keep = true;
+                    MarkReplaced(fresh);
+                    return Problem(file_, same ? RewriteInUse : RewriteTextChanged, 0, P::LastError(),
+                                   temporary_.Name);
+                }
+                return same ? InUse() : Changed();
+            }
+            // The temporary name now holds the old file; it goes with the
+            // temporary.
+        } else {
+            if (lease_ == P::Lease::Held && exchangeable)
+                return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+            if (!LeaseKept())
+                return InUse();
+            if (!P::RenameReplacing(temporary_.Name.c_str(), real_.c_str())) {
+                const unsigned error = P::LastError();
+                return Problem(file_, P::IsInUseError(error) ? RewriteInUse : RewriteReplaceFailed, 0, error);
+            }
+            temporary_.Keep = true;
+        }
         P::FlushDirectory(P::DirectoryOf(real_));
-        outcome_.Replaced = true;
+        MarkReplaced(fresh);
         return Finish();
     }
 
@@ -527,29 +654,55 @@ private:
     {
         if (!Unchanged(locked_))
             return Changed();
+        if (!LeaseKept())
+            return InUse();
         if (!MakeBackup())
             return Finish();
         if (!Unchanged(locked_))
             return Changed();
-        Temporary target;
-        target.Handle = P::OpenForUpdate(real_.c_str());
-        if (target.Handle == nullptr)
-            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
-        if (newSize_ > original_.Size && !P::ReserveSpace(target.Handle, newSize_))
-            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
-        unsigned error = 0;
-        if (OverwriteWith(target.Handle, temporary_.Handle, newSize_, error)) {
-            if (!target.Close())
+        if (!LeaseKept())
+            return InUse();
+        // Written through the descriptor that was checked. Where that one
+        // cannot write, the file is opened again, and written only when that
+        // open reached the very file that was checked.
+        Temporary reopened;
+        P::FileHandle target = source_;
+        if (!writable_) {
+            reopened.Handle = P::OpenForUpdate(real_.c_str());
+            if (reopened.Handle == nullptr)
                 return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
-            outcome_.Replaced = true;
+            P::FileState opened;
+            if (!P::QueryFileState(reopened.Handle, opened) || !P::SameFile(opened, locked_))
+                return Changed();
+            target = reopened.Handle;
+        }
+        if (newSize_ > original_.Size && !P::ReserveSpace(target, newSize_))
+            return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+        // The file names its undo copy while it is being overwritten, so that
+        // it is found from any of the file's names (where the file system
+        // keeps the mark; otherwise by the name beside it only).
+        const bool marked = undoBeside_ && P::SetMark(target, undo_.Name);
+        unsigned error = 0;
+        if (OverwriteWith(target, temporary_.Handle, newSize_, error)) {
+            if (marked)
+                P::ClearMark(target);
+            // The writes took the set-id bits and capabilities away.
+            if (privileges_.Special() && !P::ApplyPrivileges(target, privileges_))
+                Problem(file_, RewriteAttributesFailed, 0, P::LastError());
+            if (reopened.Handle != nullptr && !reopened.Close())
+                return Problem(file_, RewriteReplaceFailed, 0, P::LastError());
+            MarkReplaced(P::FileState());
             undo_.Close();
             if (undoBeside_)
                 P::FlushDirectory(P::DirectoryOf(undo_.Name));
             return Finish();
         }
         unsigned ignored = 0;
-        if (OverwriteWith(target.Handle, undo_.Handle, original_.Size, ignored))
+        if (OverwriteWith(target, undo_.Handle, original_.Size, ignored)) {
+            if (marked)
+                P::ClearMark(target);
             return Problem(file_, RewriteReplaceFailed, 0, error);
+        }
         // The old content could not be put back either: the undo copy is the
         // only whole copy left, so it stays, and the record names it.
         undo_.Keep = true;
@@ -575,8 +728,12 @@ private:
     const std::vector<RewriteEdit>& edits_;
     const std::string& backup_;
     const P::FileState* read_;
+    RewriteRun* run_;
     std::string real_;
     P::FileHandle source_ = nullptr;
+    bool writable_ = false;
+    P::Lease lease_ = P::Lease::Unavailable;
+    P::Privileges privileges_;
     P::FileInformation original_;
     P::FileState locked_;
     bool copyBack_ = false;
@@ -604,10 +761,20 @@ std::size_t ExtensionDot(const std::string& file)
 }  // namespace
 
 RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup,
-                           const P::FileState* read)
+                           const P::FileState* read, RewriteRun* run)
 {
-    Rewrite rewrite(file, edits, backup, read);
+    // A write beyond the process's file-size limit fails (EFBIG) instead of
+    // ending the process with the temporary file left behind.
+    P::FileSizeSignalGuard quiet;
+    Rewrite rewrite(file, edits, backup, read, run);
     return rewrite.Run();
+}
+
+bool IsSafeSaveExtension(const std::string& extension)
+{
+    if (extension.find('\0') != std::string::npos || extension == "..")
+        return false;
+    return extension.find_first_of(P::PathSeparators) == std::string::npos && extension.find('/') == std::string::npos;
 }
 
 std::string UndoNameOf(const std::string& file)

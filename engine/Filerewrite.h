@@ -18,21 +18,28 @@
 // file has several hard links, a new file could not get its owner or its
 // named attributes, or its directory takes no new file) the new content is
 // copied back into the file in place, after an undo copy of the old content
-// was written and flushed beside it (".NAME.quorvex-undo"; in the system's
-// temporary directory only when the file's directory takes no new file); if
-// that copy fails the old content is put back. An undo copy is removed only
+// was written and flushed beside it (".NAME.quorvex-undo"; where none can be
+// made there the file is left as it is: an undo copy anywhere else could not
+// be found from the file); if that copy fails the old content is put back. An undo copy is removed only
 // once the file is whole again, so one that is found beside a file means an
 // interrupted rewrite: that file is not touched until the undo copy is dealt
 // with. A symbolic link is never replaced: the file it points to is changed.
-// A backup is a copy of the file made before it is replaced, never onto the
-// file itself.
+// Every step after the identity check goes through the one descriptor opened
+// for it, and a write lease (Platform.h) held from the check to the
+// replacement tells of any other process that has the file open or opens it
+// for writing meanwhile: such a file is left as it is. A backup is a copy of
+// the file made before it is replaced, never onto the file itself nor onto a
+// backup made earlier in the same run.
 #ifndef QUORVEX_ENGINE_FILEREWRITE_H
 #define QUORVEX_ENGINE_FILEREWRITE_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <set>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "Platform.h"
@@ -67,13 +74,35 @@ struct RewriteOutcome {
     std::vector<RewriteProblem> Problems;
 };
 
+// What one run over many files (one ChangeFiles) remembers between rewrites:
+// the files it changed, by device and file number (before and after), so that
+// a file reached again under another name (a hard link, a symbolic link) is
+// not changed twice; and the backups it made, by their directory's device and
+// file number and their last component, so that no backup overwrites one made
+// earlier in the run, however its path was spelled.
+struct RewriteRun {
+    std::set<std::pair<std::uint64_t, std::uint64_t>> Changed;
+    std::set<std::tuple<std::uint64_t, std::uint64_t, std::string>> Backups;
+};
+
 // Rewrites `file` with `edits`. A non-empty `backup` names the copy to make of
 // the file before it is replaced (any file of that name is replaced, unless
-// it is the file itself). A non-null `read` is the state the file had when
-// its matches were found: a file in another state is left as it is, with one
-// RewriteTextChanged record at position 0 with no text.
+// it is the file itself or a backup made earlier in `run`). A non-null `read`
+// is the state the file had when its matches were found: a file in another
+// state is left as it is, with one RewriteTextChanged record at position 0
+// with no text. A file that another process has open (for writing, or at all
+// where write leases tell: see Platform.h) is left as it is with one
+// RewriteInUse record; so is a file `run` changed before (RewriteAlreadyChanged).
+// The file-size-limit signal never ends the process here: such a write fails
+// with the file-too-large error.
 RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits,
-                           const std::string& backup, const RegexPlatform::FileState* read = nullptr);
+                           const std::string& backup, const RegexPlatform::FileState* read = nullptr,
+                           RewriteRun* run = nullptr);
+
+// True when a backup name built with `extension` stays beside the file: the
+// extension holds no path separator, no NUL and is not "..". Other extensions
+// are refused (a backup would be written elsewhere, over another file).
+bool IsSafeSaveExtension(const std::string& extension);
 
 // The name of the undo copy that a rewrite in place keeps beside `file`
 // (the file itself, links resolved) while it overwrites it.

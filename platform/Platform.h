@@ -142,8 +142,10 @@ void FlushDirectory(const std::string& directory);
 // True when a new file made by this process can be given the owner and group
 // of the file described (so replacing the file by a new one keeps them).
 bool OwnershipKeepable(const FileInformation& information);
-// Gives `file` the owner and group of `from` where the process may, then the
-// permission bits of `from`. False when the permission bits cannot be set.
+// Takes away the access list a new `file` inherited from its directory, gives
+// it the owner and group of `from` where the process may, then the permission
+// bits of `from`. False when the permission bits cannot be set. (Whether the
+// owner and group were given shows in QueryFile afterwards.)
 bool CopyPermissions(FileHandle file, const FileInformation& from);
 // Replaces `to` by `from` in one atomic step (both on one volume).
 bool RenameReplacing(const char* from, const char* to);
@@ -187,6 +189,9 @@ bool QueryFileState(FileHandle file, FileState& state);
 // not Known) when it cannot be learned, for instance when nothing has the name.
 bool QueryNameState(const char* name, FileState& state);
 
+// The state of what has the name itself, a symbolic link not followed.
+bool QueryEntryState(const char* name, FileState& state);
+
 // Takes the advisory whole-file lock of `file` for this open file, waiting
 // while another holder keeps it (POSIX flock, LOCK_EX; Win32 LockFileEx with
 // LOCKFILE_EXCLUSIVE_LOCK). Cooperating processes that take it around their
@@ -194,6 +199,67 @@ bool QueryNameState(const char* name, FileState& state);
 // The lock goes when the file is closed. True where the file system has no
 // such locks; false on failure.
 bool LockFile(FileHandle file);
+
+// Opens an existing regular file for a rewrite: for reading and, where the
+// process may, writing too (`writable`), so that the new content can be
+// written over the file through the very descriptor whose identity was
+// checked, never through a second open of the name. Anything but a regular
+// file is refused at once; so is a file whose opening would have to wait for
+// another holder (LastError() then satisfies IsInUseError).
+FileHandle OpenForRewrite(const char* name, bool& writable);
+
+// True for the error codes that mean "another process has the file open in a
+// way that excludes this one" (POSIX EWOULDBLOCK, EBUSY, ETXTBSY; Win32
+// sharing and lock violations).
+bool IsInUseError(unsigned code);
+// The code recorded for a file found in use (EBUSY; ERROR_SHARING_VIOLATION).
+unsigned InUseError();
+
+// A write lease: the kernel grants it only while no other descriptor of the
+// file is open (this process's other ones included), and marks it broken as
+// soon as anyone opens the file meanwhile; that opener then waits until the
+// lease is released (or the system's lease-break time passes). The break is
+// not signalled to this process: it is read with LeaseIntact, which tells an
+// opener that writes (or truncates) from one that only reads. Linux only;
+// elsewhere, on file systems without leases, and for a process that neither
+// owns the file nor has the capability to lease it, the answer is Unavailable
+// and nothing is held.
+enum class Lease { Held, InUse, Unavailable };
+Lease TakeWriteLease(FileHandle file);
+// False once a lease taken on `file` was broken by an opener that writes or
+// truncates, or was taken away; true while it is held or only a reader waits
+// for it (and without a lease).
+bool LeaseIntact(FileHandle file);
+// Gives the lease up, letting a waiting opener go on. Closing the file does too.
+void ReleaseLease(FileHandle file);
+
+// Swaps the names `from` and `to` in one atomic step (both must exist, on one
+// volume). `supported` is false where the system or file system cannot swap
+// names (the caller then renames); false on failure.
+bool ExchangeNames(const char* from, const char* to, bool& supported);
+
+// Copies the content of the open file `from` (from its start) to `to`, which
+// is made as CopyFileReplacing makes it, with the owner, permissions and named
+// attributes (access lists included) of `from`. Where those cannot all be
+// given, the copy is made readable and writable by its owner only and
+// `attributesLost` (when given) receives the error code (0 otherwise). The
+// file to copy is never opened again by name.
+bool CopyOpenFileReplacing(FileHandle from, const char* to, unsigned* attributesLost = nullptr);
+
+// While one lives, the calling thread does not die of the file-size-limit
+// signal: a write beyond the limit fails with the file-too-large error instead
+// (POSIX: SIGXFSZ blocked for the thread and any pending one taken away before
+// it is unblocked; nothing on Win32).
+class FileSizeSignalGuard {
+public:
+    FileSizeSignalGuard();
+    ~FileSizeSignalGuard();
+    FileSizeSignalGuard(const FileSizeSignalGuard&) = delete;
+    FileSizeSignalGuard& operator=(const FileSizeSignalGuard&) = delete;
+
+private:
+    bool blocked_ = false;  // the signal was not blocked before
+};
 
 // True when something (of any kind, a dangling symbolic link included) has the
 // name; links are not followed.
@@ -209,6 +275,29 @@ std::size_t MaximumNameLength(const std::string& directory);
 // security descriptor and alternate data streams. True when `from` has none or
 // all were copied; false as soon as one cannot be, with the error left.
 bool CopyNamedAttributes(FileHandle from, FileHandle to);
+
+// What writing into a file takes away from it: the set-user-ID and
+// set-group-ID bits (for a writer without the capability to keep them) and
+// its file capabilities (security.capability, for every writer, and with any
+// change of owner). Read before the content is written and given back after.
+struct Privileges {
+    std::uint32_t Permissions = 0;  // all the permission bits, set-id bits included
+    std::string Capability;         // the raw security.capability value
+    bool HasCapability = false;
+    bool Special() const { return (Permissions & 06000) != 0 || HasCapability; }
+};
+bool ReadPrivileges(FileHandle file, Privileges& privileges);
+// Sets the permission bits, then (last) the capability. False on failure.
+bool ApplyPrivileges(FileHandle file, const Privileges& privileges);
+
+// A short text kept with the file itself (on POSIX the extended attribute
+// "user.quorvex-undo"), whatever name it is reached by: a copy-back records
+// there where its undo copy lies until the file is whole again. SetMark forces
+// it to the disk and is false where the file system keeps no such attribute;
+// ReadMark is false when there is none.
+bool SetMark(FileHandle file, const std::string& text);
+bool ReadMark(FileHandle file, std::string& text);
+void ClearMark(FileHandle file);
 
 // Names of the files a rewrite makes beside a file NAME (and a backup copy
 // beside its backup name): temporary files ".NAME.quorvex-" followed by six

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -42,6 +43,20 @@ int RealReserve(int fd, off_t size)
 
 const char* RealTemporaryDirectory() { return P_tmpdir; }
 
+int RealFcntl(int fd, int command, long argument) { return ::fcntl(fd, command, argument); }
+
+int RealExchange(const char* from, const char* to)
+{
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+#else
+    (void)from;
+    (void)to;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
 #if defined(__linux__)
 ssize_t RealListAttributes(int fd, char* names, size_t size) { return ::flistxattr(fd, names, size); }
 ssize_t RealGetAttribute(int fd, const char* name, void* value, size_t size)
@@ -52,8 +67,14 @@ int RealSetAttribute(int fd, const char* name, const void* value, size_t size, i
 {
     return ::fsetxattr(fd, name, value, size, flags);
 }
+int RealRemoveAttribute(int fd, const char* name) { return ::fremovexattr(fd, name); }
 #else
 // Systems without this interface have no named attributes to lose here.
+int RealRemoveAttribute(int, const char*)
+{
+    errno = ENOTSUP;
+    return -1;
+}
 ssize_t RealListAttributes(int, char*, size_t) { return 0; }
 ssize_t RealGetAttribute(int, const char*, void*, size_t)
 {
@@ -74,7 +95,7 @@ const SystemCalls RealCalls = {
     ::pthread_key_create, ::pthread_key_delete, ::pthread_getspecific, ::pthread_setspecific,
     RealOpenAt,       ::fstatat, ::fdopendir, ::readdir, ::closedir,       ::mmap,
     ::munmap,         ::madvise,  ::flock,   ::lstat,    RealListAttributes, RealGetAttribute,
-    RealSetAttribute, ::pathconf,
+    RealSetAttribute, ::pathconf, RealFcntl, RealExchange, RealRemoveAttribute,
 };
 
 SystemCalls CurrentCalls = RealCalls;
@@ -234,6 +255,107 @@ FileHandle OpenForReading(const char* name) { return OpenRegular(name, O_RDONLY)
 FileHandle OpenForUpdate(const char* name) { return OpenRegular(name, O_WRONLY); }
 FileHandle CreateExclusive(const char* name) { return OpenWith(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600); }
 
+FileHandle OpenForRewrite(const char* name, bool& writable)
+{
+    writable = true;
+    FileHandle handle = OpenRegular(name, O_RDWR);
+    if (handle != nullptr || (errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY))
+        return handle;
+    writable = false;
+    return OpenRegular(name, O_RDONLY);
+}
+
+bool IsInUseError(unsigned code)
+{
+    const int error = static_cast<int>(code);
+    return error == EWOULDBLOCK || error == EAGAIN || error == EBUSY || error == ETXTBSY;
+}
+
+unsigned InUseError() { return EBUSY; }
+
+Lease TakeWriteLease(FileHandle file)
+{
+#if defined(__linux__) && defined(F_SETLEASE)
+    const int fd = ToDescriptor(file);
+    KeepError keep;
+    if (Calls().Fcntl(fd, F_SETLEASE, F_WRLCK) != 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EBUSY ? Lease::InUse : Lease::Unavailable;
+    // The kernel would tell a break with SIGIO, whose default action ends the
+    // process: with no owner for the descriptor no signal is sent, and the
+    // break is read with F_GETLEASE instead.
+    if (Calls().Fcntl(fd, F_SETOWN, 0) != 0) {
+        Calls().Fcntl(fd, F_SETLEASE, F_UNLCK);
+        return Lease::Unavailable;
+    }
+    return Lease::Held;
+#else
+    (void)file;
+    return Lease::Unavailable;
+#endif
+}
+
+bool LeaseIntact(FileHandle file)
+{
+#if defined(__linux__) && defined(F_GETLEASE)
+    KeepError keep;
+    const int type = Calls().Fcntl(ToDescriptor(file), F_GETLEASE, 0);
+    // A lease being broken reads as what it is to be lowered to: F_RDLCK for
+    // an opener that only reads (it waits until the lease goes and then reads
+    // whichever file it looked up, whole: nothing is lost), F_UNLCK for one
+    // that writes or truncates, and also when the system took the lease away
+    // after its break time or there is none.
+    return type == F_WRLCK || type == F_RDLCK;
+#else
+    (void)file;
+    return true;
+#endif
+}
+
+void ReleaseLease(FileHandle file)
+{
+#if defined(__linux__) && defined(F_SETLEASE)
+    KeepError keep;
+    Calls().Fcntl(ToDescriptor(file), F_SETLEASE, F_UNLCK);
+#else
+    (void)file;
+#endif
+}
+
+bool ExchangeNames(const char* from, const char* to, bool& supported)
+{
+    supported = true;
+    if (Calls().Exchange(from, to) == 0)
+        return true;
+    if (errno == ENOSYS || errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP)
+        supported = false;
+    return false;
+}
+
+FileSizeSignalGuard::FileSizeSignalGuard()
+{
+    sigset_t only, old;
+    sigemptyset(&only);
+    sigaddset(&only, SIGXFSZ);
+    if (::pthread_sigmask(SIG_BLOCK, &only, &old) == 0)
+        blocked_ = sigismember(&old, SIGXFSZ) == 0;
+}
+
+FileSizeSignalGuard::~FileSizeSignalGuard()
+{
+    if (!blocked_)
+        return;
+    KeepError keep;
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, SIGXFSZ);
+    // A write beyond the limit left the signal pending on this thread: it is
+    // taken away, its failure already reported as EFBIG.
+    const struct timespec now = {0, 0};
+    while (::sigtimedwait(&only, nullptr, &now) == SIGXFSZ) {
+    }
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+}
+
 bool ReadFile(FileHandle file, void* buffer, std::size_t size, std::size_t& done)
 {
     done = 0;
@@ -278,13 +400,20 @@ bool CopyFileReplacing(const char* from, const char* to)
     const FileHandle source = OpenForReading(from);
     if (source == nullptr)
         return false;
+    const bool ok = CopyOpenFileReplacing(source, to, nullptr);
+    KeepError keep;
+    CloseFile(source);
+    return ok;
+}
+
+bool CopyOpenFileReplacing(FileHandle source, const char* to, unsigned* attributesLost)
+{
+    if (attributesLost != nullptr)
+        *attributesLost = 0;
     const int in = ToDescriptor(source);
     struct stat sourceInfo;
-    if (Calls().Fstat(in, &sourceInfo) != 0) {
-        KeepError keep;
-        CloseFile(source);
+    if (Calls().Fstat(in, &sourceInfo) != 0 || Calls().Seek(in, 0, SEEK_SET) != 0)
         return false;
-    }
 
     // Preferably a new file beside the target, renamed over it when complete,
     // so that the target is either the old file or the whole copy. Where no
@@ -296,11 +425,8 @@ bool CopyFileReplacing(const char* from, const char* to)
     const bool inPlace = target == nullptr;
     if (inPlace) {
         target = OpenWith(to, O_WRONLY | O_CREAT | O_NOFOLLOW, 0600);
-        if (target == nullptr) {
-            KeepError keep;
-            CloseFile(source);
+        if (target == nullptr)
             return false;
-        }
     }
     const int out = ToDescriptor(target);
     bool ok = true;
@@ -316,13 +442,23 @@ bool CopyFileReplacing(const char* from, const char* to)
     ok = ok && CopyContent(in, out);
     ok = ok && Calls().Fsync(out) == 0;
     if (ok) {
+        // The copy gets exactly the original's access: its inherited access
+        // list goes, then owner, mode and named attributes (access lists
+        // included) follow the original's. Where any of them cannot be given,
+        // the copy is made readable by its owner only, and the caller told.
+        Calls().RemoveAttribute(out, "system.posix_acl_access");
         if (Calls().Fchown(out, sourceInfo.st_uid, sourceInfo.st_gid) != 0)
             Calls().Fchown(out, static_cast<uid_t>(-1), sourceInfo.st_gid);
         ok = Calls().Fchmod(out, sourceInfo.st_mode & 07777) == 0;
-    }
-    {
-        KeepError keep;
-        CloseFile(source);
+        struct stat made;
+        const bool same = ok && Calls().Fstat(out, &made) == 0 && made.st_uid == sourceInfo.st_uid &&
+                          made.st_gid == sourceInfo.st_gid && CopyNamedAttributes(source, ToHandle(out));
+        if (ok && !same) {
+            const unsigned lost = errno != 0 ? static_cast<unsigned>(errno) : EPERM;
+            ok = Calls().Fchmod(out, 0600) == 0;
+            if (attributesLost != nullptr)
+                *attributesLost = lost;
+        }
     }
     const bool closed = CloseFile(target);
     ok = ok && closed;
@@ -465,6 +601,13 @@ bool CopyPermissions(FileHandle file, const FileInformation& from)
 {
     const int fd = ToDescriptor(file);
     {
+        // A new file takes its directory's default access list: it is taken
+        // away, so that the file gets exactly the old one's (given with the
+        // other named attributes), never more.
+        KeepError keep;
+        Calls().RemoveAttribute(fd, "system.posix_acl_access");
+    }
+    {
         // Owner and group where the process may; a change of owner can drop
         // the set-id bits, which the mode below puts back.
         KeepError keep;
@@ -531,6 +674,16 @@ bool QueryNameState(const char* name, FileState& state)
     return true;
 }
 
+bool QueryEntryState(const char* name, FileState& state)
+{
+    state = FileState();
+    struct stat st;
+    if (Calls().Lstat(name, &st) != 0)
+        return false;
+    StateFromStat(st, state);
+    return true;
+}
+
 bool LockFile(FileHandle file)
 {
     for (;;) {
@@ -554,6 +707,73 @@ std::size_t MaximumNameLength(const std::string& directory)
     KeepError keep;
     const long limit = Calls().PathLimit(directory.c_str(), _PC_NAME_MAX);
     return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+}
+
+namespace {
+constexpr const char* MarkName = "user.quorvex-undo";
+}
+
+bool SetMark(FileHandle file, const std::string& text)
+{
+    const int fd = ToDescriptor(file);
+    return Calls().SetAttribute(fd, MarkName, text.data(), text.size(), 0) == 0 && Calls().Fsync(fd) == 0;
+}
+
+bool ReadMark(FileHandle file, std::string& text)
+{
+    KeepError keep;
+    char value[4096];
+    const ssize_t size = Calls().GetAttribute(ToDescriptor(file), MarkName, value, sizeof value);
+    if (size < 0)
+        return false;
+    text.assign(value, static_cast<std::size_t>(size));
+    return true;
+}
+
+void ClearMark(FileHandle file)
+{
+    KeepError keep;
+    Calls().RemoveAttribute(ToDescriptor(file), MarkName);
+}
+
+bool ReadPrivileges(FileHandle file, Privileges& privileges)
+{
+    privileges = Privileges();
+    const int fd = ToDescriptor(file);
+    struct stat st;
+    if (Calls().Fstat(fd, &st) != 0)
+        return false;
+    privileges.Permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+    char value[256];
+    const ssize_t size = Calls().GetAttribute(fd, "security.capability", value, sizeof value);
+    if (size >= 0) {
+        privileges.Capability.assign(value, static_cast<std::size_t>(size));
+        privileges.HasCapability = true;
+        return true;
+    }
+    // None, or a file system without named attributes: nothing to keep.
+    return errno == ENODATA || errno == ENOTSUP || errno == ENOSYS || errno == EOPNOTSUPP;
+}
+
+bool ApplyPrivileges(FileHandle file, const Privileges& privileges)
+{
+    const int fd = ToDescriptor(file);
+    if (Calls().Fchmod(fd, static_cast<mode_t>(privileges.Permissions & 07777)) != 0)
+        return false;
+    if (privileges.HasCapability &&
+        Calls().SetAttribute(fd, "security.capability", privileges.Capability.data(), privileges.Capability.size(),
+                             0) != 0)
+        return false;
+    // The kernel may refuse set-id bits silently (a set-group-ID bit for a
+    // group the process is not in): what the file has now is checked.
+    struct stat st;
+    if (Calls().Fstat(fd, &st) != 0)
+        return false;
+    if ((st.st_mode & 07777) != (privileges.Permissions & 07777)) {
+        errno = EPERM;
+        return false;
+    }
+    return true;
 }
 
 bool CopyNamedAttributes(FileHandle from, FileHandle to)

@@ -15,6 +15,7 @@
 #include <limits.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace RegexPlatform {
@@ -198,7 +199,17 @@ WholeFile ReadWholeFile(const std::string& path, ReserveBytes reserve, void* con
     if (state != nullptr)
         *state = FileState();
     // O_NONBLOCK: a FIFO put in place of a listed file must not stall the walk.
-    const Descriptor file(OpenLongPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    // A file under a write lease (being rewritten by another run) refuses a
+    // non-blocking open with EWOULDBLOCK until the lease is released: the
+    // open is tried again for a while, so that the file is read whole once
+    // the rewrite is done, never skipped for it.
+    int fd = OpenLongPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    for (int round = 0; fd < 0 && errno == EWOULDBLOCK && round < 6000; ++round) {
+        const struct timespec pause = {0, 10 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+        fd = OpenLongPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    }
+    const Descriptor file(fd);
     if (file.Get() < 0)
         return WholeFile::Failed;
     struct stat information;

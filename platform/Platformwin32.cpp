@@ -220,6 +220,49 @@ FileHandle OpenForReading(const char* name)
 }
 FileHandle OpenForUpdate(const char* name) { return OpenRegular(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ); }
 
+// Opened as for reading: another process that holds the file without sharing
+// it is refused at once with ERROR_SHARING_VIOLATION, and one that opens it
+// later without sharing deletion makes the replacement fail with that error.
+// The new content is written over the file through a second handle (whose
+// identity the rewrite compares with this one's) where it must be.
+FileHandle OpenForRewrite(const char* name, bool& writable)
+{
+    writable = false;
+    return OpenForReading(name);
+}
+
+bool IsInUseError(unsigned code) { return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION; }
+unsigned InUseError() { return ERROR_SHARING_VIOLATION; }
+
+// The sharing rules stand in for leases here.
+Lease TakeWriteLease(FileHandle) { return Lease::Unavailable; }
+bool LeaseIntact(FileHandle) { return true; }
+void ReleaseLease(FileHandle) {}
+
+bool ExchangeNames(const char*, const char*, bool& supported)
+{
+    supported = false;
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+// No set-id bits or file capabilities here: the attribute bits stay with the
+// file, and CopyPermissions gives them to a new one.
+bool ReadPrivileges(FileHandle, Privileges& privileges)
+{
+    privileges = Privileges();
+    return true;
+}
+bool ApplyPrivileges(FileHandle, const Privileges&) { return true; }
+
+// No such attribute here: undo copies are found by the names beside the file.
+bool SetMark(FileHandle, const std::string&) { return false; }
+bool ReadMark(FileHandle, std::string&) { return false; }
+void ClearMark(FileHandle) {}
+
+FileSizeSignalGuard::FileSizeSignalGuard() {}
+FileSizeSignalGuard::~FileSizeSignalGuard() {}
+
 // Not shared: nobody else opens it until it is closed.
 FileHandle CreateExclusive(const char* name)
 {
@@ -282,6 +325,19 @@ bool CopyFileReplacing(const char* from, const char* to)
         return false;
     }
     return true;
+}
+
+// The copy is made from the file the handle is open on, named by the system
+// from the handle itself.
+bool CopyOpenFileReplacing(FileHandle from, const char* to, unsigned* attributesLost)
+{
+    if (attributesLost != nullptr)
+        *attributesLost = 0;
+    char path[32768];
+    const DWORD length = ::GetFinalPathNameByHandleA(ToNative(from), path, sizeof path, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= sizeof path)
+        return false;
+    return CopyFileReplacing(path, to);
 }
 
 // The real attribute bits: their values are those of Platform.h.

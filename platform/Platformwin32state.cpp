@@ -61,6 +61,22 @@ bool QueryNameState(const char* name, FileState& state)
     return ok;
 }
 
+// The entry itself: a reparse point (a symbolic link) is not followed.
+bool QueryEntryState(const char* name, FileState& state)
+{
+    state = FileState();
+    const HANDLE handle =
+        ::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = StateOfHandle(handle, state);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(handle);
+    ::SetLastError(error);
+    return ok;
+}
+
 // Byte-range locks are mandatory on Windows: a lock on the file's bytes would
 // stop every other reader. The advisory lock is therefore one byte far past
 // any content, which only other takers of the same lock ever ask for.

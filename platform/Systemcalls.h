@@ -51,6 +51,9 @@ struct SystemCalls {
     ssize_t (*GetAttribute)(int fd, const char* name, void* value, size_t size);        // fgetxattr
     int (*SetAttribute)(int fd, const char* name, const void* value, size_t size, int flags);  // fsetxattr
     long (*PathLimit)(const char* path, int name);                                      // pathconf
+    int (*Fcntl)(int fd, int command, long argument);  // the lease commands of fcntl(2)
+    int (*Exchange)(const char* from, const char* to);  // renameat2 with RENAME_EXCHANGE
+    int (*RemoveAttribute)(int fd, const char* name);   // fremovexattr
 };
 
 struct FileState;

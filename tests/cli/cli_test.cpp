@@ -986,6 +986,15 @@ TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
         {"backup-named file with a match", {"replace", "-r", "--backup", "bak", "old", "new", "keep"},
          "carries the backup extension"},
         {"one file under two names", {"replace", "old", "new", "same.txt", "link.txt"}, "the same file as"},
+        {"hard-linked names in one tree", {"replace", "-r", "old", "new", "hl"}, "the same file as"},
+        {"two backups of one name spelled two ways",
+         {"replace", "--backup", "bak", "old", "new", "keep/a.txt", "keep/./a.md"},
+         "would overwrite the backup of"},
+        {"an empty save extension", {"replace", "--backup", "", "old", "new", "same.txt"},
+         "--backup needs an extension"},
+        {"a save extension that is a path", {"replace", "--backup", "d/../same.md", "old", "new", "same.txt"},
+         "may not hold a path separator"},
+        {"a line feed in a name", {"replace", "old", "new", "lf\nx.txt"}, "'lf'$'\\n''x.txt': read-only file"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -1000,6 +1009,12 @@ TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
             dir.Write("ro.txt", "old\n");
             fs::permissions(dir.Path() / "ro.txt", fs::perms::owner_read | fs::perms::group_read);
         }
+        dir.Write("keep/a.md", "old\n");
+        dir.Write("hl/a1.txt", "old\n");
+        dir.Write("hl/m.txt", "old\n");
+        fs::create_hard_link(dir.Path() / "hl/a1.txt", dir.Path() / "hl/z.txt");
+        dir.Write("lf\nx.txt", "old\n");
+        fs::permissions(dir.Path() / "lf\nx.txt", fs::perms::owner_read);
         const std::string before = dir.Snapshot();
         Result result = RunIn(dir, c.args);
         EXPECT_EQ(result.status, 2) << c.what << ": " << result.err;
@@ -1007,6 +1022,29 @@ TEST(CliReplace, UnsafeRunsAreRefusedBeforeAnythingChanges)
         EXPECT_NE(result.err.find("nothing was changed"), std::string::npos) << c.what << ": " << result.err;
         EXPECT_EQ(dir.Snapshot(), before) << c.what;
     }
+}
+
+TEST(CliReplace, FileInUseIsLeftUnchanged)
+{
+    TempDir dir;
+    dir.Write("log.txt", "old\n");
+    const std::string name = (dir.Path() / "log.txt").string();
+    {
+        const int probe = ::open(name.c_str(), O_RDWR);
+        const bool leases = probe >= 0 && ::fcntl(probe, F_SETLEASE, F_WRLCK) == 0;
+        ::close(probe);
+        if (!leases)
+            GTEST_SKIP() << "no write leases on the file system of " << dir.Path();
+    }
+    // A writer keeps the file open, as a logger does.
+    const int writer = ::open(name.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(writer, 0);
+    Result result = RunIn(dir, {"replace", "old", "new", "log.txt"});
+    ASSERT_EQ(::write(writer, "late\n", 5), 5);
+    ::close(writer);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("log.txt: in use by another process"), std::string::npos) << result.err;
+    EXPECT_EQ(dir.Read("log.txt"), "old\nlate\n");
 }
 
 TEST(CliReplace, ProblemRecordsAreReadableLines)

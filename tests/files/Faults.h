@@ -28,7 +28,7 @@ struct FaultPlan {
     std::string TemporaryPath; // mkostemp() of patterns with this prefix fails
     int TemporaryError = 0;
     int FchmodError = 0;       // every fchmod() fails
-    int RenameError = 0;       // every rename() fails
+    int RenameError = 0;       // every rename() and name swap fails
     int RealpathError = 0;     // every realpath() fails
     int ReserveError = 0;      // every space reservation fails
     int KeyCreateError = 0;    // pthread_key_create() fails
@@ -116,6 +116,15 @@ public:
                 return -1;
             }
             return RegexPlatform::DefaultCalls().Rename(from, to);
+        };
+        // Swapping two names is a rename too, with the same failures.
+        calls.Exchange = [](const char* from, const char* to) {
+            ++Plan().Renames;
+            if (Plan().RenameError != 0) {
+                errno = Plan().RenameError;
+                return -1;
+            }
+            return RegexPlatform::DefaultCalls().Exchange(from, to);
         };
         calls.Realpath = [](const char* path, char* resolved) -> char* {
             if (Plan().RealpathError != 0) {

@@ -289,7 +289,12 @@ TEST_F(FileOperations, BackupNamedOrReadOnlyFileEndsTheWalk)
         EXPECT_EQ(local.Read("a.txt"), "X") << readOnly;
         EXPECT_EQ(FileTesting::ReadAll(second), "foo") << readOnly;
         EXPECT_EQ(local.Read("c.txt"), "foo") << readOnly;
-        EXPECT_EQ(object.GetChangeFilesErrors(), nullptr) << readOnly;
+        // The stop stays, and the file it happened at is named.
+        const auto* problems = object.GetChangeFilesErrors();
+        ASSERT_NE(problems, nullptr) << readOnly;
+        ASSERT_EQ(problems->size(), 1u) << readOnly;
+        EXPECT_EQ((*problems)[0].Reason, RegularExpression::StoppedHere) << readOnly;
+        EXPECT_EQ((*problems)[0].FileName, second) << readOnly;
         if (!readOnly) {
             EXPECT_EQ(local.Read("a.bak"), "foo");
         }
@@ -345,6 +350,70 @@ TEST_F(FileOperations, BackupsAreCopiesOfTheOldFile)
     EXPECT_EQ(tree.Read("my.dir/README"), "new");
     EXPECT_EQ(tree.Read("my.dir/README.bak"), "foo");
     EXPECT_EQ(tree.List(), (std::vector<std::string>{"my.dir", "notes.bak", "notes.txt"}));
+}
+
+TEST_F(FileOperations, HardLinkedNamesAreChangedOnce)
+{
+    // a1.txt and z.txt are one file; m.txt is walked between them.
+    const std::string first = tree.Write("a1.txt", "x");
+    tree.Write("m.txt", "x");
+    const std::string second = tree.Path("z.txt");
+    ASSERT_EQ(::link(first.c_str(), second.c_str()), 0);
+    Configure(re, "x", "*.txt");
+    re.SetFormatString("xx");
+    EXPECT_EQ(re.ChangeFiles(), 2u);
+    EXPECT_EQ(tree.Read("a1.txt"), "xx");
+    EXPECT_EQ(tree.Read("z.txt"), "xx");
+    EXPECT_EQ(tree.Read("m.txt"), "xx");
+    const auto* problems = re.GetChangeFilesErrors();
+    ASSERT_NE(problems, nullptr);
+    ASSERT_EQ(problems->size(), 1u);
+    EXPECT_EQ((*problems)[0].Reason, RegularExpression::AlreadyChanged);
+    EXPECT_EQ((*problems)[0].FileName, second);
+}
+
+TEST_F(FileOperations, BackupsNeverOverwriteOneMadeInTheSameRun)
+{
+    // foo.cpp and foo.h both back up to foo.bak: the first keeps it.
+    tree.Write("foo.cpp", "old cpp x");
+    tree.Write("foo.h", "old h x");
+    Configure(re, "x", "foo.*");
+    re.SetFormatString("y");
+    re.SetSaveExtension("bak");
+    EXPECT_EQ(re.ChangeFiles(), 1u);
+    EXPECT_EQ(tree.Read("foo.cpp"), "old cpp y");
+    EXPECT_EQ(tree.Read("foo.bak"), "old cpp x");
+    EXPECT_EQ(tree.Read("foo.h"), "old h x");
+    const auto* problems = re.GetChangeFilesErrors();
+    ASSERT_NE(problems, nullptr);
+    ASSERT_EQ(problems->size(), 1u);
+    EXPECT_EQ((*problems)[0].Reason, RegularExpression::BackupFailed);
+    EXPECT_EQ((*problems)[0].FileName, tree.Path("foo.bak"));
+    EXPECT_EQ((*problems)[0].SystemError, unsigned(EEXIST));
+}
+
+TEST_F(FileOperations, SaveExtensionThatLeavesTheDirectoryIsRefused)
+{
+    for (const char* extension : {"d/../notes.md", "..", "x/y"}) {
+        Tree local;
+        local.Directory("d");
+        local.Write("a.txt", "x");
+        local.Write("notes.md", "precious");
+        RegularExpression object;
+        object.SetExpression("x");
+        object.SetFilesToMatch(local.Path("a.txt"));
+        object.SetFormatString("y");
+        object.SetSaveExtension(extension);
+        EXPECT_EQ(object.ChangeFiles(), 0u) << extension;
+        EXPECT_EQ(local.Read("a.txt"), "x") << extension;
+        EXPECT_EQ(local.Read("notes.md"), "precious") << extension;
+        const auto* problems = object.GetChangeFilesErrors();
+        ASSERT_NE(problems, nullptr) << extension;
+        ASSERT_EQ(problems->size(), 1u) << extension;
+        EXPECT_EQ((*problems)[0].Reason, RegularExpression::BackupFailed) << extension;
+        EXPECT_EQ((*problems)[0].SystemError, unsigned(EINVAL)) << extension;
+        EXPECT_EQ(local.List(), (std::vector<std::string>{"a.txt", "d", "notes.md"})) << extension;
+    }
 }
 
 TEST_F(FileOperations, NoBackupWithoutSaveExtension)

@@ -5,11 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <ios>
+#include <cstdio>
 #include <functional>
 
 #include "Faults.h"
@@ -320,6 +329,51 @@ TEST(Rewrite, FailedCopyBackPutsTheOldContentBack)
     EXPECT_TRUE(tree.List("tmp").empty());
 }
 
+TEST(Rewrite, UndoCopyIsFoundFromEveryNameOfTheFile)
+{
+    // A copy-back under data that could neither finish nor be undone; the
+    // file has another name in another directory.
+    Tree tree;
+    tree.Directory("elsewhere");
+    const std::string root = FileTesting::RealPathOf(tree.Root());
+    const std::string file = tree.Write("data", "short old text");
+    const std::string other = tree.Path("elsewhere/other");
+    ASSERT_EQ(::link(file.c_str(), other.c_str()), 0);
+    {
+        char probe[4];
+        if (::setxattr(file.c_str(), "user.probe", "x", 1, 0) != 0 ||
+            ::getxattr(file.c_str(), "user.probe", probe, sizeof probe) != 1)
+            GTEST_SKIP() << "the file system of " << tree.Root() << " keeps no user attributes";
+        ::removexattr(file.c_str(), "user.probe");
+    }
+    FaultPlan plan;
+    plan.WritePath = root + "/data";
+    plan.WriteError = EIO;
+    plan.WriteAllowance = 3;
+    RewriteOutcome outcome;
+    {
+        ScopedFaults faults(plan);
+        outcome = Rewrite(file, {{0, "short", "a far longer"}});
+    }
+    ASSERT_EQ(outcome.Problems.size(), 1u);
+    const std::string undo = root + "/.data.quorvex-undo";
+    ASSERT_EQ(outcome.Problems[0].Text, undo);
+    const std::string damaged = tree.Read("data");
+    // Through the other name the file is left alone, and the undo copy named.
+    const RewriteOutcome again = Rewrite(other, {{0, damaged.substr(0, 3), "xyz"}});
+    EXPECT_FALSE(again.Replaced);
+    ASSERT_EQ(again.Problems.size(), 1u);
+    EXPECT_EQ(again.Problems[0].Reason, RewriteReplaceFailed);
+    EXPECT_EQ(again.Problems[0].Text, undo);
+    EXPECT_EQ(tree.Read("data"), damaged);
+    // Once restored as the manual says, the mark no longer holds the file.
+    FileTesting::WriteAll(file, FileTesting::ReadAll(undo));
+    ::unlink(undo.c_str());
+    const RewriteOutcome restored = Rewrite(other, {{0, "short", "long"}});
+    EXPECT_TRUE(restored.Replaced && restored.Problems.empty());
+    EXPECT_EQ(tree.Read("data"), "long old text");
+}
+
 TEST(Rewrite, UnrestorableCopyBackKeepsAndNamesTheOldContent)
 {
     Tree tree;
@@ -521,6 +575,427 @@ TEST(Rewrite, UndoCopyBesideAFileKeepsItUntouched)
     EXPECT_EQ(outcome.Problems[0].Text, undo);
     EXPECT_EQ(outcome.Problems[0].SystemError, unsigned(EEXIST));
     EXPECT_EQ(tree.Read("data"), "the foo");
+}
+
+// ---- Files in use, names swapped after the check ----------------------------------------
+
+// True when the file system under `directory` grants this process write leases.
+bool LeasesWork(const std::string& directory)
+{
+    const std::string probe = directory + "/lease-probe";
+    FileTesting::WriteAll(probe, "x");
+    const int fd = ::open(probe.c_str(), O_RDWR);
+    const bool ok = fd >= 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    ::unlink(probe.c_str());
+    return ok;
+}
+
+TEST(Rewrite, FileOpenElsewhereIsLeftUnchangedAsInUse)
+{
+    Tree tree;
+    if (!LeasesWork(tree.Root()))
+        GTEST_SKIP() << "no write leases on the file system of " << tree.Root();
+    struct Row {
+        const char* label;
+        int flags;       // of the descriptor held open meanwhile
+        bool linked;     // a second name: the new content would be copied back
+    };
+    const Row rows[] = {
+        {"a writer appending", O_WRONLY | O_APPEND, false},
+        {"a writer appending, copy-back", O_WRONLY | O_APPEND, true},
+        {"a reader", O_RDONLY, false},
+    };
+    for (const Row& row : rows) {
+        const std::string file = tree.Write("log", "the foo\n");
+        if (row.linked) {
+            ASSERT_EQ(::link(file.c_str(), tree.Path("other").c_str()), 0);
+        }
+        const int held = ::open(file.c_str(), row.flags);
+        ASSERT_GE(held, 0);
+        const RewriteOutcome outcome = Rewrite(file, {{4, "foo", "bar"}});
+        // What the writer writes afterwards lands in the file under its name.
+        if ((row.flags & O_APPEND) != 0) {
+            ASSERT_EQ(::write(held, "late\n", 5), 5);
+        }
+        ::close(held);
+        EXPECT_FALSE(outcome.Replaced) << row.label;
+        ASSERT_EQ(outcome.Problems.size(), 1u) << row.label;
+        EXPECT_EQ(outcome.Problems[0].Reason, RewriteInUse) << row.label;
+        EXPECT_EQ(outcome.Problems[0].SystemError, unsigned(EBUSY)) << row.label;
+        EXPECT_EQ(outcome.Problems[0].FileName, file) << row.label;
+        EXPECT_EQ(tree.Read("log"), (row.flags & O_APPEND) != 0 ? "the foo\nlate\n" : "the foo\n") << row.label;
+        ::unlink(tree.Path("other").c_str());
+        EXPECT_EQ(tree.List(), std::vector<std::string>{"log"}) << row.label;
+        ::unlink(file.c_str());
+    }
+}
+
+// The moment between the last check and the replacement: another process
+// opens the file to append a line, as a logger does. Its line must end up in
+// the file under its name.
+struct Appender {
+    static std::string& File()
+    {
+        static std::string file;
+        return file;
+    }
+    static pid_t& Child()
+    {
+        static pid_t child = 0;
+        return child;
+    }
+    // True once this process's lease on the file is being broken.
+    static bool LeaseBreaking()
+    {
+        for (int fd = 3; fd < 1024; ++fd) {
+            char link[64], target[4096];
+            std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+            const ssize_t n = ::readlink(link, target, sizeof target - 1);
+            if (n <= 0 || std::string(target, static_cast<std::size_t>(n)) != File())
+                continue;
+            const int type = ::fcntl(fd, F_GETLEASE);
+            if (type != -1 && type != F_WRLCK)
+                return true;
+        }
+        return false;
+    }
+    // Starts the appender and returns once its open has reached the file:
+    // it either wrote its line already or waits for the lease it broke.
+    static void Start()
+    {
+        if (Child() != 0)
+            return;  // once: at the first replacement
+        Child() = ::fork();
+        if (Child() == 0) {
+            // Another process holds none of the rewrite's descriptors (a
+            // copy of the leased one would keep the lease alive).
+            for (int fd = 3; fd < 1024; ++fd)
+                ::close(fd);
+            const int fd = ::open(File().c_str(), O_WRONLY | O_APPEND);
+            ::_exit(fd >= 0 && ::write(fd, "late\n", 5) == 5 ? 0 : 1);
+        }
+        for (int i = 0; i < 5000; ++i) {
+            if (LeaseBreaking())
+                return;
+            if (::waitpid(Child(), &Status(), WNOHANG) == Child()) {
+                Child() = -1;  // it wrote its line and is gone
+                return;
+            }
+            ::usleep(1000);
+        }
+    }
+    static int& Status()
+    {
+        static int status = 0;
+        return status;
+    }
+    static int Exchange(const char* from, const char* to)
+    {
+        Start();
+        return RegexPlatform::DefaultCalls().Exchange(from, to);
+    }
+    static int Rename(const char* from, const char* to)
+    {
+        Start();
+        return RegexPlatform::DefaultCalls().Rename(from, to);
+    }
+};
+
+TEST(Rewrite, WriterOpeningAtTheMomentOfReplacementLosesNothing)
+{
+    Tree tree;
+    if (!LeasesWork(tree.Root()))
+        GTEST_SKIP() << "no write leases on the file system of " << tree.Root();
+    const std::string file = tree.Write("log", "the foo\n");
+    Appender::File() = file;
+    Appender::Child() = 0;
+    RewriteOutcome outcome;
+    {
+        FaultPlan plan;
+        ScopedFaults faults(plan);
+        RegexPlatform::Calls().Exchange = &Appender::Exchange;
+        RegexPlatform::Calls().Rename = &Appender::Rename;
+        outcome = Rewrite(file, {{4, "foo", "bar"}});
+    }
+    // The lease is gone with the rewrite: the appender finishes.
+    if (Appender::Child() > 0) {
+        ASSERT_EQ(::waitpid(Appender::Child(), &Appender::Status(), 0), Appender::Child());
+    }
+    EXPECT_TRUE(WIFEXITED(Appender::Status()) && WEXITSTATUS(Appender::Status()) == 0);
+    EXPECT_FALSE(outcome.Replaced);
+    ASSERT_EQ(outcome.Problems.size(), 1u);
+    EXPECT_EQ(outcome.Problems[0].Reason, RewriteInUse);
+    EXPECT_EQ(tree.Read("log"), "the foo\nlate\n") << "the appended line is in the file under its name";
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"log"});
+}
+
+// Swaps the name being changed for a link to a victim file at the second
+// look at the name (the last check before the file is replaced).
+struct Swapper {
+    static std::string& File()
+    {
+        static std::string file;
+        return file;
+    }
+    static std::string& Victim()
+    {
+        static std::string victim;
+        return victim;
+    }
+    static int& Looks()
+    {
+        static int looks = 0;
+        return looks;
+    }
+    static int Stat(const char* path, struct stat* information)
+    {
+        const int rc = RegexPlatform::DefaultCalls().Stat(path, information);
+        if (File() == path && ++Looks() == 2) {
+            ::rename(path, (File() + ".moved").c_str());
+            (void)!::symlink(Victim().c_str(), path);
+        }
+        return rc;
+    }
+};
+
+TEST(Rewrite, NameSwappedForALinkAfterTheCheckNeverLeadsAWriteElsewhere)
+{
+    for (const bool linked : {true, false}) {
+        Tree tree;
+        const std::string root = FileTesting::RealPathOf(tree.Root());
+        const std::string file = tree.Write("data", "the foo");
+        if (linked) {  // a second name: the new content is written over the file in place
+            ASSERT_EQ(::link(file.c_str(), tree.Path("other").c_str()), 0);
+        }
+        tree.Write("victim", "precious content of another file");
+        Swapper::File() = root + "/data";
+        Swapper::Victim() = root + "/victim";
+        Swapper::Looks() = 0;
+        RewriteOutcome outcome;
+        {
+            FaultPlan plan;
+            ScopedFaults faults(plan);
+            RegexPlatform::Calls().Stat = &Swapper::Stat;
+            outcome = Rewrite(file, {{4, "foo", "bar"}});
+        }
+        EXPECT_EQ(Swapper::Looks(), 2) << linked;
+        EXPECT_EQ(tree.Read("victim"), "precious content of another file") << linked;
+        if (linked) {
+            // Written through the descriptor that was checked: the file read.
+            EXPECT_TRUE(outcome.Replaced) << linked;
+            EXPECT_EQ(tree.Read("data.moved"), "the bar") << linked;
+        } else {
+            // What the swap put in place is not the file read: left alone.
+            EXPECT_FALSE(outcome.Replaced) << linked;
+            ASSERT_EQ(outcome.Problems.size(), 1u) << linked;
+            EXPECT_EQ(outcome.Problems[0].Reason, RewriteTextChanged) << linked;
+            EXPECT_EQ(tree.Read("data.moved"), "the foo") << linked;
+            struct stat entry;
+            EXPECT_TRUE(::lstat(file.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode)) << "the link stays a link";
+        }
+    }
+}
+
+TEST(Rewrite, FileSizeLimitFailsTheWriteInsteadOfEndingTheProcess)
+{
+    Tree tree;
+    const std::string file = tree.Write("data", std::string(3000, 'a') + "foo");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        const struct rlimit limit = {2048, 2048};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(77);
+        const RewriteOutcome outcome = Rewrite(file, {{3000, "foo", "bar"}});
+        const bool ok = !outcome.Replaced && outcome.Problems.size() == 1 &&
+                        outcome.Problems[0].Reason == RewriteWriteFailed && outcome.Problems[0].SystemError == EFBIG;
+        // The signal is not left pending either: the process lives on.
+        ::raise(SIGCHLD);
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_FALSE(WIFSIGNALED(status)) << "died of signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "cannot set a file-size limit";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(tree.Read("data"), std::string(3000, 'a') + "foo");
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"data"}) << "no temporary left";
+}
+
+// ---- What writing takes away: set-id bits, file capabilities ----------------------------
+
+TEST(Rewrite, SetIdBitsOfTheOwnersFileAreKept)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand a file to another user";
+    for (const mode_t mode : {mode_t(04755), mode_t(02755), mode_t(06750)}) {
+        for (const bool linked : {false, true}) {
+            Tree tree;
+            ::chmod(tree.Root().c_str(), 0777);
+            const std::string file = tree.Write("tool", "#!/bin/sh\necho foo\n");
+            if (linked) {
+                ASSERT_EQ(::link(file.c_str(), tree.Path("other").c_str()), 0);
+            }
+            ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+            ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                // The file's owner, without the capability to keep set-id bits
+                // through a write.
+                if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(20);
+                const RewriteOutcome outcome = Rewrite(file, {{15, "foo", "bar"}});
+                ::_exit(outcome.Replaced && outcome.Problems.empty() ? 0 : 21);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::oct << mode << " " << linked;
+            EXPECT_EQ(tree.Read("tool"), "#!/bin/sh\necho bar\n") << std::oct << mode << " " << linked;
+            EXPECT_EQ(FileTesting::StatOf(file).st_mode & 07777, mode) << std::oct << mode << " " << linked;
+        }
+    }
+}
+
+TEST(Rewrite, FileCapabilitiesAreKept)
+{
+    // Version 2 capabilities: effective, with cap_net_bind_service permitted.
+    const unsigned char capability[20] = {1, 0, 0, 2, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (const bool linked : {false, true}) {
+        Tree tree;
+        const std::string file = tree.Write("tool", "echo foo\n");
+        if (linked) {
+            ASSERT_EQ(::link(file.c_str(), tree.Path("other").c_str()), 0);
+        }
+        if (::setxattr(file.c_str(), "security.capability", capability, sizeof capability, 0) != 0)
+            GTEST_SKIP() << "file capabilities cannot be set here: " << std::strerror(errno);
+        const RewriteOutcome outcome = Rewrite(file, {{5, "foo", "bar"}});
+        EXPECT_TRUE(outcome.Replaced && outcome.Problems.empty()) << linked;
+        EXPECT_EQ(tree.Read("tool"), "echo bar\n") << linked;
+        unsigned char kept[64] = {};
+        const ssize_t size = ::getxattr(file.c_str(), "security.capability", kept, sizeof kept);
+        ASSERT_EQ(size, ssize_t(sizeof capability)) << linked << ": " << std::strerror(errno);
+        EXPECT_EQ(std::memcmp(kept, capability, sizeof capability), 0) << linked;
+    }
+}
+
+TEST(Rewrite, DirectoryDefaultAccessListIsNotAddedToTheFile)
+{
+    // Lets user 65534 read every new file: user rw, user 65534 r, group r,
+    // mask r, others none.
+    const unsigned char acl[] = {2, 0, 0, 0, 1, 0, 6, 0, 255, 255, 255, 255, 2, 0, 4, 0, 0xFE, 0xFF, 0, 0,
+                                 4, 0, 4, 0, 255, 255, 255, 255, 0x10, 0, 4, 0, 255, 255, 255, 255,
+                                 0x20, 0, 0, 0, 255, 255, 255, 255};
+    Tree tree;
+    const std::string directory = tree.Directory("shared");
+    const std::string file = tree.Write("shared/secret", "the foo");
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    if (::setxattr(directory.c_str(), "system.posix_acl_default", acl, sizeof acl, 0) != 0)
+        GTEST_SKIP() << "the file system of " << tree.Root() << " takes no access lists";
+    const RewriteOutcome outcome = Rewrite(file, {{4, "foo", "bar"}});
+    EXPECT_TRUE(outcome.Replaced && outcome.Problems.empty());
+    EXPECT_EQ(tree.Read("shared/secret"), "the bar");
+    EXPECT_EQ(FileTesting::StatOf(file).st_mode & 07777, 0640u);
+    unsigned char got[128];
+    EXPECT_LT(::getxattr(file.c_str(), "system.posix_acl_access", got, sizeof got), 0)
+        << "the new file has an access list the old one had not";
+}
+
+TEST(Rewrite, BackupGetsTheAccessListsAndAttributesOrIsMadePrivate)
+{
+    const unsigned char acl[] = {2, 0, 0, 0, 1, 0, 6, 0, 255, 255, 255, 255, 2, 0, 4, 0, 0xFE, 0xFF, 0, 0,
+                                 4, 0, 4, 0, 255, 255, 255, 255, 0x10, 0, 4, 0, 255, 255, 255, 255,
+                                 0x20, 0, 0, 0, 255, 255, 255, 255};
+    for (const bool refused : {false, true}) {
+        Tree tree;
+        const std::string file = tree.Write("data", "the foo");
+        ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+        if (::setxattr(file.c_str(), "user.origin", "kept", 4, 0) != 0 ||
+            ::setxattr(file.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0)
+            GTEST_SKIP() << "the file system of " << tree.Root() << " takes no user attributes or ACLs";
+        const mode_t mode = FileTesting::StatOf(file).st_mode & 07777;
+        RewriteOutcome outcome;
+        {
+            FaultPlan plan;
+            ScopedFaults faults(plan);
+            if (refused)  // the attributes reach the new file, never the backup
+                RegexPlatform::Calls().SetAttribute = [](int fd, const char* n, const void* v, size_t z, int f) {
+                    return FileTesting::PathOfDescriptor(fd).find("data.bak") != std::string::npos
+                               ? static_cast<int>(RefuseAttribute(fd, n, v, z, f))
+                               : RegexPlatform::DefaultCalls().SetAttribute(fd, n, v, z, f);
+                };
+            outcome = Rewrite(file, {{4, "foo", "bar"}}, tree.Path("data.bak"));
+        }
+        EXPECT_TRUE(outcome.Replaced) << refused;
+        EXPECT_EQ(tree.Read("data.bak"), "the foo") << refused;
+        const std::string backup = tree.Path("data.bak");
+        char value[16] = {};
+        if (!refused) {
+            EXPECT_TRUE(outcome.Problems.empty());
+            EXPECT_EQ(::getxattr(backup.c_str(), "user.origin", value, sizeof value), 4);
+            unsigned char copied[sizeof acl + 16];
+            EXPECT_EQ(::getxattr(backup.c_str(), "system.posix_acl_access", copied, sizeof copied),
+                      ssize_t(sizeof acl));
+            EXPECT_EQ(FileTesting::StatOf(backup).st_mode & 07777, mode);
+        } else {
+            ASSERT_EQ(outcome.Problems.size(), 1u);
+            EXPECT_EQ(outcome.Problems[0].Reason, RewriteAttributesFailed);
+            EXPECT_EQ(outcome.Problems[0].FileName, backup);
+            EXPECT_EQ(FileTesting::StatOf(backup).st_mode & 07777, 0600u) << "readable by its owner only";
+        }
+    }
+}
+
+TEST(Rewrite, OwnerThatCannotBeGivenIsKeptByCopyingBack)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand the file to an unmapped user";
+    Tree tree;
+    ::chmod(tree.Root().c_str(), 0777);
+    const std::string file = tree.Write("data", "the foo");
+    ASSERT_EQ(::chown(file.c_str(), 12345, 12345), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    const ino_t inode = FileTesting::StatOf(file).st_ino;
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A user namespace in which only this user is mapped (as root): the
+        // file's owner cannot be given to any new file.
+        ::close(channel[0]);
+        const std::string uid = std::to_string(::geteuid()), gid = std::to_string(::getegid());
+        if (::unshare(CLONE_NEWUSER) != 0) {
+            const std::string why = std::string("unshare: ") + std::strerror(errno);
+            (void)!::write(channel[1], why.data(), why.size());
+            ::_exit(77);
+        }
+        FileTesting::WriteAll("/proc/self/setgroups", "deny");
+        FileTesting::WriteAll("/proc/self/uid_map", "0 " + uid + " 1");
+        FileTesting::WriteAll("/proc/self/gid_map", "0 " + gid + " 1");
+        const RewriteOutcome outcome = Rewrite(file, {{4, "foo", "bar"}});
+        ::_exit(outcome.Replaced && outcome.Problems.empty() ? 0 : 21);
+    }
+    ::close(channel[1]);
+    char why[256] = {};
+    (void)!::read(channel[0], why, sizeof why - 1);
+    ::close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no user namespace here: " << why;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(tree.Read("data"), "the bar");
+    const struct stat after = FileTesting::StatOf(file);
+    EXPECT_EQ(after.st_uid, 12345u);
+    EXPECT_EQ(after.st_gid, 12345u);
+    EXPECT_EQ(after.st_ino, inode) << "written over in place";
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"data"});
 }
 
 TEST(BackupNames, WorkNamesFitAndAreRecognised)

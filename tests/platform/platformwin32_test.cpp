@@ -326,15 +326,15 @@ TEST(Win32ChangeFiles, BackupCopyReplacesAnOlderOne)
 }
 
 // A file another process (here: another handle) holds open is never waited
-// for and never half-written: one problem record, the file as it was.
+// for and never half-written: one InUse record, the file as it was.
 TEST(Win32ChangeFiles, FileHeldOpenByOthersGivesAProblem)
 {
     struct Row {
         DWORD sharing;  // what the other handle lets others do
         RegularExpression::ProblemReason reason;
     } rows[] = {
-        {0, RegularExpression::OpenFailed},                // no sharing at all: cannot even be read
-        {FILE_SHARE_READ, RegularExpression::ReplaceFailed},  // readable, but may not be replaced
+        {0, RegularExpression::InUse},                // no sharing at all: cannot even be read
+        {FILE_SHARE_READ, RegularExpression::InUse},  // readable, but may not be replaced
     };
     for (const Row& row : rows) {
         Tree tree;
@@ -357,9 +357,10 @@ TEST(Win32ChangeFiles, FileHeldOpenByOthersGivesAProblem)
 }
 
 // Where no file can be made beside the file (here: the temporary's longer
-// name passes MAX_PATH), the new content is copied back over the file
-// through temporary files elsewhere; the file keeps its identity.
-TEST(Win32ChangeFiles, DirectoryTakingNoNewFileFallsBackToCopyBack)
+// name passes MAX_PATH), no undo copy can be made beside it either: the new
+// content is not copied back (an undo copy elsewhere could not be found from
+// the file), and the file stays as it was, with one ReplaceFailed record.
+TEST(Win32ChangeFiles, DirectoryTakingNoNewFileLeavesTheFileUnchanged)
 {
     Tree tree;
     const std::size_t room = MAX_PATH - 1 - tree.Root().size() - 1;
@@ -379,9 +380,10 @@ TEST(Win32ChangeFiles, DirectoryTakingNoNewFileFallsBackToCopyBack)
     };
     const std::uint64_t before = identity();
     const Change change = ChangeAll(file);
-    EXPECT_EQ(change.count, 1u);
-    EXPECT_TRUE(change.problems.empty()) << Describe(change);
-    EXPECT_EQ(tree.Read(name), "keep new keep");
+    EXPECT_EQ(change.count, 0u);
+    ASSERT_EQ(change.problems.size(), 1u) << Describe(change);
+    EXPECT_EQ(change.problems[0].Reason, RegularExpression::ReplaceFailed);
+    EXPECT_EQ(tree.Read(name), "keep old keep");
     EXPECT_EQ(identity(), before);
 }
 
