@@ -46,6 +46,11 @@ std::size_t BracketEnd(const std::string& text, std::size_t at)
             const std::size_t close = text.find(":]", i + 2);
             if (close == std::string::npos)
                 return 0;
+            // Under case folding the engine's lower and upper classes take
+            // every letter; the automaton's may not.
+            const std::string name = text.substr(i + 2, close - i - 2);
+            if (name == "lower" || name == "upper")
+                return 0;
             i = close + 2;
             continue;
         }
@@ -88,9 +93,10 @@ bool AutomatonPrefilter::Rewrite(const std::string& text, std::string& out)
                 // read it differently (octal or a later group).
                 if (i + 2 < text.size() && text[i + 2] >= '0' && text[i + 2] <= '9')
                     return false;
-            } else if (std::strchr("0pPXNRKCLUlucE", e) != nullptr || e == '\0') {
+            } else if (std::strchr("0pPXNRKCLUlucEHV", e) != nullptr || e == '\0') {
                 // Classes, escapes and controls whose meanings differ or are
-                // not worth comparing.
+                // not worth comparing (the automaton's \H and \V leave out
+                // bytes above 127 that the engine's take in).
                 return false;
             }
             out.append(text, i, 2);

@@ -147,6 +147,8 @@ TEST(AutomatonPrefilter, RewritingTakesOutEdgeAssertionsOrGivesUp)
         {"(?(1)a|b)", false, ""},
         {"a(*ACCEPT)b", false, ""},
         {"[[.a.]]", false, ""},
+        {"[[:lower:]]x", false, ""},      // takes every letter under case folding
+        {"\\H\\V", false, ""},
         {"[a", false, ""},
         {"a\\", false, ""},
     };
