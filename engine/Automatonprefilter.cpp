@@ -90,10 +90,16 @@ bool AutomatonPrefilter::Rewrite(const std::string& text, std::string& out)
             }
             if (e >= '1' && e <= '9') {
                 // A back-reference; with more digits the two syntaxes may
-                // read it differently (octal or a later group).
+                // read it differently (octal or a later group). The engine
+                // lets a reference to a group that took no part match an
+                // empty text, the automaton would not: any text instead.
                 if (i + 2 < text.size() && text[i + 2] >= '0' && text[i + 2] <= '9')
                     return false;
-            } else if (std::strchr("0pPXNRKCLUlucEHV", e) != nullptr || e == '\0') {
+                out += "(?:[\\s\\S]*)";
+                i += 2;
+                continue;
+            }
+            if (std::strchr("0gkpPXNRKCLUlucEHV", e) != nullptr || e == '\0') {
                 // Classes, escapes and controls whose meanings differ or are
                 // not worth comparing (the automaton's \H and \V leave out
                 // bytes above 127 that the engine's take in).

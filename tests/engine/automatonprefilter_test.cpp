@@ -32,6 +32,7 @@ const Row rows[] = {
     {"([a-z])\\1[0-9]", false, subjectText},
     {"([0-9])\\1", false, subjectText},
     {"(a|b)\\1[0-9]", true, subjectText},
+    {"b([A-Z])*\\1", false, subjectText},   // a group that took no part matches empty
     // Look-around.
     {"[0-9](?=[a-z])", false, subjectText},
     {"(?<=[a-z])[0-9]{2}", false, subjectText},
@@ -136,7 +137,8 @@ TEST(AutomatonPrefilter, RewritingTakesOutEdgeAssertionsOrGivesUp)
         {"[]^]x[^]$][[:alpha:]^]", true, "[]^]x[^]$][[:alpha:]^]"},
         {"\\Q^$\\E^", true, "\\Q^$\\E"},
         {"(?:^|a)(?i:b)(?=c)(?#^)", true, "(?:|a)(?i:b)(?=c)"},
-        {"(a)\\1", true, "(a)\\1"},
+        {"(a)\\1", true, "(a)(?:[\\s\\S]*)"},
+        {"(a)\\g1", false, ""},
         {"(a)\\12", false, ""},           // a back-reference or an octal escape
         {"^*a", false, ""},               // a quantified assertion
         {"\\b{2}a", false, ""},
