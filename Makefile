@@ -13,6 +13,11 @@ APT_PACKAGES += dpkg-dev lintian patch grep ripgrep
 # The sanitizer runtimes of g++ come with it; fuzzing needs clang and its
 # runtimes (libFuzzer, sanitizers).
 APT_PACKAGES += clang libclang-rt-14-dev
+# The automaton prefilter of searches without a literal (optional at build
+# time; Debian builds it for amd64 only).
+ifeq ($(shell dpkg --print-architecture 2>/dev/null),amd64)
+APT_PACKAGES += libvectorscan-dev
+endif
 
 # Hardening builds, each in its own directory: AddressSanitizer with
 # UndefinedBehaviorSanitizer (g++), ThreadSanitizer (g++), libFuzzer (clang,

@@ -40,6 +40,7 @@ const Pattern patterns[] = {
     {"TODO.*", false},
     {"colou?r", false},
     {"[a-z]{3}[0-9]{3}", false},
+    {"[0-9a-f]{12}", false},
 };
 
 std::string Quote(const std::string& s)

@@ -29,6 +29,8 @@ std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool ica
         return nullptr;
     pattern->marks = static_cast<unsigned>(pattern->expression.mark_count()) + 1;
     pattern->plan = PlanSearch(text, icase, pattern->expression, pattern->marks);
+    if (NoUsableLiteral(pattern->plan.get(), lineModeFlag))
+        pattern->prefilter = AutomatonPrefilter::Build(text, icase, pattern->expression);
     return pattern;
 }
 
@@ -39,9 +41,66 @@ unsigned SearchFlags(unsigned flags)
     return flags & ~(static_cast<unsigned>(boost::match_prev_avail | boost::regex_constants::match_init) | lineModeFlag | firstOfLineFlag | feedOnlyFlag);
 }
 
+namespace {
+
+// Bytes the prefilter scans at once (up to the next line feed): the list of
+// candidate lines stays small, whatever the buffer's size.
+constexpr std::size_t prefilterChunk = std::size_t(1) << 20;
+
+// Hands on the matches of a part of the buffer with offsets from its start.
+class Shifted final : public MatchSink {
+public:
+    Shifted(MatchSink& inner, unsigned marks) : inner_(inner), offsets_(2 * marks) {}
+    void From(std::size_t at) { at_ = at; }
+    bool Take(const std::uint64_t* offsets) override
+    {
+        for (std::size_t i = 0; i < offsets_.size(); ++i)
+            offsets_[i] = offsets[i] == noOffset ? noOffset : offsets[i] + at_;
+        return inner_.Take(offsets_.data());
+    }
+
+private:
+    MatchSink& inner_;
+    std::vector<std::uint64_t> offsets_;
+    std::size_t at_ = 0;
+};
+
+// Line mode with the prefilter: the engine over the candidate lines only,
+// each a subject of its own as in the driver's line search.
+SearchEnd SearchCandidates(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
+                           MatchSink& sink, std::string& error)
+{
+    Shifted shifted(sink, pattern.marks);
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    std::size_t at = 0;
+    while (at < size) {
+        std::size_t stop = size;
+        if (size - at > prefilterChunk) {
+            const void* feed = std::memchr(data + at + prefilterChunk, '\n', size - at - prefilterChunk);
+            stop = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - data) + 1 : size;
+        }
+        lines.clear();
+        if (!pattern.prefilter->CandidateLines(data + at, stop - at, lines))
+            lines.assign(1, {0, stop - at});  // every line of the chunk
+        for (const auto& line : lines) {
+            shifted.From(at + line.first);
+            const SearchEnd end = RunSearch(pattern.expression, pattern.marks, pattern.plan.get(),
+                                            data + at + line.first, line.second - line.first, flags, shifted, error);
+            if (end != SearchEnd::Finished)
+                return end;
+        }
+        at = stop;
+    }
+    return SearchEnd::Finished;
+}
+
+}  // namespace
+
 SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
                        MatchSink& sink, std::string& error)
 {
+    if (pattern.prefilter && NoUsableLiteral(pattern.plan.get(), flags))
+        return SearchCandidates(pattern, data, size, flags, sink, error);
     return RunSearch(pattern.expression, pattern.marks, pattern.plan.get(), data, size, flags, sink, error);
 }
 

@@ -10,6 +10,7 @@
 
 #include <boost/regex.hpp>
 
+#include "Automatonprefilter.h"
 #include "Filebuffer.h"
 #include "Searchdriver.h"
 
@@ -20,6 +21,9 @@ struct CompiledPattern {
     boost::regex expression;
     unsigned marks = 1;                     // marked sub-expressions + 1
     std::unique_ptr<SearchPlan> plan;        // null: always the engine over the whole buffer
+    // Line mode without a literal to look for: the lines worth the engine
+    // (null: none built, every line goes to the engine).
+    std::unique_ptr<AutomatonPrefilter> prefilter;
 };
 
 // Compiles `text` in the engine's normal syntax; null with `error` set to the
@@ -33,7 +37,8 @@ unsigned SearchFlags(unsigned flags);
 
 // Runs `pattern` over [data, data + size) with `flags` (already through
 // SearchFlags, plus lineModeFlag in line mode) through the search driver:
-// the engine grep's matches, found with the help of the pattern's plan.
+// the engine grep's matches, found with the help of the pattern's plan (and
+// of its prefilter in line mode).
 SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
                        MatchSink& sink, std::string& error);
 

@@ -298,6 +298,21 @@ SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags)
     return SearchPath::Whole;
 }
 
+bool NoUsableLiteral(const SearchPlan* plan, unsigned flags)
+{
+    if ((flags & lineModeFlag) == 0 || (flags & ~(lineModeFlag | firstOfLineFlag | feedOnlyFlag | soundLineFlags)) != 0)
+        return false;
+    const SearchPath path = ChooseSearchPath(plan, flags);
+    if (path == SearchPath::LinesWithText) {
+        // Required single bytes (a class such as [0-9]) stop on most lines.
+        for (std::size_t k = 0; k < plan->required->Alternatives(); ++k)
+            if (plan->required->Text(k).size() > 1)
+                return false;
+        return true;
+    }
+    return path == SearchPath::EveryLine;
+}
+
 SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const SearchPlan* plan, const char* data,
                     std::size_t size, unsigned flags, MatchSink& sink, std::string& error)
 {

@@ -68,6 +68,12 @@ enum class SearchPath { Plain, Prefix, Window, Whole, LinesWithText, EveryLine }
 // flags, plus lineModeFlag and firstOfLineFlag for line mode).
 SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags);
 
+// Whether, in line mode (`flags` with lineModeFlag), the driver has no
+// literal worth looking for (it would search every line, or look for single
+// bytes that most lines hold) and skipping the lines without a match is exact
+// under `flags`: the place for the automaton prefilter.
+bool NoUsableLiteral(const SearchPlan* plan, unsigned flags);
+
 enum class SearchEnd {
     Finished,  // every match was handed out
     Stopped,   // the sink answered false

@@ -718,8 +718,10 @@ TEST(CliErrors, ExitCodesAndMessages)
         {{"grep", "alpha", "missing.txt"}, 2, "quorvex: missing.txt: No such file or directory", ""},
         {{"grep", "alpha", "nodir/*.txt"}, 2, "nodir: No such file or directory", ""},
         {{"grep", "alpha", "sub"}, 2, "quorvex: sub: Is a directory", ""},
-        {{"grep", "(x+x+)+y", "mx.txt"}, 2, "quorvex: mx.txt: matching stopped: ", ""},
-        {{"replace", "(x+x+)+y", "z", "mx.txt"}, 2, "quorvex: mx.txt: matching stopped: ", ""},
+        // (The look-ahead, not the `y`: the automaton prefilter skips lines
+        // without a `y`, which cannot match, before the engine would give up.)
+        {{"grep", "(x+x+)+(?=y)", "mx.txt"}, 2, "quorvex: mx.txt: matching stopped: ", ""},
+        {{"replace", "(x+x+)+(?=y)", "z", "mx.txt"}, 2, "quorvex: mx.txt: matching stopped: ", ""},
         {{"grep", "alpha", "/dev/null", "a.txt"}, 0, "", "a.txt:alpha beta\na.txt:gamma alpha\n"},  // as grep reads it
         {{"replace", "alpha", "x", "/dev/null"}, 2, "quorvex: /dev/null: not a regular file", ""},
         {{"grep", "alpha", "missing.txt", "a.txt"}, 2, "missing.txt", "a.txt:alpha beta\na.txt:gamma alpha\n"},

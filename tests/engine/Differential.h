@@ -12,6 +12,8 @@
 
 #include <boost/regex.hpp>
 
+#include "Automatonprefilter.h"
+#include "Filesearcher.h"
 #include "Searchdriver.h"
 #include "Streamsearcher.h"
 
@@ -115,12 +117,19 @@ private:
 
 inline bool Stream(const boost::regex& e, const std::string& text, const std::string& subject, bool icase,
                    unsigned flags, bool lines, std::size_t block, Matches& out, unsigned& wrongViews,
-                   bool firstOfLine = false)
+                   bool firstOfLine = false, bool* prefiltered = nullptr)
 {
     RegexEngine::CompiledPattern pattern;
     pattern.expression = e;
     pattern.marks = static_cast<unsigned>(e.mark_count()) + 1;
     pattern.plan = RegexEngine::PlanSearch(text, icase, e, pattern.marks);
+    // As the compiler of patterns does: the automaton prefilter where no
+    // literal is found.
+    if (RegexEngine::NoUsableLiteral(pattern.plan.get(), RegexEngine::lineModeFlag))
+        pattern.prefilter = RegexEngine::AutomatonPrefilter::Build(text, icase, e);
+    if (prefiltered != nullptr)
+        *prefiltered = pattern.prefilter != nullptr && lines &&
+                       RegexEngine::NoUsableLiteral(pattern.plan.get(), flags | RegexEngine::lineModeFlag);
     RegexEngine::StreamSettings settings;
     settings.flags = flags;
     settings.lines = lines;

@@ -71,7 +71,7 @@ TEST(StreamSearcher, GivesTheEnginesMatchesOverEachLineBlockByBlock)
 {
     const char* seedText = std::getenv("QUORVEX_DIFFERENTIAL_SEED");
     Differential::Generator generate(seedText ? static_cast<std::uint32_t>(std::atoi(seedText)) : 20261209u);
-    unsigned compared = 0;
+    unsigned compared = 0, prefiltered = 0;
     for (int n = 0; n < 1500; ++n) {
         const std::string text = generate.Expression();
         const bool icase = generate.Pick(4) == 0;
@@ -90,14 +90,20 @@ TEST(StreamSearcher, GivesTheEnginesMatchesOverEachLineBlockByBlock)
             continue;
         for (const std::size_t block : {1u, 5u, 4096u}) {
             unsigned wrongViews = 0;
-            ASSERT_TRUE(Differential::Stream(e, text, subject, icase, flags, true, block, got, wrongViews, first));
+            bool automaton = false;
+            ASSERT_TRUE(Differential::Stream(e, text, subject, icase, flags, true, block, got, wrongViews, first, &automaton));
             ++compared;
+            prefiltered += automaton ? 1 : 0;
             ASSERT_EQ(got, expected) << "/" << text << "/ flags " << std::hex << flags << std::dec << " block " << block
                                      << " on \"" << Show(subject) << "\"";
             ASSERT_EQ(wrongViews, 0u) << "/" << text << "/ block " << block << " on \"" << Show(subject) << "\"";
         }
     }
     EXPECT_GT(compared, 3000u);
+    // Expressions without a literal went through the automaton prefilter.
+    if (AutomatonPrefilter::Available()) {
+        EXPECT_GT(prefiltered, 100u);
+    }
 }
 
 TEST(StreamSearcher, GivesTheEnginesMatchesOverTheWholeSubjectWindowByWindow)

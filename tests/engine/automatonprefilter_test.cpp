@@ -1,0 +1,178 @@
+// The automaton prefilter: the lines it lets through must hold every line the
+// engine matches, where the automaton over-approximates (back-references,
+// look-around) and where assertions answer at the edges of lines and blocks.
+#include <string>
+#include <vector>
+
+#include <boost/regex.hpp>
+#include <gtest/gtest.h>
+
+#include "Automatonprefilter.h"
+#include "Differential.h"
+#include "Filesearcher.h"
+
+using namespace RegexEngine;
+
+namespace {
+
+struct Row {
+    const char* expression;
+    bool icase;
+    const char* subject;
+};
+
+// Subject lines that put digits, letters and their neighbours at the start
+// and end of lines, next to carriage returns, vertical tabs and form feeds.
+const char* const subjectText =
+    "abc123\n123abc\nab12\n  aab1 \n1\n\nx9y\r\nABC123\r\nzz99zz\n\v7\n\f8\fq\n"
+    "aa11bb\nword 42 word\n42\n(42)\nabcdef012345\n0123456789ab\nxx\n";
+
+const Row rows[] = {
+    // Back-references: the automaton knows no group contents.
+    {"([a-z])\\1[0-9]", false, subjectText},
+    {"([0-9])\\1", false, subjectText},
+    {"(a|b)\\1[0-9]", true, subjectText},
+    {"b([A-Z])*\\1", false, subjectText},   // a group that took no part matches empty
+    // Look-around.
+    {"[0-9](?=[a-z])", false, subjectText},
+    {"(?<=[a-z])[0-9]{2}", false, subjectText},
+    {"[0-9](?![0-9])", false, subjectText},
+    {"(?<![a-z])[0-9]+", false, subjectText},
+    // Word edges at the start and end of lines and of the subject.
+    {"\\b[0-9]{2}\\b", false, subjectText},
+    {"\\B[0-9]", false, subjectText},
+    {"\\<[a-z]+[0-9]", false, subjectText},
+    {"[0-9]\\>", false, subjectText},
+    // Line and subject edges; carriage returns before line feeds.
+    {"^[0-9]+$", false, subjectText},
+    {"[0-9]$", false, subjectText},
+    {"^[a-z]", false, subjectText},
+    {"\\A[0-9]", false, subjectText},
+    {"[0-9]\\z", false, subjectText},
+    {"[0-9]\\Z", false, subjectText},
+    {"\\`[a-z]{2}", false, subjectText},
+    {"[a-z]\\'", false, subjectText},
+    {"(?:^|x)[0-9]", false, subjectText},
+    // Case-insensitive, globally and inline.
+    {"[a-c]{3}[0-9]{3}", true, subjectText},
+    {"(?i)[a-c]{3}[0-9]", false, subjectText},
+    {"[A-C]{3}[0-9]", true, subjectText},
+    // Classes and dots next to the bytes the engine may read differently.
+    {"\\s[0-9]", false, subjectText},
+    {"[[:space:]][0-9]", false, subjectText},
+    {"[0-9].[a-z]", false, subjectText},
+    {"[0-9a-f]{12}", false, subjectText},
+    {"[a-z]{3}[0-9]{3}", false, subjectText},
+    // Expressions that can match nothing at all: every line a candidate.
+    {"[0-9]*", false, subjectText},
+    {"^$", false, subjectText},
+    // Lines without a final line feed.
+    {"[0-9]{2}$", false, "a\n12"},
+    {"\\b[0-9]", false, "9"},
+};
+
+}  // namespace
+
+TEST(AutomatonPrefilter, LinesMatchTheEngineOverEachLine)
+{
+    unsigned built = 0;
+    for (const Row& row : rows) {
+        boost::regex e;
+        e.assign(row.expression, boost::regex::normal | (row.icase ? boost::regex::icase : boost::regex::normal));
+        const std::string subject = row.subject;
+        for (const bool first : {false, true}) {
+            Differential::Matches expected, got;
+            ASSERT_TRUE(Differential::Reference(e, subject, 0, true, expected, first, true)) << row.expression;
+            for (const std::size_t block : {1u, 7u, 4096u}) {
+                unsigned wrongViews = 0;
+                bool prefiltered = false;
+                ASSERT_TRUE(Differential::Stream(e, row.expression, subject, row.icase, 0, true, block, got, wrongViews,
+                                                 first, &prefiltered));
+                EXPECT_EQ(got, expected) << "/" << row.expression << "/ icase " << row.icase << " block " << block;
+                EXPECT_EQ(wrongViews, 0u) << row.expression;
+                built += prefiltered ? 1 : 0;
+            }
+        }
+    }
+    // Most rows have no literal and go through the automaton.
+    if (AutomatonPrefilter::Available()) {
+        EXPECT_GT(built, 6u * 20u);
+    }
+}
+
+// A buffer larger than the prefilter's scan chunk: matches on the lines
+// around each chunk's end, and a long line crossing it.
+TEST(AutomatonPrefilter, LargeBufferMatchesTheEngine)
+{
+    std::string subject;
+    for (int i = 0; subject.size() < (std::size_t(3) << 20); ++i) {
+        subject += i % 29 == 0 ? "key abc123 end\n" : "plain text line without the thing\n";
+        if (i % 20011 == 0)
+            subject += std::string(70000, 'q') + "xyz789\n";
+    }
+    unsigned error = 0;
+    const auto pattern = CompilePattern("[a-z]{3}[0-9]{3}", false, error);
+    ASSERT_TRUE(pattern != nullptr);
+    EXPECT_EQ(pattern->prefilter != nullptr, AutomatonPrefilter::Available());
+    Differential::Collect sink(pattern->marks);
+    std::string text;
+    ASSERT_EQ(SearchBuffer(*pattern, subject.data(), subject.size(), lineModeFlag | feedOnlyFlag, sink, text),
+              SearchEnd::Finished);
+    Differential::Matches expected;
+    ASSERT_TRUE(Differential::Reference(pattern->expression, subject, 0, true, expected, false, true));
+    EXPECT_GT(expected.size(), 2500u);
+    EXPECT_EQ(sink.matches, expected);
+}
+
+TEST(AutomatonPrefilter, RewritingTakesOutEdgeAssertionsOrGivesUp)
+{
+    struct {
+        const char* text;
+        bool ok;
+        const char* out;
+    } const cases[] = {
+        {"^[a-z]+$", true, "[a-z]+"},
+        {"\\b[0-9]\\B\\<x\\>\\A\\z\\Z\\G", true, "[0-9]x"},
+        {"[\\b^$]\\$\\^", true, "[\\b^$]\\$\\^"},   // members of a set and escaped characters stay
+        {"[]^]x[^]$][[:alpha:]^]", true, "[]^]x[^]$][[:alpha:]^]"},
+        {"\\Q^$\\E^", true, "\\Q^$\\E"},
+        {"(?:^|a)(?i:b)(?=c)(?#^)", true, "(?:|a)(?i:b)(?=c)"},
+        {"(a)\\1", true, "(a)(?:[\\s\\S]*)"},
+        {"(a)\\g1", false, ""},
+        {"(a)\\12", false, ""},           // a back-reference or an octal escape
+        {"^*a", false, ""},               // a quantified assertion
+        {"\\b{2}a", false, ""},
+        {"(?x) ^ a # $", false, ""},      // free spacing and comments
+        {"a{,3}", false, ""},
+        {"\\pL", false, ""},
+        {"\\l\\u", false, ""},
+        {"(?(1)a|b)", false, ""},
+        {"a(*ACCEPT)b", false, ""},
+        {"[[.a.]]", false, ""},
+        {"[[:lower:]]x", false, ""},      // takes every letter under case folding
+        {"\\H\\V", false, ""},
+        {"[a", false, ""},
+        {"a\\", false, ""},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(AutomatonPrefilter::Rewrite(c.text, out), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(out, c.out) << c.text;
+        }
+    }
+}
+
+// Expressions with a literal keep the literal search; locales and expressions
+// the automaton cannot read keep the engine alone.
+TEST(AutomatonPrefilter, BuiltOnlyWithoutALiteral)
+{
+    if (!AutomatonPrefilter::Available())
+        GTEST_SKIP() << "built without the automaton library";
+    unsigned error = 0;
+    EXPECT_TRUE(CompilePattern("[0-9a-f]{12}", false, error)->prefilter != nullptr);
+    EXPECT_TRUE(CompilePattern("\\w+[0-9]\\b", true, error)->prefilter != nullptr);
+    EXPECT_TRUE(CompilePattern("foo[0-9]+", false, error)->prefilter == nullptr);
+    EXPECT_TRUE(CompilePattern("[a-z]*", false, error)->prefilter == nullptr);
+    EXPECT_TRUE(CompilePattern("a{,3}[0-9]", false, error)->prefilter == nullptr);
+}
