@@ -32,6 +32,7 @@
 
 #include <boost/regex.hpp>
 
+#include "Currentmatch.h"
 #include "Filerewrite.h"
 #include "Objecttraits.h"
 #include "Optionrules.h"
@@ -96,10 +97,12 @@ void DeallocateStack(Object&)
 
 // For the destructor: blanks the entries of `object` on the calling thread's
 // stack, so that walks it started there (it is being destroyed from inside
-// one of its own handlers) end at their next callback.
+// one of its own handlers) end at their next callback; its string operations
+// in progress on the thread end at their next step too.
 template <class Object>
 void ForgetObject(Object& object)
 {
+    LifeGuard::Forget(&object);  // and its string operations end at their next step
     ObjectStack<Object>* stack = ThreadObjectStack<Object>();
     if (stack == nullptr)
         return;
@@ -211,18 +214,22 @@ typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
 // with the engine's defaults.
 inline void ConfigureWalk(const void*, RegEx&) {}
 
-// Compiles `engine` as the walk needs it; false when the walk must not run.
-// The walker compiles the expression up to its first NUL, so an expression
-// that starts with NUL is the empty expression: nothing is walked (it would
-// match at every position of every file).
+// Sets `engine` up as the walk needs it; false when the walk must not run.
+// The walk runs the object's own compilation, with all its options (syntax,
+// case, collation, locale), so that it finds what the object's string
+// operations and replacements find; an expression the object cannot compile
+// stops the operation, with the object's text in GetExpressionError().
+// The expression compiles up to its first NUL, so one that starts with NUL is
+// the empty expression: nothing is walked (it would match at every position
+// of every file).
 template <class Object>
 bool PrepareWalk(Object& object, RegEx& engine)
 {
     if (object.Expression.empty() || object.Expression[0] == '\0' || object.FilesToMatch.empty())
         return false;
-    using Access = OptionSetAccess<decltype(object.ExpressionOptions)>;
-    const bool caseInsensitive = Access::Has(object.ExpressionOptions, CompileOption::CaseInsensitive);
-    if (engine.SetExpression(object.Expression, caseInsensitive) != 0)
+    if (object.ParseExpression() != 0)
+        return false;
+    if (engine.SetExpression(object.CompiledExpression, object.Expression) != 0)
         return false;
     ConfigureWalk(&object, engine);
     return true;
@@ -242,8 +249,8 @@ unsigned RunWalk(Object& object, RegEx& engine, Walk walk)
     return count;
 }
 
-// FindFiles and GrepFiles: compile the walker, bring the object's own
-// compilation up to date, and walk with `start(engine, files, recurse, flags)`.
+// FindFiles and GrepFiles: set the walker up with the object's compilation
+// and walk with `start(engine, files, recurse, flags)`.
 template <class Object, class Start>
 unsigned ReportingWalk(Object& object, Start start)
 {
@@ -251,7 +258,6 @@ unsigned ReportingWalk(Object& object, Start start)
     RegEx engine;
     if (!PrepareWalk(object, engine))
         return 0;
-    object.ParseExpression();
     const unsigned flags = object.GetMatchFlags();
     const std::string files = object.FilesToMatch;
     const bool recurse = object.DirectoryRecursion;

@@ -376,6 +376,13 @@ unsigned RegEx::SetExpression(const char* text, bool icase)
     return error;
 }
 
+unsigned RegEx::SetExpression(const boost::regex& compiled, const std::string& text)
+{
+    unsigned error = 0;
+    impl_->pattern = AdoptPattern(compiled, std::string(text.c_str()), error);
+    return error;
+}
+
 void RegEx::SetSearchThreads(unsigned count)
 {
     impl_->searchThreads = count;

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include <boost/regex.hpp>
+
 #include "Platform.h"
 
 namespace RegexEngine {
@@ -38,6 +40,10 @@ public:
     // case-insensitive when asked. Returns 0 or the engine's error code.
     unsigned SetExpression(const char* text, bool icase);
     unsigned SetExpression(const std::string& text, bool icase) { return SetExpression(text.c_str(), icase); }
+    // Walks with `compiled`, an expression compiled elsewhere with any syntax
+    // options (the expression object's own compilation); `text` is its source.
+    // Returns 0 or the compiled expression's error status.
+    unsigned SetExpression(const boost::regex& compiled, const std::string& text);
 
     // How many threads search files: 0 (the default) one per core, at most
     // four (none for a walk of one file); 1 only the caller's thread; n > 1

@@ -128,12 +128,46 @@ TEST_F(FileOperations, FindFilesRecursionAndCaseOption)
     EXPECT_EQ(re.FindFiles(), 1u);
 }
 
-TEST_F(FileOperations, SyntaxOptionsDoNotChangeWhichFilesAreFound)
+// The walks run the object's own compilation: what the syntax options make
+// of the expression is what FindFiles, GrepFiles and ChangeFiles find and
+// replace, and an expression the object cannot compile walks nothing and
+// leaves the object's message.
+TEST_F(FileOperations, WalksFollowEverySyntaxOption)
 {
-    tree.Write("a.txt", "fooo");
-    Configure(re, "fo+", "*.txt");
-    re.AddExpressionOption(RegularExpression::Literals);
-    EXPECT_EQ(re.FindFiles(), 1u);
+    using O = RegularExpression;
+    struct Row {
+        std::vector<O::Options> options;  // added to the defaults
+        const char* expression;
+        const char* text;
+        unsigned greps;
+        const char* changed;  // the file after ChangeFiles with format "<>"
+        bool compiles;
+    };
+    const Row rows[] = {
+        {{}, "a.c", "abc a.c", 2, "<> <>", true},
+        {{O::Literals}, "a.c", "abc a.c", 1, "abc <>", true},
+        {{O::Literals}, "c++", "c++ and c++", 2, "<> and <>", true},
+        {{O::Literals}, "(1+1", "x (1+1 y", 1, "x <> y", true},
+        {{O::Literals, O::CaseInsensitive}, "A.B", "a.b A.b", 2, "<> <>", true},
+        {{O::Basic}, "a|b", "a|b a b", 1, "<> a b", true},
+        {{O::Basic}, "\\(ab\\)\\{2\\}", "ababx", 1, "<>x", true},
+        {{O::Extended}, "(?:ab)", "ab", 0, "ab", false},
+        {{}, "foo(", "foo(", 0, "foo(", false},
+    };
+    for (const Row& row : rows) {
+        tree.Write("a.txt", row.text);
+        RegularExpression object;
+        for (const O::Options option : row.options)
+            object.AddExpressionOption(option);
+        Configure(object, row.expression, "a.txt");
+        object.SetFormatString("<>");
+        const std::string label = std::string(row.expression) + " in " + row.text;
+        EXPECT_EQ(object.FindFiles(), row.greps == 0 ? 0u : 1u) << label;
+        EXPECT_EQ(object.GrepFiles(), row.greps) << label;
+        EXPECT_EQ(object.GetExpressionError().empty(), row.compiles) << label;
+        EXPECT_EQ(object.ChangeFiles(), row.greps) << label;
+        EXPECT_EQ(tree.Read("a.txt"), row.changed) << label;
+    }
 }
 
 TEST_F(FileOperations, MissingOrInvalidInputRunsNothingAndThrowsNothing)
