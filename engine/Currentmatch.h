@@ -15,17 +15,58 @@
 
 namespace RegexEngine {
 
+// Whether the object an operation runs on still exists. A handler may destroy
+// its sender; the operation that raised the event must then end at its next
+// step without touching the object again. Each operation that raises events
+// keeps a LifeGuard for its length; the guards of the calling thread form a
+// chain (operations nest strictly, one inside another's handler), and an
+// object's destructor marks every guard of its own as dead (Forget).
+class LifeGuard {
+public:
+    explicit LifeGuard(const void* object) noexcept : object_(object), outer_(Chain()) { Chain() = this; }
+    ~LifeGuard() { Chain() = outer_; }
+    LifeGuard(const LifeGuard&) = delete;
+    LifeGuard& operator=(const LifeGuard&) = delete;
+
+    bool Alive() const noexcept { return alive_; }
+    const bool* AliveFlag() const noexcept { return &alive_; }
+
+    // For an object's destructor: the operations running on `object` on the
+    // calling thread end at their next step.
+    static void Forget(const void* object) noexcept
+    {
+        for (LifeGuard* guard = Chain(); guard != nullptr; guard = guard->outer_)
+            if (guard->object_ == object)
+                guard->alive_ = false;
+    }
+
+private:
+    // The innermost guard of the calling thread (a plain pointer: nothing to
+    // destroy when the thread ends).
+    static LifeGuard*& Chain() noexcept
+    {
+        static thread_local LifeGuard* innermost = nullptr;
+        return innermost;
+    }
+
+    const void* object_;
+    LifeGuard* outer_;
+    bool alive_ = true;
+};
+
 template <class Object>
 class CurrentMatchScope {
 public:
     explicit CurrentMatchScope(Object& object) noexcept
-        : object_(object), results_(std::move(object.MatchResults)), active_(object.ActiveMatch)
+        : object_(object), life_(&object), results_(std::move(object.MatchResults)), active_(object.ActiveMatch)
     {
         object_.MatchResults = nullptr;
         object_.ActiveMatch = nullptr;
     }
     ~CurrentMatchScope()
     {
+        if (!life_.Alive())
+            return;  // destroyed by a handler: there is nothing to put back
         object_.MatchResults = std::move(results_);
         object_.ActiveMatch = active_;
     }
@@ -34,9 +75,13 @@ public:
 
     // True when the operation was started from inside another one's event.
     bool Nested() const noexcept { return results_ != nullptr || active_ != nullptr; }
+    // False once a handler destroyed the object.
+    bool Alive() const noexcept { return life_.Alive(); }
+    const LifeGuard& Life() const noexcept { return life_; }
 
 private:
     Object& object_;
+    LifeGuard life_;
     decltype(Object::MatchResults) results_;
     decltype(Object::ActiveMatch) active_;
 };
@@ -48,7 +93,8 @@ private:
 template <class Object>
 class MergeStateScope {
 public:
-    MergeStateScope(Object& object, bool nested) : object_(object), nested_(nested)
+    MergeStateScope(Object& object, bool nested, const LifeGuard& life)
+        : object_(object), nested_(nested), life_(life)
     {
         if (nested_) {
             output_.swap(object_.MergeOutput);
@@ -57,7 +103,7 @@ public:
     }
     ~MergeStateScope()
     {
-        if (nested_) {
+        if (nested_ && life_.Alive()) {
             output_.swap(object_.MergeOutput);
             object_.MergePosition = position_;
         }
@@ -68,6 +114,7 @@ public:
 private:
     Object& object_;
     bool nested_;
+    const LifeGuard& life_;
     std::string output_;
     unsigned position_ = 0;
 };

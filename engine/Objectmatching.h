@@ -8,7 +8,9 @@
 // operation works on private copies of the subject and of the compiled
 // expression, so a handler that assigns a new subject or expression, or starts
 // another operation on its sender, never pulls text from under the running
-// scan. A matching error (an expression too complex for the engine) ends the
+// scan. A handler may even destroy its sender: the operation ends at its next
+// step without touching the object again (LifeGuard). A matching error (an
+// expression too complex for the engine) ends the
 // operation where it is, raises nothing for the failed attempt and leaves the
 // engine's text in MatchError.
 #ifndef QUORVEX_ENGINE_OBJECTMATCHING_H
@@ -78,6 +80,8 @@ bool RunSingle(Object& o, Anchoring anchoring, const Handler& handler)
         lines.AdvanceTo((*o.MatchResults)[0].first);
         const auto list = o.GetMatchingInformation();
         handler(&o, list, lines.LineIndex(), lines.StartOfLine());
+        if (!scope.Alive())
+            return found;  // the handler destroyed the object
     }
     o.ResetMatches();
     o.MatchError = std::move(error);
@@ -116,7 +120,10 @@ struct GrepScan : ScanState {
     using Handler = decltype(Traits::OnGrepping(std::declval<const Object&>()));
     static constexpr ScanState::Kind ThisKind = ScanState::Kind::Grep;
 
-    GrepScan(Handler h, const char* subject) : ScanState(ThisKind), handler(std::move(h)), lines(subject) {}
+    GrepScan(Handler h, const char* subject, const LifeGuard& life)
+        : ScanState(ThisKind, life.AliveFlag()), handler(std::move(h)), lines(subject)
+    {
+    }
 
     Handler handler;
     LineCounter lines;
@@ -130,6 +137,8 @@ struct GrepScan : ScanState {
         scan.lines.AdvanceTo(m[0].first);
         scan.handler(&o, static_cast<const typename Traits::List&>(scan.list), scan.lines.LineIndex(),
                      scan.lines.StartOfLine(), goOn);
+        if (!scan.ObjectAlive())
+            return false;  // the handler destroyed the object: the scan ends here
         o.ActiveMatch = nullptr;
         return goOn;
     }
@@ -161,12 +170,13 @@ unsigned Grep(Object& o)
     const boost::regex expression = o.CompiledExpression;
     const std::string subject = o.StringToMatch;
     const char* const first = subject.data();
-    GrepScan<Object> scan(handler, first);
+    GrepScan<Object> scan(handler, first, scope.Life());
     std::string error;
     const unsigned count = RunScan(o, scan, [&](const auto& predicate) {
         return GrepRange(first, first + subject.size(), expression, flags, predicate, error);
     });
-    o.MatchError = std::move(error);
+    if (scope.Alive())
+        o.MatchError = std::move(error);
     return count;
 }
 

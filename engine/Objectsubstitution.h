@@ -50,8 +50,8 @@ struct MergeScan : ScanState {
     using Handler = decltype(Traits::OnMerging(std::declval<const Object&>()));
     static constexpr ScanState::Kind ThisKind = ScanState::Kind::Merge;
 
-    MergeScan(Handler h, const char* subject)
-        : ScanState(ThisKind), handler(std::move(h)), first(subject), lines(subject)
+    MergeScan(Handler h, const char* subject, const LifeGuard& life)
+        : ScanState(ThisKind, life.AliveFlag()), handler(std::move(h)), first(subject), lines(subject)
     {
     }
 
@@ -80,6 +80,8 @@ struct MergeScan : ScanState {
         scan.lines.AdvanceTo(m[0].first);
         scan.handler(&o, static_cast<const typename Traits::List&>(scan.list), scan.lines.LineIndex(),
                      scan.lines.StartOfLine(), goOn);
+        if (!scan.ObjectAlive())
+            return false;  // the handler destroyed the object: the merge ends here
         if (goOn) {
             Format(o, scan.replacement);
             o.MergeOutput += scan.replacement;
@@ -116,7 +118,7 @@ void Merge(Object& o, std::string& out)
     }
 
     CurrentMatchScope<Object> scope(o);
-    MergeStateScope<Object> mergeState(o, scope.Nested());
+    MergeStateScope<Object> mergeState(o, scope.Nested(), scope.Life());
     const boost::regex expression = o.CompiledExpression;
     const std::string subject = o.StringToMatch;
     const char* const first = subject.data();
@@ -124,11 +126,13 @@ void Merge(Object& o, std::string& out)
     o.MergeOutput.clear();
     o.MergePosition = 0;
 
-    MergeScan<Object> scan(handler, first);
+    MergeScan<Object> scan(handler, first, scope.Life());
     std::string error;
     RunScan(o, scan, [&](const auto& predicate) {
         return GrepRange(first, first + size, expression, flags, predicate, error);
     });
+    if (!scope.Alive())
+        return;  // the handler destroyed the object; `out` stays empty
 
     // After a matching error the output ends with the last replacement made.
     if (error.empty() && o.MergeCopy && o.MergePosition < size)
