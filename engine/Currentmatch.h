@@ -1,4 +1,5 @@
-// Keeping the current match of an object safe across nested operations.
+// Keeping the current match of an object safe across nested operations, and
+// the file match a file operation reports.
 //
 // An object's current match (MatchResults for Match/MatchAll/Search,
 // ActiveMatch for Grep/Merge) is what GetMatchingInformation and Format read
@@ -10,8 +11,15 @@
 #ifndef QUORVEX_ENGINE_CURRENTMATCH_H
 #define QUORVEX_ENGINE_CURRENTMATCH_H
 
+#include <climits>
+#include <cstdint>
 #include <string>
 #include <utility>
+
+#include <boost/regex.hpp>
+
+#include "Objecttraits.h"
+#include "RegEx.h"
 
 namespace RegexEngine {
 
@@ -84,6 +92,101 @@ private:
     LifeGuard life_;
     decltype(Object::MatchResults) results_;
     decltype(Object::ActiveMatch) active_;
+};
+
+// ---- The file match a file operation reports ----------------------------
+
+// A file offset in a signed 32-bit record field: -1 for a sub-match that took
+// no part and for an offset that no 32-bit field can hold.
+inline int RecordPosition(std::uint64_t position)
+{
+    return position > UINT_MAX ? -1 : static_cast<int>(static_cast<unsigned>(position));
+}
+
+inline unsigned RecordLine(std::uint64_t line) { return line > UINT_MAX ? UINT_MAX : static_cast<unsigned>(line); }
+
+// The report of the engine's current match: the whole match and each
+// sub-expression, with file offsets.
+template <class Object, class Engine>
+typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
+{
+    using Traits = ObjectTraits<Object>;
+    typename Traits::List list;
+    const unsigned marks = engine.Marks();
+    list.reserve(marks);
+    for (unsigned i = 0; i < marks; ++i) {
+        const std::string text = engine.What(i);
+        typename Traits::Record record;
+        record.Text = Traits::MakeText(text.data(), text.data() + text.size());
+        record.Position = RecordPosition(engine.Position(i));
+        list.push_back(std::move(record));
+    }
+    return list;
+}
+
+// The file match a file operation is reporting to a handler of an object, so
+// that the object's Format and GetMatchingInformation answer for it. The
+// frames of the calling thread form a chain, innermost first, as the guards
+// above do.
+class FileMatchFrame {
+public:
+    FileMatchFrame(const void* object, const RegEx& engine) noexcept
+        : object_(object), engine_(engine), outer_(Chain())
+    {
+        Chain() = this;
+    }
+    ~FileMatchFrame() { Chain() = outer_; }
+    FileMatchFrame(const FileMatchFrame&) = delete;
+    FileMatchFrame& operator=(const FileMatchFrame&) = delete;
+
+    // The innermost frame of `object` on the calling thread, or null.
+    static FileMatchFrame* Of(const void* object) noexcept
+    {
+        for (FileMatchFrame* frame = Chain(); frame != nullptr; frame = frame->outer_)
+            if (frame->object_ == object)
+                return frame;
+        return nullptr;
+    }
+
+    const RegEx& Engine() const noexcept { return engine_; }
+    // The match as the engine's result, found on first use; null when the
+    // engine cannot give it.
+    const boost::cmatch* Result()
+    {
+        if (!tried_) {
+            tried_ = true;
+            found_ = engine_.CurrentMatchResult(result_);
+        }
+        return found_ ? &result_ : nullptr;
+    }
+
+private:
+    static FileMatchFrame*& Chain() noexcept
+    {
+        static thread_local FileMatchFrame* innermost = nullptr;
+        return innermost;
+    }
+
+    const void* object_;
+    const RegEx& engine_;
+    FileMatchFrame* outer_;
+    boost::cmatch result_;
+    bool tried_ = false;
+    bool found_ = false;
+};
+
+// For the length of one file event: the object's string match parked (the
+// file match is the current one; an operation the handler starts on the
+// object has its own), the frame pushed, and the object's life watched.
+template <class Object>
+class FileMatchScope {
+public:
+    FileMatchScope(Object& object, const RegEx& engine) : current_(object), frame_(&object, engine) {}
+    bool Alive() const noexcept { return current_.Alive(); }
+
+private:
+    CurrentMatchScope<Object> current_;
+    FileMatchFrame frame_;
 };
 
 // The event-driven merge keeps its output in the object (MergeOutput,

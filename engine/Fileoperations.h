@@ -178,33 +178,7 @@ bool ForwardMergeFiles(const char* file, const Engine& engine)
 
 // ---- Reports ------------------------------------------------------------------
 
-// A file offset in a signed 32-bit record field: -1 for a sub-match that took
-// no part and for an offset that no 32-bit field can hold.
-inline int RecordPosition(std::uint64_t position)
-{
-    return position > UINT_MAX ? -1 : static_cast<int>(static_cast<unsigned>(position));
-}
-
-inline unsigned RecordLine(std::uint64_t line) { return line > UINT_MAX ? UINT_MAX : static_cast<unsigned>(line); }
-
-// The report of the engine's current match: the whole match and each
-// sub-expression, with file offsets.
-template <class Object, class Engine>
-typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
-{
-    using Traits = ObjectTraits<Object>;
-    typename Traits::List list;
-    const unsigned marks = engine.Marks();
-    list.reserve(marks);
-    for (unsigned i = 0; i < marks; ++i) {
-        const std::string text = engine.What(i);
-        typename Traits::Record record;
-        record.Text = Traits::MakeText(text.data(), text.data() + text.size());
-        record.Position = RecordPosition(engine.Position(i));
-        list.push_back(std::move(record));
-    }
-    return list;
-}
+// RecordPosition, RecordLine and FileMatchReport: Currentmatch.h.
 
 // ---- FindFiles and GrepFiles ----------------------------------------------------
 
@@ -301,7 +275,10 @@ bool ThisGrepFilesCallback(Object& object, const char* file, const Engine& engin
         return true;
     const auto report = FileMatchReport<Object>(engine);
     bool go = true;
-    handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+    {
+        const FileMatchScope<Object> current(object, engine);  // Format() answers for this match
+        handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+    }
     return go;
 }
 
@@ -496,7 +473,10 @@ bool ThisMergeFilesCallback(Object& object, const char* file, const Engine& engi
     if (handler) {
         const auto report = FileMatchReport<Object>(engine);
         bool go = true;
-        handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+        {
+            const FileMatchScope<Object> current(object, engine);  // Format() answers for this match
+            handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+        }
         if (TopBlanked<Object>())
             return false;  // the object was destroyed by its handler
         if (!go)

@@ -31,7 +31,9 @@
 namespace RegexEngine {
 
 // The list of the object's current match: the match a running Grep or Merge
-// reports, else the result of a running Match, MatchAll or Search, else empty.
+// reports, else the result of a running Match, MatchAll or Search, else the
+// file match a running file operation reports (in the shape of its event:
+// whole match and sub-expressions, file offsets), else empty.
 template <class Object>
 typename ObjectTraits<Object>::List GetMatchingInformation(const Object& o)
 {
@@ -40,6 +42,8 @@ typename ObjectTraits<Object>::List GetMatchingInformation(const Object& o)
         return MatchList<Traits>(*o.ActiveMatch);
     if (o.MatchResults != nullptr)
         return MatchList<Traits>(*o.MatchResults);
+    if (const FileMatchFrame* frame = FileMatchFrame::Of(&o))
+        return FileMatchReport<Object>(frame->Engine());
     return typename Traits::List();
 }
 

@@ -2,7 +2,8 @@
 // type with the members of the expression object (see Objecttraits.h).
 //
 // Format expands FormatString against the current match (there is one only
-// inside the handler of a string operation). Merge replaces every match of
+// inside the handler of a string operation or of a file operation's
+// OnGreppingFiles or OnChangingFiles). Merge replaces every match of
 // the subject by the expansion: without an OnMerging handler in one engine
 // call straight into the output; with a handler through the object's own
 // loop, which raises OnMerging before each replacement and lets the handler
@@ -35,7 +36,17 @@ void Format(const Object& o, std::string& out)
     const boost::cmatch* current = o.ActiveMatch;
     if (current == nullptr)
         current = o.MatchResults.get();
-    if (current == nullptr || current->empty())
+    if (current == nullptr) {
+        // In a file event: the file match, with the expression the walk runs.
+        if (FileMatchFrame* frame = FileMatchFrame::Of(&o)) {
+            const boost::cmatch* match = frame->Result();
+            const boost::regex* walked = frame->Engine().WalkExpression();
+            if (match != nullptr && walked != nullptr)
+                AppendFormat(out, *match, o.FormatString, o.ExpressionLocale, *walked);
+        }
+        return;
+    }
+    if (current->empty())
         return;
     AppendFormat(out, *current, o.FormatString, o.ExpressionLocale, o.CompiledExpression);
 }

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -36,6 +38,11 @@ struct CurrentMatch {
     // The file callback's view of the file.
     RegEx::FileStage stage = RegEx::FileStage::Started;
     unsigned fileError = 0;
+    // The running walk's expression and its match flags (without the line
+    // mode bits), and whether each line is a subject of its own.
+    const boost::regex* expression = nullptr;
+    unsigned flags = 0;
+    bool lineMode = false;
 };
 
 }  // namespace
@@ -93,7 +100,11 @@ struct RegEx::Impl {
 
     void BeginFile(const char* data, std::size_t size, const RegexPlatform::FileState* state)
     {
-        current = CurrentMatch{data, size, state, current.marks, nullptr, 0, 0};
+        CurrentMatch next{data, size, state, current.marks, nullptr, 0, 0};
+        next.expression = current.expression;
+        next.flags = current.flags;
+        next.lineMode = current.lineMode;
+        current = next;
     }
 };
 
@@ -162,6 +173,9 @@ void RegEx::Impl::Walk(const std::vector<std::string>& list, unsigned flags, Sea
     // expression into this object changes the next walk, not this one.
     const std::shared_ptr<const CompiledPattern> compiled = pattern;
     current.marks = compiled->marks;
+    current.expression = &compiled->expression;
+    current.flags = flags & ~(lineModeFlag | firstOfLineFlag);
+    current.lineMode = (flags & lineModeFlag) != 0;
 
     const unsigned workers = Workers(list.size());
     std::size_t first = 0;
@@ -497,6 +511,50 @@ std::uint64_t RegEx::Line() const
     m.lines += CountLineFeeds(m.data + m.countedTo, static_cast<std::size_t>(at - m.countedTo));
     m.countedTo = at;
     return m.lines + 1;
+}
+
+bool RegEx::CurrentMatchResult(boost::cmatch& result) const
+{
+    namespace rc = boost::regex_constants;
+    const CurrentMatch& m = impl_->current;
+    if (m.offsets == nullptr || m.expression == nullptr || m.data == nullptr)
+        return false;
+    const std::uint64_t start = m.offsets[0];
+    const std::uint64_t end = m.offsets[1];
+    if (start == noOffset || start > end || end > m.size)
+        return false;
+    const char* first = m.data;
+    const char* last = m.data + m.size;
+    const char* at = m.data + start;
+    if (m.lineMode) {
+        // The line is the subject: from after the line feed before the match
+        // to the line feed after it.
+        const char* lineStart = at;
+        while (lineStart != m.data && lineStart[-1] != '\n')
+            --lineStart;
+        first = lineStart;
+        const void* feed = std::memchr(m.data + end, '\n', static_cast<std::size_t>(m.size - end));
+        last = feed != nullptr ? static_cast<const char*>(feed) : m.data + m.size;
+    }
+    const auto flags = static_cast<rc::match_flag_type>(m.flags) | rc::match_continuous |
+                       (at != first ? rc::match_prev_avail : rc::match_default);
+    try {
+        if (boost::regex_search(at, last, result, *m.expression, flags, first) &&
+            result[0].second == m.data + end)
+            return true;
+        // Found longer or shorter than the walk found it: the span the walk
+        // reported, with the text around it still visible.
+        const auto cut = m.data + end == last ? rc::match_default : rc::match_not_eob | rc::match_not_eol;
+        return boost::regex_search(at, m.data + end, result, *m.expression, flags | cut, first) &&
+               result[0].second == m.data + end;
+    } catch (const std::runtime_error&) {
+        return false;  // the engine gave up this time
+    }
+}
+
+const boost::regex* RegEx::WalkExpression() const
+{
+    return impl_->current.offsets != nullptr ? impl_->current.expression : nullptr;
 }
 
 const std::string& RegEx::MatchError() const

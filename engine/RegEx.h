@@ -78,6 +78,14 @@ public:
     std::string What(unsigned i) const;        // text of sub-match i, empty if none
     std::uint64_t Position(unsigned i) const;  // byte offset in the file, or npos
     std::uint64_t Line() const;                // 1 + line feeds before Position(0)
+    // The current match as the engine's match result, for expanding a format
+    // against it: the walk's expression run again, anchored at the match's
+    // start, with the file (in line mode the line) around it visible, so that
+    // $` and $' give the text before and after it. False when there is no
+    // current match or the engine does not find the same span again.
+    bool CurrentMatchResult(boost::cmatch& result) const;
+    // The expression the running walk searches with; null outside a callback.
+    const boost::regex* WalkExpression() const;
     // The bytes of the current file as the walk read them, and the file's
     // state when it was opened for that read: the text around a match, and
     // what tells a later reader whether the file is still the one searched.

@@ -916,3 +916,64 @@ TEST_F(FileOperations, MatchingErrorInsideAFileLeavesThatFileWhole)
 }
 
 }  // namespace
+
+namespace {
+
+// Inside OnGreppingFiles and OnChangingFiles, Format() and
+// GetMatchingInformation() answer for the file match being reported (in line
+// mode the line is the subject: $' ends at the line's end); outside events
+// they answer as before, and an operation a handler starts has its own match.
+TEST_F(FileOperations, FormatAndMatchingInformationAnswerForTheFileMatch)
+{
+    tree.Write("a.txt", "x=1\ny=22\n");
+    Configure(re, "(\\w)=(\\d+)", "a.txt");
+    re.SetFormatString("$2:$1 [$']");
+    std::vector<std::string> formats;
+    std::vector<REMatchInfo> infos;
+    recorder.action = [&](RegularExpression* sender, const std::string&) {
+        std::string out;
+        sender->Format(out);
+        formats.push_back(out);
+        infos.push_back(sender->GetMatchingInformation());
+    };
+    recorder.AttachTo(re);
+    for (const bool lines : {false, true}) {
+        formats.clear();
+        infos.clear();
+        re.SetLineMode(lines);
+        EXPECT_EQ(re.GrepFiles(), 2u);
+        const std::string rest = lines ? "" : "\ny=22\n";
+        EXPECT_EQ(formats, (std::vector<std::string>{"1:x [" + rest + "]", lines ? "22:y []" : "22:y [\n]"}))
+            << lines;
+        ASSERT_EQ(infos.size(), 2u);
+        ASSERT_EQ(infos[1].size(), 3u) << "the shape of the event's report: whole match and two groups";
+        EXPECT_EQ(infos[1][0].Text, "y=22");
+        EXPECT_EQ(infos[1][0].Position, 4);
+        EXPECT_EQ(infos[1][2].Text, "22");
+        EXPECT_EQ(infos[1][2].Position, 6);
+    }
+    re.SetLineMode(false);
+
+    // A string operation started by the handler has its own match; the file
+    // match is current again after it.
+    std::vector<std::string> nested;
+    recorder.action = [&](RegularExpression* sender, const std::string&) {
+        sender->SetStringToMatch("q=7");
+        sender->SetOnSearchingClosure(RegularExpression::MatchingEventClosure());
+        sender->Search();  // no handler: no current match of its own
+        std::string out;
+        sender->Format(out);
+        nested.push_back(out);
+    };
+    re.SetFormatString("<$1$2>");
+    EXPECT_EQ(re.ChangeFiles(), 2u);
+    EXPECT_EQ(nested, (std::vector<std::string>{"<x1>", "<y22>"}));
+    EXPECT_EQ(tree.Read("a.txt"), "<x1>\n<y22>\n");
+
+    std::string outside = "stale";
+    re.Format(outside);
+    EXPECT_EQ(outside, "") << "no current match outside events";
+    EXPECT_TRUE(re.GetMatchingInformation().empty());
+}
+
+}  // namespace
