@@ -19,6 +19,7 @@ void CopyWalkSettings(RegularExpression& to, const RegularExpression& from)
 {
     to.LineMode = from.LineMode;
     to.FirstMatchOfLine = from.FirstMatchOfLine;
+    to.ContinueAfterMatchError = from.ContinueAfterMatchError;
     to.Links = from.Links;
     to.OnWalkingFilesClosure = from.OnWalkingFilesClosure;
     to.OnFilteringFilesClosure = from.OnFilteringFilesClosure;
@@ -89,6 +90,7 @@ std::string RegularExpression::GetExpressionError() const { return engine::Expre
 int RegularExpression::NumberOfSubexpressions() { return engine::NumberOfSubexpressions(*this); }
 int RegularExpression::NumberOfSubexpressions() const { return engine::CompiledSubexpressions(*this); }
 std::string RegularExpression::GetMatchError() const { return MatchError; }
+std::string RegularExpression::GetMatchErrorFile() const { return MatchErrorFile; }
 
 // ---- Events --------------------------------------------------------------
 

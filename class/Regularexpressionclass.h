@@ -172,6 +172,9 @@ public:
     // Why the last matching operation stopped early: the engine's text when a
     // match exceeded its complexity or memory limits, empty otherwise.
     std::string GetMatchError() const;
+    // The file in which FindFiles or GrepFiles met that error, else empty
+    // (ChangeFiles names its files in GetChangeFilesErrors()).
+    std::string GetMatchErrorFile() const;
 
     // ---- String matching -------------------------------------------------
     bool Match();     // anchored at the start of the subject; raises OnMatching
@@ -251,6 +254,15 @@ public:
     void SetLineMode(bool on);
     bool GetLineMode() const;
 
+    // A matching error in a file (the engine gave up on the expression there)
+    // ends FindFiles and GrepFiles (the default). On, the walk goes on with the
+    // next file: the matches of the failed file reported before the error
+    // stay reported, OnWalkingFiles sees it FileFinished with its MatchError,
+    // and GetMatchError() and GetMatchErrorFile() keep the first error.
+    // ChangeFiles always ends (a file it cannot match stays as it was).
+    void SetContinueAfterMatchError(bool on);
+    bool GetContinueAfterMatchError() const;
+
     // In line mode, GrepFiles reports only the first match of each line (off
     // by default): for callers that select lines rather than matches, such as
     // a grep printing whole lines, the rest of a selected line is not searched.
@@ -278,6 +290,7 @@ public:
         const char* Data = nullptr;  // valid from FileStarted to the end of FileFinished
         std::uint64_t Size = 0;
         unsigned SystemError = 0;    // FileSkipped: the platform's error code
+        std::string MatchError;      // FileFinished after a matching error (see SetContinueAfterMatchError)
     };
     // Raised for every file a file operation walks, before and after its
     // matches, and for every file or directory it cannot read. Setting bskip at
@@ -357,11 +370,13 @@ public:
 
     // Text of the last matching error (see GetMatchError()).
     std::string MatchError;
+    std::string MatchErrorFile;  // GetMatchErrorFile()
 
     // Walk settings (see SetLineMode, SetLinkRule and the walk events).
     bool LineMode = false;
     LinkRule Links = FollowFileLinks;
     bool FirstMatchOfLine = false;
+    bool ContinueAfterMatchError = false;
     WalkingFilesEventClosure OnWalkingFilesClosure;
     FilteringFilesEventClosure OnFilteringFilesClosure;
 };

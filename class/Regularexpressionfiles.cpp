@@ -126,6 +126,7 @@ Engine::FileAnswer WalkingFilesCallback(const char* file, const Engine& engine)
     walked.Data = engine.FileData();
     walked.Size = engine.FileSize();
     walked.SystemError = engine.FileError();
+    walked.MatchError = engine.FileMatchError();
     bool skip = false;
     bool go = true;
     handler(object, walked, skip, go);
@@ -154,11 +155,16 @@ void ConfigureWalk(const RegularExpression* object, RegexEngine::RegEx& engine)
     engine.SetLineMode(object->LineMode);
     engine.SetFirstMatchOfLine(object->FirstMatchOfLine);
     engine.SetLinkRule(object->Links);
+    engine.SetContinueAfterMatchError(object->ContinueAfterMatchError);
     if (object->OnWalkingFilesClosure)
         engine.SetFileCallback(WalkingFilesCallback);
     if (object->OnFilteringFilesClosure)
         engine.SetFilterCallback(FilteringFilesCallback);
 }
+
+void RegularExpression::SetContinueAfterMatchError(bool on) { ContinueAfterMatchError = on; }
+
+bool RegularExpression::GetContinueAfterMatchError() const { return ContinueAfterMatchError; }
 
 void RegularExpression::SetLineMode(bool on) { LineMode = on; }
 

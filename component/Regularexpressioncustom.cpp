@@ -236,6 +236,7 @@ System::AnsiString RegularExpressionCustom::GetExpressionError() const
 int RegularExpressionCustom::NumberOfSubexpressions() { return engine::NumberOfSubexpressions(*this); }
 int RegularExpressionCustom::NumberOfSubexpressions() const { return engine::CompiledSubexpressions(*this); }
 System::AnsiString RegularExpressionCustom::GetMatchError() const { return System::AnsiString(MatchError); }
+System::AnsiString RegularExpressionCustom::GetMatchErrorFile() const { return System::AnsiString(MatchErrorFile); }
 
 // ---- String matching -------------------------------------------------------------------
 

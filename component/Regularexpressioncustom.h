@@ -207,6 +207,8 @@ public:
     // Why the last matching operation stopped early: the engine's text when
     // a match exceeded its complexity or memory limits, empty otherwise.
     System::AnsiString GetMatchError() const;
+    // The file in which FindFiles or GrepFiles met that error, else empty.
+    System::AnsiString GetMatchErrorFile() const;
 
     // ---- String matching -------------------------------------------------
     bool Match();     // anchored at the start of the subject; raises OnMatching
@@ -291,6 +293,7 @@ public:
     // Working state: the text of the last matching error (GetMatchError())
     // and the scan that the predicates continue while one runs.
     std::string MatchError;
+    std::string MatchErrorFile;  // GetMatchErrorFile()
     RegexEngine::ScanState* ActiveScan = nullptr;
 };
 

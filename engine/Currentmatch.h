@@ -94,6 +94,14 @@ private:
     decltype(Object::ActiveMatch) active_;
 };
 
+// Every operation starts with no matching error.
+template <class Object>
+void ClearMatchError(Object& object)
+{
+    object.MatchError.clear();
+    object.MatchErrorFile.clear();
+}
+
 // ---- The file match a file operation reports ----------------------------
 
 // A file offset in a signed 32-bit record field: -1 for a sub-match that took

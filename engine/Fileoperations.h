@@ -199,6 +199,7 @@ inline void ConfigureWalk(const void*, RegEx&) {}
 template <class Object>
 bool PrepareWalk(Object& object, RegEx& engine)
 {
+    object.MatchErrorFile.clear();
     if (object.Expression.empty() || object.Expression[0] == '\0' || object.FilesToMatch.empty())
         return false;
     if (object.ParseExpression() != 0)
@@ -218,8 +219,10 @@ unsigned RunWalk(Object& object, RegEx& engine, Walk walk)
     if (!entry.Pushed())
         return 0;
     const unsigned count = walk();
-    if (entry.ObjectAlive() && !engine.MatchError().empty())
+    if (entry.ObjectAlive() && !engine.MatchError().empty()) {
         object.MatchError = engine.MatchError();
+        object.MatchErrorFile = engine.MatchErrorFile();
+    }
     return count;
 }
 
@@ -228,7 +231,7 @@ unsigned RunWalk(Object& object, RegEx& engine, Walk walk)
 template <class Object, class Start>
 unsigned ReportingWalk(Object& object, Start start)
 {
-    object.MatchError.clear();
+    ClearMatchError(object);
     RegEx engine;
     if (!PrepareWalk(object, engine))
         return 0;
@@ -327,6 +330,7 @@ unsigned ChangeFiles(Object& object)
     if (!PrepareWalk(object, engine))
         return 0;
     engine.SetFirstMatchOfLine(false);  // a rewrite replaces every match
+    engine.SetContinueAfterMatchError(false);  // a file it cannot match ends the rewrite
     // The replacements use the object's own compilation; without one there is
     // nothing to write, so nothing is walked.
     if (object.ParseExpression() != 0)

@@ -58,7 +58,7 @@ namespace MatchingDetail {
 template <class Object, class Handler>
 bool RunSingle(Object& o, Anchoring anchoring, const Handler& handler)
 {
-    o.MatchError.clear();
+    ClearMatchError(o);
     if (o.ParseExpression() != 0)
         return false;
     const auto flags = TranslateMatchFlags(o.GetMatchFlags());
@@ -156,7 +156,7 @@ template <class Object>
 unsigned Grep(Object& o)
 {
     using Traits = ObjectTraits<Object>;
-    o.MatchError.clear();
+    ClearMatchError(o);
     if (o.StringToMatch.empty())
         return 0;
     if (o.ParseExpression() != 0)

@@ -110,7 +110,7 @@ void Merge(Object& o, std::string& out)
 {
     using Traits = ObjectTraits<Object>;
     out.clear();
-    o.MatchError.clear();
+    ClearMatchError(o);
     if (o.FormatString.empty() || o.StringToMatch.empty())
         return;
     if (o.ParseExpression() != 0)

@@ -43,6 +43,8 @@ struct CurrentMatch {
     const boost::regex* expression = nullptr;
     unsigned flags = 0;
     bool lineMode = false;
+    // The current file's matching error (at Finished, when the walk goes on).
+    const std::string* fileMatchError = nullptr;
 };
 
 }  // namespace
@@ -52,6 +54,7 @@ struct RegEx::Impl {
     unsigned searchThreads = 0;                      // 0: one per core
     bool lineMode = false;
     bool firstOfLine = false;
+    bool continueAfterError = false;
     std::string matchError;
     std::string matchErrorFile;
     CurrentMatch current;
@@ -75,6 +78,9 @@ struct RegEx::Impl {
     bool ReportProblems(std::size_t index);
     // Reports file `index` as skipped; false when the callback ended the walk.
     bool ReportSkipped(const std::string& file, unsigned error, bool listedFile = true);
+    // Notes a matching error in `file`; true when the walk goes on (after
+    // reporting the file Finished with its error), false when it ends.
+    bool MatchFailed(const std::string& file, const std::string& error, bool notify);
 
     unsigned Workers(std::size_t files) const;
 
@@ -146,6 +152,23 @@ bool RegEx::Impl::ReportSkipped(const std::string& file, unsigned error, bool li
         error = RegexPlatform::IsDirectoryError();
     BeginFile(nullptr, 0, nullptr);
     return Notify(file, FileStage::Skipped, error) != FileAnswer::Stop;
+}
+
+bool RegEx::Impl::MatchFailed(const std::string& file, const std::string& error, bool notify)
+{
+    if (matchError.empty()) {
+        matchError = error;
+        matchErrorFile = file;
+    }
+    if (!continueAfterError)
+        return false;
+    if (!notify)
+        return true;
+    current.offsets = nullptr;
+    current.fileMatchError = &error;
+    const FileAnswer answer = Notify(file, FileStage::Finished);
+    current.fileMatchError = nullptr;
+    return answer != FileAnswer::Stop;
 }
 
 unsigned RegEx::Impl::Workers(std::size_t files) const
@@ -298,9 +321,9 @@ std::size_t RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::
         std::string error;
         const SearchEnd end = SearchBuffer(compiled, buffer.Data(), buffer.Size(), flags, sink, error);
         if (end == SearchEnd::Failed) {
-            matchError = error;
-            matchErrorFile = list[i];
-            return ended;
+            if (!MatchFailed(list[i], error, true))
+                return ended;
+            continue;
         }
         if (sink.walkStopped)
             return ended;
@@ -355,9 +378,10 @@ void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::str
             loadError = RegexPlatform::OutOfMemoryError();  // the file did not fit in memory
         }
         if (end == SearchEnd::Failed) {
-            matchError = error;
-            matchErrorFile = list[i];
-            return;
+            if (!MatchFailed(list[i], error, answer == FileAnswer::Go))
+                return;
+            pipeline.Finish();
+            continue;
         }
         if (!view.readable) {
             if (!ReportSkipped(list[i], loadError)) {
@@ -446,6 +470,17 @@ unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, b
                     return more;
                 });
     return count;
+}
+
+void RegEx::SetContinueAfterMatchError(bool on)
+{
+    impl_->continueAfterError = on;
+}
+
+const std::string& RegEx::FileMatchError() const
+{
+    static const std::string none;
+    return impl_->current.fileMatchError != nullptr ? *impl_->current.fileMatchError : none;
 }
 
 void RegEx::SetFileCallback(FileCallback callback)

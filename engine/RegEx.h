@@ -93,11 +93,20 @@ public:
     std::uint64_t FileSize() const;
     const RegexPlatform::FileState& FileState() const;
 
-    // The engine's text for the matching error that ended the last walk,
-    // empty when the walk ended normally.
+    // The engine's text for the matching error that ended the last walk (the
+    // first one, when the walk goes on after them), empty when there was none.
     const std::string& MatchError() const;
     // The file in which that matching error happened.
     const std::string& MatchErrorFile() const;
+    // Off (the default), a matching error in a file ends the walk. On, the
+    // walk goes on with the next file: the failed file's matches found
+    // before the error stay delivered, the file callback (when set) sees it
+    // Finished with FileMatchError() set, and MatchError() keeps the first
+    // error.
+    void SetContinueAfterMatchError(bool on);
+    // Inside the file callback at Finished: the engine's text when the
+    // file's search failed, else empty.
+    const std::string& FileMatchError() const;
 
     // ---- Per-file notifications, links and a file filter ---------------------
     // All off by default; then FindFiles and GrepFiles behave as described

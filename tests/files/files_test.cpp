@@ -977,3 +977,55 @@ TEST_F(FileOperations, FormatAndMatchingInformationAnswerForTheFileMatch)
 }
 
 }  // namespace
+
+namespace {
+
+// A matching error in a walk names its file; with ContinueAfterMatchError the
+// walk goes on with the next file, and the per-file event tells which file
+// failed. The default still ends the walk there.
+TEST_F(FileOperations, MatchingErrorNamesItsFileAndMayLetTheWalkGoOn)
+{
+    tree.Write("a.txt", "foo");
+    tree.Write("b.txt", "foo " + std::string(40, 'x'));
+    tree.Write("c.txt", "foo");
+    tree.Write("d.txt", std::string(40, 'x'));
+    tree.Write("e.txt", "foo");
+    Configure(re, "foo|(x+x+)+y", "*.txt");
+    recorder.AttachTo(re);
+    std::vector<std::string> failed;
+    struct Walked {
+        std::vector<std::string>* failed;
+        void On(RegularExpression*, const RegularExpression::WalkedFile& file, bool&, bool&)
+        {
+            if (file.Stage == RegularExpression::FileFinished && !file.MatchError.empty())
+                failed->push_back(file.FileName);
+        }
+    } walked{&failed};
+    re.SetOnWalkingFilesClosure(RegexClass::Bind(&walked, &Walked::On));
+    struct Row {
+        bool goOn;
+        unsigned greps;
+        std::vector<std::string> failed;
+    };
+    const Row rows[] = {
+        {false, 2, {}},
+        {true, 4, {tree.Path("b.txt"), tree.Path("d.txt")}},
+    };
+    for (const Row& row : rows) {
+        failed.clear();
+        re.SetContinueAfterMatchError(row.goOn);
+        EXPECT_EQ(re.GrepFiles(), row.greps) << row.goOn;
+        EXPECT_FALSE(re.GetMatchError().empty()) << row.goOn;
+        EXPECT_EQ(re.GetMatchErrorFile(), tree.Path("b.txt")) << row.goOn << ": the first failed file";
+        EXPECT_EQ(failed, row.failed) << row.goOn;
+        // FindFiles stops searching b.txt at its first match, before the
+        // run of x: d.txt is the one that fails.
+        EXPECT_EQ(re.FindFiles(), row.goOn ? 4u : 3u) << row.goOn;
+        EXPECT_EQ(re.GetMatchErrorFile(), tree.Path("d.txt")) << row.goOn;
+    }
+    re.SetExpression("foo");
+    EXPECT_EQ(re.GrepFiles(), 4u);
+    EXPECT_TRUE(re.GetMatchErrorFile().empty()) << "cleared by the next walk";
+}
+
+}  // namespace
