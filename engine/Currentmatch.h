@@ -13,6 +13,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -189,12 +190,17 @@ private:
 template <class Object>
 class FileMatchScope {
 public:
-    FileMatchScope(Object& object, const RegEx& engine) : current_(object), frame_(&object, engine) {}
+    FileMatchScope(Object& object, const RegEx& engine) : current_(object) { frame_.emplace(&object, engine); }
+    // Another engine (a stand-in) offers no file match: only the string match is parked.
+    template <class OtherEngine>
+    FileMatchScope(Object& object, const OtherEngine&) : current_(object)
+    {
+    }
     bool Alive() const noexcept { return current_.Alive(); }
 
 private:
     CurrentMatchScope<Object> current_;
-    FileMatchFrame frame_;
+    std::optional<FileMatchFrame> frame_;
 };
 
 // The event-driven merge keeps its output in the object (MergeOutput,
