@@ -228,6 +228,8 @@ void RegularExpressionCustom::SetExpressionLocale(const std::locale& Locale) { E
 unsigned char RegularExpressionCustom::ParseExpression() { return engine::ParseExpression(*this); }
 unsigned char RegularExpressionCustom::ConvertREXResult(unsigned int code) { return engine::ConvertResultCode(code); }
 
+long RegularExpressionCustom::GetExpressionErrorPosition() const { return engine::ExpressionErrorPosition(*this); }
+
 System::AnsiString RegularExpressionCustom::GetExpressionError() const
 {
     return System::AnsiString(engine::ExpressionError(*this));

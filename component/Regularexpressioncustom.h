@@ -202,6 +202,7 @@ public:
     unsigned char ParseExpression();
     unsigned char ConvertREXResult(unsigned int code);
     System::AnsiString GetExpressionError() const;  // the engine's message, or empty
+    long GetExpressionErrorPosition() const;         // where compilation failed, or -1
     int NumberOfSubexpressions();                    // compiles when needed
     int NumberOfSubexpressions() const;              // 0 unless compiled
     // Why the last matching operation stopped early: the engine's text when
