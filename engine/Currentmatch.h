@@ -13,7 +13,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -139,12 +138,18 @@ typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
 // above do.
 class FileMatchFrame {
 public:
-    FileMatchFrame(const void* object, const RegEx& engine) noexcept
+    // A null engine pushes nothing (an engine that offers no file match).
+    FileMatchFrame(const void* object, const RegEx* engine) noexcept
         : object_(object), engine_(engine), outer_(Chain())
     {
-        Chain() = this;
+        if (engine_ != nullptr)
+            Chain() = this;
     }
-    ~FileMatchFrame() { Chain() = outer_; }
+    ~FileMatchFrame()
+    {
+        if (engine_ != nullptr)
+            Chain() = outer_;
+    }
     FileMatchFrame(const FileMatchFrame&) = delete;
     FileMatchFrame& operator=(const FileMatchFrame&) = delete;
 
@@ -157,14 +162,14 @@ public:
         return nullptr;
     }
 
-    const RegEx& Engine() const noexcept { return engine_; }
+    const RegEx& Engine() const noexcept { return *engine_; }
     // The match as the engine's result, found on first use; null when the
     // engine cannot give it.
     const boost::cmatch* Result()
     {
         if (!tried_) {
             tried_ = true;
-            found_ = engine_.CurrentMatchResult(result_);
+            found_ = engine_->CurrentMatchResult(result_);
         }
         return found_ ? &result_ : nullptr;
     }
@@ -177,7 +182,7 @@ private:
     }
 
     const void* object_;
-    const RegEx& engine_;
+    const RegEx* engine_;
     FileMatchFrame* outer_;
     boost::cmatch result_;
     bool tried_ = false;
@@ -190,17 +195,17 @@ private:
 template <class Object>
 class FileMatchScope {
 public:
-    FileMatchScope(Object& object, const RegEx& engine) : current_(object) { frame_.emplace(&object, engine); }
+    FileMatchScope(Object& object, const RegEx& engine) : current_(object), frame_(&object, &engine) {}
     // Another engine (a stand-in) offers no file match: only the string match is parked.
     template <class OtherEngine>
-    FileMatchScope(Object& object, const OtherEngine&) : current_(object)
+    FileMatchScope(Object& object, const OtherEngine&) : current_(object), frame_(&object, nullptr)
     {
     }
     bool Alive() const noexcept { return current_.Alive(); }
 
 private:
     CurrentMatchScope<Object> current_;
-    std::optional<FileMatchFrame> frame_;
+    FileMatchFrame frame_;
 };
 
 // The event-driven merge keeps its output in the object (MergeOutput,
