@@ -20,9 +20,12 @@ void CopyWalkSettings(RegularExpression& to, const RegularExpression& from)
     to.LineMode = from.LineMode;
     to.FirstMatchOfLine = from.FirstMatchOfLine;
     to.BackupAppends = from.BackupAppends;
+    to.ContinueAfterMatchError = from.ContinueAfterMatchError;
     to.Links = from.Links;
     to.OnWalkingFilesClosure = from.OnWalkingFilesClosure;
     to.OnFilteringFilesClosure = from.OnFilteringFilesClosure;
+    to.OnWalkingFilesHandler = from.OnWalkingFilesHandler;
+    to.OnFilteringFilesHandler = from.OnFilteringFilesHandler;
 }
 
 }  // namespace
@@ -87,31 +90,42 @@ std::locale RegularExpression::GetLocale() const { return ExpressionLocale; }
 unsigned char RegularExpression::ParseExpression() { return engine::ParseExpression(*this); }
 unsigned char RegularExpression::ConvertREXResult(unsigned int code) { return engine::ConvertResultCode(code); }
 std::string RegularExpression::GetExpressionError() const { return engine::ExpressionError(*this); }
+long RegularExpression::GetExpressionErrorPosition() const { return engine::ExpressionErrorPosition(*this); }
 int RegularExpression::NumberOfSubexpressions() { return engine::NumberOfSubexpressions(*this); }
 int RegularExpression::NumberOfSubexpressions() const { return engine::CompiledSubexpressions(*this); }
 std::string RegularExpression::GetMatchError() const { return MatchError; }
+std::string RegularExpression::GetMatchErrorFile() const { return MatchErrorFile; }
 
 // ---- Events --------------------------------------------------------------
 
-#define QUORVEX_EVENT_ACCESSORS(Event, Function, ClosureType)                                   \
+#define QUORVEX_EVENT_ACCESSORS(Event, Function, ClosureType, HandlerType)                      \
     void RegularExpression::Set##Event(Function handler)                                        \
     {                                                                                           \
         engine::SetFunctionSlot(Event, Event##Closure, handler);                                \
+        if (handler != nullptr)                                                                 \
+            Event##Handler = nullptr;                                                           \
     }                                                                                           \
     RegularExpression::Function RegularExpression::Get##Event() const { return Event; }          \
     void RegularExpression::Set##Event##Closure(ClosureType handler)                            \
     {                                                                                           \
         engine::SetClosureSlot(Event, Event##Closure, handler);                                 \
+        if (handler.IsSet())                                                                    \
+            Event##Handler = nullptr;                                                           \
     }                                                                                           \
-    RegularExpression::ClosureType RegularExpression::Get##Event##Closure() const { return Event##Closure; }
+    RegularExpression::ClosureType RegularExpression::Get##Event##Closure() const { return Event##Closure; } \
+    void RegularExpression::Set##Event##Handler(HandlerType handler)                            \
+    {                                                                                           \
+        engine::SetCallableSlot(Event, Event##Closure, Event##Handler, std::move(handler));     \
+    }                                                                                           \
+    RegularExpression::HandlerType RegularExpression::Get##Event##Handler() const { return Event##Handler; }
 
-QUORVEX_EVENT_ACCESSORS(OnMatching, MatchingEvent, MatchingEventClosure)
-QUORVEX_EVENT_ACCESSORS(OnSearching, MatchingEvent, MatchingEventClosure)
-QUORVEX_EVENT_ACCESSORS(OnGrepping, GreppingEvent, GreppingEventClosure)
-QUORVEX_EVENT_ACCESSORS(OnGreppingFiles, FileMatchesEvent, FileMatchesEventClosure)
-QUORVEX_EVENT_ACCESSORS(OnFindFiles, FindFilesEvent, FindFilesEventClosure)
-QUORVEX_EVENT_ACCESSORS(OnMerging, GreppingEvent, GreppingEventClosure)
-QUORVEX_EVENT_ACCESSORS(OnChangingFiles, FileMatchesEvent, FileMatchesEventClosure)
+QUORVEX_EVENT_ACCESSORS(OnMatching, MatchingEvent, MatchingEventClosure, MatchingEventHandler)
+QUORVEX_EVENT_ACCESSORS(OnSearching, MatchingEvent, MatchingEventClosure, MatchingEventHandler)
+QUORVEX_EVENT_ACCESSORS(OnGrepping, GreppingEvent, GreppingEventClosure, GreppingEventHandler)
+QUORVEX_EVENT_ACCESSORS(OnGreppingFiles, FileMatchesEvent, FileMatchesEventClosure, FileMatchesEventHandler)
+QUORVEX_EVENT_ACCESSORS(OnFindFiles, FindFilesEvent, FindFilesEventClosure, FindFilesEventHandler)
+QUORVEX_EVENT_ACCESSORS(OnMerging, GreppingEvent, GreppingEventClosure, GreppingEventHandler)
+QUORVEX_EVENT_ACCESSORS(OnChangingFiles, FileMatchesEvent, FileMatchesEventClosure, FileMatchesEventHandler)
 
 #undef QUORVEX_EVENT_ACCESSORS
 

@@ -19,6 +19,18 @@
 // ParseExpression() and GetExpressionError(). File operations record the files
 // they could not change in a problem list (GetChangeFilesErrors()).
 //
+// What the file operations match: by default each file is ONE subject, the
+// whole buffer, and `.` matches a line feed too, so `(.*)$` captures the rest
+// of the file and a match may span lines. SetLineMode(true) searches each line
+// on its own, as grep does (^ and $ at every line's edges); the match option
+// MatchNotDotNewline keeps `.` off line feeds in either mode.
+//
+// When the engine gives up (an expression too complex for the subject, such as
+// (x+x+)+y on a long run of x), Match(), MatchAll() and Search() return false,
+// exactly as for "no match": GetMatchError() then holds the engine's text (it
+// is empty after a plain "no match"), and GetMatchErrorFile() names the file
+// for a file operation.
+//
 // One object serves one thread at a time; different objects may run on
 // different threads at once.
 #ifndef QUORVEX_REGULAREXPRESSIONCLASS_H
@@ -26,6 +38,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <iosfwd>
 #include <locale>
 #include <memory>
@@ -87,6 +100,15 @@ public:
     using FileMatchesEventClosure =
         Closure<void(RegularExpression*, std::string, const REMatchInfo&, unsigned, bool&)>;
     using FindFilesEventClosure = Closure<void(RegularExpression*, std::string, bool&)>;
+
+    // Any callable with the event's parameter list (a capturing lambda, a
+    // std::function, a bound object), the third kind of slot.
+    using MatchingEventHandler = std::function<void(RegularExpression*, const REMatchInfo&, unsigned, unsigned)>;
+    using GreppingEventHandler =
+        std::function<void(RegularExpression*, const REMatchInfo&, unsigned, unsigned, bool&)>;
+    using FileMatchesEventHandler =
+        std::function<void(RegularExpression*, std::string, const REMatchInfo&, unsigned, bool&)>;
+    using FindFilesEventHandler = std::function<void(RegularExpression*, std::string, bool&)>;
 
     // Why a file could not be changed by ChangeFiles (Regularexpressionvalues.h).
     enum ProblemReason : unsigned char { QUORVEX_PROBLEM_REASONS(QUORVEX_ENUMERATOR) };
@@ -166,12 +188,17 @@ public:
     unsigned char ParseExpression();
     unsigned char ConvertREXResult(unsigned int code);
     std::string GetExpressionError() const;  // the engine's message, or empty
+    // The byte offset in the expression at which compilation failed, or -1.
+    long GetExpressionErrorPosition() const;
     int NumberOfSubexpressions();            // compiles when needed
     int NumberOfSubexpressions() const;      // 0 unless compiled
 
     // Why the last matching operation stopped early: the engine's text when a
     // match exceeded its complexity or memory limits, empty otherwise.
     std::string GetMatchError() const;
+    // The file in which FindFiles or GrepFiles met that error, else empty
+    // (ChangeFiles names its files in GetChangeFilesErrors()).
+    std::string GetMatchErrorFile() const;
 
     // ---- String matching -------------------------------------------------
     bool Match();     // anchored at the start of the subject; raises OnMatching
@@ -182,8 +209,11 @@ public:
     unsigned int Grep();  // every match; raises OnGrepping; returns the count
 
     // ---- Events ----------------------------------------------------------
-    // Setting a non-null function clears the closure slot and the reverse;
-    // a function slot is called in preference to a closure slot.
+    // Each event has three slots: a plain function, a closure (Bind) and any
+    // callable (Set...Handler, for example a capturing lambda). Setting one
+    // slot to something set clears the other two; setting it to null or empty
+    // leaves them alone. A function slot is called in preference to a closure
+    // slot, a closure slot in preference to a callable.
     void SetOnMatching(MatchingEvent handler);
     MatchingEvent GetOnMatching() const;
     void SetOnMatchingClosure(MatchingEventClosure handler);
@@ -212,6 +242,20 @@ public:
     FileMatchesEvent GetOnChangingFiles() const;
     void SetOnChangingFilesClosure(FileMatchesEventClosure handler);
     FileMatchesEventClosure GetOnChangingFilesClosure() const;
+    void SetOnMatchingHandler(MatchingEventHandler handler);
+    MatchingEventHandler GetOnMatchingHandler() const;
+    void SetOnSearchingHandler(MatchingEventHandler handler);
+    MatchingEventHandler GetOnSearchingHandler() const;
+    void SetOnGreppingHandler(GreppingEventHandler handler);
+    GreppingEventHandler GetOnGreppingHandler() const;
+    void SetOnGreppingFilesHandler(FileMatchesEventHandler handler);
+    FileMatchesEventHandler GetOnGreppingFilesHandler() const;
+    void SetOnFindFilesHandler(FindFilesEventHandler handler);
+    FindFilesEventHandler GetOnFindFilesHandler() const;
+    void SetOnMergingHandler(GreppingEventHandler handler);
+    GreppingEventHandler GetOnMergingHandler() const;
+    void SetOnChangingFilesHandler(FileMatchesEventHandler handler);
+    FileMatchesEventHandler GetOnChangingFilesHandler() const;
 
     // ---- Substitution ----------------------------------------------------
     void Format(std::string& out) const;  // expands FormatString against the current match
@@ -251,6 +295,15 @@ public:
     void SetLineMode(bool on);
     bool GetLineMode() const;
 
+    // A matching error in a file (the engine gave up on the expression there)
+    // ends FindFiles and GrepFiles (the default). On, the walk goes on with the
+    // next file: the matches of the failed file reported before the error
+    // stay reported, OnWalkingFiles sees it FileFinished with its MatchError,
+    // and GetMatchError() and GetMatchErrorFile() keep the first error.
+    // ChangeFiles always ends (a file it cannot match stays as it was).
+    void SetContinueAfterMatchError(bool on);
+    bool GetContinueAfterMatchError() const;
+
     // In line mode, GrepFiles reports only the first match of each line (off
     // by default): for callers that select lines rather than matches, such as
     // a grep printing whole lines, the rest of a selected line is not searched.
@@ -278,6 +331,7 @@ public:
         const char* Data = nullptr;  // valid from FileStarted to the end of FileFinished
         std::uint64_t Size = 0;
         unsigned SystemError = 0;    // FileSkipped: the platform's error code
+        std::string MatchError;      // FileFinished after a matching error (see SetContinueAfterMatchError)
     };
     // Raised for every file a file operation walks, before and after its
     // matches, and for every file or directory it cannot read. Setting bskip at
@@ -287,6 +341,10 @@ public:
     using WalkingFilesEventClosure = Closure<void(RegularExpression*, const WalkedFile&, bool& bskip, bool& bcontinue)>;
     void SetOnWalkingFilesClosure(WalkingFilesEventClosure handler);
     WalkingFilesEventClosure GetOnWalkingFilesClosure() const;
+    // The same event with any callable (setting one kind clears the other).
+    using WalkingFilesEventHandler = std::function<void(RegularExpression*, const WalkedFile&, bool&, bool&)>;
+    void SetOnWalkingFilesHandler(WalkingFilesEventHandler handler);
+    WalkingFilesEventHandler GetOnWalkingFilesHandler() const;
 
     // Asked, while a walk lists its files, about each file and sub-directory
     // (by the name it would be reported with); clearing btake leaves it out (a
@@ -294,6 +352,9 @@ public:
     using FilteringFilesEventClosure = Closure<void(RegularExpression*, const std::string&, bool directory, bool& btake)>;
     void SetOnFilteringFilesClosure(FilteringFilesEventClosure handler);
     FilteringFilesEventClosure GetOnFilteringFilesClosure() const;
+    using FilteringFilesEventHandler = std::function<void(RegularExpression*, const std::string&, bool, bool&)>;
+    void SetOnFilteringFilesHandler(FilteringFilesEventHandler handler);
+    FilteringFilesEventHandler GetOnFilteringFilesHandler() const;
 
     // What a path names (links followed), without opening it.
     enum PathType : unsigned char {
@@ -367,16 +428,28 @@ public:
     GreppingEventClosure OnMergingClosure;
     FileMatchesEventClosure OnChangingFilesClosure;
 
+    MatchingEventHandler OnMatchingHandler;
+    MatchingEventHandler OnSearchingHandler;
+    GreppingEventHandler OnGreppingHandler;
+    FileMatchesEventHandler OnGreppingFilesHandler;
+    FindFilesEventHandler OnFindFilesHandler;
+    GreppingEventHandler OnMergingHandler;
+    FileMatchesEventHandler OnChangingFilesHandler;
+
     // Text of the last matching error (see GetMatchError()).
     std::string MatchError;
+    std::string MatchErrorFile;  // GetMatchErrorFile()
 
     // Walk settings (see SetLineMode, SetLinkRule and the walk events).
     bool LineMode = false;
     LinkRule Links = FollowFileLinks;
     bool FirstMatchOfLine = false;
     bool BackupAppends = false;
+    bool ContinueAfterMatchError = false;
     WalkingFilesEventClosure OnWalkingFilesClosure;
     FilteringFilesEventClosure OnFilteringFilesClosure;
+    WalkingFilesEventHandler OnWalkingFilesHandler;
+    FilteringFilesEventHandler OnFilteringFilesHandler;
 };
 
 // Settings to and from a stream: decimal tokens separated by single spaces,

@@ -114,7 +114,8 @@ Engine::FileAnswer WalkingFilesCallback(const char* file, const Engine& engine)
     if (object == nullptr)
         return Engine::FileAnswer::Stop;
     const RegularExpression::WalkingFilesEventClosure handler = object->OnWalkingFilesClosure;
-    if (!handler)
+    const RegularExpression::WalkingFilesEventHandler callable = object->OnWalkingFilesHandler;
+    if (!handler && !callable)
         return Engine::FileAnswer::Go;
     RegularExpression::WalkedFile walked;
     walked.FileName = file;
@@ -126,9 +127,13 @@ Engine::FileAnswer WalkingFilesCallback(const char* file, const Engine& engine)
     walked.Data = engine.FileData();
     walked.Size = engine.FileSize();
     walked.SystemError = engine.FileError();
+    walked.MatchError = engine.FileMatchError();
     bool skip = false;
     bool go = true;
-    handler(object, walked, skip, go);
+    if (handler)
+        handler(object, walked, skip, go);
+    else
+        callable(object, walked, skip, go);
     if (!go || RegexEngine::TopBlanked<RegularExpression>())
         return Engine::FileAnswer::Stop;
     return skip && walked.Stage == RegularExpression::FileStarted ? Engine::FileAnswer::SkipFile
@@ -141,9 +146,12 @@ bool FilteringFilesCallback(const char* path, bool directory)
     if (object == nullptr)
         return false;
     const RegularExpression::FilteringFilesEventClosure handler = object->OnFilteringFilesClosure;
+    const RegularExpression::FilteringFilesEventHandler callable = object->OnFilteringFilesHandler;
     bool take = true;
     if (handler)
         handler(object, std::string(path), directory, take);
+    else if (callable)
+        callable(object, std::string(path), directory, take);
     return take;
 }
 
@@ -154,11 +162,16 @@ void ConfigureWalk(const RegularExpression* object, RegexEngine::RegEx& engine)
     engine.SetLineMode(object->LineMode);
     engine.SetFirstMatchOfLine(object->FirstMatchOfLine);
     engine.SetLinkRule(object->Links);
-    if (object->OnWalkingFilesClosure)
+    engine.SetContinueAfterMatchError(object->ContinueAfterMatchError);
+    if (object->OnWalkingFilesClosure || object->OnWalkingFilesHandler)
         engine.SetFileCallback(WalkingFilesCallback);
-    if (object->OnFilteringFilesClosure)
+    if (object->OnFilteringFilesClosure || object->OnFilteringFilesHandler)
         engine.SetFilterCallback(FilteringFilesCallback);
 }
+
+void RegularExpression::SetContinueAfterMatchError(bool on) { ContinueAfterMatchError = on; }
+
+bool RegularExpression::GetContinueAfterMatchError() const { return ContinueAfterMatchError; }
 
 void RegularExpression::SetLineMode(bool on) { LineMode = on; }
 
@@ -175,6 +188,32 @@ RegularExpression::LinkRule RegularExpression::GetLinkRule() const { return Link
 void RegularExpression::SetOnWalkingFilesClosure(WalkingFilesEventClosure handler)
 {
     OnWalkingFilesClosure = handler;
+    if (handler)
+        OnWalkingFilesHandler = nullptr;
+}
+
+void RegularExpression::SetOnWalkingFilesHandler(WalkingFilesEventHandler handler)
+{
+    OnWalkingFilesHandler = std::move(handler);
+    if (OnWalkingFilesHandler)
+        OnWalkingFilesClosure = WalkingFilesEventClosure();
+}
+
+RegularExpression::WalkingFilesEventHandler RegularExpression::GetOnWalkingFilesHandler() const
+{
+    return OnWalkingFilesHandler;
+}
+
+void RegularExpression::SetOnFilteringFilesHandler(FilteringFilesEventHandler handler)
+{
+    OnFilteringFilesHandler = std::move(handler);
+    if (OnFilteringFilesHandler)
+        OnFilteringFilesClosure = FilteringFilesEventClosure();
+}
+
+RegularExpression::FilteringFilesEventHandler RegularExpression::GetOnFilteringFilesHandler() const
+{
+    return OnFilteringFilesHandler;
 }
 
 RegularExpression::WalkingFilesEventClosure RegularExpression::GetOnWalkingFilesClosure() const
@@ -185,6 +224,8 @@ RegularExpression::WalkingFilesEventClosure RegularExpression::GetOnWalkingFiles
 void RegularExpression::SetOnFilteringFilesClosure(FilteringFilesEventClosure handler)
 {
     OnFilteringFilesClosure = handler;
+    if (handler)
+        OnFilteringFilesHandler = nullptr;
 }
 
 RegularExpression::FilteringFilesEventClosure RegularExpression::GetOnFilteringFilesClosure() const

@@ -17,7 +17,7 @@ std::ostream& operator<<(std::ostream& os, const RegularExpression& object)
 
 std::istream& operator>>(std::istream& is, RegularExpression& object)
 {
-    return RegexEngine::ReadSettings(is, object);
+    return RegexEngine::ReadSettings(is, object, RegularExpression::StreamVersion);
 }
 
 }  // namespace RegexClass

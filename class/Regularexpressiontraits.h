@@ -32,18 +32,18 @@ struct ObjectTraits<RegexClass::RegularExpression> {
     static std::string MakeText(const char* first, const char* last) { return std::string(first, last); }
     static std::string MakeFileText(const char* file) { return std::string(file); }
 
-    static auto OnMatching(const Object& o) { return MakeHandler(o.OnMatching, o.OnMatchingClosure); }
-    static auto OnSearching(const Object& o) { return MakeHandler(o.OnSearching, o.OnSearchingClosure); }
-    static auto OnGrepping(const Object& o) { return MakeHandler(o.OnGrepping, o.OnGreppingClosure); }
-    static auto OnMerging(const Object& o) { return MakeHandler(o.OnMerging, o.OnMergingClosure); }
+    static auto OnMatching(const Object& o) { return MakeHandler(o.OnMatching, o.OnMatchingClosure, o.OnMatchingHandler); }
+    static auto OnSearching(const Object& o) { return MakeHandler(o.OnSearching, o.OnSearchingClosure, o.OnSearchingHandler); }
+    static auto OnGrepping(const Object& o) { return MakeHandler(o.OnGrepping, o.OnGreppingClosure, o.OnGreppingHandler); }
+    static auto OnMerging(const Object& o) { return MakeHandler(o.OnMerging, o.OnMergingClosure, o.OnMergingHandler); }
     static auto OnGreppingFiles(const Object& o)
     {
-        return MakeHandler(o.OnGreppingFiles, o.OnGreppingFilesClosure);
+        return MakeHandler(o.OnGreppingFiles, o.OnGreppingFilesClosure, o.OnGreppingFilesHandler);
     }
-    static auto OnFindFiles(const Object& o) { return MakeHandler(o.OnFindFiles, o.OnFindFilesClosure); }
+    static auto OnFindFiles(const Object& o) { return MakeHandler(o.OnFindFiles, o.OnFindFilesClosure, o.OnFindFilesHandler); }
     static auto OnChangingFiles(const Object& o)
     {
-        return MakeHandler(o.OnChangingFiles, o.OnChangingFilesClosure);
+        return MakeHandler(o.OnChangingFiles, o.OnChangingFilesClosure, o.OnChangingFilesHandler);
     }
 
     static Problem MakeProblem(const std::string& file, unsigned char reason, unsigned position,

@@ -228,6 +228,8 @@ void RegularExpressionCustom::SetExpressionLocale(const std::locale& Locale) { E
 unsigned char RegularExpressionCustom::ParseExpression() { return engine::ParseExpression(*this); }
 unsigned char RegularExpressionCustom::ConvertREXResult(unsigned int code) { return engine::ConvertResultCode(code); }
 
+long RegularExpressionCustom::GetExpressionErrorPosition() const { return engine::ExpressionErrorPosition(*this); }
+
 System::AnsiString RegularExpressionCustom::GetExpressionError() const
 {
     return System::AnsiString(engine::ExpressionError(*this));
@@ -236,6 +238,7 @@ System::AnsiString RegularExpressionCustom::GetExpressionError() const
 int RegularExpressionCustom::NumberOfSubexpressions() { return engine::NumberOfSubexpressions(*this); }
 int RegularExpressionCustom::NumberOfSubexpressions() const { return engine::CompiledSubexpressions(*this); }
 System::AnsiString RegularExpressionCustom::GetMatchError() const { return System::AnsiString(MatchError); }
+System::AnsiString RegularExpressionCustom::GetMatchErrorFile() const { return System::AnsiString(MatchErrorFile); }
 
 // ---- String matching -------------------------------------------------------------------
 

@@ -202,11 +202,14 @@ public:
     unsigned char ParseExpression();
     unsigned char ConvertREXResult(unsigned int code);
     System::AnsiString GetExpressionError() const;  // the engine's message, or empty
+    long GetExpressionErrorPosition() const;         // where compilation failed, or -1
     int NumberOfSubexpressions();                    // compiles when needed
     int NumberOfSubexpressions() const;              // 0 unless compiled
     // Why the last matching operation stopped early: the engine's text when
     // a match exceeded its complexity or memory limits, empty otherwise.
     System::AnsiString GetMatchError() const;
+    // The file in which FindFiles or GrepFiles met that error, else empty.
+    System::AnsiString GetMatchErrorFile() const;
 
     // ---- String matching -------------------------------------------------
     bool Match();     // anchored at the start of the subject; raises OnMatching
@@ -291,6 +294,7 @@ public:
     // Working state: the text of the last matching error (GetMatchError())
     // and the scan that the predicates continue while one runs.
     std::string MatchError;
+    std::string MatchErrorFile;  // GetMatchErrorFile()
     RegexEngine::ScanState* ActiveScan = nullptr;
 };
 

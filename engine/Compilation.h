@@ -22,6 +22,22 @@ int CompileExpression(boost::regex& compiled, const std::string& text, unsigned 
 // the locale the expression was compiled with; empty when it compiled.
 std::string CompilationErrorText(const boost::regex& compiled);
 
+// Where and why compiling `text` into `compiled` failed, as the engine's
+// parser says when asked again with its exceptions on: the byte offset in
+// `text` at which it gave up (-1 when it compiled or nothing more is known),
+// and its own sentence for the error.
+struct CompilationFailure {
+    long Position = -1;
+    std::string Message;
+};
+CompilationFailure DiagnoseCompilation(const boost::regex& compiled, const std::string& text);
+
+// The message for a failed compilation of `text`: the engine's message for
+// its error code, except where that names a construct the expression does not
+// have there (a bad \x{...} escape reports the code of a bad repeat range),
+// where the parser's own sentence is given instead.
+std::string CompilationErrorText(const boost::regex& compiled, const std::string& text);
+
 // The one-byte form in which compilation results are reported.
 inline unsigned char ConvertResultCode(unsigned int code)
 {

@@ -1,10 +1,11 @@
 // The event slots of the objects: the rule that keeps at most one of an
-// event's two slots (plain function, closure) set, and the copy of every
-// slot that copying and assignment make.
+// event's slots (plain function, closure, and where the object has it any
+// callable) set, and the copy of every slot that copying and assignment make.
 #ifndef QUORVEX_ENGINE_EVENTSLOTS_H
 #define QUORVEX_ENGINE_EVENTSLOTS_H
 
 #include <type_traits>
+#include <utility>
 
 namespace RegexEngine {
 
@@ -27,6 +28,24 @@ void SetClosureSlot(Function& function, ClosureType& closure, const ClosureType&
     if (handler.IsSet())
         function = nullptr;
 }
+
+// For objects with a third slot of any callable: setting a non-empty callable
+// clears the function and closure slots; setting the other two to something
+// set clears the callable (their setters do that).
+template <class Function, class ClosureType, class Callable>
+void SetCallableSlot(Function& function, ClosureType& closure, Callable& callable, Callable handler)
+{
+    callable = std::move(handler);
+    if (callable) {
+        function = nullptr;
+        closure = ClosureType();
+    }
+}
+
+template <class Object, class = void>
+struct HasCallableSlots : std::false_type {};
+template <class Object>
+struct HasCallableSlots<Object, std::void_t<decltype(&Object::OnMatchingHandler)>> : std::true_type {};
 
 template <class Object, class = void>
 struct HasClosureSlots : std::false_type {};
@@ -54,6 +73,15 @@ void CopyEventSlots(Object& to, const Object& from)
         to.OnFindFilesClosure = from.OnFindFilesClosure;
         to.OnMergingClosure = from.OnMergingClosure;
         to.OnChangingFilesClosure = from.OnChangingFilesClosure;
+    }
+    if constexpr (HasCallableSlots<Object>::value) {
+        to.OnMatchingHandler = from.OnMatchingHandler;
+        to.OnSearchingHandler = from.OnSearchingHandler;
+        to.OnGreppingHandler = from.OnGreppingHandler;
+        to.OnGreppingFilesHandler = from.OnGreppingFilesHandler;
+        to.OnFindFilesHandler = from.OnFindFilesHandler;
+        to.OnMergingHandler = from.OnMergingHandler;
+        to.OnChangingFilesHandler = from.OnChangingFilesHandler;
     }
 }
 

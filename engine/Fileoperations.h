@@ -32,6 +32,7 @@
 
 #include <boost/regex.hpp>
 
+#include "Currentmatch.h"
 #include "Filerewrite.h"
 #include "Objecttraits.h"
 #include "Optionrules.h"
@@ -96,10 +97,12 @@ void DeallocateStack(Object&)
 
 // For the destructor: blanks the entries of `object` on the calling thread's
 // stack, so that walks it started there (it is being destroyed from inside
-// one of its own handlers) end at their next callback.
+// one of its own handlers) end at their next callback; its string operations
+// in progress on the thread end at their next step too.
 template <class Object>
 void ForgetObject(Object& object)
 {
+    LifeGuard::Forget(&object);  // and its string operations end at their next step
     ObjectStack<Object>* stack = ThreadObjectStack<Object>();
     if (stack == nullptr)
         return;
@@ -175,33 +178,7 @@ bool ForwardMergeFiles(const char* file, const Engine& engine)
 
 // ---- Reports ------------------------------------------------------------------
 
-// A file offset in a signed 32-bit record field: -1 for a sub-match that took
-// no part and for an offset that no 32-bit field can hold.
-inline int RecordPosition(std::uint64_t position)
-{
-    return position > UINT_MAX ? -1 : static_cast<int>(static_cast<unsigned>(position));
-}
-
-inline unsigned RecordLine(std::uint64_t line) { return line > UINT_MAX ? UINT_MAX : static_cast<unsigned>(line); }
-
-// The report of the engine's current match: the whole match and each
-// sub-expression, with file offsets.
-template <class Object, class Engine>
-typename ObjectTraits<Object>::List FileMatchReport(const Engine& engine)
-{
-    using Traits = ObjectTraits<Object>;
-    typename Traits::List list;
-    const unsigned marks = engine.Marks();
-    list.reserve(marks);
-    for (unsigned i = 0; i < marks; ++i) {
-        const std::string text = engine.What(i);
-        typename Traits::Record record;
-        record.Text = Traits::MakeText(text.data(), text.data() + text.size());
-        record.Position = RecordPosition(engine.Position(i));
-        list.push_back(std::move(record));
-    }
-    return list;
-}
+// RecordPosition, RecordLine and FileMatchReport: Currentmatch.h.
 
 // ---- FindFiles and GrepFiles ----------------------------------------------------
 
@@ -215,18 +192,23 @@ inline void ConfigureWalk(const void*, RegEx&) {}
 // appended.
 inline bool AppendsBackupExtension(const void*) { return false; }
 
-// Compiles `engine` as the walk needs it; false when the walk must not run.
-// The walker compiles the expression up to its first NUL, so an expression
-// that starts with NUL is the empty expression: nothing is walked (it would
-// match at every position of every file).
+// Sets `engine` up as the walk needs it; false when the walk must not run.
+// The walk runs the object's own compilation, with all its options (syntax,
+// case, collation, locale), so that it finds what the object's string
+// operations and replacements find; an expression the object cannot compile
+// stops the operation, with the object's text in GetExpressionError().
+// The expression compiles up to its first NUL, so one that starts with NUL is
+// the empty expression: nothing is walked (it would match at every position
+// of every file).
 template <class Object>
 bool PrepareWalk(Object& object, RegEx& engine)
 {
+    object.MatchErrorFile.clear();
     if (object.Expression.empty() || object.Expression[0] == '\0' || object.FilesToMatch.empty())
         return false;
-    using Access = OptionSetAccess<decltype(object.ExpressionOptions)>;
-    const bool caseInsensitive = Access::Has(object.ExpressionOptions, CompileOption::CaseInsensitive);
-    if (engine.SetExpression(object.Expression, caseInsensitive) != 0)
+    if (object.ParseExpression() != 0)
+        return false;
+    if (engine.SetExpression(object.CompiledExpression, object.Expression) != 0)
         return false;
     ConfigureWalk(&object, engine);
     return true;
@@ -241,21 +223,22 @@ unsigned RunWalk(Object& object, RegEx& engine, Walk walk)
     if (!entry.Pushed())
         return 0;
     const unsigned count = walk();
-    if (entry.ObjectAlive() && !engine.MatchError().empty())
+    if (entry.ObjectAlive() && !engine.MatchError().empty()) {
         object.MatchError = engine.MatchError();
+        object.MatchErrorFile = engine.MatchErrorFile();
+    }
     return count;
 }
 
-// FindFiles and GrepFiles: compile the walker, bring the object's own
-// compilation up to date, and walk with `start(engine, files, recurse, flags)`.
+// FindFiles and GrepFiles: set the walker up with the object's compilation
+// and walk with `start(engine, files, recurse, flags)`.
 template <class Object, class Start>
 unsigned ReportingWalk(Object& object, Start start)
 {
-    object.MatchError.clear();
+    ClearMatchError(object);
     RegEx engine;
     if (!PrepareWalk(object, engine))
         return 0;
-    object.ParseExpression();
     const unsigned flags = object.GetMatchFlags();
     const std::string files = object.FilesToMatch;
     const bool recurse = object.DirectoryRecursion;
@@ -299,7 +282,10 @@ bool ThisGrepFilesCallback(Object& object, const char* file, const Engine& engin
         return true;
     const auto report = FileMatchReport<Object>(engine);
     bool go = true;
-    handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+    {
+        const FileMatchScope<Object> current(object, engine);  // Format() answers for this match
+        handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+    }
     return go;
 }
 
@@ -392,6 +378,7 @@ unsigned ChangeFiles(Object& object)
     if (!PrepareWalk(object, engine))
         return 0;
     engine.SetFirstMatchOfLine(false);  // a rewrite replaces every match
+    engine.SetContinueAfterMatchError(false);  // a file it cannot match ends the rewrite
     // The replacements use the object's own compilation; without one there is
     // nothing to write, so nothing is walked.
     if (object.ParseExpression() != 0)
@@ -541,7 +528,10 @@ bool ThisMergeFilesCallback(Object& object, const char* file, const Engine& engi
     if (handler) {
         const auto report = FileMatchReport<Object>(engine);
         bool go = true;
-        handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+        {
+            const FileMatchScope<Object> current(object, engine);  // Format() answers for this match
+            handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+        }
         if (TopBlanked<Object>())
             return false;  // the object was destroyed by its handler
         if (!go)

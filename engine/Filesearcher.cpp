@@ -34,6 +34,50 @@ std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool ica
     return pattern;
 }
 
+namespace {
+
+// `text` as an expression of the normal syntax that matches exactly its
+// bytes: every byte that could be an operator is escaped.
+std::string QuotedForNormalSyntax(const std::string& text)
+{
+    std::string quoted;
+    quoted.reserve(2 * text.size());
+    for (const char c : text) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x80 && std::strchr("\\^$.|?*+()[]{}", c) != nullptr && c != '\0')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted;
+}
+
+}  // namespace
+
+std::shared_ptr<const CompiledPattern> AdoptPattern(const boost::regex& compiled, const std::string& text,
+                                                    unsigned& error)
+{
+    error = static_cast<unsigned>(compiled.status());
+    if (error != 0)
+        return nullptr;
+    auto pattern = std::make_shared<CompiledPattern>();
+    pattern->expression = compiled;
+    pattern->marks = static_cast<unsigned>(compiled.mark_count()) + 1;
+    const bool icase = (compiled.flags() & boost::regex::icase) != 0;
+    if ((compiled.flags() & boost::regex::literal) == 0) {
+        pattern->plan = PlanSearch(text, icase, compiled, pattern->marks);
+        return pattern;
+    }
+    // Plain text: its plan is that of the same text quoted, compiled the same
+    // way under the same locale.
+    const std::string quoted = QuotedForNormalSyntax(text);
+    boost::regex analysed;
+    analysed.imbue(compiled.getloc());
+    analysed.assign(quoted, boost::regex::normal | boost::regex::no_except | (icase ? boost::regex::icase : 0));
+    if (analysed.status() == 0 && analysed.mark_count() == 0)
+        pattern->plan = PlanSearch(quoted, icase, analysed, pattern->marks);
+    return pattern;
+}
+
 unsigned SearchFlags(unsigned flags)
 {
     // match_prev_avail would read the byte before the buffer; match_init is

@@ -30,6 +30,15 @@ struct CompiledPattern {
 // engine's code when it does not compile. Never throws for a bad expression.
 std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool icase, unsigned& error);
 
+// Adopts an expression compiled elsewhere (an object's own compilation, with
+// whatever syntax options it has); `text` is its source, up to the first NUL.
+// The byte-search plan is made where the analyser understands the syntax: the
+// normal syntax as it stands, and the literal syntax through the same text
+// quoted for the normal syntax. Null with `error` set to the expression's
+// status when it did not compile.
+std::shared_ptr<const CompiledPattern> AdoptPattern(const boost::regex& compiled, const std::string& text,
+                                                    unsigned& error);
+
 // Match flags as the searcher uses them: the flags that would make the engine
 // read before the buffer or that are the engine's own bookkeeping are dropped,
 // and so is lineModeFlag (the walk adds it itself).

@@ -8,7 +8,9 @@
 // operation works on private copies of the subject and of the compiled
 // expression, so a handler that assigns a new subject or expression, or starts
 // another operation on its sender, never pulls text from under the running
-// scan. A matching error (an expression too complex for the engine) ends the
+// scan. A handler may even destroy its sender: the operation ends at its next
+// step without touching the object again (LifeGuard). A matching error (an
+// expression too complex for the engine) ends the
 // operation where it is, raises nothing for the failed attempt and leaves the
 // engine's text in MatchError.
 #ifndef QUORVEX_ENGINE_OBJECTMATCHING_H
@@ -29,7 +31,9 @@
 namespace RegexEngine {
 
 // The list of the object's current match: the match a running Grep or Merge
-// reports, else the result of a running Match, MatchAll or Search, else empty.
+// reports, else the result of a running Match, MatchAll or Search, else the
+// file match a running file operation reports (in the shape of its event:
+// whole match and sub-expressions, file offsets), else empty.
 template <class Object>
 typename ObjectTraits<Object>::List GetMatchingInformation(const Object& o)
 {
@@ -38,6 +42,8 @@ typename ObjectTraits<Object>::List GetMatchingInformation(const Object& o)
         return MatchList<Traits>(*o.ActiveMatch);
     if (o.MatchResults != nullptr)
         return MatchList<Traits>(*o.MatchResults);
+    if (const FileMatchFrame* frame = FileMatchFrame::Of(&o))
+        return FileMatchReport<Object>(frame->Engine());
     return typename Traits::List();
 }
 
@@ -52,7 +58,7 @@ namespace MatchingDetail {
 template <class Object, class Handler>
 bool RunSingle(Object& o, Anchoring anchoring, const Handler& handler)
 {
-    o.MatchError.clear();
+    ClearMatchError(o);
     if (o.ParseExpression() != 0)
         return false;
     const auto flags = TranslateMatchFlags(o.GetMatchFlags());
@@ -78,6 +84,8 @@ bool RunSingle(Object& o, Anchoring anchoring, const Handler& handler)
         lines.AdvanceTo((*o.MatchResults)[0].first);
         const auto list = o.GetMatchingInformation();
         handler(&o, list, lines.LineIndex(), lines.StartOfLine());
+        if (!scope.Alive())
+            return found;  // the handler destroyed the object
     }
     o.ResetMatches();
     o.MatchError = std::move(error);
@@ -116,7 +124,10 @@ struct GrepScan : ScanState {
     using Handler = decltype(Traits::OnGrepping(std::declval<const Object&>()));
     static constexpr ScanState::Kind ThisKind = ScanState::Kind::Grep;
 
-    GrepScan(Handler h, const char* subject) : ScanState(ThisKind), handler(std::move(h)), lines(subject) {}
+    GrepScan(Handler h, const char* subject, const LifeGuard& life)
+        : ScanState(ThisKind, life.AliveFlag()), handler(std::move(h)), lines(subject)
+    {
+    }
 
     Handler handler;
     LineCounter lines;
@@ -130,6 +141,8 @@ struct GrepScan : ScanState {
         scan.lines.AdvanceTo(m[0].first);
         scan.handler(&o, static_cast<const typename Traits::List&>(scan.list), scan.lines.LineIndex(),
                      scan.lines.StartOfLine(), goOn);
+        if (!scan.ObjectAlive())
+            return false;  // the handler destroyed the object: the scan ends here
         o.ActiveMatch = nullptr;
         return goOn;
     }
@@ -143,7 +156,7 @@ template <class Object>
 unsigned Grep(Object& o)
 {
     using Traits = ObjectTraits<Object>;
-    o.MatchError.clear();
+    ClearMatchError(o);
     if (o.StringToMatch.empty())
         return 0;
     if (o.ParseExpression() != 0)
@@ -161,12 +174,13 @@ unsigned Grep(Object& o)
     const boost::regex expression = o.CompiledExpression;
     const std::string subject = o.StringToMatch;
     const char* const first = subject.data();
-    GrepScan<Object> scan(handler, first);
+    GrepScan<Object> scan(handler, first, scope.Life());
     std::string error;
     const unsigned count = RunScan(o, scan, [&](const auto& predicate) {
         return GrepRange(first, first + subject.size(), expression, flags, predicate, error);
     });
-    o.MatchError = std::move(error);
+    if (scope.Alive())
+        o.MatchError = std::move(error);
     return count;
 }
 

@@ -140,7 +140,18 @@ std::string ExpressionError(const Object& o)
 {
     if (!o.ExpressionParsed)
         return std::string();
-    return CompilationErrorText(o.CompiledExpression);
+    return CompilationErrorText(o.CompiledExpression, o.Expression);
+}
+
+// The byte offset in the expression at which its compilation failed, or -1
+// when it compiled, has not been compiled since it last changed, or the
+// engine gives no place.
+template <class Object>
+long ExpressionErrorPosition(const Object& o)
+{
+    if (!o.ExpressionParsed)
+        return -1;
+    return DiagnoseCompilation(o.CompiledExpression, o.Expression).Position;
 }
 
 // The number of parenthesised sub-expressions of the compiled expression;

@@ -2,7 +2,8 @@
 // type with the members of the expression object (see Objecttraits.h).
 //
 // Format expands FormatString against the current match (there is one only
-// inside the handler of a string operation). Merge replaces every match of
+// inside the handler of a string operation or of a file operation's
+// OnGreppingFiles or OnChangingFiles). Merge replaces every match of
 // the subject by the expansion: without an OnMerging handler in one engine
 // call straight into the output; with a handler through the object's own
 // loop, which raises OnMerging before each replacement and lets the handler
@@ -35,7 +36,17 @@ void Format(const Object& o, std::string& out)
     const boost::cmatch* current = o.ActiveMatch;
     if (current == nullptr)
         current = o.MatchResults.get();
-    if (current == nullptr || current->empty())
+    if (current == nullptr) {
+        // In a file event: the file match, with the expression the walk runs.
+        if (FileMatchFrame* frame = FileMatchFrame::Of(&o)) {
+            const boost::cmatch* match = frame->Result();
+            const boost::regex* walked = frame->Engine().WalkExpression();
+            if (match != nullptr && walked != nullptr)
+                AppendFormat(out, *match, o.FormatString, o.ExpressionLocale, *walked);
+        }
+        return;
+    }
+    if (current->empty())
         return;
     AppendFormat(out, *current, o.FormatString, o.ExpressionLocale, o.CompiledExpression);
 }
@@ -50,8 +61,8 @@ struct MergeScan : ScanState {
     using Handler = decltype(Traits::OnMerging(std::declval<const Object&>()));
     static constexpr ScanState::Kind ThisKind = ScanState::Kind::Merge;
 
-    MergeScan(Handler h, const char* subject)
-        : ScanState(ThisKind), handler(std::move(h)), first(subject), lines(subject)
+    MergeScan(Handler h, const char* subject, const LifeGuard& life)
+        : ScanState(ThisKind, life.AliveFlag()), handler(std::move(h)), first(subject), lines(subject)
     {
     }
 
@@ -80,6 +91,8 @@ struct MergeScan : ScanState {
         scan.lines.AdvanceTo(m[0].first);
         scan.handler(&o, static_cast<const typename Traits::List&>(scan.list), scan.lines.LineIndex(),
                      scan.lines.StartOfLine(), goOn);
+        if (!scan.ObjectAlive())
+            return false;  // the handler destroyed the object: the merge ends here
         if (goOn) {
             Format(o, scan.replacement);
             o.MergeOutput += scan.replacement;
@@ -97,7 +110,7 @@ void Merge(Object& o, std::string& out)
 {
     using Traits = ObjectTraits<Object>;
     out.clear();
-    o.MatchError.clear();
+    ClearMatchError(o);
     if (o.FormatString.empty() || o.StringToMatch.empty())
         return;
     if (o.ParseExpression() != 0)
@@ -116,7 +129,7 @@ void Merge(Object& o, std::string& out)
     }
 
     CurrentMatchScope<Object> scope(o);
-    MergeStateScope<Object> mergeState(o, scope.Nested());
+    MergeStateScope<Object> mergeState(o, scope.Nested(), scope.Life());
     const boost::regex expression = o.CompiledExpression;
     const std::string subject = o.StringToMatch;
     const char* const first = subject.data();
@@ -124,11 +137,13 @@ void Merge(Object& o, std::string& out)
     o.MergeOutput.clear();
     o.MergePosition = 0;
 
-    MergeScan<Object> scan(handler, first);
+    MergeScan<Object> scan(handler, first, scope.Life());
     std::string error;
     RunScan(o, scan, [&](const auto& predicate) {
         return GrepRange(first, first + size, expression, flags, predicate, error);
     });
+    if (!scope.Alive())
+        return;  // the handler destroyed the object; `out` stays empty
 
     // After a matching error the output ends with the last replacement made.
     if (error.empty() && o.MergeCopy && o.MergePosition < size)

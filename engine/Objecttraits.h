@@ -38,31 +38,54 @@ namespace RegexEngine {
 template <class Object>
 struct ObjectTraits;
 
-// A snapshot of one event's two slots (plain function and closure), taken
-// when an operation starts so that a handler replacing the handler does not
-// change what the running operation calls. The function slot wins; the event
-// counts as attached when either slot is set.
-template <class Function, class ClosureType>
+// The third slot of an object without one: never set.
+struct NoCallable {
+    explicit operator bool() const noexcept { return false; }
+    template <class... Args>
+    void operator()(Args&&...) const noexcept
+    {
+    }
+};
+
+// A snapshot of one event's slots (plain function, closure, and for objects
+// that have one any callable), taken when an operation starts so that a
+// handler replacing the handler does not change what the running operation
+// calls. The function slot wins, then the closure; the event counts as
+// attached when any slot is set.
+template <class Function, class ClosureType, class Callable = NoCallable>
 struct EventHandler {
     Function function = nullptr;
     ClosureType closure;
+    Callable callable;
 
-    explicit operator bool() const noexcept { return function != nullptr || closure.IsSet(); }
+    explicit operator bool() const noexcept
+    {
+        return function != nullptr || closure.IsSet() || static_cast<bool>(callable);
+    }
 
     template <class... Args>
     void operator()(Args&&... args) const
     {
         if (function != nullptr)
             function(std::forward<Args>(args)...);
-        else
+        else if (closure.IsSet())
             closure(std::forward<Args>(args)...);
+        else
+            callable(std::forward<Args>(args)...);
     }
 };
 
 template <class Function, class ClosureType>
 EventHandler<Function, ClosureType> MakeHandler(Function function, const ClosureType& closure)
 {
-    return EventHandler<Function, ClosureType>{function, closure};
+    return EventHandler<Function, ClosureType>{function, closure, NoCallable()};
+}
+
+template <class Function, class ClosureType, class Callable>
+EventHandler<Function, ClosureType, Callable> MakeHandler(Function function, const ClosureType& closure,
+                                                          const Callable& callable)
+{
+    return EventHandler<Function, ClosureType, Callable>{function, closure, callable};
 }
 
 }  // namespace RegexEngine

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -36,6 +38,13 @@ struct CurrentMatch {
     // The file callback's view of the file.
     RegEx::FileStage stage = RegEx::FileStage::Started;
     unsigned fileError = 0;
+    // The running walk's expression and its match flags (without the line
+    // mode bits), and whether each line is a subject of its own.
+    const boost::regex* expression = nullptr;
+    unsigned flags = 0;
+    bool lineMode = false;
+    // The current file's matching error (at Finished, when the walk goes on).
+    const std::string* fileMatchError = nullptr;
 };
 
 }  // namespace
@@ -45,6 +54,7 @@ struct RegEx::Impl {
     unsigned searchThreads = 0;                      // 0: one per core
     bool lineMode = false;
     bool firstOfLine = false;
+    bool continueAfterError = false;
     std::string matchError;
     std::string matchErrorFile;
     CurrentMatch current;
@@ -68,6 +78,9 @@ struct RegEx::Impl {
     bool ReportProblems(std::size_t index);
     // Reports file `index` as skipped; false when the callback ended the walk.
     bool ReportSkipped(const std::string& file, unsigned error, bool listedFile = true);
+    // Notes a matching error in `file`; true when the walk goes on (after
+    // reporting the file Finished with its error), false when it ends.
+    bool MatchFailed(const std::string& file, const std::string& error, bool notify);
 
     unsigned Workers(std::size_t files) const;
 
@@ -93,7 +106,11 @@ struct RegEx::Impl {
 
     void BeginFile(const char* data, std::size_t size, const RegexPlatform::FileState* state)
     {
-        current = CurrentMatch{data, size, state, current.marks, nullptr, 0, 0};
+        CurrentMatch next{data, size, state, current.marks, nullptr, 0, 0};
+        next.expression = current.expression;
+        next.flags = current.flags;
+        next.lineMode = current.lineMode;
+        current = next;
     }
 };
 
@@ -137,6 +154,23 @@ bool RegEx::Impl::ReportSkipped(const std::string& file, unsigned error, bool li
     return Notify(file, FileStage::Skipped, error) != FileAnswer::Stop;
 }
 
+bool RegEx::Impl::MatchFailed(const std::string& file, const std::string& error, bool notify)
+{
+    if (matchError.empty()) {
+        matchError = error;
+        matchErrorFile = file;
+    }
+    if (!continueAfterError)
+        return false;
+    if (!notify)
+        return true;
+    current.offsets = nullptr;
+    current.fileMatchError = &error;
+    const FileAnswer answer = Notify(file, FileStage::Finished);
+    current.fileMatchError = nullptr;
+    return answer != FileAnswer::Stop;
+}
+
 unsigned RegEx::Impl::Workers(std::size_t files) const
 {
     if (files < 2)
@@ -162,6 +196,9 @@ void RegEx::Impl::Walk(const std::vector<std::string>& list, unsigned flags, Sea
     // expression into this object changes the next walk, not this one.
     const std::shared_ptr<const CompiledPattern> compiled = pattern;
     current.marks = compiled->marks;
+    current.expression = &compiled->expression;
+    current.flags = flags & ~(lineModeFlag | firstOfLineFlag);
+    current.lineMode = (flags & lineModeFlag) != 0;
 
     const unsigned workers = Workers(list.size());
     std::size_t first = 0;
@@ -284,9 +321,9 @@ std::size_t RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::
         std::string error;
         const SearchEnd end = SearchBuffer(compiled, buffer.Data(), buffer.Size(), flags, sink, error);
         if (end == SearchEnd::Failed) {
-            matchError = error;
-            matchErrorFile = list[i];
-            return ended;
+            if (!MatchFailed(list[i], error, true))
+                return ended;
+            continue;
         }
         if (sink.walkStopped)
             return ended;
@@ -341,9 +378,10 @@ void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::str
             loadError = RegexPlatform::OutOfMemoryError();  // the file did not fit in memory
         }
         if (end == SearchEnd::Failed) {
-            matchError = error;
-            matchErrorFile = list[i];
-            return;
+            if (!MatchFailed(list[i], error, answer == FileAnswer::Go))
+                return;
+            pipeline.Finish();
+            continue;
         }
         if (!view.readable) {
             if (!ReportSkipped(list[i], loadError)) {
@@ -373,6 +411,13 @@ unsigned RegEx::SetExpression(const char* text, bool icase)
 {
     unsigned error = 0;
     impl_->pattern = CompilePattern(text == nullptr ? "" : text, icase, error);
+    return error;
+}
+
+unsigned RegEx::SetExpression(const boost::regex& compiled, const std::string& text)
+{
+    unsigned error = 0;
+    impl_->pattern = AdoptPattern(compiled, std::string(text.c_str()), error);
     return error;
 }
 
@@ -425,6 +470,17 @@ unsigned RegEx::GrepFiles(GrepFileCallback callback, const std::string& files, b
                     return more;
                 });
     return count;
+}
+
+void RegEx::SetContinueAfterMatchError(bool on)
+{
+    impl_->continueAfterError = on;
+}
+
+const std::string& RegEx::FileMatchError() const
+{
+    static const std::string none;
+    return impl_->current.fileMatchError != nullptr ? *impl_->current.fileMatchError : none;
 }
 
 void RegEx::SetFileCallback(FileCallback callback)
@@ -490,6 +546,50 @@ std::uint64_t RegEx::Line() const
     m.lines += CountLineFeeds(m.data + m.countedTo, static_cast<std::size_t>(at - m.countedTo));
     m.countedTo = at;
     return m.lines + 1;
+}
+
+bool RegEx::CurrentMatchResult(boost::cmatch& result) const
+{
+    namespace rc = boost::regex_constants;
+    const CurrentMatch& m = impl_->current;
+    if (m.offsets == nullptr || m.expression == nullptr || m.data == nullptr)
+        return false;
+    const std::uint64_t start = m.offsets[0];
+    const std::uint64_t end = m.offsets[1];
+    if (start == noOffset || start > end || end > m.size)
+        return false;
+    const char* first = m.data;
+    const char* last = m.data + m.size;
+    const char* at = m.data + start;
+    if (m.lineMode) {
+        // The line is the subject: from after the line feed before the match
+        // to the line feed after it.
+        const char* lineStart = at;
+        while (lineStart != m.data && lineStart[-1] != '\n')
+            --lineStart;
+        first = lineStart;
+        const void* feed = std::memchr(m.data + end, '\n', static_cast<std::size_t>(m.size - end));
+        last = feed != nullptr ? static_cast<const char*>(feed) : m.data + m.size;
+    }
+    const auto flags = static_cast<rc::match_flag_type>(m.flags) | rc::match_continuous |
+                       (at != first ? rc::match_prev_avail : rc::match_default);
+    try {
+        if (boost::regex_search(at, last, result, *m.expression, flags, first) &&
+            result[0].second == m.data + end)
+            return true;
+        // Found longer or shorter than the walk found it: the span the walk
+        // reported, with the text around it still visible.
+        const auto cut = m.data + end == last ? rc::match_default : rc::match_not_eob | rc::match_not_eol;
+        return boost::regex_search(at, m.data + end, result, *m.expression, flags | cut, first) &&
+               result[0].second == m.data + end;
+    } catch (const std::runtime_error&) {
+        return false;  // the engine gave up this time
+    }
+}
+
+const boost::regex* RegEx::WalkExpression() const
+{
+    return impl_->current.offsets != nullptr ? impl_->current.expression : nullptr;
 }
 
 const std::string& RegEx::MatchError() const

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include <boost/regex.hpp>
+
 #include "Platform.h"
 
 namespace RegexEngine {
@@ -38,6 +40,10 @@ public:
     // case-insensitive when asked. Returns 0 or the engine's error code.
     unsigned SetExpression(const char* text, bool icase);
     unsigned SetExpression(const std::string& text, bool icase) { return SetExpression(text.c_str(), icase); }
+    // Walks with `compiled`, an expression compiled elsewhere with any syntax
+    // options (the expression object's own compilation); `text` is its source.
+    // Returns 0 or the compiled expression's error status.
+    unsigned SetExpression(const boost::regex& compiled, const std::string& text);
 
     // How many threads search files: 0 (the default) one per core, at most
     // four (none for a walk of one file); 1 only the caller's thread; n > 1
@@ -72,6 +78,14 @@ public:
     std::string What(unsigned i) const;        // text of sub-match i, empty if none
     std::uint64_t Position(unsigned i) const;  // byte offset in the file, or npos
     std::uint64_t Line() const;                // 1 + line feeds before Position(0)
+    // The current match as the engine's match result, for expanding a format
+    // against it: the walk's expression run again, anchored at the match's
+    // start, with the file (in line mode the line) around it visible, so that
+    // $` and $' give the text before and after it. False when there is no
+    // current match or the engine does not find the same span again.
+    bool CurrentMatchResult(boost::cmatch& result) const;
+    // The expression the running walk searches with; null outside a callback.
+    const boost::regex* WalkExpression() const;
     // The bytes of the current file as the walk read them, and the file's
     // state when it was opened for that read: the text around a match, and
     // what tells a later reader whether the file is still the one searched.
@@ -79,11 +93,20 @@ public:
     std::uint64_t FileSize() const;
     const RegexPlatform::FileState& FileState() const;
 
-    // The engine's text for the matching error that ended the last walk,
-    // empty when the walk ended normally.
+    // The engine's text for the matching error that ended the last walk (the
+    // first one, when the walk goes on after them), empty when there was none.
     const std::string& MatchError() const;
     // The file in which that matching error happened.
     const std::string& MatchErrorFile() const;
+    // Off (the default), a matching error in a file ends the walk. On, the
+    // walk goes on with the next file: the failed file's matches found
+    // before the error stay delivered, the file callback (when set) sees it
+    // Finished with FileMatchError() set, and MatchError() keeps the first
+    // error.
+    void SetContinueAfterMatchError(bool on);
+    // Inside the file callback at Finished: the engine's text when the
+    // file's search failed, else empty.
+    const std::string& FileMatchError() const;
 
     // ---- Per-file notifications, links and a file filter ---------------------
     // All off by default; then FindFiles and GrepFiles behave as described

@@ -28,8 +28,12 @@ namespace RegexEngine {
 // predicate member called during another kind of scan can refuse.
 struct ScanState {
     enum class Kind { Grep, Merge };
-    explicit ScanState(Kind kind) noexcept : ScanKind(kind) {}
+    explicit ScanState(Kind kind, const bool* alive = nullptr) noexcept : ScanKind(kind), Alive(alive) {}
     Kind ScanKind;
+    // While true the object exists; false once a handler destroyed it (then
+    // nothing of the object is touched again). Null: always alive.
+    const bool* Alive;
+    bool ObjectAlive() const noexcept { return Alive == nullptr || *Alive; }
 };
 
 // Whether an object routes its scans through its own predicate closure.
@@ -48,7 +52,7 @@ public:
 
     template <class Member>
     PredicateRoute(Object& object, ScanState& scan, Member member)
-        : object_(object), savedPredicate_(object.EnginePredicate), savedScan_(object.ActiveScan)
+        : object_(object), scan_(scan), savedPredicate_(object.EnginePredicate), savedScan_(object.ActiveScan)
     {
         object_.EnginePredicate = Predicate(&object_, member);
         object_.ActiveScan = &scan;
@@ -56,6 +60,8 @@ public:
     }
     ~PredicateRoute()
     {
+        if (!scan_.ObjectAlive())
+            return;  // destroyed by a handler
         object_.EnginePredicate = savedPredicate_;
         object_.ActiveScan = savedScan_;
     }
@@ -63,10 +69,11 @@ public:
     PredicateRoute& operator=(const PredicateRoute&) = delete;
 
     // What the engine's grep calls: the closure as it was set for this scan.
-    bool operator()(const boost::cmatch& m) const { return predicate_(m); }
+    bool operator()(const boost::cmatch& m) const { return scan_.ObjectAlive() && predicate_(m); }
 
 private:
     Object& object_;
+    const ScanState& scan_;
     Predicate savedPredicate_;
     decltype(Object::ActiveScan) savedScan_;
     Predicate predicate_;

@@ -9,6 +9,15 @@
 // not empty, by a space and its bytes, and nothing after it. Only settings
 // travel: the locale, the handlers and the compiled expression stay behind.
 //
+// Numbers are written and read in the classic locale with the default number
+// formatting, whatever the stream's own locale and flags (a locale that
+// groups digits would write 1.500 for 1500): a record written anywhere reads
+// back anywhere. Both restore the stream's locale and flags afterwards.
+//
+// The reader takes a version it knows (1, or the writer's current version),
+// option values that name options and flags that are 0 or 1; anything else
+// fails the stream.
+//
 // The reader takes the whole record or nothing: it reads every token into
 // local values and changes the object only when all of them were read. It
 // stops at the first token that fails and leaves the stream failed. A count
@@ -20,14 +29,43 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ios>
 #include <istream>
+#include <locale>
 #include <ostream>
 #include <string>
 #include <utility>
 
+#include "Regularexpressionvalues.h"
+
 namespace RegexEngine {
 
 namespace StreamDetail {
+
+// The classic locale and the default number formatting on a stream for the
+// length of one record; the stream's own are put back afterwards.
+class ClassicNumbers {
+public:
+    explicit ClassicNumbers(std::ios& stream)
+        : stream_(stream), locale_(stream.imbue(std::locale::classic())), flags_(stream.flags(std::ios::skipws | std::ios::dec)),
+          width_(stream.width(0))
+    {
+    }
+    ~ClassicNumbers()
+    {
+        stream_.imbue(locale_);
+        stream_.flags(flags_);
+        stream_.width(width_);
+    }
+    ClassicNumbers(const ClassicNumbers&) = delete;
+    ClassicNumbers& operator=(const ClassicNumbers&) = delete;
+
+private:
+    std::ios& stream_;
+    std::locale locale_;
+    std::ios::fmtflags flags_;
+    std::streamsize width_;
+};
 
 // Reads exactly `length` bytes into `text` (cut at the first NUL byte), in
 // chunks of bounded size. False, with the stream failed, when the stream ends
@@ -85,9 +123,9 @@ inline bool ReadLastText(std::istream& is, std::string& text)
     return ReadBytes(is, length, text);
 }
 
-// A count followed by that many option values, each stored as its low byte.
+// A count followed by that many option values, each below `known`.
 template <class Set>
-bool ReadOptionSet(std::istream& is, Set& set)
+bool ReadOptionSet(std::istream& is, Set& set, unsigned known)
 {
     using Value = typename Set::value_type;
     int count = 0;
@@ -103,7 +141,11 @@ bool ReadOptionSet(std::istream& is, Set& set)
         int value = 0;
         if (!(is >> value))
             return false;
-        set.insert(static_cast<Value>(static_cast<unsigned char>(value)));
+        if (value < 0 || static_cast<unsigned>(value) >= known) {
+            is.setstate(std::ios::failbit);  // no option has that value
+            return false;
+        }
+        set.insert(static_cast<Value>(value));
     }
     return true;
 }
@@ -140,6 +182,7 @@ template <class Object>
 std::ostream& WriteSettings(std::ostream& os, const Object& o, int version)
 {
     using namespace StreamDetail;
+    const ClassicNumbers classic(os);
     os << version << ' ';
     WriteOptionSet(os, o.ExpressionOptions);
     WriteOptionSet(os, o.MatchOptions);
@@ -152,18 +195,32 @@ std::ostream& WriteSettings(std::ostream& os, const Object& o, int version)
     return os;
 }
 
+// The record layout every version so far writes.
+constexpr int FirstStreamVersion = 1;
+
+// Reads a record of version FirstStreamVersion or `currentVersion` (what the
+// writer of this program writes).
 template <class Object>
-std::istream& ReadSettings(std::istream& is, Object& o)
+std::istream& ReadSettings(std::istream& is, Object& o, int currentVersion = FirstStreamVersion)
 {
     using namespace StreamDetail;
-    int version = 0;  // any version is read by the same rules
+    const ClassicNumbers classic(is);
+    int version = 0;
     decltype(o.ExpressionOptions) options;
     decltype(o.MatchOptions) matches;
     bool recursion = false;
     bool mergeCopy = false;
     std::string expression, subject, files, format, extension;
 
-    const bool complete = (is >> version) && ReadOptionSet(is, options) && ReadOptionSet(is, matches) &&
+    const auto knownVersion = [&] {
+        if (version == FirstStreamVersion || version == currentVersion)
+            return true;
+        is.setstate(std::ios::failbit);
+        return false;
+    };
+    const bool complete = (is >> version) && knownVersion() &&
+                          ReadOptionSet(is, options, RegexValues::CompileOptionCount) &&
+                          ReadOptionSet(is, matches, RegexValues::MatchOptionCount) &&
                           (is >> recursion) && (is >> mergeCopy) && ReadText(is, expression) &&
                           ReadText(is, subject) && ReadText(is, files) && ReadText(is, format) &&
                           ReadLastText(is, extension);

@@ -94,6 +94,50 @@ struct RunOptions {
     std::vector<std::pair<std::string, std::string>> environment;  // set in the child
 };
 
+// The tool and the class library it loads, copied into a directory of mode
+// 0755 under the temporary directory, for runs as another user: the build tree
+// may lie where only its owner can enter (a clone under /root), and the
+// tool's run path names the build tree. The copy runs with LD_LIBRARY_PATH
+// naming that directory, which the loader searches before the run path.
+// Empty when the copy cannot be made.
+class StagedTool {
+public:
+    static const StagedTool& Get()
+    {
+        static const StagedTool staged;
+        return staged;
+    }
+    ~StagedTool()
+    {
+        std::error_code ignored;
+        if (!dir_.empty())
+            fs::remove_all(dir_, ignored);
+    }
+    const std::string& Program() const { return program_; }
+    const std::string& Directory() const { return dir_; }
+
+private:
+    StagedTool()
+    {
+        std::string pattern = (fs::temp_directory_path() / "quorvex-tool-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            return;
+        dir_ = pattern;
+        std::error_code error;
+        const fs::path program = fs::path(dir_) / "quorvex";
+        fs::copy_file(QUORVEX_CLI_PATH, program, error);
+        if (!error)
+            fs::copy_file(QUORVEX_CLI_LIBRARY_PATH, fs::path(dir_) / QUORVEX_CLI_LIBRARY_SONAME, error);
+        if (!error)
+            fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec, error);
+        if (!error)
+            program_ = program.string();
+    }
+    std::string dir_;
+    std::string program_;
+};
+
 // Runs the tool with the arguments; standard input from a file, standard
 // output and error captured through files (no pipe can fill up).
 Result RunTool(const std::vector<std::string>& args, const RunOptions& options = RunOptions())
@@ -104,7 +148,11 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
     std::string out = options.stdoutPath.empty() ? (io.Path() / "out").string() : options.stdoutPath;
     std::string err = (io.Path() / "err").string();
 
-    std::vector<std::string> argvText = {options.program.empty() ? QUORVEX_CLI_PATH : options.program};
+    const bool otherUser = options.asNobody && ::getuid() == 0;
+    std::string program = options.program.empty() ? QUORVEX_CLI_PATH : options.program;
+    if (otherUser && options.program.empty())
+        program = StagedTool::Get().Program();
+    std::vector<std::string> argvText = {program};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argvText)
@@ -123,8 +171,10 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
         ::dup2(fdIn, 0);
         ::dup2(fdOut, 1);
         ::dup2(fdErr, 2);
-        if (options.asNobody && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        if (otherUser && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(123);
+        if (otherUser && options.program.empty())
+            ::setenv("LD_LIBRARY_PATH", StagedTool::Get().Directory().c_str(), 1);
         if (options.memoryLimit != 0) {
             struct rlimit limit = {options.memoryLimit, options.memoryLimit};
             ::setrlimit(RLIMIT_AS, &limit);
@@ -562,6 +612,8 @@ TEST(CliGrep, JsonAsRipgrepWritesIt)
 // (with -s too: it silences the messages, not the status).
 TEST(CliTruth, UnreadableFilesAreReported)
 {
+    if (::getuid() == 0 && StagedTool::Get().Program().empty())
+        GTEST_SKIP() << "the tool cannot be copied where the user nobody may run it";
     TempDir dir;
     dir.Write("t/ok.txt", "foo\n");
     dir.Write("t/secret.txt", "foo\n");

@@ -203,6 +203,28 @@ TEST(ComponentPredicates, GrepAndMergeHandTheEngineThePredicateBoundToTheCompone
     EXPECT_EQ(boundHere, (std::vector<bool>{true, true, true, true}));
 }
 
+// A handler that destroys its sender ends the scan at its next step: the
+// engine's predicate bound to the component is not called again and nothing
+// of the component is touched (the address sanitizer build sees the rest).
+TEST(ComponentPredicates, ASenderDestroyedByItsHandlerEndsTheScan)
+{
+    for (const bool merge : {false, true}) {
+        auto* c = new Custom(nullptr);
+        Recorder recorder;
+        recorder.during = [](Custom* sender) { delete sender; };
+        (merge ? c->OnMerging : c->OnGrepping) = System::Bind(&recorder, &Recorder::Grepping);
+        c->SetExpression("a");
+        c->SetFormatString("b");
+        c->SetStringToMatch("aaaa");
+        System::AnsiString result;
+        if (merge)
+            c->Merge(result);
+        else
+            EXPECT_EQ(c->Grep(), 1u);
+        EXPECT_EQ(recorder.events.size(), 1u) << merge;
+    }
+}
+
 TEST(ComponentPredicates, APredicateOutsideItsOwnScanDoesNothing)
 {
     Custom c(nullptr);

@@ -131,3 +131,37 @@ TEST(ComponentFiles, ReadOnlyFilesAreToldByTheFrameworksAttributeQuery)
 }
 
 }  // namespace
+
+namespace {
+
+// The component's walks run its own compilation too: a Literals expression
+// finds its text and nothing else, and Format answers inside the file event.
+TEST(ComponentFiles, WalksFollowTheSyntaxOptionsAndFormatAnswersForTheFileMatch)
+{
+    using namespace ComponentTesting;
+    FileTesting::Tree dir;
+    dir.Write("a.txt", "abc a.c");
+    RegexComponent::RegularExpression c(nullptr);
+    Recorder recorder;
+    std::vector<std::string> formats;
+    recorder.during = [&](Custom* sender) {
+        System::AnsiString out;
+        sender->Format(out);
+        formats.push_back(out.ToStdString());
+    };
+    c.OnGreppingFiles = System::Bind(&recorder, &Recorder::FileMatches);
+    c.SetExpression("a.c");
+    c.SetFormatString("<$&>");
+    c.SetFilesToMatch(System::AnsiString(dir.Path("a.txt")));
+    EXPECT_EQ(c.GrepFiles(), 2u);
+    Custom::OptionSet options = c.ExpressionOptions;
+    options << Custom::Literals;
+    c.SetOptions(options);
+    ASSERT_TRUE(c.ExpressionOptions.Contains(Custom::Literals));
+    EXPECT_EQ(c.GrepFiles(), 1u);
+    ASSERT_EQ(recorder.events.size(), 3u);
+    EXPECT_EQ(recorder.events[2].matches, (std::vector<Part>{{"a.c", 4}}));
+    EXPECT_EQ(formats, (std::vector<std::string>{"<abc>", "<a.c>", "<a.c>"}));
+}
+
+}  // namespace

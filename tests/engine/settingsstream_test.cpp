@@ -2,6 +2,7 @@
 // truncated or garbage streams.
 #include <gtest/gtest.h>
 
+#include <locale>
 #include <set>
 #include <sstream>
 #include <string>
@@ -36,9 +37,9 @@ std::string Write(const Settings& s)
     return os.str();
 }
 
-TEST(SettingsStream, AnyVersionNumberReadsTheSameAndNulCutsAString)
+TEST(SettingsStream, NulCutsAString)
 {
-    std::istringstream is("7 0 1 0 1 1 5 a\0bcd 0 0 0 0"s);
+    std::istringstream is("1 0 1 0 1 1 5 a\0bcd 0 0 0 0"s);
     Settings s;
     ASSERT_TRUE(RegexEngine::ReadSettings(is, s));
     EXPECT_EQ(s.Expression, "a");
@@ -96,6 +97,74 @@ TEST(SettingsStream, StopsAtTheFailedTokenWithoutConsumingTheRest)
     std::string rest;
     std::getline(is, rest);
     EXPECT_EQ(rest, "x 0 tail");
+}
+
+}  // namespace
+
+namespace {
+
+// Groups digits by threes with a dot, as many European locales do.
+struct Grouping : std::numpunct<char> {
+    char do_thousands_sep() const override { return '.'; }
+    std::string do_grouping() const override { return "\3"; }
+};
+
+// Numbers are written and read in the classic locale, whatever the stream's
+// locale and number flags; the stream keeps its own.
+TEST(SettingsStream, NumbersIgnoreTheStreamsLocaleAndFlags)
+{
+    const std::locale grouping(std::locale::classic(), new Grouping);
+    Settings full;
+    full.Expression = std::string(1500, 'x');
+    full.FormatString = std::string(2000, 'y');
+    full.DirectoryRecursion = true;
+
+    std::ostringstream os;
+    os.imbue(grouping);
+    os << std::showpos << std::boolalpha;
+    RegexEngine::WriteSettings(os, full, 1);
+    EXPECT_EQ(os.str().substr(0, 36), "1 6 0 1 2 8 12 15 1 0 1 0 1500 xxxxx");
+    EXPECT_EQ(os.getloc(), grouping);
+    EXPECT_TRUE(os.flags() & std::ios::showpos);
+
+    for (const bool readerGroups : {false, true}) {
+        std::istringstream is(os.str());
+        if (readerGroups)
+            is.imbue(grouping);
+        is >> std::hex;
+        Settings read;
+        read.Expression = "before";
+        ASSERT_TRUE(RegexEngine::ReadSettings(is, read)) << readerGroups;
+        EXPECT_TRUE(read == full) << readerGroups;
+    }
+}
+
+// Versions and values the reader does not know fail the stream and leave the
+// object as it was.
+TEST(SettingsStream, UnknownVersionsAndValuesFail)
+{
+    const char* const rows[] = {
+        "7 0 0 0 0 3 abc 0 0 0 0",     // a version no writer wrote
+        "0 0 0 0 0 3 abc 0 0 0 0",     // version 0
+        "1 1 16 0 0 0 3 abc 0 0 0 0",  // compile option 16
+        "1 1 -1 0 0 0 3 abc 0 0 0 0",  // a negative option
+        "1 0 1 12 0 0 3 abc 0 0 0 0",  // match option 12
+        "1 1 256 0 0 0 3 abc 0 0 0 0", // option 0 in its low byte
+        "1 0 0 2 0 3 abc 0 0 0 0",     // recursion 2
+    };
+    for (const char* row : rows) {
+        std::istringstream is(row);
+        Settings target;
+        target.Expression = "untouched";
+        RegexEngine::ReadSettings(is, target);
+        EXPECT_TRUE(is.fail()) << row;
+        EXPECT_EQ(target.Expression, "untouched") << row;
+        EXPECT_EQ(target.ExpressionOptions, (std::set<unsigned char>{0, 1, 2, 8, 12, 15})) << row;
+    }
+    std::istringstream current("3 0 0 0 0 3 abc 0 0 0 0");
+    Settings target;
+    EXPECT_TRUE(RegexEngine::ReadSettings(current, target, 3)) << "the writer's current version";
+    EXPECT_EQ(target.Expression, "abc");
 }
 
 }  // namespace

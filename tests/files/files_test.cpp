@@ -128,12 +128,46 @@ TEST_F(FileOperations, FindFilesRecursionAndCaseOption)
     EXPECT_EQ(re.FindFiles(), 1u);
 }
 
-TEST_F(FileOperations, SyntaxOptionsDoNotChangeWhichFilesAreFound)
+// The walks run the object's own compilation: what the syntax options make
+// of the expression is what FindFiles, GrepFiles and ChangeFiles find and
+// replace, and an expression the object cannot compile walks nothing and
+// leaves the object's message.
+TEST_F(FileOperations, WalksFollowEverySyntaxOption)
 {
-    tree.Write("a.txt", "fooo");
-    Configure(re, "fo+", "*.txt");
-    re.AddExpressionOption(RegularExpression::Literals);
-    EXPECT_EQ(re.FindFiles(), 1u);
+    using O = RegularExpression;
+    struct Row {
+        std::vector<O::Options> options;  // added to the defaults
+        const char* expression;
+        const char* text;
+        unsigned greps;
+        const char* changed;  // the file after ChangeFiles with format "<>"
+        bool compiles;
+    };
+    const Row rows[] = {
+        {{}, "a.c", "abc a.c", 2, "<> <>", true},
+        {{O::Literals}, "a.c", "abc a.c", 1, "abc <>", true},
+        {{O::Literals}, "c++", "c++ and c++", 2, "<> and <>", true},
+        {{O::Literals}, "(1+1", "x (1+1 y", 1, "x <> y", true},
+        {{O::Literals, O::CaseInsensitive}, "A.B", "a.b A.b", 2, "<> <>", true},
+        {{O::Basic}, "a|b", "a|b a b", 1, "<> a b", true},
+        {{O::Basic}, "\\(ab\\)\\{2\\}", "ababx", 1, "<>x", true},
+        {{O::Extended}, "(?:ab)", "ab", 0, "ab", false},
+        {{}, "foo(", "foo(", 0, "foo(", false},
+    };
+    for (const Row& row : rows) {
+        tree.Write("a.txt", row.text);
+        RegularExpression object;
+        for (const O::Options option : row.options)
+            object.AddExpressionOption(option);
+        Configure(object, row.expression, "a.txt");
+        object.SetFormatString("<>");
+        const std::string label = std::string(row.expression) + " in " + row.text;
+        EXPECT_EQ(object.FindFiles(), row.greps == 0 ? 0u : 1u) << label;
+        EXPECT_EQ(object.GrepFiles(), row.greps) << label;
+        EXPECT_EQ(object.GetExpressionError().empty(), row.compiles) << label;
+        EXPECT_EQ(object.ChangeFiles(), row.greps) << label;
+        EXPECT_EQ(tree.Read("a.txt"), row.changed) << label;
+    }
 }
 
 TEST_F(FileOperations, MissingOrInvalidInputRunsNothingAndThrowsNothing)
@@ -948,6 +982,119 @@ TEST_F(FileOperations, MatchingErrorInsideAFileLeavesThatFileWhole)
         EXPECT_EQ(problem.Text, object.GetMatchError()) << threads;
         EXPECT_FALSE(problem.Text.empty()) << threads;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Inside OnGreppingFiles and OnChangingFiles, Format() and
+// GetMatchingInformation() answer for the file match being reported (in line
+// mode the line is the subject: $' ends at the line's end); outside events
+// they answer as before, and an operation a handler starts has its own match.
+TEST_F(FileOperations, FormatAndMatchingInformationAnswerForTheFileMatch)
+{
+    tree.Write("a.txt", "x=1\ny=22\n");
+    Configure(re, "(\\w)=(\\d+)", "a.txt");
+    re.SetFormatString("$2:$1 [$']");
+    std::vector<std::string> formats;
+    std::vector<REMatchInfo> infos;
+    recorder.action = [&](RegularExpression* sender, const std::string&) {
+        std::string out;
+        sender->Format(out);
+        formats.push_back(out);
+        infos.push_back(sender->GetMatchingInformation());
+    };
+    recorder.AttachTo(re);
+    for (const bool lines : {false, true}) {
+        formats.clear();
+        infos.clear();
+        re.SetLineMode(lines);
+        EXPECT_EQ(re.GrepFiles(), 2u);
+        const std::string rest = lines ? "" : "\ny=22\n";
+        EXPECT_EQ(formats, (std::vector<std::string>{"1:x [" + rest + "]", lines ? "22:y []" : "22:y [\n]"}))
+            << lines;
+        ASSERT_EQ(infos.size(), 2u);
+        ASSERT_EQ(infos[1].size(), 3u) << "the shape of the event's report: whole match and two groups";
+        EXPECT_EQ(infos[1][0].Text, "y=22");
+        EXPECT_EQ(infos[1][0].Position, 4);
+        EXPECT_EQ(infos[1][2].Text, "22");
+        EXPECT_EQ(infos[1][2].Position, 6);
+    }
+    re.SetLineMode(false);
+
+    // A string operation started by the handler has its own match; the file
+    // match is current again after it.
+    std::vector<std::string> nested;
+    recorder.action = [&](RegularExpression* sender, const std::string&) {
+        sender->SetStringToMatch("q=7");
+        sender->SetOnSearchingClosure(RegularExpression::MatchingEventClosure());
+        sender->Search();  // no handler: no current match of its own
+        std::string out;
+        sender->Format(out);
+        nested.push_back(out);
+    };
+    re.SetFormatString("<$1$2>");
+    EXPECT_EQ(re.ChangeFiles(), 2u);
+    EXPECT_EQ(nested, (std::vector<std::string>{"<x1>", "<y22>"}));
+    EXPECT_EQ(tree.Read("a.txt"), "<x1>\n<y22>\n");
+
+    std::string outside = "stale";
+    re.Format(outside);
+    EXPECT_EQ(outside, "") << "no current match outside events";
+    EXPECT_TRUE(re.GetMatchingInformation().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A matching error in a walk names its file; with ContinueAfterMatchError the
+// walk goes on with the next file, and the per-file event tells which file
+// failed. The default still ends the walk there.
+TEST_F(FileOperations, MatchingErrorNamesItsFileAndMayLetTheWalkGoOn)
+{
+    tree.Write("a.txt", "foo");
+    tree.Write("b.txt", "foo " + std::string(40, 'x'));
+    tree.Write("c.txt", "foo");
+    tree.Write("d.txt", std::string(40, 'x'));
+    tree.Write("e.txt", "foo");
+    Configure(re, "foo|(x+x+)+y", "*.txt");
+    recorder.AttachTo(re);
+    std::vector<std::string> failed;
+    struct Walked {
+        std::vector<std::string>* failed;
+        void On(RegularExpression*, const RegularExpression::WalkedFile& file, bool&, bool&)
+        {
+            if (file.Stage == RegularExpression::FileFinished && !file.MatchError.empty())
+                failed->push_back(file.FileName);
+        }
+    } walked{&failed};
+    re.SetOnWalkingFilesClosure(RegexClass::Bind(&walked, &Walked::On));
+    struct Row {
+        bool goOn;
+        unsigned greps;
+        std::vector<std::string> failed;
+    };
+    const Row rows[] = {
+        {false, 2, {}},
+        {true, 4, {tree.Path("b.txt"), tree.Path("d.txt")}},
+    };
+    for (const Row& row : rows) {
+        failed.clear();
+        re.SetContinueAfterMatchError(row.goOn);
+        EXPECT_EQ(re.GrepFiles(), row.greps) << row.goOn;
+        EXPECT_FALSE(re.GetMatchError().empty()) << row.goOn;
+        EXPECT_EQ(re.GetMatchErrorFile(), tree.Path("b.txt")) << row.goOn << ": the first failed file";
+        EXPECT_EQ(failed, row.failed) << row.goOn;
+        // FindFiles stops searching b.txt at its first match, before the
+        // run of x: d.txt is the one that fails.
+        EXPECT_EQ(re.FindFiles(), row.goOn ? 4u : 3u) << row.goOn;
+        EXPECT_EQ(re.GetMatchErrorFile(), tree.Path("d.txt")) << row.goOn;
+    }
+    re.SetExpression("foo");
+    EXPECT_EQ(re.GrepFiles(), 4u);
+    EXPECT_TRUE(re.GetMatchErrorFile().empty()) << "cleared by the next walk";
 }
 
 }  // namespace

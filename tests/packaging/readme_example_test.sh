@@ -1,9 +1,14 @@
 #!/bin/sh
 # Builds the C++ example of README.md (its first ```cpp block) against the
 # library and compares what it prints with the ```text block after it.
-# Usage: readme_example_test.sh README CXX INCLUDE_DIR LIBRARY_FILE
+# Usage: readme_example_test.sh README CXX INCLUDE_DIR LIBRARY_FILE [INCLUDE_DIR...]
+# (the headers of the class library and, after the library, the other
+# directories its headers come from in the source tree)
 set -eu
 readme=$1 cxx=$2 include=$3 library=$4
+shift 4
+more=
+for dir in "$@"; do more="$more -I$dir"; done
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvex-readme.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -15,7 +20,8 @@ awk '/^```cpp$/ { seen = 1 } seen && /^```text$/ { inside = 1; next } inside && 
 lines=$(wc -l <"$work/example.cpp")
 echo "README example: $lines lines"
 
-"$cxx" -std=c++17 -Wall -Wextra -o "$work/example" "$work/example.cpp" -I"$include" "$library" -lboost_regex \
+# shellcheck disable=SC2086
+"$cxx" -std=c++17 -Wall -Wextra -o "$work/example" "$work/example.cpp" -I"$include" $more "$library" -lboost_regex \
     -Wl,-rpath,"$(dirname "$library")"
 "$work/example" >"$work/actual.txt"
 if ! cmp -s "$work/expected.txt" "$work/actual.txt"; then

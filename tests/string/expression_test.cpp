@@ -149,3 +149,34 @@ TEST(Compilation, TheLocaleReachesTheEngineAtTheNextCompilationOnly)
 }
 
 }  // namespace
+
+namespace {
+
+// A failed compilation says where (the byte offset at which the engine gave
+// up) and names the construct where the engine's code would mislead: a bad
+// \x{...} escape shares its code with a bad repeat range.
+TEST(Compilation, ErrorsSayWhereAndNameTheConstruct)
+{
+    struct Row {
+        const char* expression;
+        long position;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"ab(cd", 5, "Unmatched marking parenthesis ( or \\(."},
+        {"a{2,1}", 4, "Invalid content of repeat range."},
+        {"x\\x{e9}", 1, "Hexadecimal escape sequence was invalid."},
+        {"[ab", 3, "Unmatched [ or [^ in character class declaration."},
+        {"abc", -1, ""},
+    };
+    for (const Row& row : rows) {
+        RegexClass::RegularExpression re;
+        re.SetExpression(row.expression);
+        EXPECT_EQ(re.GetExpressionErrorPosition(), -1) << row.expression << ": not compiled yet";
+        re.ParseExpression();
+        EXPECT_EQ(re.GetExpressionErrorPosition(), row.position) << row.expression;
+        EXPECT_EQ(re.GetExpressionError(), row.message) << row.expression;
+    }
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 
 #include <locale>
 
+#include "Filetesting.h"
 #include "Recorder.h"
 
 namespace {
@@ -10,6 +11,7 @@ namespace {
 using RegexClass::RegularExpression;
 using namespace testsupport;
 using RE = RegularExpression;
+using FileTesting::Tree;
 
 // A locale that differs from the global one by identity.
 struct MarkerFacet : std::locale::facet {
@@ -233,6 +235,74 @@ TEST(EventSlots, FunctionIsCalledInsteadOfClosureNeverBoth)
     re.OnSearching = nullptr;
     EXPECT_TRUE(re.Search());
     EXPECT_EQ(viaClosure.events.size(), 1u);
+}
+
+// Any callable serves every event: a capturing lambda is called with the
+// event's arguments; it is the third slot, cleared by setting a function or a
+// closure and clearing them when set; copies carry it.
+TEST(EventSlots, AnyCallableServesEveryEvent)
+{
+    Tree tree;
+    tree.Write("a.txt", "abc");
+    std::vector<std::string> calls;
+    const auto note = [&calls](const char* event) { calls.push_back(event); };
+    RE re;
+    re.SetExpression("b");
+    re.SetStringToMatch("abc");
+    re.SetFormatString("x");
+    re.SetFilesToMatch(tree.Path("*.txt"));
+    re.SetOnMatchingHandler([&](RE* sender, const RegexClass::REMatchInfo& m, unsigned, unsigned) {
+        note(sender == &re && m[0].Text == "ab" ? "Matching" : "Matching on a copy");
+    });
+    re.SetOnSearchingHandler([&](RE*, const RegexClass::REMatchInfo&, unsigned, unsigned) { note("Searching"); });
+    re.SetOnGreppingHandler([&](RE*, const RegexClass::REMatchInfo&, unsigned, unsigned, bool&) { note("Grepping"); });
+    re.SetOnMergingHandler([&](RE*, const RegexClass::REMatchInfo&, unsigned, unsigned, bool&) { note("Merging"); });
+    re.SetOnFindFilesHandler([&](RE*, std::string, bool&) { note("FindFiles"); });
+    re.SetOnGreppingFilesHandler(
+        [&](RE*, std::string, const RegexClass::REMatchInfo&, unsigned, bool&) { note("GreppingFiles"); });
+    re.SetOnChangingFilesHandler(
+        [&](RE*, std::string, const RegexClass::REMatchInfo&, unsigned, bool& go) {
+            note("ChangingFiles");
+            go = false;  // nothing is changed
+        });
+    re.SetOnWalkingFilesHandler([&](RE*, const RE::WalkedFile& file, bool&, bool&) {
+        if (file.Stage == RE::FileStarted)
+            note("WalkingFiles");
+    });
+    re.SetOnFilteringFilesHandler([&](RE*, const std::string&, bool, bool&) { note("FilteringFiles"); });
+
+    const RE copy(re);
+    for (RE* object : {&re, const_cast<RE*>(&copy)}) {
+        calls.clear();
+        object->SetExpression("ab");
+        object->Match();
+        object->Search();
+        object->Grep();
+        std::string out;
+        object->Merge(out);
+        object->FindFiles();
+        object->GrepFiles();
+        object->ChangeFiles();
+        if (object == &re)
+            EXPECT_EQ(calls, (std::vector<std::string>{"Matching", "Searching", "Grepping", "Merging", "FilteringFiles",
+                                                       "WalkingFiles", "FindFiles", "FilteringFiles", "WalkingFiles",
+                                                       "GreppingFiles", "FilteringFiles", "WalkingFiles",
+                                                       "ChangingFiles"}));
+        else
+            EXPECT_EQ(calls.size(), 13u) << "a copy carries every callable (its sender differs)";
+    }
+    EXPECT_EQ(tree.Read("a.txt"), "abc");
+
+    // One slot at a time: a function or closure clears the callable and the reverse.
+    Target target;
+    re.SetOnGrepping(&GreppingFunction);
+    EXPECT_FALSE(re.GetOnGreppingHandler());
+    re.SetOnGreppingHandler([](RE*, const RegexClass::REMatchInfo&, unsigned, unsigned, bool&) {});
+    EXPECT_EQ(re.GetOnGrepping(), nullptr);
+    re.SetOnGreppingClosure(RegexClass::Bind(&target, &Target::Grep));
+    EXPECT_FALSE(re.GetOnGreppingHandler());
+    re.SetOnGreppingHandler(nullptr);
+    EXPECT_TRUE(re.GetOnGreppingClosure().IsSet()) << "an empty callable leaves the others alone";
 }
 
 }  // namespace

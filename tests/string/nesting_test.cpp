@@ -183,3 +183,63 @@ TEST(Nesting, SubjectReplacedDuringMergeDoesNotChangeTheRunningMerge)
 }
 
 }  // namespace
+
+namespace {
+
+// A handler may destroy its sender: the operation that raised the event (and
+// one it was nested in) ends at its next step without touching the object
+// again. The faults this guards against are reads and writes of freed memory,
+// which the address sanitizer build reports.
+int handlerCalls = 0;
+
+void DestroyOnMatch(RE* sender, const RegexClass::REMatchInfo&, unsigned, unsigned)
+{
+    ++handlerCalls;
+    delete sender;
+}
+
+void DestroyOnGrep(RE* sender, const RegexClass::REMatchInfo&, unsigned, unsigned, bool&)
+{
+    ++handlerCalls;
+    delete sender;
+}
+
+// Starts a Search whose handler destroys the sender.
+void SearchThatDestroys(RE* sender, const RegexClass::REMatchInfo&, unsigned, unsigned, bool&)
+{
+    ++handlerCalls;
+    sender->SetOnSearching(DestroyOnMatch);
+    sender->Search();
+}
+
+TEST(Nesting, SenderDestroyedByItsHandlerEndsTheOperation)
+{
+    enum class Op { Match, MatchAll, Search, Grep, Merge, SearchInsideGrep, MergeInsideGrep };
+    struct Row {
+        Op op;
+        int calls;  // handler calls before the operation ended
+    };
+    const Row rows[] = {{Op::Match, 1},    {Op::MatchAll, 1},         {Op::Search, 1},         {Op::Grep, 1},
+                        {Op::Merge, 1},    {Op::SearchInsideGrep, 2}, {Op::MergeInsideGrep, 2}};
+    for (const Row& row : rows) {
+        handlerCalls = 0;
+        RE* re = new RE;
+        re->SetExpression("a+|b");
+        re->SetStringToMatch(LongSubject("aab", 20));
+        re->SetFormatString("x");
+        re->SetMergeCopy(true);
+        std::string out = "untouched";
+        switch (row.op) {
+        case Op::Match: re->SetOnMatching(DestroyOnMatch); EXPECT_TRUE(re->Match()); break;
+        case Op::MatchAll: re->SetStringToMatch("aaa"); re->SetOnMatching(DestroyOnMatch); EXPECT_TRUE(re->MatchAll()); break;
+        case Op::Search: re->SetOnSearching(DestroyOnMatch); EXPECT_TRUE(re->Search()); break;
+        case Op::Grep: re->SetOnGrepping(DestroyOnGrep); EXPECT_EQ(re->Grep(), 1u); break;
+        case Op::Merge: re->SetOnMerging(DestroyOnGrep); re->Merge(out); EXPECT_EQ(out, ""); break;
+        case Op::SearchInsideGrep: re->SetOnGrepping(SearchThatDestroys); EXPECT_EQ(re->Grep(), 1u); break;
+        case Op::MergeInsideGrep: re->SetOnMerging(SearchThatDestroys); re->Merge(out); EXPECT_EQ(out, ""); break;
+        }
+        EXPECT_EQ(handlerCalls, row.calls) << static_cast<int>(row.op);
+    }
+}
+
+}  // namespace

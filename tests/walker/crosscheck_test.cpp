@@ -11,8 +11,10 @@
 #include <boost/regex.hpp>
 #include <gtest/gtest.h>
 
+#include "Compilation.h"
 #include "Literalfinder.h"
 #include "RegEx.h"
+#include "Syntaxflags.h"
 #include "Filetesting.h"
 
 using RegexEngine::RegEx;
@@ -218,6 +220,55 @@ INSTANTIATE_TEST_SUITE_P(Threads, CrossCheckThreads, ::testing::Values(1u, 3u),
                          [](const ::testing::TestParamInfo<unsigned>& info) {
                              return "Threads" + std::to_string(info.param);
                          });
+
+// `text` as a normal-syntax expression matching exactly its bytes.
+std::string Quoted(const std::string& text)
+{
+    std::string quoted;
+    for (const char c : text) {
+        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted;
+}
+
+// The objects' file operations hand the walk their own compilation. With the
+// default compile options it finds exactly what the walk's own normal-syntax
+// compilation finds; with Literals, what the same text quoted finds.
+TEST(CrossCheck, AdoptedCompilationsFindWhatTheReferenceFinds)
+{
+    using namespace RegexEngine::LegacySyntax;
+    FileTesting::Tree tree;
+    const std::vector<std::string> files = MakeCorpus(tree, 11);
+    const std::string pattern = tree.Root() + "/*.txt";
+    const unsigned normalWord = escape_in_lists | char_classes | intervals | bk_refs | nocollate;
+    for (const bool lines : {false, true}) {
+        for (const char* expression : expressions) {
+            if (*expression == '\0')
+                continue;  // the objects never walk an empty expression
+            for (const bool icase : {false, true}) {
+                for (const bool literalText : {false, true}) {
+                    boost::regex compiled;
+                    const unsigned word = (literalText ? literal : normalWord) | (icase ? RegexEngine::LegacySyntax::icase : 0u);
+                    ASSERT_EQ(RegexEngine::CompileExpression(compiled, expression, word, std::locale()), 0);
+                    RegEx engine;
+                    engine.SetLineMode(lines);
+                    ASSERT_EQ(engine.SetExpression(compiled, expression), 0u) << expression;
+                    const std::string reference = literalText ? Quoted(expression) : std::string(expression);
+                    for (const unsigned flags : {0u, unsigned(boost::match_not_dot_newline)}) {
+                        std::vector<Report> got;
+                        grepSink = &got;
+                        engine.GrepFiles(Collect, pattern, true, flags);
+                        ASSERT_EQ(got, ReferenceGrep(files, reference, icase, flags, lines))
+                            << "/" << expression << "/ literal " << literalText << " icase " << icase << " lines "
+                            << lines;
+                    }
+                }
+            }
+        }
+    }
+}
 
 struct LiteralRow {
     const char* expression;
