@@ -1,0 +1,549 @@
+// The Unicode (UTF-8) expression: compilation through Boost.Regex's ICU
+// integration, and the search over the valid stretches of a subject.
+#include "Unicodeexpression.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "Substitution.h"
+#include "Syntaxflags.h"
+
+#if defined(QUORVEX_HAVE_ICU)
+#include <boost/regex/icu.hpp>
+#include <unicode/uchar.h>
+#include <unicode/uscript.h>
+#include <unicode/uset.h>
+#endif
+
+namespace RegexEngine {
+
+namespace rc = boost::regex_constants;
+
+std::size_t ValidUtf8Length(const char* p, const char* last)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(p[i]); };
+    const std::size_t room = static_cast<std::size_t>(last - p);
+    if (room == 0)
+        return 0;
+    const unsigned lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    const auto continuation = [&](std::size_t i) { return i < room && (byte(i) & 0xC0u) == 0x80u; };
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return continuation(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (!continuation(1) || !continuation(2))
+            return 0;
+        // No overlong forms (E0 80..9F), no surrogates (ED A0..BF).
+        if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) >= 0xA0))
+            return 0;
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (!continuation(1) || !continuation(2) || !continuation(3))
+            return 0;
+        // No overlong forms (F0 80..8F), nothing past U+10FFFF (F4 90..).
+        if ((lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) >= 0x90))
+            return 0;
+        return 4;
+    }
+    return 0;  // a continuation byte, C0, C1 or F5..FF
+}
+
+bool IsValidUtf8(const char* first, const char* last)
+{
+    while (first != last) {
+        if (static_cast<unsigned char>(*first) < 0x80) {
+            ++first;
+            continue;
+        }
+        const std::size_t n = ValidUtf8Length(first, last);
+        if (n == 0)
+            return false;
+        first += n;
+    }
+    return true;
+}
+
+namespace {
+
+// The end of the broken sequence at `p`: its first byte and the continuation
+// bytes after it, which cannot start a valid sequence of their own.
+const char* SkipBroken(const char* p, const char* last)
+{
+    ++p;
+    while (p != last && (static_cast<unsigned char>(*p) & 0xC0u) == 0x80u)
+        ++p;
+    return p;
+}
+
+// A subject cut into its valid stretches: consecutive stretches are separated
+// by one broken sequence; a fully valid subject is one stretch.
+struct Stretches {
+    using Stretch = std::pair<const char*, const char*>;
+
+    Stretches(const char* f, const char* l) : first(f), last(l)
+    {
+        const char* start = f;
+        const char* p = f;
+        while (p != l) {
+            if (static_cast<unsigned char>(*p) < 0x80) {
+                ++p;
+                continue;
+            }
+            const std::size_t n = ValidUtf8Length(p, l);
+            if (n != 0) {
+                p += n;
+                continue;
+            }
+            runs.emplace_back(start, p);
+            p = SkipBroken(p, l);
+            start = p;
+        }
+        runs.emplace_back(start, l);
+    }
+
+    // The index of the stretch that holds the boundary `p` (start, inside or end).
+    std::size_t IndexOf(const char* p) const
+    {
+        const auto after = std::upper_bound(runs.begin(), runs.end(), p,
+                                            [](const char* q, const Stretch& s) { return q < s.first; });
+        return static_cast<std::size_t>(after - runs.begin()) - 1;
+    }
+
+    // The boundary one character after `p` (p != last): the next code
+    // point, or past the broken sequence that ends p's stretch.
+    const char* Next(const char* p) const
+    {
+        const std::size_t k = IndexOf(p);
+        if (p == runs[k].second)
+            return runs[k + 1].first;
+        return p + std::max<std::size_t>(1, ValidUtf8Length(p, runs[k].second));
+    }
+
+    const char* first;
+    const char* last;
+    std::vector<Stretch> runs;
+};
+
+#if defined(QUORVEX_HAVE_ICU)
+
+using Iterator = boost::u8_to_u32_iterator<const char*, UChar32>;
+
+// The engine's Unicode traits, with case ignored by Unicode simple case
+// folding (so that Σ, σ and ς, or K and the Kelvin sign, are one letter)
+// rather than by lower-casing, which some releases use.
+class FoldingTraits : public boost::icu_regex_traits {
+public:
+    char_type translate_nocase(char_type c) const { return ::u_foldCase(c, U_FOLD_CASE_DEFAULT); }
+    char_type translate(char_type c) const { return c; }
+    char_type translate(char_type c, bool icase) const { return icase ? translate_nocase(c) : c; }
+};
+using Compiled = boost::basic_regex<UChar32, FoldingTraits>;
+
+// The engine's own names for one-letter classes read \p{L} as lower case
+// and \p{S} as space; in Unicode they are the letters and the symbols.
+const char* UnicodeCategoryName(const std::string& name)
+{
+    if (name == "L")
+        return "letter";
+    if (name == "S")
+        return "symbol";
+    return nullptr;
+}
+
+void AppendCodePoint(std::string& out, std::int32_t c)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    do {
+        hex.insert(hex.begin(), digits[c & 0xF]);
+        c >>= 4;
+    } while (c != 0);
+    out += "\\x{" + hex + "}";
+}
+
+// The code point ranges of the script (by Script_Extensions) named `name`,
+// as the inside of a bracket expression; false when `name` is no script or
+// is a name the engine knows itself (a general category such as L or Lu).
+bool ScriptRanges(const std::string& name, std::string& inside)
+{
+    if (u_getPropertyValueEnum(UCHAR_GENERAL_CATEGORY_MASK, name.c_str()) != UCHAR_INVALID_CODE)
+        return false;
+    const int script = u_getPropertyValueEnum(UCHAR_SCRIPT, name.c_str());
+    if (script == UCHAR_INVALID_CODE)
+        return false;
+    UErrorCode status = U_ZERO_ERROR;
+    USet* set = uset_openEmpty();
+    uset_applyIntPropertyValue(set, UCHAR_SCRIPT_EXTENSIONS, script, &status);
+    if (U_FAILURE(status) || uset_isEmpty(set)) {
+        uset_close(set);
+        return false;
+    }
+    const std::int32_t count = uset_getItemCount(set);
+    for (std::int32_t i = 0; i < count; ++i) {
+        UChar32 low = 0;
+        UChar32 high = 0;
+        UErrorCode itemStatus = U_ZERO_ERROR;
+        if (uset_getItem(set, i, &low, &high, nullptr, 0, &itemStatus) != 0)
+            continue;  // a string item, never part of a script's set
+        AppendCodePoint(inside, low);
+        if (high != low) {
+            inside += '-';
+            AppendCodePoint(inside, high);
+        }
+    }
+    uset_close(set);
+    return true;
+}
+
+// The expression with each \p{Script} and \P{Script} written out as the
+// script's ranges, which the engine's own class names do not cover. Inside
+// a bracket expression \p{Script} adds its ranges; \P{Script} there cannot be
+// written out and is refused. False, with the reason in `why`, on refusal.
+bool ExpandScripts(const std::string& text, unsigned legacy, std::string& out, std::string& why)
+{
+    using namespace LegacySyntax;
+    out.clear();
+    if ((legacy & literal) != 0 || (text.find("\\p{") == std::string::npos && text.find("\\P{") == std::string::npos)) {
+        out = text;
+        return true;
+    }
+    const bool escapesInSets = (legacy & escape_in_lists) != 0;
+    bool inSet = false;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        const char c = text[i];
+        if (!inSet && c == '[') {
+            inSet = true;
+            out += c;
+            ++i;
+            if (i < n && text[i] == '^')
+                out += text[i++];
+            if (i < n && text[i] == ']')
+                out += text[i++];  // a leading ] is a member
+            continue;
+        }
+        if (inSet && c == '[' && i + 1 < n && (text[i + 1] == ':' || text[i + 1] == '=' || text[i + 1] == '.')) {
+            const std::string close = std::string(1, text[i + 1]) + "]";
+            const std::size_t end = text.find(close, i + 2);
+            const std::size_t stop = end == std::string::npos ? n : end + 2;
+            out.append(text, i, stop - i);
+            i = stop;
+            continue;
+        }
+        if (inSet && c == ']') {
+            inSet = false;
+            out += c;
+            ++i;
+            continue;
+        }
+        if (c != '\\' || i + 1 >= n || (inSet && !escapesInSets)) {
+            out += c;
+            ++i;
+            continue;
+        }
+        const char e = text[i + 1];
+        if (!inSet && e == 'Q') {
+            // Quoted text up to \E is taken as it is.
+            const std::size_t end = text.find("\\E", i + 2);
+            const std::size_t stop = end == std::string::npos ? n : end + 2;
+            out.append(text, i, stop - i);
+            i = stop;
+            continue;
+        }
+        if ((e == 'p' || e == 'P') && i + 2 < n) {
+            // \pL or \p{L}: a one-letter general category under its full name.
+            const bool braced = text[i + 2] == '{';
+            const std::size_t end = braced ? text.find('}', i + 3) : i + 3;
+            const std::string name =
+                end == std::string::npos ? std::string() : text.substr(braced ? i + 3 : i + 2, end - (braced ? i + 3 : i + 2));
+            if (const char* full = UnicodeCategoryName(name)) {
+                out += std::string("\\") + e + "{" + full + "}";
+                i = braced ? end + 1 : end;
+                continue;
+            }
+        }
+        const std::size_t close = (e == 'p' || e == 'P') && i + 2 < n && text[i + 2] == '{' ? text.find('}', i + 3)
+                                                                                           : std::string::npos;
+        std::string inside;
+        if (close == std::string::npos || !ScriptRanges(text.substr(i + 3, close - i - 3), inside)) {
+            out.append(text, i, 2);
+            i += 2;
+            continue;
+        }
+        if (inSet && e == 'P') {
+            why = "A negated script class (\\P{...}) inside a bracket expression is not supported in Unicode mode";
+            return false;
+        }
+        if (!escapesInSets) {
+            why = "Script classes (\\p{...}) need backslash escapes inside bracket expressions in Unicode mode";
+            return false;
+        }
+        if (inSet)
+            out += inside;
+        else
+            out += (e == 'P' ? "[^" : "[") + inside + "]";
+        i = close + 1;
+    }
+    return true;
+}
+
+#endif
+
+}  // namespace
+
+#if defined(QUORVEX_HAVE_ICU)
+
+bool UnicodeAvailable() { return true; }
+
+struct UnicodeExpression::Engine {
+    Compiled expression;
+
+    // The first match in the subject from the boundary `from` on, as a byte
+    // result whose prefix starts at `prefixStart`, whose suffix runs to the
+    // subject's end and whose positions count from the subject's start. The
+    // search goes on into later stretches unless match_continuous is set.
+    bool Find(const Stretches& subject, const char* from, const char* prefixStart, rc::match_flag_type flags,
+              boost::cmatch& m) const
+    {
+        for (std::size_t k = subject.IndexOf(from); k < subject.runs.size(); ++k) {
+            const char* const a = subject.runs[k].first;
+            const char* const b = subject.runs[k].second;
+            const char* const start = from > a ? from : a;
+            rc::match_flag_type f = flags;
+            if (start == a) {
+                f &= ~rc::match_prev_avail;
+                // Right after a broken sequence is no line or text start.
+                if (a != subject.first)
+                    f |= rc::match_not_bol | rc::match_not_bob;
+            } else {
+                f |= rc::match_prev_avail;
+            }
+            if (b != subject.last)
+                f |= rc::match_not_eol | rc::match_not_eob;
+            boost::match_results<Iterator> r;
+            if (boost::regex_search(Iterator(start, a, b), Iterator(b, a, b), r, expression, f, Iterator(a, a, b))) {
+                Copy(r, subject, prefixStart, m);
+                return true;
+            }
+            if ((flags & rc::match_continuous) != 0)
+                return false;
+        }
+        return false;
+    }
+
+    void Copy(const boost::match_results<Iterator>& r, const Stretches& subject, const char* prefixStart,
+              boost::cmatch& m) const
+    {
+        m.set_size(r.size(), prefixStart, subject.last);
+        m.set_base(subject.first);
+        m.set_named_subs(expression.get_named_subs());
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            if (r[i].matched || i == 0) {
+                m.set_first(r[i].first.base(), i);
+                m.set_second(r[i].second.base(), i, r[i].matched);
+            }
+        }
+    }
+};
+
+UnicodeExpression::UnicodeExpression() : engine_(new Engine) {}
+UnicodeExpression::~UnicodeExpression() = default;
+
+std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::string& text, unsigned legacySyntax)
+{
+    std::shared_ptr<UnicodeExpression> result(new UnicodeExpression);
+    const std::string source = text.substr(0, text.find('\0'));
+    if (!IsValidUtf8(source.data(), source.data() + source.size())) {
+        result->status_ = rc::error_bad_pattern;
+        result->error_ = "The expression is not valid UTF-8";
+        return result;
+    }
+    std::string expanded;
+    if (!ExpandScripts(source, legacySyntax, expanded, result->error_)) {
+        result->status_ = rc::error_ctype;
+        return result;
+    }
+    // Ranges compare code points, never collation order.
+    const auto flags = TranslateSyntaxFlags(legacySyntax) & ~boost::regbase::collate;
+    try {
+        std::vector<UChar32> points(Iterator(expanded.data(), expanded.data(), expanded.data() + expanded.size()),
+                                    Iterator(expanded.data() + expanded.size(), expanded.data(),
+                                             expanded.data() + expanded.size()));
+        result->engine_->expression.assign(points.data(), points.data() + points.size(), flags);
+        result->status_ = result->engine_->expression.status();
+    } catch (const std::exception& failure) {
+        // Not expected with no_except; a failure of the Unicode library's
+        // own set-up must still come back as a failed compilation.
+        result->engine_->expression = Compiled();
+        result->status_ = rc::error_bad_pattern;
+        result->error_ = failure.what();
+        return result;
+    }
+    if (result->status_ != 0) {
+        boost::regex_traits<char> traits;
+        result->error_ = traits.error_string(static_cast<rc::error_type>(result->status_));
+    }
+    return result;
+}
+
+unsigned UnicodeExpression::MarkCount() const
+{
+    return status_ == 0 ? static_cast<unsigned>(engine_->expression.mark_count()) : 0;
+}
+
+bool UnicodeExpression::IgnoresCase() const
+{
+    return status_ == 0 && (engine_->expression.flags() & boost::regbase::icase) != 0;
+}
+
+bool UnicodeExpression::Match(const char* first, const char* last, rc::match_flag_type flags, Anchoring anchoring,
+                              boost::cmatch& m, std::string& error) const
+{
+    if (status_ != 0)
+        return false;
+    try {
+        const Stretches subject(first, last);
+        switch (anchoring) {
+        case Anchoring::AtStart:
+            return engine_->Find(subject, first, first, flags | rc::match_continuous, m);
+        case Anchoring::Anywhere:
+            return engine_->Find(subject, first, first, flags, m);
+        case Anchoring::Whole: {
+            // Nothing matches a broken sequence, so a subject with one has no
+            // whole match.
+            if (subject.runs.size() != 1)
+                return false;
+            boost::match_results<Iterator> r;
+            if (!boost::regex_match(Iterator(first, first, last), Iterator(last, first, last), r,
+                                    engine_->expression, flags))
+                return false;
+            engine_->Copy(r, subject, first, m);
+            return true;
+        }
+        }
+    } catch (const std::runtime_error& failure) {
+        error = failure.what();
+    } catch (const std::logic_error& failure) {
+        // A decoding failure of the engine's iterator: not expected over
+        // validated stretches, but never let out.
+        error = failure.what();
+    }
+    return false;
+}
+
+unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_flag_type flags,
+                                 const std::function<bool(const boost::cmatch&)>& onMatch, std::string& error) const
+{
+    if (status_ != 0)
+        return 0;
+    unsigned count = 0;
+    const Stretches subject(first, last);
+    boost::cmatch m;
+    boost::cmatch retry;
+    const auto find = [&](const char* from, const char* prefixStart, rc::match_flag_type f, boost::cmatch& into) {
+        try {
+            return engine_->Find(subject, from, prefixStart, f, into);
+        } catch (const std::runtime_error& failure) {
+            error = failure.what();
+        } catch (const std::logic_error& failure) {
+            error = failure.what();
+        }
+        return false;
+    };
+    const char* start = first;
+    bool afterEmpty = false;
+    for (;;) {
+        const char* from = start;
+        if (afterEmpty) {
+            if (start == last)
+                break;
+            from = subject.Next(start);
+        }
+        if (!find(from, start, flags, m))
+            break;
+        ++count;
+        if (!onMatch(m))
+            return count;
+        if (m[0].second == last)
+            break;
+        start = m[0].second;
+        afterEmpty = m[0].first == m[0].second;
+        if (afterEmpty) {
+            // An empty match: the same place may still hold a non-empty one.
+            if (find(start, start, flags | rc::match_not_null | rc::match_continuous, retry)) {
+                ++count;
+                if (!onMatch(retry))
+                    return count;
+                start = retry[0].second;
+                afterEmpty = false;
+            } else if (!error.empty()) {
+                break;
+            }
+        }
+    }
+    return count;
+}
+
+#else  // no Unicode engine in this build
+
+bool UnicodeAvailable() { return false; }
+
+struct UnicodeExpression::Engine {};
+
+UnicodeExpression::UnicodeExpression() : engine_(new Engine) {}
+UnicodeExpression::~UnicodeExpression() = default;
+
+std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::string&, unsigned)
+{
+    std::shared_ptr<UnicodeExpression> result(new UnicodeExpression);
+    result->status_ = rc::error_bad_pattern;
+    result->error_ = "Unicode mode is not available in this build";
+    return result;
+}
+
+unsigned UnicodeExpression::MarkCount() const { return 0; }
+bool UnicodeExpression::IgnoresCase() const { return false; }
+
+bool UnicodeExpression::Match(const char*, const char*, rc::match_flag_type, Anchoring, boost::cmatch&,
+                              std::string&) const
+{
+    return false;
+}
+
+unsigned UnicodeExpression::Grep(const char*, const char*, rc::match_flag_type,
+                                 const std::function<bool(const boost::cmatch&)>&, std::string&) const
+{
+    return 0;
+}
+
+#endif
+
+void UnicodeReplace(std::string& out, const char* first, const char* last, const UnicodeExpression& expression,
+                    const std::string& format, const std::locale& locale, rc::match_flag_type flags, bool copyRest,
+                    std::string& error)
+{
+    const boost::regex noTraits;  // the expansion classifies with `locale`
+    const char* done = first;
+    expression.Grep(
+        first, last, flags,
+        [&](const boost::cmatch& m) {
+            if (copyRest)
+                out.append(done, m[0].first);
+            AppendFormat(out, m, format, locale, noTraits);
+            done = m[0].second;
+            return true;
+        },
+        error);
+    // After a matching error the output ends with the last replacement made.
+    if (copyRest && error.empty())
+        out.append(done, last);
+}
+
+}  // namespace RegexEngine
