@@ -56,13 +56,17 @@ void SetUnicode(Object& o, bool on)
 template <class Object>
 unsigned char ParseUnicodeExpression(Object& o)
 {
-    if (!o.ExpressionParsed || o.UnicodeCompiled == nullptr) {
-        if (o.Expression.empty())
-            return 1;
-        o.UnicodeCompiled = UnicodeExpression::Compile(o.Expression, o.GetFlagOptions());
-        o.ExpressionParsed = true;
+    if constexpr (HasUnicodeMode<Object>::value) {
+        if (!o.ExpressionParsed || o.UnicodeCompiled == nullptr) {
+            if (o.Expression.empty())
+                return 1;
+            o.UnicodeCompiled = UnicodeExpression::Compile(o.Expression, o.GetFlagOptions());
+            o.ExpressionParsed = true;
+        }
+        return o.ConvertREXResult(static_cast<unsigned>(o.UnicodeCompiled->Status()));
+    } else {
+        return 1;  // never called: such objects have no Unicode mode
     }
-    return o.ConvertREXResult(static_cast<unsigned>(o.UnicodeCompiled->Status()));
 }
 
 // The switch and the compilation travel with copies and count in comparisons.
