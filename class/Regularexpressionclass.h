@@ -118,6 +118,7 @@ public:
     struct MergeSave {
         boost::regex CompiledExpression;
         unsigned Flags = 0;
+        std::shared_ptr<const RegexEngine::UnicodeExpression> Unicode;  // set in Unicode mode
     };
 
     // ---- Lifecycle -------------------------------------------------------

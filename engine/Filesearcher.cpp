@@ -42,6 +42,8 @@ unsigned SearchFlags(unsigned flags)
 SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
                        MatchSink& sink, std::string& error)
 {
+    if (pattern.unicode)
+        return SearchUnicodeBuffer(*pattern.unicode, pattern.marks, data, size, flags, sink, error);
     return RunSearch(pattern.expression, pattern.marks, pattern.plan.get(), data, size, flags, sink, error);
 }
 

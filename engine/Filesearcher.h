@@ -12,6 +12,7 @@
 
 #include "Filebuffer.h"
 #include "Searchdriver.h"
+#include "Unicodeexpression.h"
 
 namespace RegexEngine {
 
@@ -20,6 +21,9 @@ struct CompiledPattern {
     boost::regex expression;
     unsigned marks = 1;                     // marked sub-expressions + 1
     std::unique_ptr<SearchPlan> plan;        // null: always the engine over the whole buffer
+    // Set in Unicode mode: the expression searched instead of `expression`
+    // (no plan: the literal prefilter does not serve the mode).
+    std::shared_ptr<const UnicodeExpression> unicode;
 };
 
 // Compiles `text` in the engine's normal syntax; null with `error` set to the

@@ -20,6 +20,8 @@
 
 namespace RegexEngine {
 
+class UnicodeExpression;
+
 class RegEx {
 public:
     using FindFilesCallback = bool (*)(const char* file);
@@ -38,6 +40,9 @@ public:
     // case-insensitive when asked. Returns 0 or the engine's error code.
     unsigned SetExpression(const char* text, bool icase);
     unsigned SetExpression(const std::string& text, bool icase) { return SetExpression(text.c_str(), icase); }
+    // Unicode mode: searches with `compiled` (a compilation of the Unicode
+    // mode, see Unicodeexpression.h) instead. Returns 0 or its error code.
+    unsigned SetUnicodeExpression(std::shared_ptr<const UnicodeExpression> compiled);
 
     // How many threads search files: 0 (the default) one per core, at most
     // four (none for a walk of one file); 1 only the caller's thread; n > 1

@@ -3,6 +3,7 @@
 #include "Unicodeexpression.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <iterator>
 #include <stdexcept>
@@ -491,6 +492,22 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
     return count;
 }
 
+bool UnicodeExpression::MatchAt(const char* first, const char* last, const char* at, rc::match_flag_type flags,
+                                boost::cmatch& m, std::string& error) const
+{
+    if (status_ != 0)
+        return false;
+    try {
+        const Stretches subject(first, last);
+        return engine_->Find(subject, at, at, flags | rc::match_continuous, m);
+    } catch (const std::runtime_error& failure) {
+        error = failure.what();
+    } catch (const std::logic_error& failure) {
+        error = failure.what();
+    }
+    return false;
+}
+
 #else  // no Unicode engine in this build
 
 bool UnicodeAvailable() { return false; }
@@ -523,6 +540,12 @@ unsigned UnicodeExpression::Grep(const char*, const char*, rc::match_flag_type,
     return 0;
 }
 
+bool UnicodeExpression::MatchAt(const char*, const char*, const char*, rc::match_flag_type, boost::cmatch&,
+                                std::string&) const
+{
+    return false;
+}
+
 #endif
 
 void UnicodeReplace(std::string& out, const char* first, const char* last, const UnicodeExpression& expression,
@@ -544,6 +567,78 @@ void UnicodeReplace(std::string& out, const char* first, const char* last, const
     // After a matching error the output ends with the last replacement made.
     if (copyRest && error.empty())
         out.append(done, last);
+}
+
+std::string UnicodeContextReplacement(const UnicodeExpression& expression, const std::string& format,
+                                      const std::locale& locale, rc::match_flag_type flags, const char* data,
+                                      std::size_t size, std::size_t position, const std::string& match)
+{
+    std::string out;
+    std::string error;
+    if (data != nullptr && position <= size && match.size() <= size - position) {
+        // The lines that hold the match: a window that keeps the work per
+        // match in proportion to its lines, not to the file.
+        const char* const end = data + size;
+        const char* first = data + position;
+        while (first != data && first[-1] != '\n')
+            --first;
+        const char* matchEnd = data + position + match.size();
+        const void* feed = std::memchr(matchEnd, '\n', static_cast<std::size_t>(end - matchEnd));
+        const char* last = feed == nullptr ? end : static_cast<const char*>(feed);
+        boost::cmatch m;
+        if (expression.MatchAt(first, last, data + position, flags, m, error) && m[0].first == data + position &&
+            m[0].second == matchEnd) {
+            AppendFormat(out, m, format, locale, boost::regex());
+            return out;
+        }
+        if (!error.empty())
+            throw std::runtime_error(error);
+    }
+    UnicodeReplace(out, match.data(), match.data() + match.size(), expression, format, locale, flags, true, error);
+    if (!error.empty())
+        throw std::runtime_error(error);
+    return out;
+}
+
+SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, unsigned marks, const char* data,
+                              std::size_t size, unsigned flags, MatchSink& sink, std::string& error)
+{
+    const bool lineMode = (flags & lineModeFlag) != 0;
+    const bool firstOnly = lineMode && (flags & firstOfLineFlag) != 0;
+    const auto engineFlags = static_cast<rc::match_flag_type>(flags & ~(lineModeFlag | firstOfLineFlag));
+    std::vector<std::uint64_t> offsets(2 * static_cast<std::size_t>(marks));
+    bool stopped = false;
+    const auto take = [&](const boost::cmatch& m) {
+        for (unsigned i = 0; i < marks; ++i) {
+            if (i < m.size() && m[i].matched) {
+                offsets[2 * i] = static_cast<std::uint64_t>(m[i].first - data);
+                offsets[2 * i + 1] = static_cast<std::uint64_t>(m[i].second - data);
+            } else {
+                offsets[2 * i] = offsets[2 * i + 1] = noOffset;
+            }
+        }
+        if (!sink.Take(offsets.data())) {
+            stopped = true;
+            return false;
+        }
+        return !firstOnly;
+    };
+    const char* const end = data + size;
+    if (!lineMode) {
+        expression.Grep(data, end, engineFlags, take, error);
+    } else {
+        // Each line (the bytes before a line feed; the last needs none) is a
+        // subject of its own.
+        for (const char* line = data; line != end && !stopped && error.empty();) {
+            const void* feed = std::memchr(line, '\n', static_cast<std::size_t>(end - line));
+            const char* lineEnd = feed == nullptr ? end : static_cast<const char*>(feed);
+            expression.Grep(line, lineEnd, engineFlags, take, error);
+            line = lineEnd == end ? end : lineEnd + 1;
+        }
+    }
+    if (!error.empty())
+        return SearchEnd::Failed;
+    return stopped ? SearchEnd::Stopped : SearchEnd::Finished;
 }
 
 }  // namespace RegexEngine

@@ -76,6 +76,11 @@ public:
     unsigned Grep(const char* first, const char* last, boost::regex_constants::match_flag_type flags,
                   const std::function<bool(const boost::cmatch&)>& onMatch, std::string& error) const;
 
+    // The match that starts at `at` in the subject [first, last), as an
+    // anchored run there that sees the text before and after it.
+    bool MatchAt(const char* first, const char* last, const char* at, boost::regex_constants::match_flag_type flags,
+                 boost::cmatch& m, std::string& error) const;
+
 private:
     struct Engine;
     UnicodeExpression();
@@ -92,6 +97,25 @@ private:
 void UnicodeReplace(std::string& out, const char* first, const char* last, const UnicodeExpression& expression,
                     const std::string& format, const std::locale& locale,
                     boost::regex_constants::match_flag_type flags, bool copyRest, std::string& error);
+
+// The replacement ChangeFiles writes for the match [position, position +
+// match.size()) of a file's bytes [data, data + size): the expansion of
+// `format` against the expression run anchored at the match, over the lines
+// that hold it; where that run does not give the same span, the format is
+// merged over the match text alone. A matching error throws
+// std::runtime_error with the engine's text.
+std::string UnicodeContextReplacement(const UnicodeExpression& expression, const std::string& format,
+                                      const std::locale& locale, boost::regex_constants::match_flag_type flags,
+                                      const char* data, std::size_t size, std::size_t position,
+                                      const std::string& match);
+
+// The file searcher's run in Unicode mode: every match of `expression` (with
+// `marks` sub-matches, whole match included) in [data, data + size), handed
+// to the sink as byte offsets, as RunSearch does for byte mode with the same
+// flags (match flags, plus lineModeFlag and firstOfLineFlag for line mode).
+// No literal prefilter is used. Whatever the sink throws passes through.
+SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, unsigned marks, const char* data,
+                              std::size_t size, unsigned flags, MatchSink& sink, std::string& error);
 
 }  // namespace RegexEngine
 
