@@ -329,6 +329,8 @@ public:
     // stream operators do not write it.
     void SetUnicode(bool on);
     bool GetUnicode() const;
+    // Whether this build has the Unicode engine.
+    static bool IsUnicodeAvailable();
 
     // ---- Persistence -----------------------------------------------------
     static int StreamVersion;
