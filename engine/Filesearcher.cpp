@@ -43,7 +43,8 @@ SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::si
                        MatchSink& sink, std::string& error)
 {
     if (pattern.unicode)
-        return SearchUnicodeBuffer(*pattern.unicode, pattern.marks, data, size, flags, sink, error);
+        return SearchUnicodeBuffer(*pattern.unicode, pattern.plan.get(), pattern.marks, data, size, flags, sink,
+                                   error);
     return RunSearch(pattern.expression, pattern.marks, pattern.plan.get(), data, size, flags, sink, error);
 }
 

@@ -22,7 +22,7 @@ struct CompiledPattern {
     unsigned marks = 1;                     // marked sub-expressions + 1
     std::unique_ptr<SearchPlan> plan;        // null: always the engine over the whole buffer
     // Set in Unicode mode: the expression searched instead of `expression`
-    // (no plan: the literal prefilter does not serve the mode).
+    // (with a plan from PlanUnicodeLines only).
     std::shared_ptr<const UnicodeExpression> unicode;
 };
 

@@ -385,6 +385,7 @@ unsigned RegEx::SetUnicodeExpression(std::shared_ptr<const UnicodeExpression> co
         return static_cast<unsigned>(compiled->Status());
     auto pattern = std::make_shared<CompiledPattern>();
     pattern->marks = compiled->MarkCount() + 1;
+    pattern->plan = PlanUnicodeLines(*compiled);
     pattern->unicode = std::move(compiled);
     impl_->pattern = std::move(pattern);
     return 0;

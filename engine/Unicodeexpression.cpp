@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "Expressionanalyser.h"
 #include "Substitution.h"
 #include "Syntaxflags.h"
 
@@ -71,6 +72,12 @@ bool IsValidUtf8(const char* first, const char* last)
 }
 
 namespace {
+
+// Match flags under which skipping a line without a required text is exact:
+// the assertion and dot flags, the empty-match and first-found rules, the
+// choice of leftmost rule, and anchoring at each line's start.
+constexpr unsigned soundLineFlags = 0xFFu | rc::match_any | rc::match_not_null | rc::match_perl | rc::match_posix |
+                                    rc::match_nosubs | rc::match_continuous;
 
 // The end of the broken sequence at `p`: its first byte and the continuation
 // bytes after it, which cannot start a valid sequence of their own.
@@ -361,6 +368,8 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
 {
     std::shared_ptr<UnicodeExpression> result(new UnicodeExpression);
     const std::string source = text.substr(0, text.find('\0'));
+    result->source_ = source;
+    result->syntax_ = legacySyntax;
     if (!IsValidUtf8(source.data(), source.data() + source.size())) {
         result->status_ = rc::error_bad_pattern;
         result->error_ = "The expression is not valid UTF-8";
@@ -600,8 +609,39 @@ std::string UnicodeContextReplacement(const UnicodeExpression& expression, const
     return out;
 }
 
-SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, unsigned marks, const char* data,
-                              std::size_t size, unsigned flags, MatchSink& sink, std::string& error)
+std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression)
+{
+    using namespace LegacySyntax;
+    const unsigned syntax = expression.syntax_;
+    if (expression.Status() != 0 || expression.IgnoresCase() || (syntax & (literal | bk_parens)) != 0 ||
+        (syntax & escape_in_lists) == 0)
+        return nullptr;
+    const std::string& text = expression.source_;
+    const auto ascii = [](const std::string& s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    if (!ascii(text))
+        return nullptr;
+    boost::regex bytes;
+    try {
+        bytes.assign(text.c_str(), boost::regex::normal | boost::regex::no_except);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    if (bytes.status() != 0)
+        return nullptr;
+    const ExpressionFacts facts = AnalyseExpression(text, false, bytes);
+    if (!facts.understood || facts.required.empty() || !std::all_of(facts.required.begin(), facts.required.end(), ascii))
+        return nullptr;
+    auto plan = PlanSearch(text, false, bytes, static_cast<unsigned>(bytes.mark_count()) + 1);
+    if (!plan || !plan->required || plan->requiredLineFeed)
+        return nullptr;
+    return plan;
+}
+
+SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchPlan* plan, unsigned marks,
+                              const char* data, std::size_t size, unsigned flags, MatchSink& sink,
+                              std::string& error)
 {
     const bool lineMode = (flags & lineModeFlag) != 0;
     const bool firstOnly = lineMode && (flags & firstOfLineFlag) != 0;
@@ -626,6 +666,23 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, unsigned mark
     const char* const end = data + size;
     if (!lineMode) {
         expression.Grep(data, end, engineFlags, take, error);
+    } else if (plan != nullptr && plan->required && (flags & ~(lineModeFlag | firstOfLineFlag | soundLineFlags)) == 0) {
+        // Only the lines holding one of the required texts can hold a match.
+        LiteralFinder::Cursor cursor(*plan->required, data, size);
+        std::size_t pos = 0;
+        while (pos < size && !stopped && error.empty()) {
+            std::size_t which = 0;
+            const std::size_t at = cursor.Next(pos, which);
+            if (at == LiteralFinder::none)
+                break;
+            const char* line = data + at;
+            while (line != data + pos && line[-1] != '\n')
+                --line;
+            const void* feed = std::memchr(data + at, '\n', size - at);
+            const char* lineEnd = feed == nullptr ? end : static_cast<const char*>(feed);
+            expression.Grep(line, lineEnd, engineFlags, take, error);
+            pos = static_cast<std::size_t>(lineEnd - data) + 1;
+        }
     } else {
         // Each line (the bytes before a line feed; the last needs none) is a
         // subject of its own.

@@ -87,7 +87,17 @@ private:
     std::unique_ptr<Engine> engine_;
     int status_ = 0;
     std::string error_;
+    std::string source_;     // the expression as given
+    unsigned syntax_ = 0;    // its legacy syntax word
+    friend std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression);
 };
+
+// The literal texts of which every match of `expression` holds one, for
+// skipping, in line mode, the lines that hold none; null when they are not
+// known to be exact for the Unicode mode: only a case-sensitive expression in
+// the normal syntax, written in ASCII, whose required texts are ASCII (so
+// that every one of them is the same code points in both modes), qualifies.
+std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression);
 
 // Replaces every match in [first, last) by the expansion of `format`
 // (classified with `locale`), appending to `out`; with `copyRest` the text
@@ -113,9 +123,11 @@ std::string UnicodeContextReplacement(const UnicodeExpression& expression, const
 // `marks` sub-matches, whole match included) in [data, data + size), handed
 // to the sink as byte offsets, as RunSearch does for byte mode with the same
 // flags (match flags, plus lineModeFlag and firstOfLineFlag for line mode).
-// No literal prefilter is used. Whatever the sink throws passes through.
-SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, unsigned marks, const char* data,
-                              std::size_t size, unsigned flags, MatchSink& sink, std::string& error);
+// With a plan from PlanUnicodeLines, line mode skips the lines without one
+// of its texts. Whatever the sink throws passes through.
+SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchPlan* plan, unsigned marks,
+                              const char* data, std::size_t size, unsigned flags, MatchSink& sink,
+                              std::string& error);
 
 }  // namespace RegexEngine
 

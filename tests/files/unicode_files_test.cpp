@@ -51,6 +51,12 @@ TEST(UnicodeFiles, GrepFilesFindsTheStringOperationsSpans)
         {"\\bt\\b", false, true, "été\nt", {{6, 1}}},
         {"^\\w", false, true, "é\n\xFF" "a\nb", {{0, 2}, {6, 1}}},
         {"\\w+", false, false, "a\xFF" "é\xC3", {{0, 1}, {2, 2}}},
+        // Line mode skips lines without a required text only where that text
+        // is the same in both modes.
+        {"t\\w", false, true, "ab\nété tx\n", {{5, 3}, {9, 2}}},
+        {"\\xe9", false, true, "é\n\xE9\n", {{0, 2}}},
+        {"k", true, true, "a\n\xE2\x84\xAA\n", {{2, 3}}},
+        {"ab?c", false, true, "ac\nxy\nabc", {{0, 2}, {6, 3}}},
     };
     for (const auto& row : rows) {
         Tree tree;

@@ -39,6 +39,17 @@ Spans GrepSpans(RE& re, const std::string& subject)
     return spans;
 }
 
+// The tests of what the mode does; a build without the Unicode engine skips
+// them (and refuses the mode, see the last test).
+class UnicodeMode : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!RE::IsUnicodeAvailable())
+            GTEST_SKIP() << "no Unicode engine in this build";
+    }
+};
+
 struct Row {
     const char* expression;
     bool ignoreCase;
@@ -46,7 +57,7 @@ struct Row {
     Spans expected;
 };
 
-TEST(UnicodeMode, MatchesWholeCodePointsWithUnicodeClassesAndCase)
+TEST_F(UnicodeMode, MatchesWholeCodePointsWithUnicodeClassesAndCase)
 {
     const Row rows[] = {
         {".", false, "café", {{0, 1}, {1, 1}, {2, 1}, {3, 2}}},
@@ -101,7 +112,7 @@ TEST(UnicodeMode, MatchesWholeCodePointsWithUnicodeClassesAndCase)
     }
 }
 
-TEST(UnicodeMode, SingleMatchesAndSubMatchesCountBytes)
+TEST_F(UnicodeMode, SingleMatchesAndSubMatchesCountBytes)
 {
     RE re = Unicode("(é)(\\w)");
     re.SetStringToMatch("aéb");
@@ -139,7 +150,7 @@ TEST(UnicodeMode, SingleMatchesAndSubMatchesCountBytes)
     }
 }
 
-TEST(UnicodeMode, MergeWritesValidUtf8)
+TEST_F(UnicodeMode, MergeWritesValidUtf8)
 {
     const struct {
         const char* expression;
@@ -168,7 +179,7 @@ TEST(UnicodeMode, MergeWritesValidUtf8)
     }
 }
 
-TEST(UnicodeMode, OffByDefaultAndTravelsWithCopies)
+TEST_F(UnicodeMode, OffByDefaultAndTravelsWithCopies)
 {
     RE bytes;
     EXPECT_FALSE(bytes.GetUnicode());
@@ -187,7 +198,7 @@ TEST(UnicodeMode, OffByDefaultAndTravelsWithCopies)
     EXPECT_EQ(copy.Grep(), 2u);
 }
 
-TEST(UnicodeMode, RefusesWhatItCannotCompile)
+TEST_F(UnicodeMode, RefusesWhatItCannotCompile)
 {
     const struct {
         std::string expression;
@@ -210,7 +221,7 @@ TEST(UnicodeMode, RefusesWhatItCannotCompile)
 // On ASCII text both modes find the same matches; on random text with
 // multi-byte characters and broken sequences the Unicode mode never throws,
 // and every match starts and ends on a character and holds only valid UTF-8.
-TEST(UnicodeMode, AgreesWithByteModeOnAsciiAndNeverSplitsCharacters)
+TEST_F(UnicodeMode, AgreesWithByteModeOnAsciiAndNeverSplitsCharacters)
 {
     const char* expressions[] = {"a.c", "[a-c]+", "\\w+", "^b|c$", "x*", "(a|ab)(c|bcd)", "[^ab]{2}", "\\bb\\w*"};
     const char* pieces[] = {"a", "b", "c", "d", " ", "\n", "é", "ж", "語", "😀", "\xFF", "\xE2\x82", "\x80"};
@@ -241,6 +252,20 @@ TEST(UnicodeMode, AgreesWithByteModeOnAsciiAndNeverSplitsCharacters)
             EXPECT_EQ(unicode.GetMatchError(), "");
         }
     }
+}
+
+TEST(UnicodeUnavailable, EveryExpressionIsRefusedClearly)
+{
+    if (RE::IsUnicodeAvailable())
+        GTEST_SKIP() << "this build has the Unicode engine";
+    RE re = Unicode(".");
+    re.SetStringToMatch("é");
+    EXPECT_NE(re.ParseExpression(), 0);
+    EXPECT_EQ(re.GetExpressionError(), "Unicode mode is not available in this build");
+    EXPECT_FALSE(re.Search());
+    EXPECT_EQ(re.Grep(), 0u);
+    re.SetUnicode(false);
+    EXPECT_EQ(re.Grep(), 2u);
 }
 
 }  // namespace
