@@ -123,16 +123,6 @@ struct Stretches {
         return static_cast<std::size_t>(after - runs.begin()) - 1;
     }
 
-    // The boundary one character after `p` (p != last): the next code
-    // point, or past the broken sequence that ends p's stretch.
-    const char* Next(const char* p) const
-    {
-        const std::size_t k = IndexOf(p);
-        if (p == runs[k].second)
-            return runs[k + 1].first;
-        return p + std::max<std::size_t>(1, ValidUtf8Length(p, runs[k].second));
-    }
-
     const char* first;
     const char* last;
     std::vector<Stretch> runs;
@@ -455,48 +445,52 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
         return 0;
     unsigned count = 0;
     const Stretches subject(first, last);
+    const char* lastEnd = first;  // where the text before the next match begins
+    bool stop = false;
+    bool inCallback = false;
     boost::cmatch m;
-    boost::cmatch retry;
-    const auto find = [&](const char* from, const char* prefixStart, rc::match_flag_type f, boost::cmatch& into) {
-        try {
-            return engine_->Find(subject, from, prefixStart, f, into);
-        } catch (const std::runtime_error& failure) {
-            error = failure.what();
-        } catch (const std::logic_error& failure) {
-            error = failure.what();
-        }
-        return false;
-    };
-    const char* start = first;
-    bool afterEmpty = false;
-    for (;;) {
-        const char* from = start;
-        if (afterEmpty) {
-            if (start == last)
-                break;
-            from = subject.Next(start);
-        }
-        if (!find(from, start, flags, m))
-            break;
+    const auto deliver = [&] {
         ++count;
-        if (!onMatch(m))
-            return count;
-        if (m[0].second == last)
-            break;
-        start = m[0].second;
-        afterEmpty = m[0].first == m[0].second;
-        if (afterEmpty) {
-            // An empty match: the same place may still hold a non-empty one.
-            if (find(start, start, flags | rc::match_not_null | rc::match_continuous, retry)) {
-                ++count;
-                if (!onMatch(retry))
-                    return count;
-                start = retry[0].second;
-                afterEmpty = false;
-            } else if (!error.empty()) {
-                break;
-            }
+        lastEnd = m[0].second;
+        inCallback = true;
+        stop = !onMatch(m);
+        inCallback = false;
+        return !stop;
+    };
+    try {
+        for (std::size_t k = 0; k < subject.runs.size() && !stop; ++k) {
+            const char* const a = subject.runs[k].first;
+            const char* const b = subject.runs[k].second;
+            rc::match_flag_type f = flags;
+            if (a != first)
+                f |= rc::match_not_bol | rc::match_not_bob;
+            if (b != last)
+                f |= rc::match_not_eol | rc::match_not_eob;
+            // The engine's own grep over the stretch: one matcher for all its
+            // matches, with the engine's rules after an empty match.
+            bool reachedEnd = false;
+            boost::regex_grep(
+                [&](const boost::match_results<Iterator>& r) {
+                    engine_->Copy(r, subject, lastEnd, m);
+                    reachedEnd = m[0].second == b && m[0].first != m[0].second;
+                    return deliver();
+                },
+                Iterator(a, a, b), Iterator(b, a, b), engine_->expression, f);
+            // The engine's grep ends at a non-empty match that reaches the
+            // end of its range; over the whole subject an empty match could
+            // still follow there, before the broken sequence.
+            if (!stop && reachedEnd && b != last &&
+                engine_->Find(subject, b, b, flags | rc::match_continuous, m))
+                deliver();
         }
+    } catch (const std::runtime_error& failure) {
+        if (inCallback)
+            throw;
+        error = failure.what();
+    } catch (const std::logic_error& failure) {
+        if (inCallback)
+            throw;
+        error = failure.what();
     }
     return count;
 }
