@@ -89,44 +89,22 @@ const char* SkipBroken(const char* p, const char* last)
     return p;
 }
 
-// A subject cut into its valid stretches: consecutive stretches are separated
-// by one broken sequence; a fully valid subject is one stretch.
-struct Stretches {
-    using Stretch = std::pair<const char*, const char*>;
-
-    Stretches(const char* f, const char* l) : first(f), last(l)
-    {
-        const char* start = f;
-        const char* p = f;
-        while (p != l) {
-            if (static_cast<unsigned char>(*p) < 0x80) {
-                ++p;
-                continue;
-            }
-            const std::size_t n = ValidUtf8Length(p, l);
-            if (n != 0) {
-                p += n;
-                continue;
-            }
-            runs.emplace_back(start, p);
-            p = SkipBroken(p, l);
-            start = p;
+// The end of the valid stretch that begins at `a`: the first broken sequence
+// at or after it, or `last`.
+const char* StretchEnd(const char* a, const char* last)
+{
+    while (a != last) {
+        if (static_cast<unsigned char>(*a) < 0x80) {
+            ++a;
+            continue;
         }
-        runs.emplace_back(start, l);
+        const std::size_t n = ValidUtf8Length(a, last);
+        if (n == 0)
+            return a;
+        a += n;
     }
-
-    // The index of the stretch that holds the boundary `p` (start, inside or end).
-    std::size_t IndexOf(const char* p) const
-    {
-        const auto after = std::upper_bound(runs.begin(), runs.end(), p,
-                                            [](const char* q, const Stretch& s) { return q < s.first; });
-        return static_cast<std::size_t>(after - runs.begin()) - 1;
-    }
-
-    const char* first;
-    const char* last;
-    std::vector<Stretch> runs;
-};
+    return last;
+}
 
 #if defined(QUORVEX_HAVE_ICU)
 
@@ -303,44 +281,57 @@ bool UnicodeAvailable() { return true; }
 struct UnicodeExpression::Engine {
     Compiled expression;
 
-    // The first match in the subject from the boundary `from` on, as a byte
-    // result whose prefix starts at `prefixStart`, whose suffix runs to the
-    // subject's end and whose positions count from the subject's start. The
-    // search goes on into later stretches unless match_continuous is set.
-    bool Find(const Stretches& subject, const char* from, const char* prefixStart, rc::match_flag_type flags,
-              boost::cmatch& m) const
+    // The first match in the valid stretch [a, b) of the subject [first,
+    // last) from the boundary `from` on, as a byte result whose prefix
+    // starts at `prefixStart`, whose suffix runs to the subject's end and
+    // whose positions count from the subject's start.
+    bool FindIn(const char* first, const char* last, const char* a, const char* b, const char* from,
+                const char* prefixStart, rc::match_flag_type flags, boost::cmatch& m) const
     {
-        for (std::size_t k = subject.IndexOf(from); k < subject.runs.size(); ++k) {
-            const char* const a = subject.runs[k].first;
-            const char* const b = subject.runs[k].second;
-            const char* const start = from > a ? from : a;
-            rc::match_flag_type f = flags;
-            if (start == a) {
-                f &= ~rc::match_prev_avail;
-                // Right after a broken sequence is no line or text start.
-                if (a != subject.first)
-                    f |= rc::match_not_bol | rc::match_not_bob;
-            } else {
-                f |= rc::match_prev_avail;
-            }
-            if (b != subject.last)
-                f |= rc::match_not_eol | rc::match_not_eob;
-            boost::match_results<Iterator> r;
-            if (boost::regex_search(Iterator(start, a, b), Iterator(b, a, b), r, expression, f, Iterator(a, a, b))) {
-                Copy(r, subject, prefixStart, m);
-                return true;
-            }
-            if ((flags & rc::match_continuous) != 0)
-                return false;
+        rc::match_flag_type f = flags;
+        if (from == a) {
+            f &= ~rc::match_prev_avail;
+            // Right after a broken sequence is no line or text start.
+            if (a != first)
+                f |= rc::match_not_bol | rc::match_not_bob;
+        } else {
+            f |= rc::match_prev_avail;
         }
-        return false;
+        if (b != last)
+            f |= rc::match_not_eol | rc::match_not_eob;
+        boost::match_results<Iterator> r;
+        if (!boost::regex_search(Iterator(from, a, b), Iterator(b, a, b), r, expression, f, Iterator(a, a, b)))
+            return false;
+        Copy(r, first, last, prefixStart, m);
+        return true;
     }
 
-    void Copy(const boost::match_results<Iterator>& r, const Stretches& subject, const char* prefixStart,
+    // As FindIn, from the boundary `from` of the subject on through its
+    // stretches, or (with match_continuous) at `from` only. The stretches
+    // are found from the subject's start, so `first` should be near `from`.
+    bool Find(const char* first, const char* last, const char* from, const char* prefixStart,
+              rc::match_flag_type flags, boost::cmatch& m) const
+    {
+        const char* a = first;
+        for (;;) {
+            const char* const b = StretchEnd(a, last);
+            if (from <= b) {
+                if (FindIn(first, last, a, b, from > a ? from : a, prefixStart, flags, m))
+                    return true;
+                if ((flags & rc::match_continuous) != 0)
+                    return false;
+            }
+            if (b == last)
+                return false;
+            a = SkipBroken(b, last);
+        }
+    }
+
+    void Copy(const boost::match_results<Iterator>& r, const char* first, const char* last, const char* prefixStart,
               boost::cmatch& m) const
     {
-        m.set_size(r.size(), prefixStart, subject.last);
-        m.set_base(subject.first);
+        m.set_size(r.size(), prefixStart, last);
+        m.set_base(first);
         m.set_named_subs(expression.get_named_subs());
         for (std::size_t i = 0; i < r.size(); ++i) {
             if (r[i].matched || i == 0) {
@@ -409,22 +400,21 @@ bool UnicodeExpression::Match(const char* first, const char* last, rc::match_fla
     if (status_ != 0)
         return false;
     try {
-        const Stretches subject(first, last);
         switch (anchoring) {
         case Anchoring::AtStart:
-            return engine_->Find(subject, first, first, flags | rc::match_continuous, m);
+            return engine_->Find(first, last, first, first, flags | rc::match_continuous, m);
         case Anchoring::Anywhere:
-            return engine_->Find(subject, first, first, flags, m);
+            return engine_->Find(first, last, first, first, flags, m);
         case Anchoring::Whole: {
             // Nothing matches a broken sequence, so a subject with one has no
             // whole match.
-            if (subject.runs.size() != 1)
+            if (!IsValidUtf8(first, last))
                 return false;
             boost::match_results<Iterator> r;
             if (!boost::regex_match(Iterator(first, first, last), Iterator(last, first, last), r,
                                     engine_->expression, flags))
                 return false;
-            engine_->Copy(r, subject, first, m);
+            engine_->Copy(r, first, last, first, m);
             return true;
         }
         }
@@ -444,7 +434,6 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
     if (status_ != 0)
         return 0;
     unsigned count = 0;
-    const Stretches subject(first, last);
     const char* lastEnd = first;  // where the text before the next match begins
     bool stop = false;
     bool inCallback = false;
@@ -458,9 +447,8 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
         return !stop;
     };
     try {
-        for (std::size_t k = 0; k < subject.runs.size() && !stop; ++k) {
-            const char* const a = subject.runs[k].first;
-            const char* const b = subject.runs[k].second;
+        for (const char* a = first; !stop;) {
+            const char* const b = StretchEnd(a, last);
             rc::match_flag_type f = flags;
             if (a != first)
                 f |= rc::match_not_bol | rc::match_not_bob;
@@ -471,7 +459,7 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
             bool reachedEnd = false;
             boost::regex_grep(
                 [&](const boost::match_results<Iterator>& r) {
-                    engine_->Copy(r, subject, lastEnd, m);
+                    engine_->Copy(r, first, last, lastEnd, m);
                     reachedEnd = m[0].second == b && m[0].first != m[0].second;
                     return deliver();
                 },
@@ -479,9 +467,11 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
             // The engine's grep ends at a non-empty match that reaches the
             // end of its range; over the whole subject an empty match could
             // still follow there, before the broken sequence.
-            if (!stop && reachedEnd && b != last &&
-                engine_->Find(subject, b, b, flags | rc::match_continuous, m))
+            if (!stop && reachedEnd && b != last && engine_->FindIn(first, last, a, b, b, b, flags, m))
                 deliver();
+            if (b == last)
+                break;
+            a = SkipBroken(b, last);
         }
     } catch (const std::runtime_error& failure) {
         if (inCallback)
@@ -501,8 +491,7 @@ bool UnicodeExpression::MatchAt(const char* first, const char* last, const char*
     if (status_ != 0)
         return false;
     try {
-        const Stretches subject(first, last);
-        return engine_->Find(subject, at, at, flags | rc::match_continuous, m);
+        return engine_->Find(first, last, at, at, flags | rc::match_continuous, m);
     } catch (const std::runtime_error& failure) {
         error = failure.what();
     } catch (const std::logic_error& failure) {
