@@ -79,6 +79,8 @@ namespace {
 constexpr unsigned soundLineFlags = 0xFFu | rc::match_any | rc::match_not_null | rc::match_perl | rc::match_posix |
                                     rc::match_nosubs | rc::match_continuous;
 
+#if defined(QUORVEX_HAVE_ICU)
+
 // The end of the broken sequence at `p`: its first byte and the continuation
 // bytes after it, which cannot start a valid sequence of their own.
 const char* SkipBroken(const char* p, const char* last)
@@ -105,8 +107,6 @@ const char* StretchEnd(const char* a, const char* last)
     }
     return last;
 }
-
-#if defined(QUORVEX_HAVE_ICU)
 
 using Iterator = boost::u8_to_u32_iterator<const char*, UChar32>;
 
