@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 # Where `make install` puts the libraries, headers, tool and manual page.
 PREFIX ?= /usr/local
 
-APT_PACKAGES := cmake g++ make libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkg-config
+APT_PACKAGES := cmake g++ make libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkg-config libicu-dev
 # `make package` and its test: dpkg-shlibdeps (dpkg-dev) and lintian; the tool tests use patch,
 # and compare the tool with GNU grep and, for --json and the benchmarks, ripgrep.
 APT_PACKAGES += dpkg-dev lintian patch grep ripgrep

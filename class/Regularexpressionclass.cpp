@@ -82,6 +82,10 @@ void RegularExpression::SetMergeCopy(bool copy) { MergeCopy = copy; }
 
 // ---- Expression and compilation ------------------------------------------
 
+void RegularExpression::SetUnicode(bool on) { engine::SetUnicode(*this, on); }
+bool RegularExpression::GetUnicode() const { return Unicode; }
+bool RegularExpression::IsUnicodeAvailable() { return engine::UnicodeAvailable(); }
+
 std::string RegularExpression::GetExpression() const { return Expression; }
 void RegularExpression::SetExpression(const std::string& text) { engine::SetExpression(*this, text); }
 // The new locale reaches the engine at the next compilation.

@@ -54,7 +54,8 @@
 #include "Regularexpressionvalues.h"
 
 namespace RegexEngine {
-class RegEx;  // the engine's file walker, handed to the file callbacks
+class RegEx;              // the engine's file walker, handed to the file callbacks
+class UnicodeExpression;  // the compilation of the Unicode mode
 }
 
 namespace RegexClass {
@@ -139,6 +140,7 @@ public:
     struct MergeSave {
         boost::regex CompiledExpression;
         unsigned Flags = 0;
+        std::shared_ptr<const RegexEngine::UnicodeExpression> Unicode;  // set in Unicode mode
     };
 
     // ---- Lifecycle -------------------------------------------------------
@@ -387,6 +389,22 @@ public:
     void SetBackupAppendsExtension(bool on);
     bool GetBackupAppendsExtension() const;
 
+    // ---- Unicode mode (off by default) ------------------------------------
+    // On, the expression, the subject, the format and the files are UTF-8
+    // text: ., bracket expressions and \W \S \D match whole code points; \w \d
+    // \s \b \< \> and the [[:name:]] classes follow Unicode; \p{L}, \p{Lu},
+    // \p{Greek}, their \P{...} negations and \x{HHHH} are accepted; case is
+    // ignored by Unicode simple case folding. Positions stay byte offsets.
+    // Invalid UTF-8 in a subject is matched by nothing (not by . nor by any
+    // class) and never stops the search of the text around it. Where the
+    // build has no Unicode engine, every expression fails to compile with a
+    // message saying so. Changing the switch recompiles the expression; the
+    // stream operators do not write it.
+    void SetUnicode(bool on);
+    bool GetUnicode() const;
+    // Whether this build has the Unicode engine.
+    static bool IsUnicodeAvailable();
+
     // ---- Persistence -----------------------------------------------------
     static int StreamVersion;
 
@@ -450,6 +468,10 @@ public:
     FilteringFilesEventClosure OnFilteringFilesClosure;
     WalkingFilesEventHandler OnWalkingFilesHandler;
     FilteringFilesEventHandler OnFilteringFilesHandler;
+
+    // Unicode mode (see SetUnicode) and its compilation.
+    bool Unicode = false;
+    std::shared_ptr<const RegexEngine::UnicodeExpression> UnicodeCompiled;
 };
 
 // Settings to and from a stream: decimal tokens separated by single spaces,

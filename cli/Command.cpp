@@ -2,8 +2,10 @@
 // settings file, the options applied to the object, the expression check.
 #include "Command.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <system_error>
@@ -145,6 +147,27 @@ std::string CombineExpressions(const std::vector<std::string>& expressions, bool
     return combined;
 }
 
+// Whether the locale's character set is UTF-8: the first of LC_ALL,
+// LC_CTYPE and LANG that is set and not empty names it (language_TERRITORY.
+// charset@modifier); none set is the C locale.
+static bool LocaleIsUtf8()
+{
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value == nullptr || *value == '\0')
+            continue;
+        std::string locale(value);
+        const std::size_t dot = locale.find('.');
+        if (dot == std::string::npos)
+            return false;
+        std::string charset = locale.substr(dot + 1, locale.find('@', dot) - dot - 1);
+        for (char& c : charset)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return charset == "utf-8" || charset == "utf8";
+    }
+    return false;
+}
+
 bool Configure(Command& command, RegularExpression& object)
 {
     for (const std::string& file : command.patternFiles)
@@ -239,6 +262,8 @@ bool Configure(Command& command, RegularExpression& object)
     }
     if (command.ignoreCase)
         object.AddExpressionOption(RegularExpression::CaseInsensitive);
+    // Text is UTF-8 in a UTF-8 locale, where the library can read it so.
+    object.SetUnicode(!command.noUnicode && LocaleIsUtf8() && RegularExpression::IsUnicodeAvailable());
     for (std::size_t i = 0; i < MatchFlags().size(); ++i)
         if (command.matchFlags[i])
             object.AddMatchOption(MatchFlags()[i].option);

@@ -50,6 +50,7 @@ struct Command {
     std::string saveSettingsFile;
     std::string colour = "auto";
     bool quiet = false;
+    bool noUnicode = false;  // --no-unicode: bytes even in a UTF-8 locale
 
     // Grep family.
     bool recursive = false;

@@ -53,6 +53,8 @@ void AddShared(CLI::App* sub, Command& command, bool& fixed)
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->type_name("WHEN");
     sub->add_flag("-q,--quiet", command.quiet, "Print nothing; the exit status tells");
+    sub->add_flag("--no-unicode", command.noUnicode,
+                  "Work on bytes, even when the locale's character set is UTF-8 (then text is UTF-8 by default)");
 }
 
 void AddLineOptions(CLI::App* sub, Command& command)

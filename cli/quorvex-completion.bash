@@ -14,7 +14,7 @@ _quorvex()
 
     local subcommands="grep replace search match match-all grep-text merge"
     local shared="-e --regexp -i --ignore-case --syntax -F --fixed-strings --settings --save-settings
-        --color --colour -q --quiet --help --not-beginning-of-line --not-end-of-line
+        --color --colour -q --quiet --no-unicode --help --not-beginning-of-line --not-end-of-line
         --not-beginning-of-buffer --not-end-of-buffer --not-beginning-of-word --not-end-of-word
         --dot-not-newline --dot-not-null --shortest --not-empty --continuous"
     local selection="-r --recursive -R --dereference-recursive --include --exclude --exclude-dir --exclude-from

@@ -39,6 +39,7 @@
 #include "Platform.h"
 #include "RegEx.h"
 #include "Regularexpressiontlsstack.h"
+#include "Unicodeobject.h"
 
 namespace RegexEngine {
 
@@ -208,8 +209,14 @@ bool PrepareWalk(Object& object, RegEx& engine)
         return false;
     if (object.ParseExpression() != 0)
         return false;
-    if (engine.SetExpression(object.CompiledExpression, object.Expression) != 0)
+    // The walk searches with the object's own compilation, in Unicode mode
+    // its Unicode one.
+    if (UnicodeOn(object)) {
+        if (engine.SetUnicodeExpression(UnicodeExpressionOf(object)) != 0)
+            return false;
+    } else if (engine.SetExpression(object.CompiledExpression, object.Expression) != 0) {
         return false;
+    }
     ConfigureWalk(&object, engine);
     return true;
 }
@@ -395,6 +402,8 @@ unsigned ChangeFiles(Object& object)
     typename Object::MergeSave save;
     save.CompiledExpression = object.CompiledExpression;
     save.Flags = object.GetMatchFlags();
+    if constexpr (HasUnicodeMode<Object>::value)
+        save.Unicode = UnicodeExpressionOf(object);
     const unsigned flags = save.Flags;
     object.MergeSaves.push(std::move(save));
     const std::string files = object.FilesToMatch;
@@ -496,6 +505,12 @@ std::string ContextReplacement(Object& object, const Engine& engine, std::uint64
     const auto flags = static_cast<rc::match_flag_type>(save.Flags);
     const char* data = engine.FileData();
     const std::uint64_t size = engine.FileSize();
+    if constexpr (HasUnicodeMode<Object>::value) {
+        if (save.Unicode)
+            return UnicodeContextReplacement(*save.Unicode, object.FormatString, object.ExpressionLocale, flags,
+                                             data, static_cast<std::size_t>(size), static_cast<std::size_t>(position),
+                                             match);
+    }
     if (data != nullptr && position <= size && match.size() <= size - position) {
         const char* first = data + position;
         boost::cmatch found;

@@ -143,6 +143,9 @@ SearchEnd SearchCandidates(const CompiledPattern& pattern, const char* data, std
 SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
                        MatchSink& sink, std::string& error)
 {
+    if (pattern.unicode)
+        return SearchUnicodeBuffer(*pattern.unicode, pattern.plan.get(), pattern.marks, data, size, flags, sink,
+                                   error);
     if (pattern.prefilter && NoUsableLiteral(pattern.plan.get(), flags))
         return SearchCandidates(pattern, data, size, flags, sink, error);
     return RunSearch(pattern.expression, pattern.marks, pattern.plan.get(), data, size, flags, sink, error);

@@ -13,6 +13,7 @@
 #include "Automatonprefilter.h"
 #include "Filebuffer.h"
 #include "Searchdriver.h"
+#include "Unicodeexpression.h"
 
 namespace RegexEngine {
 
@@ -24,6 +25,9 @@ struct CompiledPattern {
     // Line mode without a literal to look for: the lines worth the engine
     // (null: none built, every line goes to the engine).
     std::unique_ptr<AutomatonPrefilter> prefilter;
+    // Set in Unicode mode: the expression searched instead of `expression`
+    // (with a plan from PlanUnicodeLines only).
+    std::shared_ptr<const UnicodeExpression> unicode;
 };
 
 // Compiles `text` in the engine's normal syntax; null with `error` set to the

@@ -27,6 +27,7 @@
 #include "Scanpredicate.h"
 #include "Stringgrep.h"
 #include "Syntaxflags.h"
+#include "Unicodeobject.h"
 
 namespace RegexEngine {
 
@@ -62,11 +63,14 @@ bool RunSingle(Object& o, Anchoring anchoring, const Handler& handler)
     if (o.ParseExpression() != 0)
         return false;
     const auto flags = TranslateMatchFlags(o.GetMatchFlags());
+    const auto unicode = UnicodeExpressionOf(o);
 
     if (!handler) {
         // Nobody can see the result: match in place into a local result.
         boost::cmatch m;
         const char* first = o.StringToMatch.data();
+        if (unicode)
+            return unicode->Match(first, first + o.StringToMatch.size(), flags, anchoring, m, o.MatchError);
         return MatchRange(first, first + o.StringToMatch.size(), o.CompiledExpression, flags, anchoring, m,
                           o.MatchError);
     }
@@ -78,7 +82,8 @@ bool RunSingle(Object& o, Anchoring anchoring, const Handler& handler)
     std::string error;
     o.MatchResults.reset(new boost::cmatch);
     const bool found =
-        MatchRange(first, first + subject.size(), expression, flags, anchoring, *o.MatchResults, error);
+        unicode ? unicode->Match(first, first + subject.size(), flags, anchoring, *o.MatchResults, error)
+                : MatchRange(first, first + subject.size(), expression, flags, anchoring, *o.MatchResults, error);
     if (found) {
         LineCounter lines(first);
         lines.AdvanceTo((*o.MatchResults)[0].first);
@@ -163,9 +168,13 @@ unsigned Grep(Object& o)
         return 0;
     const auto flags = TranslateMatchFlags(o.GetMatchFlags());
     const auto handler = Traits::OnGrepping(o);
+    const auto unicode = UnicodeExpressionOf(o);
 
     if (!handler) {
         const char* first = o.StringToMatch.data();
+        if (unicode)
+            return unicode->Grep(first, first + o.StringToMatch.size(), flags,
+                                 [](const boost::cmatch&) { return true; }, o.MatchError);
         return CountMatches(first, first + o.StringToMatch.size(), o.CompiledExpression, o.Expression, flags,
                             o.MatchError);
     }
@@ -177,6 +186,8 @@ unsigned Grep(Object& o)
     GrepScan<Object> scan(handler, first, scope.Life());
     std::string error;
     const unsigned count = RunScan(o, scan, [&](const auto& predicate) {
+        if (unicode)
+            return unicode->Grep(first, first + subject.size(), flags, std::cref(predicate), error);
         return GrepRange(first, first + subject.size(), expression, flags, predicate, error);
     });
     if (scope.Alive())

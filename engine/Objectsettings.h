@@ -13,6 +13,7 @@
 
 #include "Compilation.h"
 #include "Optionrules.h"
+#include "Unicodeobject.h"
 
 namespace RegexEngine {
 
@@ -42,6 +43,7 @@ void AssignSettings(Object& to, const Object& from)
     to.MergeCopy = from.MergeCopy;
     to.ExpressionParsed = from.ExpressionParsed;
     to.CompiledExpression = from.CompiledExpression;
+    AssignUnicodeSettings(to, from);
 }
 
 // Equality of the settings only: locale, compiled state, handlers and
@@ -53,7 +55,7 @@ bool SameSettings(const Object& a, const Object& b)
            a.Expression == b.Expression && a.StringToMatch == b.StringToMatch &&
            a.FilesToMatch == b.FilesToMatch && a.FormatString == b.FormatString &&
            a.SaveExtension == b.SaveExtension && a.DirectoryRecursion == b.DirectoryRecursion &&
-           a.MergeCopy == b.MergeCopy;
+           a.MergeCopy == b.MergeCopy && SameUnicodeSettings(a, b);
 }
 
 // ---- Option sets --------------------------------------------------------
@@ -124,6 +126,8 @@ void SetExpression(Object& o, const std::string& text)
 template <class Object>
 unsigned char ParseExpression(Object& o)
 {
+    if (UnicodeOn(o))
+        return ParseUnicodeExpression(o);
     if (o.ExpressionParsed)
         return o.ConvertREXResult(static_cast<unsigned>(o.CompiledExpression.status()));
     if (o.Expression.empty())
@@ -140,16 +144,18 @@ std::string ExpressionError(const Object& o)
 {
     if (!o.ExpressionParsed)
         return std::string();
+    if (const auto unicode = UnicodeExpressionOf(o))
+        return unicode->ErrorText();
     return CompilationErrorText(o.CompiledExpression, o.Expression);
 }
 
 // The byte offset in the expression at which its compilation failed, or -1
-// when it compiled, has not been compiled since it last changed, or the
-// engine gives no place.
+// when it compiled, has not been compiled since it last changed, the engine
+// gives no place, or the expression is a Unicode-mode one.
 template <class Object>
 long ExpressionErrorPosition(const Object& o)
 {
-    if (!o.ExpressionParsed)
+    if (!o.ExpressionParsed || UnicodeExpressionOf(o))
         return -1;
     return DiagnoseCompilation(o.CompiledExpression, o.Expression).Position;
 }
@@ -159,6 +165,8 @@ long ExpressionErrorPosition(const Object& o)
 template <class Object>
 int CompiledSubexpressions(const Object& o)
 {
+    if (UnicodeOn(o))
+        return o.ExpressionParsed && UnicodeExpressionOf(o) ? static_cast<int>(UnicodeExpressionOf(o)->MarkCount()) : 0;
     if (!o.ExpressionParsed || o.CompiledExpression.status() != 0)
         return 0;
     return static_cast<int>(o.CompiledExpression.mark_count());

@@ -22,6 +22,7 @@
 #include "Stringgrep.h"
 #include "Substitution.h"
 #include "Syntaxflags.h"
+#include "Unicodeobject.h"
 
 namespace RegexEngine {
 
@@ -117,11 +118,15 @@ void Merge(Object& o, std::string& out)
         return;
     const auto flags = TranslateMatchFlags(o.GetMatchFlags());
     const auto handler = Traits::OnMerging(o);
+    const auto unicode = UnicodeExpressionOf(o);
 
     if (!handler) {
         // No handler can run, so nothing can change the subject meanwhile.
         const char* first = o.StringToMatch.data();
-        if (!ReplaceThroughDriver(out, first, first + o.StringToMatch.size(), o.CompiledExpression, o.Expression,
+        if (unicode)
+            UnicodeReplace(out, first, first + o.StringToMatch.size(), *unicode, o.FormatString, o.ExpressionLocale,
+                           flags, o.MergeCopy, o.MatchError);
+        else if (!ReplaceThroughDriver(out, first, first + o.StringToMatch.size(), o.CompiledExpression, o.Expression,
                                   o.FormatString, flags, o.MergeCopy, o.MatchError))
             ReplaceRange(out, first, first + o.StringToMatch.size(), o.CompiledExpression, o.FormatString, flags,
                          o.MergeCopy, o.MatchError);
@@ -140,6 +145,8 @@ void Merge(Object& o, std::string& out)
     MergeScan<Object> scan(handler, first, scope.Life());
     std::string error;
     RunScan(o, scan, [&](const auto& predicate) {
+        if (unicode)
+            return unicode->Grep(first, first + size, flags, std::cref(predicate), error);
         return GrepRange(first, first + size, expression, flags, predicate, error);
     });
     if (!scope.Alive())

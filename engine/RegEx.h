@@ -22,6 +22,8 @@
 
 namespace RegexEngine {
 
+class UnicodeExpression;
+
 class RegEx {
 public:
     using FindFilesCallback = bool (*)(const char* file);
@@ -44,6 +46,9 @@ public:
     // options (the expression object's own compilation); `text` is its source.
     // Returns 0 or the compiled expression's error status.
     unsigned SetExpression(const boost::regex& compiled, const std::string& text);
+    // Unicode mode: searches with `compiled` (a compilation of the Unicode
+    // mode, see Unicodeexpression.h) instead. Returns 0 or its error code.
+    unsigned SetUnicodeExpression(std::shared_ptr<const UnicodeExpression> compiled);
 
     // How many threads search files: 0 (the default) one per core, at most
     // four (none for a walk of one file); 1 only the caller's thread; n > 1

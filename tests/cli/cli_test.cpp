@@ -91,6 +91,7 @@ struct RunOptions {
     std::string program;       // another program (found on PATH) instead of quorvex
     bool asNobody = false;     // run as user and group 65534 (when started as root)
     rlim_t memoryLimit = 0;    // address space, 0: none
+    std::string locale = "C";  // LC_ALL of the run
     std::vector<std::pair<std::string, std::string>> environment;  // set in the child
 };
 
@@ -184,7 +185,7 @@ Result RunTool(const std::vector<std::string>& args, const RunOptions& options =
             struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        ::setenv("LC_ALL", "C", 1);
+        ::setenv("LC_ALL", options.locale.c_str(), 1);
         for (const auto& variable : options.environment)
             ::setenv(variable.first.c_str(), variable.second.c_str(), 1);
         ::execvp(argv[0], argv.data());
@@ -309,6 +310,55 @@ TEST(CliGrep, OutputFormatAndSwitches)
         {{"grep", "-H", "--label=in", "b", "-", "b.txt"}, "b\n", "in:b\n", 0},
         {{"grep", "-e", "gamma", "-e", "nothing", "a.txt", "b.txt"}, "", "a.txt:gamma alpha\nb.txt:nothing here\n", 0},
     });
+}
+
+// In a UTF-8 locale text is UTF-8: the same output as GNU grep -P where it
+// agrees (dot, bracket expressions, case folding, \x{...}), as ripgrep for
+// Unicode \w and \b; --no-unicode and the C locale work on bytes.
+TEST(CliGrep, UnicodeInUtf8Locale)
+{
+    TempDir dir;
+    dir.Write("u.txt", "café\ncrème brûlée\nÉCOLE\nété t\nΣίσυφος\n");
+    const auto run = [&](const std::vector<std::string>& args, const std::string& program,
+                         const std::string& locale) {
+        RunOptions options;
+        options.cwd = dir.Path();
+        options.program = program;
+        options.locale = locale;
+        return RunTool(args, options);
+    };
+    const struct {
+        std::vector<std::string> args;
+        const char* peer;  // the program that agrees
+    } rows[] = {
+        {{"-o", "."}, "grep"},
+        {{"-o", "[éè]"}, "grep"},
+        {{"-i", "école"}, "grep"},
+        {{"-io", "σ"}, "grep"},
+        {{"-o", "\\x{e9}."}, "grep"},
+        {{"-o", "\\bt\\b"}, "rg"},
+        {{"-o", "\\w+"}, "rg"},
+        {{"-ow", "t"}, "rg"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {"grep"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        args.push_back("u.txt");
+        const Result ours = run(args, "", "C.UTF-8");
+        std::vector<std::string> peer = row.args;
+        if (std::string(row.peer) == "grep")
+            peer.insert(peer.begin(), "-P");
+        peer.push_back("u.txt");
+        const Result theirs = run(peer, row.peer, "C.UTF-8");
+        if (theirs.status == 122 || theirs.status == 127)
+            continue;  // the peer is not installed
+        EXPECT_EQ(ours.out, theirs.out) << row.args.back() << " against " << row.peer;
+        EXPECT_EQ(ours.status, theirs.status) << row.args.back();
+    }
+    EXPECT_EQ(run({"grep", "-o", ".", "u.txt"}, "", "C").out.substr(0, 12), "c\na\nf\n\xC3\n\xA9\nc\n");
+    EXPECT_EQ(run({"grep", "--no-unicode", "-c", "-i", "école", "u.txt"}, "", "C.UTF-8").status, 1);
+    EXPECT_EQ(run({"replace", "[éè]", "e", "u.txt"}, "", "C.UTF-8").status, 0);
+    EXPECT_EQ(dir.Read("u.txt"), "cafe\ncreme brûlee\nÉCOLE\nete t\nΣίσυφος\n");
 }
 
 // The same switches and expressions given to GNU grep -P (LC_ALL=C) and to

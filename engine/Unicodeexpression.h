@@ -1,0 +1,134 @@
+// An expression compiled for UTF-8 text: every construct works on whole code
+// points (., bracket expressions and their negations, \W \S \D), the classes
+// follow Unicode (\w \d \s \b \< \> and [[:alpha:]] for every script, \p{..}
+// general categories and scripts, \x{HHHH}), and case-insensitive matching
+// uses Unicode simple case folding. Results are ordinary byte-oriented match
+// results: every position is a byte offset into the UTF-8 subject, so the
+// match lists, line counting and format expansion of byte mode serve
+// unchanged.
+//
+// Invalid UTF-8 in a subject never throws and never ends a search: the
+// subject is searched as its valid stretches, each broken sequence standing
+// between two stretches like a character that nothing matches (not ., not a
+// class, not a negated class), that is no word character and no line end. So
+// no match ever starts, ends or lies inside a broken sequence, and a line
+// holding one is still searched on both sides of it.
+//
+// This header names only Boost.Regex's byte types; the Unicode engine behind
+// it is confined to Unicodeexpression.cpp. A build without it (see
+// UnicodeAvailable) compiles every expression to a clear error instead.
+#ifndef QUORVEX_ENGINE_UNICODEEXPRESSION_H
+#define QUORVEX_ENGINE_UNICODEEXPRESSION_H
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <boost/regex.hpp>
+
+#include "Stringgrep.h"
+
+namespace RegexEngine {
+
+// Whether this build has the Unicode engine.
+bool UnicodeAvailable();
+
+// The length of the valid UTF-8 sequence at [p, last): 1 to 4, or 0 when the
+// bytes there are not a valid sequence (a stray continuation byte, a
+// truncated sequence, an overlong form, a surrogate, a value past U+10FFFF).
+std::size_t ValidUtf8Length(const char* p, const char* last);
+
+// Whether all of [first, last) is valid UTF-8.
+bool IsValidUtf8(const char* first, const char* last);
+
+class UnicodeExpression {
+public:
+    // Compiles `text` (UTF-8, up to its first NUL byte) with the translation
+    // of the legacy syntax word. Never throws for a bad expression; the
+    // outcome is in Status() and ErrorText(). Never null.
+    static std::shared_ptr<const UnicodeExpression> Compile(const std::string& text, unsigned legacySyntax);
+
+    ~UnicodeExpression();
+    UnicodeExpression(const UnicodeExpression&) = delete;
+    UnicodeExpression& operator=(const UnicodeExpression&) = delete;
+
+    // 0 when compiled, else the engine's error code.
+    int Status() const { return status_; }
+    // The message for a failed compilation; empty when it compiled.
+    const std::string& ErrorText() const { return error_; }
+    // The number of marked sub-expressions (0 unless compiled).
+    unsigned MarkCount() const;
+    // Whether the expression ignores case.
+    bool IgnoresCase() const;
+
+    // One run over [first, last) into `m`, as MatchRange does for byte mode.
+    // A matching error counts as no match and is stored in `error`.
+    bool Match(const char* first, const char* last, boost::regex_constants::match_flag_type flags,
+               Anchoring anchoring, boost::cmatch& m, std::string& error) const;
+
+    // Every match in [first, last), left to right, as GrepRange does for byte
+    // mode: onMatch answers whether to go on; after an empty match the same
+    // position is tried again for a non-empty match, then the search moves on
+    // by one code point. Returns the number of matches handed to onMatch. A
+    // matching error stops the scan and is stored in `error`; an exception
+    // thrown by onMatch propagates.
+    unsigned Grep(const char* first, const char* last, boost::regex_constants::match_flag_type flags,
+                  const std::function<bool(const boost::cmatch&)>& onMatch, std::string& error) const;
+
+    // The match that starts at `at` in the subject [first, last), as an
+    // anchored run there that sees the text before and after it.
+    bool MatchAt(const char* first, const char* last, const char* at, boost::regex_constants::match_flag_type flags,
+                 boost::cmatch& m, std::string& error) const;
+
+private:
+    struct Engine;
+    UnicodeExpression();
+    std::unique_ptr<Engine> engine_;
+    int status_ = 0;
+    std::string error_;
+    std::string source_;     // the expression as given
+    unsigned syntax_ = 0;    // its legacy syntax word
+    friend std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression);
+};
+
+// The literal texts of which every match of `expression` holds one, for
+// skipping, in line mode, the lines that hold none; null when they are not
+// known to be exact for the Unicode mode: only a case-sensitive expression in
+// the normal syntax, written in ASCII, whose required texts are ASCII (so
+// that every one of them is the same code points in both modes), qualifies.
+std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression);
+
+// Replaces every match in [first, last) by the expansion of `format`
+// (classified with `locale`), appending to `out`; with `copyRest` the text
+// between, before and after the matches is copied too, as ReplaceRange does
+// for byte mode. A matching error ends the output after the last replacement
+// made and is stored in `error`.
+void UnicodeReplace(std::string& out, const char* first, const char* last, const UnicodeExpression& expression,
+                    const std::string& format, const std::locale& locale,
+                    boost::regex_constants::match_flag_type flags, bool copyRest, std::string& error);
+
+// The replacement ChangeFiles writes for the match [position, position +
+// match.size()) of a file's bytes [data, data + size): the expansion of
+// `format` against the expression run anchored at the match, over the lines
+// that hold it; where that run does not give the same span, the format is
+// merged over the match text alone. A matching error throws
+// std::runtime_error with the engine's text.
+std::string UnicodeContextReplacement(const UnicodeExpression& expression, const std::string& format,
+                                      const std::locale& locale, boost::regex_constants::match_flag_type flags,
+                                      const char* data, std::size_t size, std::size_t position,
+                                      const std::string& match);
+
+// The file searcher's run in Unicode mode: every match of `expression` (with
+// `marks` sub-matches, whole match included) in [data, data + size), handed
+// to the sink as byte offsets, as RunSearch does for byte mode with the same
+// flags (match flags, plus lineModeFlag and firstOfLineFlag for line mode).
+// With a plan from PlanUnicodeLines, line mode skips the lines without one
+// of its texts. Whatever the sink throws passes through.
+SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchPlan* plan, unsigned marks,
+                              const char* data, std::size_t size, unsigned flags, MatchSink& sink,
+                              std::string& error);
+
+}  // namespace RegexEngine
+
+#endif
