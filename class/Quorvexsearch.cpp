@@ -176,6 +176,19 @@ Searcher::Searcher(RegularExpression& object) : impl_(new Impl())
 {
     impl_->Compile(object.GetExpression(), object.IsExpressionOption(RegularExpression::CaseInsensitive),
                    object.GetMatchFlags());
+    // In Unicode mode the search runs the object's own Unicode compilation.
+    // (The byte compilation above may refuse what the mode accepts: \x{e9}.)
+    if (object.GetUnicode()) {
+        impl_->errorText.clear();
+        impl_->error = object.ParseExpression();
+        impl_->pattern = impl_->error != 0 ? nullptr
+                                           : RegexEngine::UnicodePattern(object.UnicodeCompiled, impl_->error);
+        if (!impl_->pattern) {
+            impl_->errorText = object.GetExpressionError();
+            if (impl_->errorText.empty())
+                impl_->errorText = "the expression does not compile";
+        }
+    }
     impl_->options.LineMode = object.GetLineMode();
 }
 

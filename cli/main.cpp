@@ -141,6 +141,7 @@ void AddFileOptions(QuorvexCli::OptionParser& parser, Command& command, FilePars
     using QuorvexCli::Argument;
     Command& c = command;
     parser.Group("Expression");
+    parser.Add(Flag(0, "no-unicode", "Text is bytes even in a UTF-8 locale", [&c] { c.noUnicode = true; }));
     parser.Add(Valued('e', "regexp", "EXPR",
                       "The expression (then every operand is a file); repeat for several: any matches",
                       [&c, &state](const std::string& v) {

@@ -53,6 +53,25 @@ std::string QuotedForNormalSyntax(const std::string& text)
 
 }  // namespace
 
+std::shared_ptr<const CompiledPattern> UnicodePattern(std::shared_ptr<const UnicodeExpression> compiled,
+                                                      unsigned& error)
+{
+    error = 0;
+    if (!compiled) {
+        error = boost::regex_constants::error_empty;
+        return nullptr;
+    }
+    if (compiled->Status() != 0) {
+        error = static_cast<unsigned>(compiled->Status());
+        return nullptr;
+    }
+    auto pattern = std::make_shared<CompiledPattern>();
+    pattern->marks = compiled->MarkCount() + 1;
+    pattern->plan = PlanUnicodeLines(*compiled);
+    pattern->unicode = std::move(compiled);
+    return pattern;
+}
+
 std::shared_ptr<const CompiledPattern> AdoptPattern(const boost::regex& compiled, const std::string& text,
                                                     unsigned& error)
 {

@@ -42,6 +42,10 @@ std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool ica
 // status when it did not compile.
 std::shared_ptr<const CompiledPattern> AdoptPattern(const boost::regex& compiled, const std::string& text,
                                                     unsigned& error);
+// The pattern of a Unicode-mode compilation (see Unicodeexpression.h); null,
+// with `error` set to its error code, when it did not compile.
+std::shared_ptr<const CompiledPattern> UnicodePattern(std::shared_ptr<const UnicodeExpression> compiled,
+                                                      unsigned& error);
 
 // Match flags as the searcher uses them: the flags that would make the engine
 // read before the buffer or that are the engine's own bookkeeping are dropped,

@@ -423,17 +423,9 @@ unsigned RegEx::SetExpression(const boost::regex& compiled, const std::string& t
 
 unsigned RegEx::SetUnicodeExpression(std::shared_ptr<const UnicodeExpression> compiled)
 {
-    impl_->pattern.reset();
-    if (!compiled)
-        return boost::regex_constants::error_empty;
-    if (compiled->Status() != 0)
-        return static_cast<unsigned>(compiled->Status());
-    auto pattern = std::make_shared<CompiledPattern>();
-    pattern->marks = compiled->MarkCount() + 1;
-    pattern->plan = PlanUnicodeLines(*compiled);
-    pattern->unicode = std::move(compiled);
-    impl_->pattern = std::move(pattern);
-    return 0;
+    unsigned error = 0;
+    impl_->pattern = UnicodePattern(std::move(compiled), error);
+    return error;
 }
 
 void RegEx::SetSearchThreads(unsigned count)
