@@ -218,6 +218,11 @@ std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::Build(const std::string&
     // folding are the automaton's.
     if (compiled.getloc().name() != "C" || hs_valid_platform() != HS_SUCCESS)
         return nullptr;
+    // The automaton's compiler reads a C string: a text holding a NUL would
+    // be cut there, and the automaton would stand for another expression
+    // than the one compiled (`~\0|` matches everywhere, `~` does not).
+    if (text.find('\0') != std::string::npos)
+        return nullptr;
     std::string rewritten;
     if (!Rewrite(text, rewritten))
         return nullptr;
