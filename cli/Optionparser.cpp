@@ -8,12 +8,12 @@ namespace QuorvexCli {
 
 void OptionParser::Group(const std::string& title)
 {
-    groups_.emplace_back(specs_.size(), title);
+    groups_.emplace_back(entries_.size(), title);
 }
 
-std::string OptionParser::Apply(const OptionSpec& spec, const std::string& value, bool given)
+std::string OptionParser::Apply(const OptionEntry& entry, const std::string& value, bool given)
 {
-    std::string error = spec.apply(value, given);
+    std::string error = entry.apply(value, given);
     valueError_ = !error.empty();
     return error;
 }
@@ -24,19 +24,19 @@ std::string OptionParser::Long(const std::string& word, const std::vector<std::s
     const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     // An exact name wins; otherwise a prefix must name one option (several
     // names for the same option, such as --color and --colour, count once).
-    const OptionSpec* found = nullptr;
-    std::vector<const OptionSpec*> candidates;
+    const OptionEntry* found = nullptr;
+    std::vector<const OptionEntry*> candidates;
     std::vector<std::string> names;
-    for (const OptionSpec& spec : specs_) {
-        for (const std::string* longName : {&spec.longName, &spec.alias}) {
+    for (const OptionEntry& entry : entries_) {
+        for (const std::string* longName : {&entry.longName, &entry.alias}) {
             if (longName->empty())
                 continue;
             if (*longName == name)
-                found = &spec;
+                found = &entry;
             else if (longName->compare(0, name.size(), name) == 0) {
                 names.push_back(*longName);
-                if (candidates.empty() || candidates.back() != &spec)
-                    candidates.push_back(&spec);
+                if (candidates.empty() || candidates.back() != &entry)
+                    candidates.push_back(&entry);
             }
         }
         if (found != nullptr)
@@ -83,10 +83,10 @@ std::string OptionParser::Short(const std::string& word, const std::vector<std::
             k = end - 1;
             continue;
         }
-        const OptionSpec* found = nullptr;
-        for (const OptionSpec& spec : specs_)
-            if (spec.shortName == c && c != 0) {
-                found = &spec;
+        const OptionEntry* found = nullptr;
+        for (const OptionEntry& entry : entries_)
+            if (entry.shortName == c && c != 0) {
+                found = &entry;
                 break;
             }
         if (found == nullptr)
@@ -134,28 +134,28 @@ std::string OptionParser::Help(const std::string& description, const std::string
 {
     std::string text = "Usage: " + program_ + " " + usage_ + "\n" + description + "\n";
     std::size_t group = 0;
-    for (std::size_t n = 0; n < specs_.size(); ++n) {
+    for (std::size_t n = 0; n < entries_.size(); ++n) {
         while (group < groups_.size() && groups_[group].first == n)
             text += "\n" + groups_[group++].second + ":\n";
-        const OptionSpec& spec = specs_[n];
-        if (spec.help.empty())
+        const OptionEntry& entry = entries_[n];
+        if (entry.help.empty())
             continue;
-        std::string left = spec.shortName != 0 ? std::string("  -") + spec.shortName : std::string("    ");
-        if (!spec.longName.empty()) {
-            left += spec.shortName != 0 ? ", --" : "  --";
-            left += spec.longName;
-            if (spec.argument == Argument::Required)
-                left += "=" + spec.valueName;
-            else if (spec.argument == Argument::Optional)
-                left += "[=" + spec.valueName + "]";
-        } else if (spec.argument != Argument::None) {
-            left += " " + spec.valueName;
+        std::string left = entry.shortName != 0 ? std::string("  -") + entry.shortName : std::string("    ");
+        if (!entry.longName.empty()) {
+            left += entry.shortName != 0 ? ", --" : "  --";
+            left += entry.longName;
+            if (entry.argument == Argument::Required)
+                left += "=" + entry.valueName;
+            else if (entry.argument == Argument::Optional)
+                left += "[=" + entry.valueName + "]";
+        } else if (entry.argument != Argument::None) {
+            left += " " + entry.valueName;
         }
         if (left.size() < 29)
             left.resize(30, ' ');
         else
             left += "\n" + std::string(30, ' ');
-        text += left + spec.help + "\n";
+        text += left + entry.help + "\n";
     }
     return text + footer + "\n";
 }

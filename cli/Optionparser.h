@@ -16,7 +16,7 @@ namespace QuorvexCli {
 
 enum class Argument { None, Required, Optional };
 
-struct OptionSpec {
+struct OptionEntry {
     char shortName = 0;           // 0: long only
     std::string longName;         // empty: short only
     std::string alias;            // another long name of the same option (--colour, --silent)
@@ -32,7 +32,7 @@ class OptionParser {
 public:
     OptionParser(std::string program, std::string usage) : program_(std::move(program)), usage_(std::move(usage)) {}
 
-    void Add(OptionSpec spec) { specs_.push_back(std::move(spec)); }
+    void Add(OptionEntry entry) { entries_.push_back(std::move(entry)); }
     // A heading in the help between groups of options.
     void Group(const std::string& title);
     // Called for -NUM with the number as written.
@@ -53,12 +53,12 @@ public:
 private:
     std::string Long(const std::string& word, const std::vector<std::string>& args, std::size_t& i);
     std::string Short(const std::string& word, const std::vector<std::string>& args, std::size_t& i);
-    std::string Apply(const OptionSpec& spec, const std::string& value, bool given);
+    std::string Apply(const OptionEntry& entry, const std::string& value, bool given);
 
     std::string program_;
     std::string usage_;
-    std::vector<OptionSpec> specs_;
-    std::vector<std::pair<std::size_t, std::string>> groups_;  // before spec N
+    std::vector<OptionEntry> entries_;
+    std::vector<std::pair<std::size_t, std::string>> groups_;  // before entry N
     std::function<std::string(const std::string&)> number_;
     bool valueError_ = false;
 };

@@ -16,7 +16,7 @@
 namespace {
 
 using QuorvexCli::Command;
-using QuorvexCli::OptionSpec;
+using QuorvexCli::OptionEntry;
 using QuorvexCli::Verb;
 
 const char kTopFooter[] =
@@ -72,31 +72,31 @@ struct FileParse {
     bool regexpGiven = false;
 };
 
-OptionSpec Flag(char shortName, const std::string& longName, const std::string& help,
+OptionEntry Flag(char shortName, const std::string& longName, const std::string& help,
                 std::function<void()> apply)
 {
-    OptionSpec spec;
-    spec.shortName = shortName;
-    spec.longName = longName;
-    spec.help = help;
-    spec.apply = [apply](const std::string&, bool) {
+    OptionEntry entry;
+    entry.shortName = shortName;
+    entry.longName = longName;
+    entry.help = help;
+    entry.apply = [apply](const std::string&, bool) {
         apply();
         return std::string();
     };
-    return spec;
+    return entry;
 }
 
-OptionSpec Valued(char shortName, const std::string& longName, const std::string& valueName, const std::string& help,
+OptionEntry Valued(char shortName, const std::string& longName, const std::string& valueName, const std::string& help,
                   std::function<std::string(const std::string&)> apply)
 {
-    OptionSpec spec;
-    spec.shortName = shortName;
-    spec.longName = longName;
-    spec.argument = QuorvexCli::Argument::Required;
-    spec.valueName = valueName;
-    spec.help = help;
-    spec.apply = [apply](const std::string& value, bool) { return apply(value); };
-    return spec;
+    OptionEntry entry;
+    entry.shortName = shortName;
+    entry.longName = longName;
+    entry.argument = QuorvexCli::Argument::Required;
+    entry.valueName = valueName;
+    entry.help = help;
+    entry.apply = [apply](const std::string& value, bool) { return apply(value); };
+    return entry;
 }
 
 std::function<std::string(const std::string&)> OneOf(std::string& target, std::vector<std::string> allowed,
@@ -244,7 +244,7 @@ void AddFileOptions(QuorvexCli::OptionParser& parser, Command& command, FilePars
         c.noFileName = true;
         c.withFileName = false;
     }));
-    OptionSpec colour;
+    OptionEntry colour;
     colour.longName = "color";
     colour.alias = "colour";
     colour.argument = Argument::Optional;
@@ -268,7 +268,7 @@ void AddFileOptions(QuorvexCli::OptionParser& parser, Command& command, FilePars
         return std::string();
     };
     parser.Add(colour);
-    OptionSpec quiet = Flag('q', "quiet", "Print nothing; the exit status tells", [&c] { c.quiet = true; });
+    OptionEntry quiet = Flag('q', "quiet", "Print nothing; the exit status tells", [&c] { c.quiet = true; });
     quiet.alias = "silent";
     parser.Add(quiet);
     parser.Add(Flag('s', "no-messages", "No messages about missing or unreadable files", [&c] { c.noMessages = true; }));
