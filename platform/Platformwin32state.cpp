@@ -47,11 +47,15 @@ bool StateOfHandle(HANDLE handle, FileState& state)
 
 bool QueryFileState(FileHandle file, FileState& state) { return StateOfHandle(static_cast<HANDLE>(file), state); }
 
-bool QueryNameState(const char* name, FileState& state)
+namespace {
+
+// The state of the entry `name` opened with `flags` beside the backup
+// semantics a directory needs; the system's error survives the close.
+bool StateOfName(const char* name, DWORD flags, FileState& state)
 {
     state = FileState();
     const HANDLE handle = ::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const bool ok = StateOfHandle(handle, state);
@@ -61,20 +65,14 @@ bool QueryNameState(const char* name, FileState& state)
     return ok;
 }
 
+}  // namespace
+
+bool QueryNameState(const char* name, FileState& state) { return StateOfName(name, 0, state); }
+
 // The entry itself: a reparse point (a symbolic link) is not followed.
 bool QueryEntryState(const char* name, FileState& state)
 {
-    state = FileState();
-    const HANDLE handle =
-        ::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    const bool ok = StateOfHandle(handle, state);
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(handle);
-    ::SetLastError(error);
-    return ok;
+    return StateOfName(name, FILE_FLAG_OPEN_REPARSE_POINT, state);
 }
 
 // Byte-range locks are mandatory on Windows: a lock on the file's bytes would
