@@ -1075,17 +1075,27 @@ bool SearchedEdits::Find(P::FileHandle file, std::uint64_t size, RewriteEditSink
         problem.SystemError = P::ValueTooLargeError();
         return false;
     }
-    if (whole) {
-        finder.whole = mapped;
-        finder.wholeSize = static_cast<std::size_t>(mappedSize);
-        StreamSearcher searcher(pattern_, settings);
-        end = searcher.Search(source, finder, error);
-    } else if (lineMode) {
-        end = SearchLineBlocks(pattern_, flags_, source, finder, forced != 0 ? forced : BlockSize, error);
-    } else {
-        StreamSearcher searcher(pattern_, settings);
-        finder.windows = &searcher;
-        end = searcher.SearchWindows(source, finder, error);
+    try {
+        if (whole) {
+            finder.whole = mapped;
+            finder.wholeSize = static_cast<std::size_t>(mappedSize);
+            StreamSearcher searcher(pattern_, settings);
+            end = searcher.Search(source, finder, error);
+        } else if (lineMode) {
+            end = SearchLineBlocks(pattern_, flags_, source, finder, forced != 0 ? forced : BlockSize, error);
+        } else {
+            StreamSearcher searcher(pattern_, settings);
+            finder.windows = &searcher;
+            end = searcher.SearchWindows(source, finder, error);
+        }
+    } catch (const std::bad_alloc&) {
+        // A line longer than memory holds (line mode over a file that could
+        // not be mapped): the file stays as it is.
+        if (finder.refused)
+            return true;
+        problem.Reason = RewriteReadFailed;
+        problem.SystemError = P::OutOfMemoryError();
+        return false;
     }
     if (finder.refused)
         return true;  // the rewrite recorded why
