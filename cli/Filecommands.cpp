@@ -327,6 +327,12 @@ private:
 // with the names a/PATH and b/PATH that patch -p1 and git apply read). The
 // replacement text is made by the object's own Merge over each changed line
 // (over the whole file with -U), so it sees the text around each match.
+// What that needs stays bounded: with -U a file of more than
+// kWholeDiffLimit bytes, and any file with a match past 2 GiB (beyond what a
+// match's position holds), is not shown but named on standard error, and
+// the run fails; replace itself changes such files.
+constexpr std::uint64_t kWholeDiffLimit = std::uint64_t(256) << 20;
+
 class DiffPrinter {
 public:
     DiffPrinter(Output& out, const RegularExpression& object, bool multiline)
@@ -342,15 +348,31 @@ public:
             data_ = file.Data;
             size_ = file.Size;
             lines_.clear();
+            matched_ = false;
+            tooLarge_ = false;
+        } else if (file.Stage == RegularExpression::FileFinished && matched_ && tooLarge_) {
+            Diagnose(QuoteName(file.FileName) + ": too large for --diff" +
+                     (multiline_ ? std::string(" -U (over 256 MiB)") : std::string(" (matches past 2 GiB)")) +
+                     ": not shown");
+            refused_ = true;
+            lines_.clear();
         } else if (file.Stage == RegularExpression::FileFinished && !lines_.empty()) {
             Print(file.FileName);
             lines_.clear();
         }
     }
 
+    // A file was not shown (see kWholeDiffLimit).
+    bool Refused() const { return refused_; }
+
     void OnMatch(RegularExpression*, std::string, const REMatchInfo& matches, unsigned, bool&)
     {
-        if (matches.empty() || matches.front().Position < 0 || data_ == nullptr)
+        if (matches.empty() || data_ == nullptr)
+            return;
+        matched_ = true;
+        if (matches.front().Position < 0 || (multiline_ && size_ > kWholeDiffLimit))
+            tooLarge_ = true;
+        if (tooLarge_)
             return;
         const std::uint64_t at = static_cast<unsigned>(matches.front().Position);
         const std::uint64_t from = LineStart(at);
@@ -554,6 +576,9 @@ private:
     const char* data_ = nullptr;
     std::uint64_t size_ = 0;
     std::vector<std::uint64_t> lines_;  // starts of the lines with a match
+    bool matched_ = false;   // the current file has a match
+    bool tooLarge_ = false;  // ... that --diff does not show (kWholeDiffLimit)
+    bool refused_ = false;
     std::vector<Edit> edits_;
     std::uint64_t base_ = 0;
     std::string merged_;
@@ -659,7 +684,7 @@ int RunReplace(Command& command, RegularExpression& object)
             Diagnose(Plural(printer.Changes(), "replacement", "replacements") + " in " +
                      Plural(printer.Files(), "file", "files") + " (diff only: nothing was changed)" +
                      walk.BinarySkipped());
-        if (error || walk.error || !planOk)
+        if (error || walk.error || !planOk || printer.Refused())
             return kError;
         return printer.Changes() > 0 ? kFound : kNothing;
     }

@@ -25,6 +25,7 @@
 #include <deque>
 #include <exception>
 #include <iterator>
+#include <memory>
 #include <stack>
 #include <string>
 #include <utility>
@@ -34,6 +35,7 @@
 
 #include "Currentmatch.h"
 #include "Filerewrite.h"
+#include "Filesearcher.h"
 #include "Objecttraits.h"
 #include "Optionrules.h"
 #include "Platform.h"
@@ -318,12 +320,28 @@ void RefuseUnmatchedFile(Object& object, const std::string& file, const std::str
     object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteMatchFailed, 0, error, 0));
 }
 
+// What one ChangeFiles call keeps while it walks: what its rewrites remember
+// between files (RewriteRun), the walk's compilation for the rewrites'
+// searches, and what the walk reported of the file it is collecting.
+struct ChangeState {
+    RewriteRun Run;
+    std::shared_ptr<const CompiledPattern> Pattern;  // null: the files cannot be searched again
+    unsigned SearchFlags = 0;  // the walk's flags (lineModeFlag in line mode)
+    boost::regex Expression;   // the compilation the replacements are expanded with
+    unsigned Flags = 0;        // its match flags
+    std::shared_ptr<const UnicodeExpression> Unicode;  // set in Unicode mode
+    RewriteSeen Seen;          // the pending file's matches, as reported
+    bool Stopped = false;      // a handler stopped the walk in the pending file
+    bool Searched = false;     // the pending file is searched again, not collected
+    std::size_t Collected = 0; // bytes collected of the pending file
+};
+
 // The ChangeFiles calls in progress on this thread, innermost last, each with
-// what its rewrites remember between files (RewriteRun): MergeUpdateFile finds
-// the run of its object here without the object carrying it.
+// its state: MergeUpdateFile finds the run of its object here without the
+// object carrying it.
 struct ActiveRun {
     const void* Object;
-    RewriteRun* Run;
+    ChangeState* State;
 };
 
 inline std::vector<ActiveRun>& ActiveRuns()
@@ -332,25 +350,32 @@ inline std::vector<ActiveRun>& ActiveRuns()
     return runs;
 }
 
-// The run of `object`'s innermost ChangeFiles on this thread, or null.
-inline RewriteRun* RunOf(const void* object)
+// The state of `object`'s innermost ChangeFiles on this thread, or null.
+inline ChangeState* StateOf(const void* object)
 {
     std::vector<ActiveRun>& runs = ActiveRuns();
     for (auto it = runs.rbegin(); it != runs.rend(); ++it)
         if (it->Object == object)
-            return it->Run;
+            return it->State;
     return nullptr;
+}
+
+// The run of `object`'s innermost ChangeFiles on this thread, or null.
+inline RewriteRun* RunOf(const void* object)
+{
+    ChangeState* state = StateOf(object);
+    return state != nullptr ? &state->Run : nullptr;
 }
 
 // One entry of ActiveRuns for the length of a ChangeFiles call.
 class RunEntry {
 public:
-    explicit RunEntry(const void* object) { ActiveRuns().push_back(ActiveRun{object, &run_}); }
+    explicit RunEntry(const void* object) { ActiveRuns().push_back(ActiveRun{object, &state_}); }
     ~RunEntry()
     {
         std::vector<ActiveRun>& runs = ActiveRuns();
         for (auto it = runs.rbegin(); it != runs.rend(); ++it)
-            if (it->Run == &run_) {
+            if (it->State == &state_) {
                 runs.erase(std::next(it).base());
                 break;
             }
@@ -358,9 +383,29 @@ public:
     RunEntry(const RunEntry&) = delete;
     RunEntry& operator=(const RunEntry&) = delete;
 
+    ChangeState& State() { return state_; }
+
 private:
-    RewriteRun run_;
+    ChangeState state_;
 };
+
+// Whether the object walks in line mode (objects without the setting walk
+// whole files, as ConfigureWalk leaves them).
+template <class Object>
+auto WalkLineMode(const Object& object, int) -> decltype(bool(object.GetLineMode()))
+{
+    return object.GetLineMode();
+}
+template <class Object>
+bool WalkLineMode(const Object&, long)
+{
+    return false;
+}
+
+template <class Object>
+bool ChangeWalkCallback(const char* file, const RegEx& engine);
+template <class Object>
+bool FinishChange(Object& object, ChangeState& state);
 
 // What a ChangeFiles nested in another one on the same object keeps apart:
 // the file the outer call is collecting and its count of changes. (The outer
@@ -405,10 +450,22 @@ unsigned ChangeFiles(Object& object)
     if constexpr (HasUnicodeMode<Object>::value)
         save.Unicode = UnicodeExpressionOf(object);
     const unsigned flags = save.Flags;
+    RunEntry run(&object);
+    ChangeState& state = run.State();
+    state.Expression = save.CompiledExpression;
+    state.Flags = save.Flags;
+    state.SearchFlags = SearchFlags(flags) | (WalkLineMode(object, 0) ? lineModeFlag : 0u);
+    unsigned patternError = 0;
+    if constexpr (HasUnicodeMode<Object>::value) {
+        state.Unicode = save.Unicode;
+        if (state.Unicode)
+            state.Pattern = UnicodePattern(state.Unicode, patternError);
+    }
+    if (!state.Unicode)
+        state.Pattern = AdoptPattern(state.Expression, object.Expression, patternError);
     object.MergeSaves.push(std::move(save));
     const std::string files = object.FilesToMatch;
     const bool recurse = object.DirectoryRecursion;
-    const RunEntry run(&object);
 
     object.AllocateStack();
     StackEntry<Object> entry(object);
@@ -419,7 +476,7 @@ unsigned ChangeFiles(Object& object)
         return 0;
     }
     try {
-        engine.GrepFiles(&Object::MergeFilesCallback, files, recurse, flags);
+        engine.GrepFiles(&ChangeWalkCallback<Object>, files, recurse, flags);
     } catch (...) {
         // A handler threw: what was collected for the current file is dropped
         // (the file stays as it is); files already rewritten stay rewritten.
@@ -445,8 +502,8 @@ unsigned ChangeFiles(Object& object)
             object.MatchError = engine.MatchError();
         RefuseUnmatchedFile(object, engine.MatchErrorFile(), engine.MatchError());
     }
+    FinishChange(object, state);
     object.MergeSaves.pop();
-    object.MergeUpdateFile();
     const unsigned changes = object.NumberOfChanges;
     if (nested) {
         object.PendingFile = std::move(outer.Pending);
@@ -496,6 +553,41 @@ RegexPlatform::FileState LoadState(const Record& record)
 // it visible (look-behind, ^, \b, \< see it) and the text after it (look-ahead,
 // $). Where that compilation does not match the same span (its syntax options
 // differ from the walk's), the format is merged over the match text alone.
+// The expansion of `format` for the match [start, end) of the bytes [data,
+// data + size): `compiled` run anchored at the match's start, with the bytes
+// before it visible (look-behind, ^, \b, \< see them) and those after it
+// (look-ahead, $); `atStart` when data[0] begins the subject. Where that run
+// does not match the same span, the format is merged over the match text
+// alone.
+inline std::string ReplacementIn(const boost::regex& compiled, const std::string& format, unsigned matchFlags,
+                                 const char* data, std::size_t size, std::size_t start, std::size_t end, bool atStart)
+{
+    namespace rc = boost::regex_constants;
+    const auto flags = static_cast<rc::match_flag_type>(matchFlags);
+    const bool valid = data != nullptr && start <= end && end <= size;
+    if (valid) {
+        const char* first = data + start;
+        boost::cmatch found;
+        auto anchored = flags | rc::match_continuous | (start > 0 ? rc::match_prev_avail : rc::match_default);
+        if (!atStart)
+            anchored |= rc::match_not_bob;
+        if (boost::regex_search(first, data + size, found, compiled, anchored, data) && found[0].first == first &&
+            found[0].second == data + end) {
+            std::string out;
+            found.format(std::back_inserter(out), format, flags | rc::format_all, compiled);
+            return out;
+        }
+    }
+    const std::string match = valid ? std::string(data + start, end - start) : std::string();
+    return boost::regex_replace(match, compiled, format, flags | rc::format_all);
+}
+
+// The replacement of the current match, expanded against the match as it
+// stands in the file: the object's own compilation (all its options) is run
+// anchored at the match's start over the file's bytes, with the text before
+// it visible (look-behind, ^, \b, \< see it) and the text after it (look-ahead,
+// $). Where that compilation does not match the same span (its syntax options
+// differ from the walk's), the format is merged over the match text alone.
 template <class Object, class Engine>
 std::string ContextReplacement(Object& object, const Engine& engine, std::uint64_t position,
                                const std::string& match)
@@ -511,18 +603,10 @@ std::string ContextReplacement(Object& object, const Engine& engine, std::uint64
                                              data, static_cast<std::size_t>(size), static_cast<std::size_t>(position),
                                              match);
     }
-    if (data != nullptr && position <= size && match.size() <= size - position) {
-        const char* first = data + position;
-        boost::cmatch found;
-        const auto anchored = flags | rc::match_continuous | (position > 0 ? rc::match_prev_avail : rc::match_default);
-        if (boost::regex_search(first, data + size, found, save.CompiledExpression, anchored, data) &&
-            found[0].first == first && found[0].second == first + match.size()) {
-            std::string out;
-            found.format(std::back_inserter(out), object.FormatString, flags | rc::format_all,
-                         save.CompiledExpression);
-            return out;
-        }
-    }
+    if (data != nullptr && position <= size && match.size() <= size - position)
+        return ReplacementIn(save.CompiledExpression, object.FormatString, save.Flags, data,
+                             static_cast<std::size_t>(size), static_cast<std::size_t>(position),
+                             static_cast<std::size_t>(position + match.size()), true);
     return boost::regex_replace(match, save.CompiledExpression, object.FormatString, flags | rc::format_all);
 }
 
@@ -631,6 +715,195 @@ void MergeUpdateFile(Object& object)
         object.ChangeProblems.push_back(
             Traits::MakeProblem(problem.FileName, problem.Reason, position, problem.Text, problem.SystemError));
     }
+}
+
+// ---- ChangeFiles' walk and rewrites -------------------------------------------
+//
+// The walk reports every match (the OnChangingFiles event). While a file's
+// matches are few, each is collected with its replacement (PendingFile) and
+// the rewrite checks every one against the file's bytes as it copies them.
+// Once what is collected of a file passes CollectedBytes, or a match lies
+// beyond what a collected position holds (4 GiB), the file is searched
+// instead: what was collected is dropped, the walk remembers only how many
+// matches it reported and a digest of their spans, and the rewrite searches
+// the file again under its lock, with the same compilation and flags,
+// writing each replacement into the new file as it finds the match. Then
+// nothing grows with the file or its number of matches. A searched file whose
+// matches are no longer those the walk reported stays as it is (TextChanged
+// at position 0); a walk stopped by a handler in a file replaces the matches
+// reported before the stop, either way.
+
+// What may be collected of one file (match and replacement texts) before it
+// is searched instead.
+constexpr std::size_t CollectedBytes = std::size_t(4) << 20;
+
+// Expands the replacements of a searched rewrite with the object's format.
+template <class Object>
+class ChangeFormatter final : public RewriteFormatter {
+public:
+    ChangeFormatter(const Object& object, const ChangeState& state) : object_(object), state_(state) {}
+
+    std::string Format(const RewriteMatch& match) override
+    {
+        if constexpr (HasUnicodeMode<Object>::value) {
+            if (state_.Unicode) {
+                const std::string text(match.Data + match.Start, match.End - match.Start);
+                return UnicodeContextReplacement(*state_.Unicode, object_.FormatString, object_.ExpressionLocale,
+                                                 static_cast<boost::regex_constants::match_flag_type>(state_.Flags),
+                                                 match.Data, match.Size, match.Start, text);
+            }
+        }
+        return ReplacementIn(state_.Expression, object_.FormatString, state_.Flags, match.Data, match.Size,
+                             match.Start, match.End, match.AtFileStart);
+    }
+
+private:
+    const Object& object_;
+    const ChangeState& state_;
+};
+
+// Rewrites the pending file. False when the engine gave up on a replacement
+// there: the walk ends, as it did when a replacement failed during the walk.
+template <class Object>
+bool FinishChange(Object& object, ChangeState& state)
+{
+    using Traits = ObjectTraits<Object>;
+    const RewriteSeen seen = state.Seen;
+    const bool stopped = state.Stopped;
+    const bool searched = state.Searched;
+    state.Seen = RewriteSeen();
+    state.Stopped = false;
+    state.Searched = false;
+    state.Collected = 0;
+    if (!searched) {
+        object.MergeUpdateFile();
+        return true;
+    }
+    if (object.PendingFile.FileName.empty() || seen.Matches == 0) {
+        ClearPendingFile(object);
+        return true;
+    }
+    const std::string backup = object.SaveExtension.empty() ? std::string() : object.ReplaceExtension();
+    const std::string file = object.PendingFile.FileName;
+    const RegexPlatform::FileState read = LoadState(object.PendingFile.ReadState);
+    ClearPendingFile(object);
+    if (!backup.empty() && !IsSafeSaveExtension(object.SaveExtension)) {
+        // The backup would be written somewhere else than beside the file:
+        // the file stays as it is.
+        object.ChangeProblems.push_back(
+            Traits::MakeProblem(backup, RewriteBackupFailed, 0, std::string(), RegexPlatform::InvalidArgumentError()));
+        return true;
+    }
+    if (!state.Pattern) {
+        object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteMatchFailed, 0, std::string(), 0));
+        return true;
+    }
+    ChangeFormatter<Object> formatter(object, state);
+    SearchedEdits edits(*state.Pattern, state.SearchFlags, formatter);
+    edits.Expected = &seen;
+    if (stopped)
+        edits.Limit = seen.Matches;
+    edits.NeedsWholeFile = FormatReadsAroundMatch(object.FormatString);
+    const RewriteOutcome outcome = RewriteFile(file, edits, backup, &read, &state.Run);
+    if (outcome.Replaced)
+        object.NumberOfChanges += static_cast<unsigned>(outcome.Edits);
+    bool go = true;
+    for (const RewriteProblem& problem : outcome.Problems) {
+        const unsigned position = problem.Position > UINT_MAX ? UINT_MAX : static_cast<unsigned>(problem.Position);
+        object.ChangeProblems.push_back(
+            Traits::MakeProblem(problem.FileName, problem.Reason, position, problem.Text, problem.SystemError));
+        if (problem.Reason == RewriteMatchFailed) {
+            if (object.MatchError.empty())
+                object.MatchError = problem.Text;
+            go = false;
+        }
+    }
+    return go;
+}
+
+// One match of ChangeFiles' walk.
+template <class Object, class Engine>
+bool ThisChangeCallback(Object& object, ChangeState& state, const char* file, const Engine& engine)
+{
+    using Traits = ObjectTraits<Object>;
+    if (object.PendingFile.FileName != file) {
+        if (!FinishChange(object, state))
+            return false;
+        // Checked once per file, at its first match: a backup copy or a
+        // read-only file ends the walk, and is named in the problem list.
+        if (object.BackupFile(file) || object.ReadOnlyFile(file)) {
+            object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteStoppedHere, 0, std::string(), 0));
+            return false;
+        }
+    }
+    const auto handler = Traits::OnChangingFiles(object);
+    if (handler) {
+        const auto report = FileMatchReport<Object>(engine);
+        bool go = true;
+        {
+            const FileMatchScope<Object> current(object, engine);  // Format() answers for this match
+            handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+        }
+        if (TopBlanked<Object>())
+            return false;  // the object was destroyed by its handler
+        if (!go) {
+            // The matches reported before this one are replaced.
+            if (object.PendingFile.FileName == file)
+                state.Stopped = true;
+            return false;
+        }
+    }
+    if (object.PendingFile.FileName.empty()) {
+        object.PendingFile.FileName = file;
+        StoreState(object.PendingFile.ReadState, engine.FileState());
+        state.Seen = RewriteSeen();
+        state.Stopped = false;
+        state.Collected = 0;
+        state.Searched = RewriteWindow() != 0;
+    }
+    const std::uint64_t position = engine.Position(0);
+    std::string match = engine.What(0);
+    state.Seen.Add(position, position + match.size());
+    if (state.Searched)
+        return true;
+    if (position > UINT_MAX || state.Collected + match.size() > CollectedBytes) {
+        // Too much to collect, or beyond what a collected position holds:
+        // the file is searched again by its rewrite.
+        state.Searched = true;
+        decltype(object.PendingFile.Greps)().swap(object.PendingFile.Greps);
+        return true;
+    }
+    std::string replacement;
+    try {
+        if (object.MergeSaves.empty())
+            return false;
+        replacement = ContextReplacement(object, engine, position, match);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& error) {
+        // The engine gave up on the match (complexity or memory limits): the
+        // walk ends as if a handler had stopped it, and this file stays as
+        // it was.
+        object.MatchError = error.what();
+        RefuseUnmatchedFile(object, file, object.MatchError);
+        state.Seen = RewriteSeen();
+        return false;
+    }
+    state.Collected += match.size() + replacement.size() + sizeof(typename Object::MergeFileInformation::GrepInformation);
+    typename Object::MergeFileInformation::GrepInformation grep;
+    grep.Position = static_cast<unsigned>(position);
+    grep.Match = std::move(match);
+    grep.Replacement = std::move(replacement);
+    object.PendingFile.Greps.push_back(std::move(grep));
+    return true;
+}
+
+template <class Object>
+bool ChangeWalkCallback(const char* file, const RegEx& engine)
+{
+    Object* object = TopObject<Object>();
+    ChangeState* state = object != nullptr ? StateOf(object) : nullptr;
+    return state != nullptr && ThisChangeCallback(*object, *state, file, engine);
 }
 
 template <class Object>

@@ -2,11 +2,17 @@
 #include "Filerewrite.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <exception>
+#include <new>
 #include <cstring>
 #include <locale>
 #include <memory>
 #include <utility>
+
+#include "Searchdriver.h"
+#include "Streamsearcher.h"
 
 namespace RegexEngine {
 
@@ -286,8 +292,8 @@ std::string JoinPath(const std::string& directory, const std::string& name)
 
 class Rewrite {
 public:
-    Rewrite(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup,
-            const P::FileState* read, RewriteRun* run)
+    Rewrite(const std::string& file, RewriteEditSource& edits, const std::string& backup, const P::FileState* read,
+            RewriteRun* run)
         : file_(file), edits_(edits), backup_(backup), read_(read), run_(run)
     {
     }
@@ -470,6 +476,41 @@ private:
         return false;
     }
 
+    // Writes each edit as it comes: the bytes before it copied, its match
+    // compared with the file's bytes, its replacement written.
+    class EditWriter final : public RewriteEditSink {
+    public:
+        EditWriter(Rewrite& rewrite, Reader& in, Writer& out) : rewrite_(rewrite), in_(in), out_(out) {}
+
+        bool Take(const RewriteEdit& edit) override
+        {
+            if (failed)
+                return false;
+            if (edit.Position < in_.Consumed()) {
+                // Overlapping edits cannot describe this file.
+                rewrite_.Problem(rewrite_.file_, RewriteTextChanged, edit.Position, 0, std::string(edit.Match));
+                failed = true;
+            } else if (!rewrite_.Check(in_, in_.CopyTo(out_, edit.Position - in_.Consumed()), edit) ||
+                       !rewrite_.Check(in_, in_.Compare(edit.Match), edit)) {
+                failed = true;
+            } else if (!out_.Write(edit.Replacement.data(), edit.Replacement.size())) {
+                rewrite_.WriteProblem(out_);
+                failed = true;
+            } else {
+                ++taken;
+            }
+            return !failed;
+        }
+
+        bool failed = false;
+        std::uint64_t taken = 0;
+
+    private:
+        Rewrite& rewrite_;
+        Reader& in_;
+        Writer& out_;
+    };
+
     // Streams the file into the temporary file with the edits applied, and
     // flushes the result to the disk.
     bool Stream()
@@ -477,19 +518,17 @@ private:
         Writer out(temporary_.Handle, temporary_.Name);
         Writer undo(undo_.Handle, undo_.Name);
         Reader in(source_, copyBack_ ? &undo : nullptr);
-        for (const RewriteEdit& edit : edits_) {
-            if (edit.Position < in.Consumed()) {
-                // Overlapping edits cannot describe this file.
-                Problem(file_, RewriteTextChanged, edit.Position, 0, std::string(edit.Match));
-                return false;
-            }
-            if (!Check(in, in.CopyTo(out, edit.Position - in.Consumed()), edit))
-                return false;
-            if (!Check(in, in.Compare(edit.Match), edit))
-                return false;
-            if (!out.Write(edit.Replacement.data(), edit.Replacement.size()))
-                return WriteProblem(out);
+        EditWriter writer(*this, in, out);
+        RewriteProblem found;
+        const bool complete = edits_.Find(source_, original_.Size, writer, found);
+        if (writer.failed)
+            return false;
+        if (!complete) {
+            Problem(file_, static_cast<RewriteReason>(found.Reason), found.Position, found.SystemError,
+                    std::move(found.Text));
+            return false;
         }
+        edited_ = writer.taken;
         if (!Check(in, in.CopyRest(out), RewriteEdit{}))
             return false;
         if (!out.Flush())
@@ -577,6 +616,7 @@ private:
     void MarkReplaced(const P::FileState& now)
     {
         outcome_.Replaced = true;
+        outcome_.Edits = edited_;
         if (run_ == nullptr)
             return;
         run_->Changed.insert({locked_.Device, locked_.Identity});
@@ -725,7 +765,7 @@ private:
     RewriteOutcome Finish() { return outcome_; }
 
     const std::string& file_;
-    const std::vector<RewriteEdit>& edits_;
+    RewriteEditSource& edits_;
     const std::string& backup_;
     const P::FileState* read_;
     RewriteRun* run_;
@@ -742,6 +782,7 @@ private:
     Temporary temporary_;
     Temporary undo_;
     std::uint64_t newSize_ = 0;
+    std::uint64_t edited_ = 0;  // edits written into the temporary file
     RewriteOutcome outcome_;
 };
 
@@ -760,7 +801,35 @@ std::size_t ExtensionDot(const std::string& file)
 
 }  // namespace
 
+namespace {
+
+// Edits given as a list.
+class ListedEdits final : public RewriteEditSource {
+public:
+    explicit ListedEdits(const std::vector<RewriteEdit>& edits) : edits_(edits) {}
+
+    bool Find(P::FileHandle, std::uint64_t, RewriteEditSink& sink, RewriteProblem&) override
+    {
+        for (const RewriteEdit& edit : edits_)
+            if (!sink.Take(edit))
+                break;
+        return true;
+    }
+
+private:
+    const std::vector<RewriteEdit>& edits_;
+};
+
+}  // namespace
+
 RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits, const std::string& backup,
+                           const P::FileState* read, RewriteRun* run)
+{
+    ListedEdits listed(edits);
+    return RewriteFile(file, listed, backup, read, run);
+}
+
+RewriteOutcome RewriteFile(const std::string& file, RewriteEditSource& edits, const std::string& backup,
                            const P::FileState* read, RewriteRun* run)
 {
     // A write beyond the process's file-size limit fails (EFBIG) instead of
@@ -827,6 +896,246 @@ void CloseAndRemove(P::FileHandle source, P::FileHandle temporary, const std::st
     P::CloseFile(temporary);
     if (!temporaryName.empty())
         P::RemoveFile(temporaryName.c_str());
+}
+
+// ---- Searched rewrites ------------------------------------------------------
+
+namespace {
+
+std::atomic<std::size_t> forcedWindow{0};
+
+// Hands the searcher's matches to the rewrite as edits, each with its
+// replacement, and keeps what the check against the walk needs.
+class EditFinder final : public StreamSink {
+public:
+    EditFinder(RewriteFormatter& formatter, RewriteEditSink& sink, std::uint64_t limit)
+        : formatter_(formatter), sink_(sink), limit_(limit)
+    {
+    }
+
+    StreamAnswer Match(const StreamMatch& match) override
+    {
+        if (seen.Matches >= limit_)
+            return StreamAnswer::SkipSource;
+        seen.Add(match.start, match.end);
+        RewriteMatch around;
+        around.Position = match.start;
+        if (whole != nullptr) {
+            around.Data = whole;
+            around.Size = wholeSize;
+            around.Start = static_cast<std::size_t>(match.start);
+            around.AtFileStart = true;
+        } else if (windows != nullptr) {
+            std::uint64_t offset = 0;
+            around.Data = windows->Window(around.Size, offset);
+            around.Start = static_cast<std::size_t>(match.start - offset);
+            around.AtFileStart = offset == 0;
+        } else {
+            // Line mode: the line is the subject the match was found in.
+            around.Data = match.line;
+            around.Size = match.lineSize;
+            around.Start = static_cast<std::size_t>(match.start - match.lineStart);
+            around.AtFileStart = true;
+        }
+        around.End = around.Start + static_cast<std::size_t>(match.end - match.start);
+        std::string replacement;
+        try {
+            replacement = formatter_.Format(around);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& e) {
+            formatError = e.what();
+            failed = true;
+            return StreamAnswer::Stop;
+        }
+        RewriteEdit edit;
+        edit.Position = match.start;
+        edit.Match = std::string_view(match.match, static_cast<std::size_t>(match.end - match.start));
+        edit.Replacement = replacement;
+        if (!sink_.Take(edit)) {
+            refused = true;
+            return StreamAnswer::Stop;
+        }
+        return StreamAnswer::Go;
+    }
+
+    const char* whole = nullptr;          // the mapped file, when searched so
+    std::size_t wholeSize = 0;
+    const StreamSearcher* windows = nullptr;  // the searcher, when it reads windows
+    RewriteSeen seen;
+    bool failed = false;    // the formatter gave up: formatError
+    bool refused = false;   // the rewrite failed (its problem is recorded)
+    std::string formatError;
+
+private:
+    RewriteFormatter& formatter_;
+    RewriteEditSink& sink_;
+    std::uint64_t limit_;
+};
+
+// Turns the driver's offsets in a block of whole lines into StreamMatches.
+class LineRelay final : public MatchSink {
+public:
+    LineRelay(EditFinder& finder, const char* data, std::size_t size, std::uint64_t base)
+        : finder_(finder), data_(data), size_(size), base_(base)
+    {
+    }
+
+    bool Take(const std::uint64_t* offsets) override
+    {
+        const std::size_t start = static_cast<std::size_t>(offsets[0]);
+        const std::size_t end = static_cast<std::size_t>(offsets[1]);
+        const char* line = data_ + start;
+        while (line != data_ && line[-1] != '\n')
+            --line;
+        const void* feed = std::memchr(data_ + start, '\n', size_ - start);
+        StreamMatch match{};
+        match.start = base_ + start;
+        match.end = base_ + end;
+        match.match = data_ + start;
+        match.lineStart = base_ + static_cast<std::uint64_t>(line - data_);
+        match.line = line;
+        match.lineSize = static_cast<std::size_t>((feed != nullptr ? static_cast<const char*>(feed) : data_ + size_) - line);
+        match.offsets = offsets;
+        answer = finder_.Match(match);
+        return answer == StreamAnswer::Go;
+    }
+
+    StreamAnswer answer = StreamAnswer::Go;
+
+private:
+    EditFinder& finder_;
+    const char* data_;
+    std::size_t size_;
+    std::uint64_t base_;
+};
+
+// Line mode over a file that is not mapped: blocks of whole lines, each
+// searched as the walks search a file (every line its own subject). Memory:
+// the block size plus the longest line.
+StreamEnd SearchLineBlocks(const CompiledPattern& pattern, unsigned flags, SearchSource& source, EditFinder& finder,
+                           std::size_t block, std::string& error)
+{
+    std::vector<char> buffer;
+    std::uint64_t base = 0;  // file offset of buffer[0]
+    std::size_t fill = 0;
+    for (;;) {
+        if (buffer.size() - fill < block)
+            buffer.resize(fill + block);
+        std::size_t got = 0;
+        if (!source.Read(buffer.data() + fill, block, got)) {
+            error = RegexPlatform::ErrorText(source.Error());
+            return StreamEnd::ReadFailed;
+        }
+        const char* fresh = buffer.data() + fill;
+        fill += got;
+        std::size_t end = fill;
+        if (got > 0) {
+            const char* last = buffer.data() + fill;
+            while (last != fresh && last[-1] != '\n')
+                --last;
+            if (last == fresh)
+                continue;  // no line completed yet
+            end = static_cast<std::size_t>(last - buffer.data());
+        }
+        LineRelay relay(finder, buffer.data(), end, base);
+        if (SearchBuffer(pattern, buffer.data(), end, flags, relay, error) == SearchEnd::Failed)
+            return StreamEnd::MatchFailed;
+        if (relay.answer != StreamAnswer::Go)
+            return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+        if (got == 0)
+            return StreamEnd::Finished;
+        std::memmove(buffer.data(), buffer.data() + end, fill - end);
+        base += end;
+        fill -= end;
+    }
+}
+
+}  // namespace
+
+bool SearchedEdits::Find(P::FileHandle file, std::uint64_t size, RewriteEditSink& sink, RewriteProblem& problem)
+{
+    SearchSource source;
+    source.Borrow(file, size);
+    EditFinder finder(formatter_, sink, Limit);
+    const std::size_t forced = forcedWindow.load();
+    const bool lineMode = (flags_ & lineModeFlag) != 0;
+    std::uint64_t mappedSize = 0;
+    const char* mapped = forced == 0 ? source.Whole(mappedSize) : nullptr;
+    const bool whole = mapped != nullptr && mappedSize <= static_cast<std::uint64_t>(~std::size_t(0));
+    std::string error;
+    StreamEnd end = StreamEnd::Finished;
+    StreamSettings settings;
+    settings.flags = flags_;
+    settings.lines = false;
+    settings.window = forced;
+    if (!whole && (NeedsWholeFile || (!lineMode && pattern_.unicode))) {
+        // Beyond a window, the text around a match is not at hand.
+        problem.Reason = RewriteReadFailed;
+        problem.SystemError = P::ValueTooLargeError();
+        return false;
+    }
+    try {
+        if (whole) {
+            finder.whole = mapped;
+            finder.wholeSize = static_cast<std::size_t>(mappedSize);
+            StreamSearcher searcher(pattern_, settings);
+            end = searcher.Search(source, finder, error);
+        } else if (lineMode) {
+            end = SearchLineBlocks(pattern_, flags_, source, finder, forced != 0 ? forced : BlockSize, error);
+        } else {
+            StreamSearcher searcher(pattern_, settings);
+            finder.windows = &searcher;
+            end = searcher.SearchWindows(source, finder, error);
+        }
+    } catch (const std::bad_alloc&) {
+        // A line longer than memory holds (line mode over a file that could
+        // not be mapped): the file stays as it is.
+        if (finder.refused)
+            return true;
+        problem.Reason = RewriteReadFailed;
+        problem.SystemError = P::OutOfMemoryError();
+        return false;
+    }
+    if (finder.refused)
+        return true;  // the rewrite recorded why
+    if (finder.failed) {
+        problem.Reason = RewriteMatchFailed;
+        problem.Text = finder.formatError;
+        return false;
+    }
+    if (end == StreamEnd::ReadFailed) {
+        problem.Reason = RewriteReadFailed;
+        problem.SystemError = source.Error();
+        return false;
+    }
+    if (end == StreamEnd::MatchFailed) {
+        problem.Reason = RewriteMatchFailed;
+        problem.Text = error;
+        return false;
+    }
+    if (Expected != nullptr && (finder.seen.Matches != Expected->Matches || finder.seen.Digest != Expected->Digest)) {
+        // The file no longer holds the matches the walk reported.
+        problem.Reason = RewriteTextChanged;
+        return false;
+    }
+    return true;
+}
+
+bool FormatReadsAroundMatch(const std::string& format)
+{
+    return format.find("$`") != std::string::npos || format.find("$'") != std::string::npos ||
+           format.find("PREMATCH") != std::string::npos || format.find("POSTMATCH") != std::string::npos;
+}
+
+void SetRewriteWindow(std::size_t size)
+{
+    forcedWindow.store(size);
+}
+
+std::size_t RewriteWindow()
+{
+    return forcedWindow.load();
 }
 
 }  // namespace RegexEngine

@@ -71,7 +71,36 @@ struct RewriteProblem {
 
 struct RewriteOutcome {
     bool Replaced = false;  // the file now holds the new content
+    std::uint64_t Edits = 0;  // the edits written into it
     std::vector<RewriteProblem> Problems;
+};
+
+// Takes the edits of a rewrite in order, as they are found: the bytes up to
+// each edit are copied, then its replacement is written. False when the
+// rewrite failed (the problem is recorded): nothing more is wanted.
+class RewriteEditSink {
+public:
+    virtual bool Take(const RewriteEdit& edit) = 0;
+
+protected:
+    ~RewriteEditSink() = default;
+};
+
+// Finds the edits of a rewrite while the new content is written, so that no
+// list of them is kept. Find is called once, after the file was opened,
+// locked and checked, with that descriptor (to be mapped, or read through a
+// SearchSource's Borrow: its position belongs to the rewrite) and the file's
+// size; it hands the edits to `sink` in increasing, non-overlapping order (an
+// edit's views need only last for the call). False, with `problem` filled in
+// (all but its file name), when the edits could not be found: the file stays
+// as it is.
+class RewriteEditSource {
+public:
+    virtual bool Find(RegexPlatform::FileHandle file, std::uint64_t size, RewriteEditSink& sink,
+                      RewriteProblem& problem) = 0;
+
+protected:
+    ~RewriteEditSource() = default;
 };
 
 // What one run over many files (one ChangeFiles) remembers between rewrites:
@@ -98,6 +127,96 @@ struct RewriteRun {
 RewriteOutcome RewriteFile(const std::string& file, const std::vector<RewriteEdit>& edits,
                            const std::string& backup, const RegexPlatform::FileState* read = nullptr,
                            RewriteRun* run = nullptr);
+
+// The same for edits found as the file is written (see RewriteEditSource).
+RewriteOutcome RewriteFile(const std::string& file, RewriteEditSource& edits, const std::string& backup,
+                           const RegexPlatform::FileState* read = nullptr, RewriteRun* run = nullptr);
+
+// ---- Rewrites whose edits are searched for as the file is written ----------
+
+struct CompiledPattern;
+
+// One match of a searched rewrite, with the bytes the engine saw around it:
+// the whole file where it is mapped, else the window searched (whole-buffer
+// mode) or the line (line mode, each line its own subject).
+struct RewriteMatch {
+    const char* Data;         // the visible bytes
+    std::size_t Size;
+    std::size_t Start, End;   // the match in them
+    bool AtFileStart;         // Data[0] begins the subject (the file or the line)
+    std::uint64_t Position;   // the match's offset in the file
+};
+
+// Expands the replacement of a match. May throw a std::exception when the
+// engine gives up (complexity or stack limits): the file then stays as it
+// is, with one RewriteMatchFailed record holding the engine's text.
+class RewriteFormatter {
+public:
+    virtual std::string Format(const RewriteMatch& match) = 0;
+
+protected:
+    ~RewriteFormatter() = default;
+};
+
+// The matches a walk reported for a file, for a searched rewrite to check
+// that it finds the same ones: their number and a digest of their spans.
+struct RewriteSeen {
+    std::uint64_t Matches = 0;
+    std::uint64_t Digest = 14695981039346656037u;
+
+    void Add(std::uint64_t start, std::uint64_t end)
+    {
+        ++Matches;
+        Digest = (Digest ^ start) * 1099511628211u;
+        Digest = (Digest ^ end) * 1099511628211u;
+    }
+};
+
+// Edits found by searching the file while the rewrite copies it, so that
+// memory does not grow with the file or its matches: each match becomes an
+// edit with the formatter's replacement. The file is mapped and searched as
+// one buffer where it can be (`flags` with lineModeFlag: line by line, as the
+// walks search); otherwise it is read in windows, with the engine's partial
+// matches finding a match that crosses a window's edge whole, or in line mode
+// in blocks of whole lines. A format that reads beyond its match (the text
+// before or after it) needs the whole file: a file that cannot be mapped is
+// then refused (RewriteReadFailed with the value-too-large code), as is one
+// searched in Unicode mode outside line mode that cannot be mapped.
+class SearchedEdits final : public RewriteEditSource {
+public:
+    // `flags`: match flags through SearchFlags, plus lineModeFlag in line
+    // mode. `pattern` and `formatter` must outlive the rewrite.
+    SearchedEdits(const CompiledPattern& pattern, unsigned flags, RewriteFormatter& formatter)
+        : pattern_(pattern), flags_(flags), formatter_(formatter)
+    {
+    }
+
+    // Only the first Limit matches are replaced (a walk stopped after them).
+    std::uint64_t Limit = ~std::uint64_t(0);
+    // When set, the matches (up to Limit) must be these, or the file stays as
+    // it is with one RewriteTextChanged record at position 0.
+    const RewriteSeen* Expected = nullptr;
+    // The format reads beyond its match.
+    bool NeedsWholeFile = false;
+
+    bool Find(RegexPlatform::FileHandle file, std::uint64_t size, RewriteEditSink& sink,
+              RewriteProblem& problem) override;
+
+private:
+    const CompiledPattern& pattern_;
+    unsigned flags_;
+    RewriteFormatter& formatter_;
+};
+
+// True when `format` may read the text before or after its match ($`, $',
+// their long names).
+bool FormatReadsAroundMatch(const std::string& format);
+
+// For tests: searched rewrites read files in windows (or line blocks) of
+// `size` bytes instead of mapping them, and ChangeFiles searches every file
+// instead of collecting its matches; 0 (the default) maps where possible.
+void SetRewriteWindow(std::size_t size);
+std::size_t RewriteWindow();
 
 // True when a backup name built with `extension` stays beside the file: the
 // extension holds no path separator, no NUL and is not "..". Other extensions

@@ -23,6 +23,8 @@ void SearchSource::Close()
     memorySize_ = memoryAt_ = 0;
     reported_ = 0;
     error_ = 0;
+    borrowed_ = false;
+    borrowedAt_ = 0;
 }
 
 bool SearchSource::Open(const std::string& path, bool regularOnly)
@@ -55,6 +57,15 @@ void SearchSource::Assign(const char* data, std::size_t size)
     memorySize_ = size;
 }
 
+void SearchSource::Borrow(RegexPlatform::FileHandle file, std::uint64_t size)
+{
+    Close();
+    handle_ = file;
+    kind_ = RegexPlatform::InputKind::RegularFile;
+    reported_ = size;
+    borrowed_ = true;
+}
+
 bool SearchSource::Read(char* buffer, std::size_t size, std::size_t& got)
 {
     got = 0;
@@ -66,6 +77,23 @@ bool SearchSource::Read(char* buffer, std::size_t size, std::size_t& got)
     }
     if (handle_ == nullptr)
         return true;
+    if (borrowed_) {
+        // Read at the source's own offset; the owner's position is put back.
+        std::uint64_t saved = 0, at = 0;
+        const bool ok = RegexPlatform::TellFile(handle_, saved) &&
+                        RegexPlatform::SeekFile(handle_, static_cast<std::int64_t>(borrowedAt_),
+                                                RegexPlatform::SeekOrigin::Begin, at) &&
+                        RegexPlatform::ReadFile(handle_, buffer, size, got);
+        if (!ok)
+            error_ = RegexPlatform::LastError();
+        borrowedAt_ += got;
+        if (!RegexPlatform::SeekFile(handle_, static_cast<std::int64_t>(saved), RegexPlatform::SeekOrigin::Begin, at) &&
+            ok) {
+            error_ = RegexPlatform::LastError();
+            return false;
+        }
+        return ok;
+    }
     if (!RegexPlatform::ReadInput(handle_, buffer, size, got)) {
         error_ = RegexPlatform::LastError();
         return false;

@@ -28,6 +28,11 @@ public:
     bool Adopt(int descriptor);
     // Bytes in memory, which must outlive the search.
     void Assign(const char* data, std::size_t size);
+    // A regular file of `size` bytes opened elsewhere, which stays open and
+    // keeps its file position: it is read from its start at an offset of the
+    // source's own (a rewrite searches the file it copies through the same
+    // descriptor).
+    void Borrow(RegexPlatform::FileHandle file, std::uint64_t size);
 
     // Reads up to `size` bytes as they arrive; `got` is 0 at the end. False on
     // failure, with Error() set.
@@ -54,6 +59,8 @@ private:
     const char* mapped_ = nullptr;
     std::uint64_t mappedSize_ = 0;
     unsigned error_ = 0;
+    bool borrowed_ = false;
+    std::uint64_t borrowedAt_ = 0;  // the next offset a borrowed file is read at
 };
 
 }  // namespace RegexEngine

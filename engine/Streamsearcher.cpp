@@ -266,6 +266,8 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
                 fill += got;
             }
             const char* data = buffer_.data();
+            windowSize_ = fill;
+            windowOffset_ = base;
             bool more = false;  // a match may go on past the window
             // The engine grep's order: after an empty match, one anchored try
             // for a non-empty match at the same place, else on from the next

@@ -113,6 +113,15 @@ public:
     // Bytes searched by the last Search.
     std::uint64_t BytesSearched() const { return searched_; }
 
+    // Inside a Match call of a search in windows: the window's bytes (what
+    // the engine sees around the match) and its offset in the source.
+    const char* Window(std::size_t& size, std::uint64_t& offset) const
+    {
+        size = windowSize_;
+        offset = windowOffset_;
+        return buffer_.data();
+    }
+
 private:
     StreamEnd Lines(SearchSource& source, StreamSink& sink, std::string& error);
     StreamEnd Whole(const char* data, std::size_t size, StreamSink& sink, std::string& error);
@@ -129,6 +138,8 @@ private:
     bool binary_ = false;
     std::uint64_t countedAt_ = 0;   // source offset up to which lines are counted
     std::uint64_t countedLine_ = 1; // the line number there
+    std::size_t windowSize_ = 0;    // Window()
+    std::uint64_t windowOffset_ = 0;
 };
 
 }  // namespace RegexEngine

@@ -748,6 +748,78 @@ TEST(CliTruth, FileTooLargeForMemory)
     EXPECT_EQ(fs::file_size(dir.Path() / "big.txt"), std::uintmax_t(1) << 30);
 }
 
+// A file past 4 GiB (sparse: its holes read as NUL bytes) is changed exactly
+// at its matches, one near its start and one at its end.
+TEST(CliReplace, FilePastFourGibibytes)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "too large for the sanitizers' memory";
+#endif
+    TempDir dir;
+    const std::uint64_t size = (std::uint64_t(4) << 30) + 4096;
+    const std::string file = (dir.Path() / "big.log").string();
+    {
+        const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "x needle\n", 9, 100), 9);
+        ASSERT_EQ(::pwrite(fd, "\nlast needle\n", 13, static_cast<off_t>(size - 13)), 13);
+        ::close(fd);
+    }
+    const auto readAt = [&](std::uint64_t at, std::size_t count) {
+        std::string out(count, '?');
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        const ssize_t got = ::pread(fd, &out[0], count, static_cast<off_t>(at));
+        ::close(fd);
+        out.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+        return out;
+    };
+    RunOptions options;
+    options.cwd = dir.Path();
+    const Result result = RunTool({"replace", "-a", "needle", "pin", "big.log"}, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "2 replacements in 1 file\n") << result.err;
+    EXPECT_EQ(fs::file_size(file), size - 6);
+    EXPECT_EQ(readAt(96, 12), std::string(4, '\0') + "x pin\n" + std::string(2, '\0'));
+    EXPECT_EQ(readAt(size - 19, 13), std::string(3, '\0') + "\nlast pin\n");
+    EXPECT_EQ(readAt(std::uint64_t(2) << 30, 8), std::string(8, '\0'));
+}
+
+// --diff keeps what it holds bounded: a file it cannot show whole is named,
+// never shown in part.
+TEST(CliReplace, DiffOfAFileTooLargeToShowIsRefused)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "too large for the sanitizers' memory";
+#endif
+    TempDir dir;
+    const std::uint64_t size = (std::uint64_t(2) << 30) + 4096;
+    const std::string file = (dir.Path() / "big.log").string();
+    {
+        const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "x needle\n", 9, 100), 9);
+        ASSERT_EQ(::pwrite(fd, "\nlast needle\n", 13, static_cast<off_t>(size - 13)), 13);
+        ::close(fd);
+    }
+    RunOptions options;
+    options.cwd = dir.Path();
+    struct Row {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    for (const Row& row : std::vector<Row>{
+             {{"replace", "--diff", "-a", "needle", "pin", "big.log"},
+              "quorvex: big.log: too large for --diff (matches past 2 GiB): not shown\n"},
+             {{"replace", "--diff", "-a", "-U", "needle", "pin", "big.log"},
+              "quorvex: big.log: too large for --diff -U (over 256 MiB): not shown\n"}}) {
+        const Result result = RunTool(row.args, options);
+        EXPECT_EQ(result.status, 2) << row.args[3];
+        EXPECT_EQ(result.out, "") << row.args[3];
+        EXPECT_EQ(result.err.substr(0, row.err.size()), row.err) << row.args[3];
+    }
+    EXPECT_EQ(fs::file_size(file), size) << "nothing changed";
+}
+
 TEST(CliGrep, LargeOutputIsComplete)
 {
     // Far more output than one buffer holds: nothing may be lost or doubled
