@@ -61,7 +61,10 @@ class UnicodeExpression;  // the compilation of the Unicode mode
 namespace RegexClass {
 
 // One sub-match: its text and its byte offset from the start of the searched
-// text, or -1 (with empty text) when the sub-expression took no part.
+// text, or -1 (with empty text) when the sub-expression took no part. In the
+// file operations' reports an offset past 2^31 - 1 (a file past 2 GiB) also
+// reads -1, with the text still given; the search API (Quorvexsearch.h) has
+// 64-bit offsets.
 struct QUORVEX_API REMatch {
     std::string Text;
     int Position = -1;
@@ -338,8 +341,10 @@ public:
     // Raised for every file a file operation walks, before and after its
     // matches, and for every file or directory it cannot read. Setting bskip at
     // FileStarted reports no match of that file (ChangeFiles leaves it as it
-    // is); clearing bcontinue ends the walk. While it is set, a file too large
-    // for memory is reported as skipped instead of raising std::bad_alloc.
+    // is); clearing bcontinue ends the walk. A file too large to read whole
+    // is mapped or searched in windows (docs/file-walk.md); one searched in
+    // windows shows Data null and Size 0. A file whose bounded buffer cannot
+    // be had is reported FileSkipped with the out-of-memory code.
     using WalkingFilesEventClosure = Closure<void(RegularExpression*, const WalkedFile&, bool& bskip, bool& bcontinue)>;
     void SetOnWalkingFilesClosure(WalkingFilesEventClosure handler);
     WalkingFilesEventClosure GetOnWalkingFilesClosure() const;

@@ -54,7 +54,7 @@ public:
     void OnMatch(RegularExpression*, std::string, const REMatchInfo& matches, unsigned line, bool& go)
     {
         if (matches.empty() || matches.front().Position < 0) {
-            tooLarge = true;  // an offset beyond what a report can hold
+            tooLarge = true;  // an offset past what a report can hold (2^31 - 1)
             return;
         }
         const std::uint64_t start = static_cast<unsigned>(matches.front().Position);
@@ -329,7 +329,7 @@ int RunGrep(Command& command, RegularExpression& object)
     });
     printer.Summary();
     if (walk.tooLarge) {
-        Diagnose("matches beyond 4 GiB into a file were left out");
+        Diagnose("matches beyond 2 GiB into a file were left out");
         error = true;
     }
     if (!out.Flush()) {

@@ -204,7 +204,8 @@ int RunMerge(Command& command, RegularExpression& object)
         }
     } else {
         // Standard input, one line at a time; each line is merged without
-        // its line feed, which is written back after it.
+        // its terminator (a line feed, NUL with -z), which is written back
+        // after it.
         // Read as the bytes arrive (not in full stdio blocks), so that the
         // lines of a slow writer are merged and, to a terminal or with
         // --line-buffered, printed at once.
@@ -216,6 +217,7 @@ int RunMerge(Command& command, RegularExpression& object)
             return kError;
         }
         const bool flushEachRead = command.lineBuffered || RegexPlatform::IsTerminal(1);
+        const char terminator = command.nullData ? '\0' : '\n';
         std::string pending;
         std::vector<char> block(1 << 16);
         bool atEnd = false;
@@ -229,7 +231,7 @@ int RunMerge(Command& command, RegularExpression& object)
             pending.append(block.data(), n);
             std::size_t start = 0;
             for (;;) {
-                std::size_t end = pending.find('\n', start);
+                std::size_t end = pending.find(terminator, start);
                 bool complete = end != std::string::npos;
                 if (!complete && !(atEnd && start < pending.size()))
                     break;
@@ -242,10 +244,10 @@ int RunMerge(Command& command, RegularExpression& object)
                     if (copy) {
                         out.Write(merged);
                         if (complete)
-                            out.Put('\n');
+                            out.Put(terminator);
                     } else if (counter.count > before) {
                         out.Write(merged);
-                        out.Put('\n');
+                        out.Put(terminator);
                     }
                 }
                 start = complete ? end + 1 : pending.size();

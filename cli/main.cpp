@@ -468,6 +468,7 @@ int ParseTextCommand(int argc, char** argv, Command& command)
     merge->add_option("-f,--format", command.formatOption, "The replacement (then FORMAT is the text)");
     merge->add_flag("--copy", command.copy, "Also print the text between matches (without: only the replacements)");
     merge->add_flag("--line-buffered", command.lineBuffered, "Write each output line at once, into a pipe too");
+    merge->add_flag("-z,--null-data", command.nullData, "Lines of standard input end at NUL bytes, in the output too");
     AddShared(merge, command, fixed);
     merge->footer("\nExample: printf 'a-b\\n' | quorvex merge --copy '(\\w)-(\\w)' '$2-$1'");
     verbs.emplace_back(merge, Verb::Merge);

@@ -108,7 +108,7 @@ void ClearMatchError(Object& object)
 // no part and for an offset that no 32-bit field can hold.
 inline int RecordPosition(std::uint64_t position)
 {
-    return position > UINT_MAX ? -1 : static_cast<int>(static_cast<unsigned>(position));
+    return position > static_cast<std::uint64_t>(INT_MAX) ? -1 : static_cast<int>(position);
 }
 
 inline unsigned RecordLine(std::uint64_t line) { return line > UINT_MAX ? UINT_MAX : static_cast<unsigned>(line); }

@@ -1,4 +1,5 @@
-// Reading one file whole into a reusable buffer, and counting line feeds.
+// Reading one file whole into a reusable buffer or mapping it, and counting
+// line feeds.
 #include "Filebuffer.h"
 
 #include <algorithm>
@@ -22,9 +23,21 @@ namespace {
 // huge pages offered; smaller ones come from the heap.
 constexpr std::size_t largeBlock = std::size_t(1) << 20;
 
-char* ReserveIn(std::size_t size, void* buffer)
+// Thrown through the platform's whole-file read (which closes the file) when
+// the file is larger than the read limit.
+struct BeyondReadLimit {};
+
+struct Reservation {
+    ByteBuffer* bytes;
+    std::size_t limit;
+};
+
+char* ReserveIn(std::size_t size, void* context)
 {
-    return static_cast<ByteBuffer*>(buffer)->Reserve(size);
+    Reservation* reservation = static_cast<Reservation*>(context);
+    if (size > reservation->limit)
+        throw BeyondReadLimit();
+    return reservation->bytes->Reserve(size);
 }
 
 #if defined(QUORVEX_ENGINE_AVX2)
@@ -89,20 +102,66 @@ char* ByteBuffer::Reserve(std::size_t size)
     return bytes_;
 }
 
-bool FileBuffer::Load(const std::string& path)
+void FileBuffer::Unmap()
 {
-    size_ = 0;
-    std::size_t got = 0;
-    switch (RegexPlatform::ReadWholeFile(path, ReserveIn, &bytes_, got, &state_)) {
-    case RegexPlatform::WholeFile::Read:
-    case RegexPlatform::WholeFile::Shortened:  // a snapshot of what is still there
-        size_ = got;
-        return true;
-    case RegexPlatform::WholeFile::NotRegularFile:
-    case RegexPlatform::WholeFile::Failed:
-        break;
+    if (mapped_ != nullptr) {
+        RegexPlatform::UnmapInput(mapped_, size_);
+        mapped_ = nullptr;
+        size_ = 0;
     }
-    return false;
+}
+
+FileBuffer::Outcome FileBuffer::Open(const std::string& path, const LargeFileRule& rule)
+{
+    Unmap();
+    size_ = 0;
+    error_ = 0;
+    std::size_t got = 0;
+    Reservation reservation{&bytes_, rule.readLimit};
+    try {
+        switch (RegexPlatform::ReadWholeFile(path, ReserveIn, &reservation, got, &state_)) {
+        case RegexPlatform::WholeFile::Read:
+        case RegexPlatform::WholeFile::Shortened:  // a snapshot of what is still there
+            size_ = got;
+            return Outcome::Ready;
+        case RegexPlatform::WholeFile::NotRegularFile:
+            error_ = RegexPlatform::LastError();
+            return Outcome::Failed;
+        case RegexPlatform::WholeFile::Failed: {
+            // A size no buffer of this build can hold is a large file too.
+            error_ = RegexPlatform::LastError();
+            RegexPlatform::FileState state;
+            if (!RegexPlatform::QueryNameState(path.c_str(), state) || state.Size <= rule.readLimit)
+                return Outcome::Failed;
+            break;
+        }
+        }
+    } catch (const BeyondReadLimit&) {
+        // Too large to read whole: mapped, or searched in windows.
+    }
+    if (!state_.Known)
+        RegexPlatform::QueryNameState(path.c_str(), state_);
+    if (!rule.map)
+        return Outcome::Stream;
+    RegexPlatform::InputKind kind = RegexPlatform::InputKind::Stream;
+    std::uint64_t size = 0;
+    RegexPlatform::FileHandle input = RegexPlatform::OpenInput(path.c_str(), kind, size, true);
+    if (input == nullptr) {
+        error_ = RegexPlatform::LastError();
+        return Outcome::Failed;
+    }
+    // The state of the file mapped (it may have been replaced since the
+    // first open).
+    RegexPlatform::QueryFileState(input, state_);
+    const char* view = RegexPlatform::MapInput(input, size);
+    RegexPlatform::CloseFile(input);  // the view keeps the file's pages reachable
+    if (size == 0)
+        return Outcome::Ready;  // emptied meanwhile
+    if (view == nullptr)
+        return Outcome::Stream;
+    mapped_ = view;
+    size_ = static_cast<std::size_t>(size);
+    return Outcome::Ready;
 }
 
 std::uint64_t CountLineFeeds(const char* first, std::size_t size)

@@ -1,5 +1,6 @@
-// The searcher's input: one file read whole into a reusable buffer, and the
-// sink interface through which the searcher hands out matches.
+// The searcher's input: one file read whole into a reusable buffer (or, when
+// large, mapped), and the sink interface through which the searcher hands out
+// matches.
 #ifndef QUORVEX_ENGINE_FILEBUFFER_H
 #define QUORVEX_ENGINE_FILEBUFFER_H
 
@@ -49,24 +50,58 @@ private:
     std::size_t mappingSize_ = 0;
 };
 
-// The bytes of one file. Files are read, not mapped: the search works on a
-// private snapshot, so a file truncated or rewritten while it is searched
-// (by another process, or by a handler of this walk) cannot crash the walk.
+// How the walk takes in files too large to read whole into its buffer.
+struct LargeFileRule {
+    // Files up to this size are read whole into the reused buffer (a private
+    // snapshot); larger ones are mapped or searched in windows, so that no
+    // memory the walk allocates grows with a file.
+    std::size_t readLimit = std::size_t(16) << 20;
+    // Larger files are mapped where the address space allows (64-bit builds);
+    // off, or where mapping fails, they are searched in windows.
+    bool map = sizeof(void*) >= 8;
+    // The window of that search: 0 for the streaming searcher's default.
+    std::size_t window = 0;
+};
+
+// The bytes of one file. Files up to the rule's read limit are read, not
+// mapped: the search works on a private snapshot, so a file truncated or
+// rewritten while it is searched (by another process, or by a handler of this
+// walk) cannot crash the walk. Larger files are mapped read-only: their pages
+// are the page cache, and a large file cut short by another process while it
+// is searched may end the process, as with any mapping.
 class FileBuffer {
 public:
-    // Reads the regular file `path`; false when it is not a regular file or
-    // cannot be opened or read (FIFOs and devices are never waited on). At most
-    // the size the file had when opened is read.
-    bool Load(const std::string& path);
-    const char* Data() const { return size_ == 0 ? "" : bytes_.Data(); }
+    enum class Outcome {
+        Ready,   // Data() and Size() hold the file (read or mapped)
+        Stream,  // too large to read or map: to be searched in windows
+        Failed   // not a regular file, or it cannot be opened or read; see Error()
+    };
+    FileBuffer() = default;
+    ~FileBuffer() { Unmap(); }
+    FileBuffer(const FileBuffer&) = delete;
+    FileBuffer& operator=(const FileBuffer&) = delete;
+
+    // Takes in the regular file `path` under `rule`; FIFOs and devices are
+    // never waited on. At most the size the file had when opened is read.
+    // Memory exhaustion for the (bounded) buffer raises std::bad_alloc.
+    Outcome Open(const std::string& path, const LargeFileRule& rule);
+    // Open under the default rule: true when Ready.
+    bool Load(const std::string& path) { return Open(path, LargeFileRule()) == Outcome::Ready; }
+    const char* Data() const { return mapped_ != nullptr ? mapped_ : size_ == 0 ? "" : bytes_.Data(); }
     std::size_t Size() const { return size_; }
     // The file's state when it was opened for this read (not Known when it
     // could not be read).
     const RegexPlatform::FileState& State() const { return state_; }
+    // After Failed: the platform's error code.
+    unsigned Error() const { return error_; }
+    // Gives a mapping back (the bytes are gone; a read file's stay).
+    void Unmap();
 
 private:
     ByteBuffer bytes_;
     std::size_t size_ = 0;
+    const char* mapped_ = nullptr;
+    unsigned error_ = 0;
     RegexPlatform::FileState state_;
 };
 

@@ -20,6 +20,8 @@
 #include "Filewalker.h"
 #include "Platform.h"
 #include "Searchpipeline.h"
+#include "Searchsource.h"
+#include "Streamsearcher.h"
 
 namespace RegexEngine {
 
@@ -45,6 +47,9 @@ struct CurrentMatch {
     bool lineMode = false;
     // The current file's matching error (at Finished, when the walk goes on).
     const std::string* fileMatchError = nullptr;
+    // The current match of a file searched in windows (no `data` then): its
+    // bytes and line number come from the streaming searcher.
+    const StreamMatch* streamed = nullptr;
 };
 
 }  // namespace
@@ -62,6 +67,7 @@ struct RegEx::Impl {
     FileCallback fileCallback = nullptr;
     FilterCallback filter = nullptr;
     LinkRule links = LinkRule::FileLinks;
+    LargeFileRule largeFiles;
     // The directories the current walk's listing could not read, and how many
     // of them were reported.
     std::vector<ListProblem> problems;
@@ -99,10 +105,18 @@ struct RegEx::Impl {
                            std::size_t first, unsigned flags, SearchPipeline::Mode mode, Deliver& deliver,
                            bool trial);
 
+    // Searches file `index`, too large to read or map, in windows (in line
+    // mode in blocks of lines) on the caller's thread; `state` is the file's
+    // as the walk found it. False when the walk ended.
+    template <class Deliver>
+    bool SearchStreamed(const CompiledPattern& compiled, const std::string& file, std::size_t index,
+                        unsigned flags, SearchPipeline::Mode mode, Deliver& deliver,
+                        const RegexPlatform::FileState* state);
+
     // Searches the files from `first` on through the look-ahead.
     template <class Deliver>
-    void WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, std::size_t first,
-                   Deliver& deliver);
+    void WalkAhead(const CompiledPattern& compiled, SearchPipeline& pipeline, const std::vector<std::string>& list,
+                   std::size_t first, unsigned flags, SearchPipeline::Mode mode, Deliver& deliver);
 
     void BeginFile(const char* data, std::size_t size, const RegexPlatform::FileState* state)
     {
@@ -212,13 +226,13 @@ void RegEx::Impl::Walk(const std::vector<std::string>& list, unsigned flags, Sea
     std::unique_ptr<SearchPipeline> pipeline;
     if (workers != 0) {
         try {
-            pipeline.reset(new SearchPipeline(*compiled, flags, mode, list, workers, first));
+            pipeline.reset(new SearchPipeline(*compiled, flags, mode, list, workers, first, largeFiles));
         } catch (const std::system_error&) {
             // No thread could be started: search on this thread instead.
         }
     }
     if (pipeline)
-        WalkAhead(*pipeline, list, first, deliver);
+        WalkAhead(*compiled, *pipeline, list, first, flags, mode, deliver);
     else
         WalkInline(*compiled, list, first, flags, mode, deliver, false);
 }
@@ -292,19 +306,22 @@ std::size_t RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::
             return i;
         if (!ReportProblems(i))
             return ended;
-        bool loaded = false;
+        FileBuffer::Outcome outcome = FileBuffer::Outcome::Failed;
         unsigned loadError = 0;
         const auto loadStart = InlineCost::Clock::now();
         try {
-            loaded = buffer.Load(list[i]);
-            if (!loaded)
-                loadError = RegexPlatform::LastError();
+            outcome = buffer.Open(list[i], largeFiles);
+            if (outcome == FileBuffer::Outcome::Failed)
+                loadError = buffer.Error();
         } catch (const std::bad_alloc&) {
-            if (fileCallback == nullptr)
-                throw;
-            loadError = RegexPlatform::OutOfMemoryError();
+            loadError = RegexPlatform::OutOfMemoryError();  // even the bounded buffer could not be had
         }
-        if (!loaded) {
+        if (outcome == FileBuffer::Outcome::Stream) {
+            if (!SearchStreamed(compiled, list[i], i, flags, mode, deliver, &buffer.State()))
+                return ended;
+            continue;
+        }
+        if (outcome != FileBuffer::Outcome::Ready) {
             if (!ReportSkipped(list[i], loadError))
                 return ended;
             continue;
@@ -336,9 +353,90 @@ std::size_t RegEx::Impl::WalkInline(const CompiledPattern& compiled, const std::
     return ended;
 }
 
+namespace {
+
+// Calls the walk's deliverer from the streaming searcher, with the match made
+// current for the callback's questions.
 template <class Deliver>
-void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::string>& list, std::size_t first,
-                            Deliver& deliver)
+class WindowSink final : public StreamSink {
+public:
+    WindowSink(CurrentMatch& current, Deliver& deliver, std::size_t index, bool firstOnly)
+        : current_(current), deliver_(deliver), index_(index), firstOnly_(firstOnly)
+    {
+    }
+    StreamAnswer Match(const StreamMatch& match) override
+    {
+        current_.streamed = &match;
+        ++delivered;
+        const bool more = deliver_(index_, match.offsets);
+        current_.streamed = nullptr;
+        if (!more) {
+            walkStopped = true;
+            return StreamAnswer::Stop;
+        }
+        return firstOnly_ ? StreamAnswer::SkipSource : StreamAnswer::Go;
+    }
+    bool walkStopped = false;
+    std::uint64_t delivered = 0;
+
+private:
+    CurrentMatch& current_;
+    Deliver& deliver_;
+    std::size_t index_;
+    bool firstOnly_;
+};
+
+}  // namespace
+
+template <class Deliver>
+bool RegEx::Impl::SearchStreamed(const CompiledPattern& compiled, const std::string& file, std::size_t index,
+                                 unsigned flags, SearchPipeline::Mode mode, Deliver& deliver,
+                                 const RegexPlatform::FileState* state)
+{
+    SearchSource source;
+    if (!source.Open(file, true))
+        return ReportSkipped(file, source.Error());
+    BeginFile(nullptr, 0, state);
+    const FileAnswer answer = Notify(file, FileStage::Started);
+    if (answer != FileAnswer::Go)
+        return answer != FileAnswer::Stop;
+    StreamSettings settings;
+    settings.flags = flags & ~(lineModeFlag | firstOfLineFlag);
+    settings.lines = (flags & lineModeFlag) != 0;
+    settings.firstOfLine = (flags & firstOfLineFlag) != 0;
+    settings.countLines = true;  // counted onwards, block by block
+    settings.window = largeFiles.window;
+    StreamSearcher searcher(compiled, settings);
+    WindowSink<Deliver> sink(current, deliver, index, mode == SearchPipeline::Mode::FirstMatch);
+    std::string error;
+    StreamEnd end = StreamEnd::Finished;
+    try {
+        // Whole-buffer mode never maps here: the file could not be mapped.
+        end = settings.lines ? searcher.Search(source, sink, error) : searcher.SearchWindows(source, sink, error);
+    } catch (const std::bad_alloc&) {
+        // A line or window that must grow beyond the memory there is. Before
+        // any match the file is skipped; after some, its search failed part
+        // way, as when the engine gives up (a rewrite leaves it as it was).
+        current.streamed = nullptr;
+        current.offsets = nullptr;
+        if (sink.delivered == 0)
+            return ReportSkipped(file, RegexPlatform::OutOfMemoryError());
+        return MatchFailed(file, "out of memory: a line or match longer than the memory there is", true);
+    }
+    if (sink.walkStopped)
+        return false;
+    if (end == StreamEnd::ReadFailed)
+        return ReportSkipped(file, source.Error());
+    if (end == StreamEnd::MatchFailed)
+        return MatchFailed(file, error, true);
+    current.offsets = nullptr;
+    return Notify(file, FileStage::Finished) != FileAnswer::Stop;
+}
+
+template <class Deliver>
+void RegEx::Impl::WalkAhead(const CompiledPattern& compiled, SearchPipeline& pipeline,
+                            const std::vector<std::string>& list, std::size_t first, unsigned flags,
+                            SearchPipeline::Mode mode, Deliver& deliver)
 {
     for (std::size_t i = first; i < list.size(); ++i) {
         if (!ReportProblems(i)) {
@@ -346,6 +444,14 @@ void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::str
             return;
         }
         const SearchPipeline::View view = pipeline.Begin(i);
+        if (view.streamed) {
+            if (!SearchStreamed(compiled, list[i], i, flags, mode, deliver, view.state)) {
+                pipeline.Stop();
+                return;
+            }
+            pipeline.Finish();
+            continue;
+        }
         FileAnswer answer = FileAnswer::Go;
         if (view.readable) {
             BeginFile(view.data, view.size, view.state);
@@ -370,13 +476,7 @@ void RegEx::Impl::WalkAhead(SearchPipeline& pipeline, const std::vector<std::str
         std::string error;
         SearchEnd end = SearchEnd::Finished;
         unsigned loadError = view.readable ? 0 : pipeline.LoadError();
-        try {
-            end = pipeline.End(error);  // rethrows what the worker could not handle
-        } catch (const std::bad_alloc&) {
-            if (fileCallback == nullptr || view.readable)
-                throw;
-            loadError = RegexPlatform::OutOfMemoryError();  // the file did not fit in memory
-        }
+        end = pipeline.End(error);  // rethrows what the worker could not handle
         if (end == SearchEnd::Failed) {
             if (!MatchFailed(list[i], error, answer == FileAnswer::Go))
                 return;
@@ -431,6 +531,13 @@ unsigned RegEx::SetUnicodeExpression(std::shared_ptr<const UnicodeExpression> co
 void RegEx::SetSearchThreads(unsigned count)
 {
     impl_->searchThreads = count;
+}
+
+void RegEx::SetLargeFileRule(std::size_t readLimit, bool map, std::size_t window)
+{
+    impl_->largeFiles.readLimit = readLimit;
+    impl_->largeFiles.map = map && LargeFileRule().map;
+    impl_->largeFiles.window = window;
 }
 
 void RegEx::SetLineMode(bool on)
@@ -527,6 +634,11 @@ std::string RegEx::What(unsigned i) const
     const CurrentMatch& m = impl_->current;
     if (m.offsets == nullptr || i >= Marks() || m.offsets[2 * i] == noOffset)
         return std::string();
+    if (m.streamed != nullptr) {
+        // The sub-match lies in the searcher's window, as the match does.
+        const char* first = m.streamed->match + static_cast<std::ptrdiff_t>(m.offsets[2 * i] - m.streamed->start);
+        return std::string(first, first + (m.offsets[2 * i + 1] - m.offsets[2 * i]));
+    }
     return std::string(m.data + m.offsets[2 * i], m.data + m.offsets[2 * i + 1]);
 }
 
@@ -543,6 +655,8 @@ std::uint64_t RegEx::Line() const
     CurrentMatch& m = impl_->current;
     if (m.offsets == nullptr)
         return 0;
+    if (m.streamed != nullptr)
+        return m.streamed->lineNumber;
     // Counted on from the previous match: matches come in increasing order,
     // so each byte of a file is counted at most once.
     const std::uint64_t at = std::min<std::uint64_t>(m.offsets[0], m.size);

@@ -12,6 +12,7 @@
 #ifndef QUORVEX_ENGINE_REGEX_H
 #define QUORVEX_ENGINE_REGEX_H
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,6 +58,18 @@ public:
     // every setting.
     void SetSearchThreads(unsigned count);
 
+    // How files too large to read whole are searched: a file up to
+    // `readLimit` bytes (16 MiB by default) is read into the walk's reused
+    // buffer; a larger one is mapped when `map` is set and the build is
+    // 64-bit (the default), else, or when it cannot be mapped, searched in
+    // windows of `window` bytes (0: 8 MiB) read in turn. Either way the memory
+    // the walk allocates does not grow with the file. A file searched in
+    // windows shows no bytes: FileData() is null and FileSize() 0 inside its
+    // callbacks, CurrentMatchResult() answers false; What(), Position() and
+    // Line() answer as for any file. In line mode it is read in blocks of
+    // whole lines, which end only at line feeds.
+    void SetLargeFileRule(std::size_t readLimit, bool map, std::size_t window);
+
     // Line mode (off by default): every match lies within one line. A line is
     // the bytes up to, not including, a line feed; the last line needs no line
     // feed, and an empty file has no line. Each line is searched as a subject
@@ -81,7 +94,9 @@ public:
     // Inside a GrepFiles callback: the current match.
     unsigned Marks() const;                    // sub-expressions + 1
     std::string What(unsigned i) const;        // text of sub-match i, empty if none
-    std::uint64_t Position(unsigned i) const;  // byte offset in the file, or npos
+    // Byte offset in the file (64 bits), or npos. The objects' 32-bit
+    // REMatch::Position reads -1 past 2^31 - 1 (see RecordPosition).
+    std::uint64_t Position(unsigned i) const;
     std::uint64_t Line() const;                // 1 + line feeds before Position(0)
     // The current match as the engine's match result, for expanding a format
     // against it: the walk's expression run again, anchored at the match's
@@ -132,9 +147,9 @@ public:
     };
     using FileCallback = FileAnswer (*)(const char* file, const RegEx& engine);
     // Called for every file of the walk's list and every directory that could
-    // not be read (as Skipped). With it set, a file too large for memory is
-    // reported as Skipped (the out-of-memory code) instead of raising
-    // std::bad_alloc. Null (the default) turns it off.
+    // not be read (as Skipped; a file whose bounded buffer or window cannot
+    // be had with the out-of-memory code: no file is too large for a walk).
+    // Null (the default) turns it off.
     void SetFileCallback(FileCallback callback);
     // Inside a file callback (FileData() and FileSize() above give the
     // file's bytes at Started and Finished).

@@ -58,8 +58,10 @@ private:
 };
 
 SearchPipeline::SearchPipeline(const CompiledPattern& pattern, unsigned flags, Mode mode,
-                               const std::vector<std::string>& files, unsigned workers, std::size_t first)
+                               const std::vector<std::string>& files, unsigned workers, std::size_t first,
+                               const LargeFileRule& rule)
     : pattern_(pattern),
+      rule_(rule),
       flags_(flags),
       mode_(mode),
       files_(files),
@@ -127,7 +129,7 @@ void SearchPipeline::Work()
             index = nextClaim_++;
             slot = &slots_[index % window_];
             slot->index = index;
-            slot->loaded = slot->readable = slot->done = false;
+            slot->loaded = slot->readable = slot->streamed = slot->done = false;
             slot->end = SearchEnd::Finished;
             slot->error.clear();
             slot->thrown = nullptr;
@@ -141,20 +143,24 @@ void SearchPipeline::Work()
 
 void SearchPipeline::Search(Slot& slot)
 {
-    bool readable = false;
+    FileBuffer::Outcome outcome = FileBuffer::Outcome::Failed;
     std::exception_ptr thrown;
     unsigned loadError = 0;
     try {
-        readable = slot.file.Load(files_[slot.index]);
-        if (!readable)
-            loadError = RegexPlatform::LastError();
+        outcome = slot.file.Open(files_[slot.index], rule_);
+        if (outcome == FileBuffer::Outcome::Failed)
+            loadError = slot.file.Error();
+    } catch (const std::bad_alloc&) {
+        loadError = RegexPlatform::OutOfMemoryError();  // reported as a skipped file
     } catch (...) {
         thrown = std::current_exception();
     }
+    const bool readable = outcome == FileBuffer::Outcome::Ready;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         slot.loaded = true;
         slot.readable = readable;
+        slot.streamed = outcome == FileBuffer::Outcome::Stream;
         slot.loadError = loadError;
         if (!readable || thrown) {
             slot.done = true;
@@ -194,7 +200,7 @@ SearchPipeline::View SearchPipeline::Begin(std::size_t index)
     }
     cursor_ = 0;
     current_.clear();
-    return View{slot.readable, slot.file.Data(), slot.file.Size(), &slot.file.State()};
+    return View{slot.readable, slot.streamed, slot.file.Data(), slot.file.Size(), &slot.file.State()};
 }
 
 const std::uint64_t* SearchPipeline::Next()
@@ -240,6 +246,7 @@ void SearchPipeline::Finish()
     std::lock_guard<std::mutex> lock(mutex_);
     Slot& slot = slots_[consumerAt_ % window_];
     slot.index = ~std::size_t(0);
+    slot.file.Unmap();  // a mapped file is not held open until the slot is reused
     ++consumerAt_;
     NotifyWorkers();
 }

@@ -30,8 +30,11 @@ public:
 
     // Starts `workers` (at least 1) threads over `files`, from file `first`
     // on. `pattern` and `files` must outlive the pipeline.
+    // Files larger than `rule` allows to read are mapped, or left to the
+    // caller to search in windows (View::streamed).
     SearchPipeline(const CompiledPattern& pattern, unsigned flags, Mode mode,
-                   const std::vector<std::string>& files, unsigned workers, std::size_t first = 0);
+                   const std::vector<std::string>& files, unsigned workers, std::size_t first = 0,
+                   const LargeFileRule& rule = LargeFileRule());
     // Stops the workers and waits for them (a worker finishes the file search
     // it is in before it notices).
     ~SearchPipeline();
@@ -41,7 +44,8 @@ public:
     // The caller's side, one file after the other in list order:
     // Begin(i), Next() until it returns null, End(), Finish().
     struct View {
-        bool readable;  // false: skipped (not a regular file, or unreadable)
+        bool readable;  // false: skipped (not a regular file, or unreadable), or streamed
+        bool streamed;  // too large to read or map: the caller searches it in windows, no match is queued
         const char* data;
         std::size_t size;
         const RegexPlatform::FileState* state;  // the file as it was when read
@@ -49,7 +53,7 @@ public:
     View Begin(std::size_t index);       // waits until file `index` is loaded
     const std::uint64_t* Next();         // the next match's offsets, null at the end of the file
     SearchEnd End(std::string& error);   // how the file's search ended; rethrows what a worker caught
-    void Finish();                       // done with the file: its buffer goes to a later file
+    void Finish();                       // done with the file: its buffer goes to a later file, a mapping is given back
     void Stop();                         // no more files are wanted
     // After Begin of a file that is not readable: the platform's error code
     // from reading it.
@@ -60,6 +64,7 @@ private:
         std::size_t index = ~std::size_t(0);
         bool loaded = false;
         bool readable = false;
+        bool streamed = false;
         bool done = false;
         unsigned loadError = 0;
         SearchEnd end = SearchEnd::Finished;
@@ -77,6 +82,7 @@ private:
     void NotifyWorkers();
 
     const CompiledPattern& pattern_;
+    const LargeFileRule rule_;
     const unsigned flags_;
     const Mode mode_;
     const std::vector<std::string>& files_;

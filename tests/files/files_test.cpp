@@ -15,9 +15,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "Filetesting.h"
 #include "Platform.h"
@@ -1095,6 +1098,96 @@ TEST_F(FileOperations, MatchingErrorNamesItsFileAndMayLetTheWalkGoOn)
     re.SetExpression("foo");
     EXPECT_EQ(re.GrepFiles(), 4u);
     EXPECT_TRUE(re.GetMatchErrorFile().empty()) << "cleared by the next walk";
+}
+
+// ---- Files larger than memory, offsets past 32 bits --------------------------------
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A sparse file of `size` bytes (its holes read as NULs) holding `pieces` at
+// their offsets; false where the file system cannot make one.
+bool MakeSparse(const std::string& path, std::uint64_t size,
+                const std::vector<std::pair<std::uint64_t, std::string>>& pieces)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    for (const auto& piece : pieces)
+        ok = ok && ::pwrite(fd, piece.second.data(), piece.second.size(), static_cast<off_t>(piece.first)) ==
+                       static_cast<ssize_t>(piece.second.size());
+    return ::close(fd) == 0 && ok;
+}
+
+// Matches before 2 GiB keep their offsets; past INT_MAX every Position reads
+// -1 (the 64-bit search API has the offset); line numbers stay exact, in
+// whole-buffer and in line mode.
+TEST_F(FileOperations, GrepFilesPastTwoAndFourGiBGivesTheDocumentedPositionAndExactLines)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "5 GiB of mapped pages under a sanitizer";
+    const std::uint64_t gib = std::uint64_t(1) << 30;
+    const std::string file = tree.Path("big.log");
+    if (!MakeSparse(file, 5 * gib + 7,
+                    {{0, "needle\n"}, {gib, "\nneedle\n"}, {3 * gib, "\nneedle\n"}, {5 * gib, "\nneedle"}}))
+        GTEST_SKIP() << "no sparse file here";
+    Configure(re, "ne(ed)le", "big.log");
+    recorder.AttachTo(re);
+    for (const bool lines : {false, true}) {
+        recorder.events.clear();
+        re.SetLineMode(lines);
+        EXPECT_EQ(re.GrepFiles(), 4u) << lines;
+        ASSERT_EQ(recorder.events.size(), 4u) << lines;
+        const int positions[] = {0, static_cast<int>(gib + 1), -1, -1};
+        const int groups[] = {2, static_cast<int>(gib + 3), -1, -1};
+        const unsigned lineNumbers[] = {1, 3, 5, 7};
+        for (std::size_t i = 0; i < 4; ++i) {
+            const auto& event = recorder.events[i];
+            ASSERT_EQ(event.matches.size(), 2u);
+            EXPECT_EQ(event.matches[0].Text, "needle") << i;
+            EXPECT_EQ(event.matches[0].Position, positions[i]) << i << " lines " << lines;
+            EXPECT_EQ(event.matches[1].Text, "ed") << i;
+            EXPECT_EQ(event.matches[1].Position, groups[i]) << i << " lines " << lines;
+            EXPECT_EQ(event.line, lineNumbers[i]) << i << " lines " << lines;
+        }
+    }
+}
+
+// A file larger than the address space the process may use is searched in
+// windows: its match is found and nothing is thrown (it used to raise
+// std::bad_alloc out of GrepFiles).
+TEST_F(FileOperations, AFileLargerThanTheAddressSpaceLimitIsSearchedWithoutThrowing)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "an address-space limit under a sanitizer";
+    const std::uint64_t size = std::uint64_t(1) << 30;
+    if (!MakeSparse(tree.Path("big.log"), size, {{size - 10, "\nneedle\n"}}))
+        GTEST_SKIP() << "no sparse file here";
+    Configure(re, "needle", "big.log");
+    recorder.AttachTo(re);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct rlimit limit = {rlim_t(512) << 20, rlim_t(512) << 20};
+        ::setrlimit(RLIMIT_AS, &limit);
+        int code = 3;
+        try {
+            code = re.GrepFiles() == 1 && recorder.events.size() == 1 && recorder.events[0].line == 2 ? 0 : 1;
+        } catch (const std::bad_alloc&) {
+            code = 2;
+        } catch (...) {
+            code = 4;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: std::bad_alloc was thrown";
 }
 
 }  // namespace

@@ -53,14 +53,18 @@ void PushSave(RegularExpression& object, const std::string& expression)
 TEST(FileReports, OffsetsThatDoNotFitReadAsMinusOne)
 {
     ScriptedEngine engine;
-    engine.subs = {{"whole", 3000000000u}, {"", RegexEngine::RegEx::npos}, {"far", FourGiB + 1}, {"x", 7}};
+    engine.subs = {{"whole", 3000000000u}, {"", RegexEngine::RegEx::npos}, {"far", FourGiB + 1}, {"x", 7},
+                   {"edge", 2147483647u}, {"past", 2147483648u}};
     const auto list = RegexEngine::FileMatchReport<RegularExpression>(engine);
-    ASSERT_EQ(list.size(), 4u);
-    EXPECT_EQ(static_cast<unsigned>(list[0].Position), 3000000000u) << "below 4 GiB the bits are kept";
+    ASSERT_EQ(list.size(), 6u);
+    EXPECT_EQ(list[0].Position, -1) << "past 2^31 - 1, as past 4 GiB";
     EXPECT_EQ(list[0].Text, "whole");
     EXPECT_EQ(list[1].Position, -1);
     EXPECT_EQ(list[2].Position, -1);
     EXPECT_EQ(list[3].Position, 7);
+    EXPECT_EQ(list[4].Position, 2147483647);
+    EXPECT_EQ(list[5].Position, -1);
+    EXPECT_EQ(list[5].Text, "past") << "the text is still given";
     EXPECT_EQ(RegexEngine::RecordLine(FourGiB + 3), UINT_MAX);
     EXPECT_EQ(RegexEngine::RecordLine(12), 12u);
 }

@@ -438,3 +438,96 @@ TEST_P(RegExWalk, LineModeSearchesEachLineAsItsOwnSubject)
         }
     }
 }
+
+namespace {
+
+bool operator==(const Seen& a, const Seen& b)
+{
+    return a.file == b.file && a.what == b.what && a.position == b.position && a.line == b.line;
+}
+
+// Text of `size` bytes with numbered lines, a few long lines and runs that
+// cross a small window's edges.
+std::string LargeText(std::size_t size, unsigned seed)
+{
+    std::string text;
+    unsigned n = seed;
+    while (text.size() < size) {
+        n = n * 1103515245u + 12345u;
+        switch ((n >> 16) % 6) {
+        case 0: text += "line " + std::to_string(n % 1000) + " word\n"; break;
+        case 1: text += std::string((n >> 8) % 3000, 'x') + "y\n"; break;
+        case 2: text += "begin " + std::string((n >> 8) % 2000, '.') + "\nend\n"; break;
+        case 3: text += "\n\n"; break;
+        case 4: text += "colour color w" + std::string((n >> 8) % 4, 'o') + "rd "; break;
+        default: text += "tail\r\n"; break;
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+// A file too large to read whole is mapped, or searched in windows: every
+// match, sub-match, position and line number is the one the whole read gives,
+// across the windows' edges and in line mode too.
+TEST_P(RegExWalk, LargeFilesMappedOrSearchedInWindowsGiveTheSameMatches)
+{
+    tree.Write("a.txt", LargeText(300000, 1));
+    tree.Write("b.txt", "small colour\n");
+    tree.Write("c.txt", LargeText(120000, 7));
+    const char* expressions[] = {"w(o*)rd", "x+y", "begin[\\s\\S]*?end", "colou?r", "^$", "\\d+ (w)ord$",
+                                 "(?<=x)y\\n", "tail\\r?$"};
+    struct Rule {
+        const char* name;
+        std::size_t readLimit;
+        bool map;
+        std::size_t window;
+    };
+    const Rule rules[] = {{"mapped", 1000, true, 0}, {"windows", 1000, false, 16384}};
+    for (const bool lines : {false, true}) {
+        engine.SetLineMode(lines);
+        for (const char* expression : expressions) {
+            engine.SetLargeFileRule(std::size_t(16) << 20, true, 0);
+            const std::vector<Seen> read = GrepAll(expression, tree.Path("*.txt"));
+            ASSERT_TRUE(lines || !read.empty()) << expression;
+            for (const Rule& rule : rules) {
+                engine.SetLargeFileRule(rule.readLimit, rule.map, rule.window);
+                const std::vector<Seen> other = GrepAll(expression, tree.Path("*.txt"));
+                EXPECT_EQ(other.size(), read.size()) << rule.name << " " << expression << " lines " << lines;
+                EXPECT_TRUE(other == read) << rule.name << " " << expression << " lines " << lines;
+            }
+        }
+    }
+}
+
+// FindFiles, a stop from the callback and the per-file notifications on a
+// file searched in windows: the file shows no bytes, and the walk goes on.
+TEST_P(RegExWalk, AFileSearchedInWindowsReportsLikeAnyOther)
+{
+    tree.Write("a.txt", LargeText(100000, 3));
+    tree.Write("b.txt", "colour");
+    engine.SetLargeFileRule(1000, false, 8192);
+    ASSERT_EQ(engine.SetExpression("colou?r", false), 0u);
+    std::vector<std::string> found;
+    onFile = [&](const char* file) {
+        found.push_back(file);
+        return true;
+    };
+    EXPECT_EQ(engine.FindFiles(FileCallback, tree.Path("*.txt"), false, 0), 2u);
+    EXPECT_EQ(found, (std::vector<std::string>{tree.Path("a.txt"), tree.Path("b.txt")}));
+
+    static std::vector<std::string> stages;
+    stages.clear();
+    engine.SetFileCallback([](const char* file, const RegEx& e) {
+        const std::string name = std::string(file).substr(std::string(file).size() - 5);
+        stages.push_back(name + (e.Stage() == RegEx::FileStage::Started ? " started" : " finished") +
+                         (e.FileData() == nullptr ? " no bytes" : " bytes"));
+        return RegEx::FileAnswer::Go;
+    });
+    unsigned calls = 0;
+    onMatch = [&](const char*, const RegEx&) { return ++calls < 3; };
+    EXPECT_EQ(engine.GrepFiles(MatchCallback, tree.Path("*.txt"), false, 0), 3u);
+    EXPECT_EQ(stages, (std::vector<std::string>{"a.txt started no bytes"}));
+    engine.SetFileCallback(nullptr);
+}
