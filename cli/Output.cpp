@@ -110,6 +110,11 @@ Output::Output(int fd, bool colour) : fd_(fd), colour_(colour)
     buffer_.reserve(kBlock + 4096);
 }
 
+Output::Output(std::string& memory, bool colour) : fd_(-1), memory_(&memory), colour_(colour)
+{
+    buffer_.reserve(kBlock + 4096);
+}
+
 Output::~Output()
 {
     Flush();
@@ -121,7 +126,9 @@ void Output::WriteSlow(const char* text, std::size_t length)
     if (failed_)
         return;
     if (length >= kBlock) {  // a huge piece goes straight out
-        if (!WriteAll(fd_, text, length))
+        if (memory_ != nullptr)
+            memory_->append(text, length);
+        else if (!WriteAll(fd_, text, length))
             failed_ = true;
         return;
     }
@@ -162,7 +169,9 @@ bool Output::Flush()
 {
     // After a failed write the output is dropped: the buffer only keeps
     // being emptied, so that memory stays bounded.
-    if (!failed_ && !buffer_.empty() && !WriteAll(fd_, buffer_.data(), buffer_.size()))
+    if (memory_ != nullptr)
+        memory_->append(buffer_);
+    else if (!failed_ && !buffer_.empty() && !WriteAll(fd_, buffer_.data(), buffer_.size()))
         failed_ = true;
     buffer_.clear();
     return !failed_;

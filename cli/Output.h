@@ -29,11 +29,16 @@ enum class Paint {
 // Whether a role has a colour (sl and cx have none unless GREP_COLORS gives one).
 bool HasColour(Paint role);
 
-// Collects output in a large buffer and writes it with write(2) in big blocks.
-// A failed write is remembered (Failed()) and later output is dropped.
+// Collects output in a large buffer and writes it with write(2) in big blocks,
+// or, made over a caller's string, appends each full block to that string (a
+// worker's output kept until its turn to be written). A failed write is
+// remembered (Failed()) and later output is dropped.
 class Output {
 public:
     Output(int fd, bool colour);
+    // Output into `memory`, which must outlive this object; Flush appends
+    // what is buffered to it.
+    Output(std::string& memory, bool colour);
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -86,6 +91,7 @@ private:
     static constexpr std::size_t kBlock = 1 << 16;
     std::string buffer_;
     int fd_;
+    std::string* memory_ = nullptr;  // set: output goes into this string, not to fd_
     bool colour_;
     bool failed_ = false;
 };
