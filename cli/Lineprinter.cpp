@@ -39,6 +39,8 @@ LinePrinter::LinePrinter(Output& out, const Command& command, bool names)
       context_((after_ > 0 || before_ > 0) && printLines_),
       max_(command.maxCount),
       keepMatches_(out.Colour() || command.onlyMatching || command.json),
+      countsOnly_(command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet &&
+                  !command.json && command.maxCount < 0),
       eol_(command.nullData ? '\0' : '\n'),
       runStart_(std::chrono::steady_clock::now())
 {
@@ -218,6 +220,28 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
     Unselected(from, to);
     cursor_ = to;
     return !done_;
+}
+
+void LinePrinter::CountedLines(std::uint64_t lines)
+{
+    if (skipped_)
+        return;
+    std::uint64_t selected = lines;
+    if (command_.invert) {
+        // The block's new lines are whole but the last of the input, which
+        // may lack its terminator.
+        const char* first = At(blockStart_);
+        const char* last = At(size_);
+        std::uint64_t all = static_cast<std::uint64_t>(std::count(first, last, eol_));
+        if (last != first && last[-1] != eol_)
+            ++all;
+        selected = all - std::min(all, lines);
+    }
+    matches_ += lines;
+    matchesTotal_ += lines;
+    selected_ += selected;
+    selectedTotal_ += selected;
+    cursor_ = size_;  // every line of the block is dealt with
 }
 
 void LinePrinter::FileMatches()

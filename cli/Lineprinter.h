@@ -43,6 +43,13 @@ public:
     bool Match(std::uint64_t start, std::uint64_t end, std::uint64_t line);
     // A match in a walk that reports only whether a file matches (-l, -L, -q).
     void FileMatches();
+    // Whether only the number of matching lines is wanted (-c without -m,
+    // -l, -L, -q or --json): a searcher may then count the lines of a block
+    // that hold a match instead of handing out matches, and report the count
+    // with CountedLines before BlockEnd.
+    bool CountsOnly() const { return countsOnly_; }
+    // `lines` of the current block's new lines hold a match (CountsOnly).
+    void CountedLines(std::uint64_t lines);
     // Whether every match of a line is wanted (to paint it, print it alone or
     // describe it in JSON), or only whether the line has one.
     bool WantsEveryMatch() const { return keepMatches_; }
@@ -82,6 +89,7 @@ private:
     const bool context_;
     const long long max_;
     const bool keepMatches_;  // the matches of a line are printed (colour, -o, --json)
+    const bool countsOnly_;   // only the number of selected lines is printed (-c)
     const char eol_;          // the line terminator: a line feed, or NUL with -z
 
     // The current file.

@@ -97,6 +97,37 @@ private:
     std::size_t at_ = 0;
 };
 
+// Counts the lines holding a match (countOnly): the driver hands out only the
+// first match of each line (of each record with null data), and the sink
+// counts them without looking at the bytes.
+class LineTally final : public MatchSink {
+public:
+    // `from`: where the offsets count from; `end`: the end of the searched
+    // bytes, `closed`: whether they end with a terminator (or are none).
+    LineTally(std::size_t from, std::size_t end, bool closed, bool recordOnce)
+        : from_(from), end_(end), closed_(closed), recordOnce_(recordOnce)
+    {
+    }
+
+    void From(std::size_t at) { from_ = at; }
+
+    bool Take(const std::uint64_t* offsets) override
+    {
+        // A match after the last terminator lies on no line (the line
+        // printer leaves it out the same way).
+        if (!(closed_ && from_ + offsets[0] >= end_))
+            ++lines;
+        return !recordOnce_;
+    }
+
+    std::uint64_t lines = 0;
+
+private:
+    std::size_t from_, end_;
+    bool closed_;
+    bool recordOnce_;
+};
+
 StreamSearcher::StreamSearcher(const CompiledPattern& pattern, const StreamSettings& settings)
     : pattern_(pattern), settings_(settings), offsets_(2 * pattern.marks)
 {
@@ -133,13 +164,33 @@ StreamEnd StreamSearcher::LinesOf(const char* data, std::size_t size, std::uint6
 {
     // Lines are counted to the end of each block, so countedLine_ is the
     // number of this block's first new line.
-    const StreamBlock block{data, base, from, size, settings_.countLines ? countedLine_ : 0, binary_, last};
+    StreamBlock block{data, base, from, size, settings_.countLines ? countedLine_ : 0, binary_, last, 0};
     StreamAnswer answer = sink.Block(block);
     if (answer != StreamAnswer::Go)
         return answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
     Relay relay(*this, sink, data, from, size, base);
     SearchEnd end = SearchEnd::Finished;
-    if (settings_.nullData) {
+    const char terminator = settings_.nullData ? '\0' : '\n';
+    if (settings_.countOnly) {
+        LineTally tally(from, size, size == from || data[size - 1] == terminator, settings_.nullData);
+        if (settings_.nullData) {
+            const unsigned flags = settings_.flags | static_cast<unsigned>(rc::match_single_line);
+            for (std::size_t at = from; at < size;) {
+                const void* nul = std::memchr(data + at, '\0', size - at);
+                const std::size_t stop = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - data) : size;
+                tally.From(at);
+                end = SearchBuffer(pattern_, data + at, stop - at, flags, tally, error);
+                if (end == SearchEnd::Failed)
+                    break;
+                end = SearchEnd::Finished;
+                at = stop + 1;
+            }
+        } else {
+            end = SearchBuffer(pattern_, data + from, size - from,
+                               settings_.flags | lineModeFlag | feedOnlyFlag | firstOfLineFlag, tally, error);
+        }
+        block.matched = tally.lines;
+    } else if (settings_.nullData) {
         // Each record a subject of its own; line feeds are ordinary bytes.
         relay.recordOnce = settings_.firstOfLine;
         const unsigned flags = settings_.flags | static_cast<unsigned>(rc::match_single_line);
@@ -166,7 +217,7 @@ StreamEnd StreamSearcher::LinesOf(const char* data, std::size_t size, std::uint6
         return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
     if (settings_.countLines && countedAt_ < base + size) {
         const std::size_t counted = static_cast<std::size_t>(countedAt_ - base);
-        countedLine_ += CountTerminators(data + counted, size - counted, settings_.nullData ? '\0' : '\n');
+        countedLine_ += CountTerminators(data + counted, size - counted, terminator);
         countedAt_ = base + size;
     }
     searched_ += size - from;
