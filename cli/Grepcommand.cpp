@@ -161,7 +161,7 @@ public:
     }
     RegexClass::SearchAnswer OnMatch(const RegexClass::SearchMatch& match) override
     {
-        if (printer_.Match(match.Offset, match.End, match.Line))
+        if (printer_.Match(match.Offset, match.End, match.Line, match.LineOffset, match.LineText.size()))
             return RegexClass::SearchAnswer::Continue;
         // Lines after the last one wanted may still be printed as context.
         return printer_.Done() ? RegexClass::SearchAnswer::Stop

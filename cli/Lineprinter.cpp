@@ -169,7 +169,24 @@ std::uint64_t LinePrinter::LineNumber(std::uint64_t lineStart)
     return anchorLine_;
 }
 
+// Line edges not known yet.
+constexpr std::uint64_t kUnknown = ~std::uint64_t(0);
+
 bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t line)
+{
+    return Take(start, end, line, kUnknown, kUnknown);
+}
+
+bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t line, std::uint64_t lineStart,
+                        std::uint64_t lineSize)
+{
+    // The line end as LineEnd gives it: just after the terminator, or the end.
+    const std::uint64_t textEnd = lineStart + lineSize;
+    return Take(start, end, line, lineStart, textEnd < size_ ? textEnd + 1 : textEnd);
+}
+
+bool LinePrinter::Take(std::uint64_t start, std::uint64_t end, std::uint64_t line, std::uint64_t lineStart,
+                       std::uint64_t lineEnd)
 {
     if (done_ || limit_ || skipped_)
         return false;
@@ -197,8 +214,8 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
         if (limit_ || done_)
             return false;
         open_ = true;
-        openStart_ = LineStart(start);
-        openEnd_ = LineEnd(last);
+        openStart_ = lineStart != kUnknown ? std::max(lineStart, cursor_) : LineStart(start);
+        openEnd_ = lineEnd != kUnknown ? lineEnd : LineEnd(last);
         if (line > 0) {
             anchorOffset_ = openStart_;
             anchorLine_ = line;
@@ -214,8 +231,8 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
             cursor_ = LineEnd(last);
         return true;
     }
-    const std::uint64_t from = LineStart(start);
-    const std::uint64_t to = LineEnd(last);
+    const std::uint64_t from = lineStart != kUnknown ? std::max(lineStart, cursor_) : LineStart(start);
+    const std::uint64_t to = lineEnd != kUnknown ? lineEnd : LineEnd(last);
     SelectEach(cursor_, from);
     Unselected(from, to);
     cursor_ = to;
@@ -415,9 +432,10 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
         }
         return;
     }
-    // One output line per line of the range (several with -U).
+    // One output line per line of the range (several with -U; in line mode
+    // the range is one line).
     while (from < to) {
-        std::uint64_t end = LineEnd(from);
+        std::uint64_t end = command_.multiline ? LineEnd(from) : to;
         const std::uint64_t textEnd = end > from && *At(end - 1) == eol_ ? end - 1 : end;
         Prefix(line, from, separator);
         // In colour: the matches in ms, the rest of a selected line in sl

@@ -137,13 +137,25 @@ void Output::WriteSlow(const char* text, std::size_t length)
 
 void Output::Number(unsigned long long value)
 {
+    // Two digits per division (line numbers are printed once per line).
+    static const char pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                "8081828384858687888990919293949596979899";
     char digits[24];
     char* end = digits + sizeof digits;
     char* p = end;
-    do {
-        *--p = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    while (value >= 100) {
+        const unsigned pair = static_cast<unsigned>(value % 100);
+        value /= 100;
+        p -= 2;
+        std::memcpy(p, pairs + 2 * pair, 2);
+    }
+    if (value >= 10) {
+        p -= 2;
+        std::memcpy(p, pairs + 2 * value, 2);
+    } else {
+        *--p = static_cast<char>('0' + value);
+    }
     Write(p, static_cast<std::size_t>(end - p));
 }
 

@@ -70,12 +70,26 @@ public:
         match.lineSize = static_cast<std::size_t>(lineEnd - line);
         match.lineNumber = 0;
         if (searcher_.settings_.countLines) {
-            const std::size_t counted = static_cast<std::size_t>(searcher_.countedAt_ - base_);
-            if (counted < static_cast<std::size_t>(line - data_)) {
-                searcher_.countedLine_ += CountTerminators(data_ + counted, static_cast<std::size_t>(line - data_) - counted, terminator);
-                searcher_.countedAt_ = match.lineStart;
+            // Lines are counted up to the end of the last match's line (its
+            // terminator was just found): a match on the same line has that
+            // line's number, one on a later line counts only the lines between.
+            if (match.lineStart == searcher_.lineAt_) {
+                match.lineNumber = searcher_.lineNumber_;
+            } else {
+                const std::size_t counted = static_cast<std::size_t>(searcher_.countedAt_ - base_);
+                if (counted < static_cast<std::size_t>(line - data_)) {
+                    searcher_.countedLine_ +=
+                        CountTerminators(data_ + counted, static_cast<std::size_t>(line - data_) - counted, terminator);
+                    searcher_.countedAt_ = match.lineStart;
+                }
+                match.lineNumber = searcher_.countedLine_;
+                searcher_.lineAt_ = match.lineStart;
+                searcher_.lineNumber_ = match.lineNumber;
+                if (feed != nullptr && searcher_.countedAt_ == match.lineStart) {
+                    searcher_.countedAt_ = base_ + static_cast<std::uint64_t>(lineEnd - data_) + 1;
+                    ++searcher_.countedLine_;
+                }
             }
-            match.lineNumber = searcher_.countedLine_;
         }
         match.offsets = out.data();
         match.marks = marks;
@@ -139,6 +153,8 @@ StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, 
     binary_ = false;
     countedAt_ = 0;
     countedLine_ = 1;
+    lineAt_ = noOffset;
+    lineNumber_ = 0;
     error.clear();
     return Windows(source, sink, error);
 }
@@ -149,6 +165,8 @@ StreamEnd StreamSearcher::Search(SearchSource& source, StreamSink& sink, std::st
     binary_ = false;
     countedAt_ = 0;
     countedLine_ = 1;
+    lineAt_ = noOffset;
+    lineNumber_ = 0;
     error.clear();
     if (settings_.lines)
         return Lines(source, sink, error);

@@ -132,6 +132,8 @@ private:
     bool binary_ = false;
     std::uint64_t countedAt_ = 0;   // source offset up to which lines are counted
     std::uint64_t countedLine_ = 1; // the line number there
+    std::uint64_t lineAt_ = 0;      // the start of the last match's line (noOffset: none yet)
+    std::uint64_t lineNumber_ = 0;  // its number
 };
 
 }  // namespace RegexEngine
