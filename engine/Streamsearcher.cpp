@@ -20,6 +20,9 @@ namespace rc = boost::regex_constants;
 constexpr std::size_t defaultWindow = std::size_t(8) << 20;
 constexpr std::size_t largestGuard = 64 * 1024;
 
+// Line mode reads into the buffer at page boundaries.
+constexpr std::size_t readAlignment = 4096;
+
 const char* FindBack(const char* from, const char* at, char terminator)
 {
     while (at != from && at[-1] != terminator)
@@ -249,31 +252,39 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
 {
     const char terminator = settings_.nullData ? '\0' : '\n';
     const std::size_t blockSize = std::max<std::size_t>(settings_.blockSize, 1);
-    std::uint64_t base = 0;   // source offset of buffer_[0]
-    std::size_t start = 0;    // the first line not yet searched
-    std::size_t fill = 0;     // bytes in the buffer
+    std::uint64_t base = 0;   // source offset of buffer_[head]
+    std::size_t head = 0;     // where the bytes kept begin in the buffer
+    std::size_t start = 0;    // the first line not yet searched (from head)
+    std::size_t fill = 0;     // bytes in the buffer (from head)
     for (;;) {
-        if (buffer_.size() - fill < blockSize) {
+        if (buffer_.size() - head - fill < blockSize) {
             // Keep the context lines before `start` and the partial line
             // after it; drop the rest.
+            const char* data = buffer_.data() + head;
             std::size_t keep = start;
             for (std::size_t n = 0; n < settings_.keepLines && keep > 0; ++n)
-                keep = static_cast<std::size_t>(FindBack(buffer_.data(), buffer_.data() + keep - 1, terminator) - buffer_.data());
-            if (keep > 0) {
-                std::memmove(buffer_.data(), buffer_.data() + keep, fill - keep);
-                base += keep;
-                start -= keep;
-                fill -= keep;
-            }
-            if (buffer_.size() - fill < blockSize)
-                buffer_.resize(std::max(buffer_.size() * 2, fill + blockSize));
+                keep = static_cast<std::size_t>(FindBack(data, data + keep - 1, terminator) - data);
+            const std::size_t rest = fill - keep;
+            if (buffer_.size() < rest + blockSize + readAlignment)
+                buffer_.resize(std::max(buffer_.size() * 2, rest + blockSize + readAlignment));
+            // The bytes kept end where a page begins, so that the reads that
+            // follow fill whole pages (the kernel copies into aligned pages
+            // faster, as grep knows).
+            const std::size_t to =
+                (readAlignment - (reinterpret_cast<std::uintptr_t>(buffer_.data()) + rest) % readAlignment) % readAlignment;
+            if (to != head + keep)
+                std::memmove(buffer_.data() + to, buffer_.data() + head + keep, rest);
+            head = to;
+            base += keep;
+            start -= keep;
+            fill = rest;
         }
         std::size_t got = 0;
-        if (!source.Read(buffer_.data() + fill, blockSize, got)) {
+        if (!source.Read(buffer_.data() + head + fill, blockSize, got)) {
             error = RegexPlatform::ErrorText(source.Error());
             return StreamEnd::ReadFailed;
         }
-        char* fresh = buffer_.data() + fill;
+        char* fresh = buffer_.data() + head + fill;
         if (got > 0 && !settings_.nullData) {
             char* nul = static_cast<char*>(std::memchr(fresh, '\0', got));
             if (nul != nullptr) {
@@ -284,7 +295,7 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
         }
         fill += got;
         if (got == 0)
-            return LinesOf(buffer_.data(), fill, base, start, sink, error, true);
+            return LinesOf(buffer_.data() + head, fill, base, start, sink, error, true);
         // The new bytes end the lines before their last terminator (none
         // before them: the lines up to `start` were complete).
         const char* last = fresh + got;
@@ -292,8 +303,8 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
             --last;
         if (last == fresh)
             continue;  // no line completed yet
-        const std::size_t end = static_cast<std::size_t>(last - buffer_.data());
-        const StreamEnd result = LinesOf(buffer_.data(), end, base, start, sink, error, false);
+        const std::size_t end = static_cast<std::size_t>(last - (buffer_.data() + head));
+        const StreamEnd result = LinesOf(buffer_.data() + head, end, base, start, sink, error, false);
         if (result != StreamEnd::Finished)
             return result;
         start = end;
