@@ -393,13 +393,17 @@ void LinePrinter::Prefix(std::uint64_t line, std::uint64_t offset, char separato
             out_.Separator(separator);
             return;
         }
-        std::string text = std::to_string(value);
-        if (command_.initialTab && text.size() < numberWidth_)
-            text.insert(0, numberWidth_ - text.size(), ' ');
-        if (out_.Colour())
-            out_.Painted(role, text);
-        else
-            out_.Write(text);
+        // The digits right-aligned in a field of numberWidth_ (at most 20).
+        char field[24];
+        char* end = field + sizeof field;
+        char* p = end;
+        do {
+            *--p = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (command_.initialTab && static_cast<std::size_t>(end - p) < numberWidth_ && p != field)
+            *--p = ' ';
+        out_.Painted(role, p, static_cast<std::size_t>(end - p));
         out_.Separator(separator);
     };
     if (command_.lineNumbers)
@@ -427,7 +431,7 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
             if (command_.lineNumbers)
                 number += static_cast<std::uint64_t>(std::count(At(from), At(match.first), eol_));
             Prefix(number, match.first, separator);
-            out_.Painted(Paint::Match, std::string(At(match.first), At(match.second)));
+            out_.Painted(Paint::Match, At(match.first), static_cast<std::size_t>(match.second - match.first));
             out_.Put(eol_);
         }
         return;
@@ -450,10 +454,10 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
                     continue;
                 out_.StartColour(lineColour);
                 out_.Write(At(at), static_cast<std::size_t>(s - at));
-                out_.Painted(Paint::Match, std::string(At(s), At(e)));
+                out_.Painted(Paint::Match, At(s), static_cast<std::size_t>(e - s));
                 at = e;
             }
-            out_.Painted(lineColour, std::string(At(at), At(textEnd)));
+            out_.Painted(lineColour, At(at), static_cast<std::size_t>(textEnd - at));
         } else {
             out_.Write(At(from), static_cast<std::size_t>(textEnd - from));
         }
@@ -486,8 +490,11 @@ void LinePrinter::JsonLine(const char* type, std::uint64_t from, std::uint64_t t
     AppendJsonData(json_, name_.data(), name_.size());
     json_ += ",\"lines\":";
     AppendJsonData(json_, At(from), static_cast<std::size_t>(to - from));
-    json_ += ",\"line_number\":" + std::to_string(line > 0 ? line : LineNumber(from));
-    json_ += ",\"absolute_offset\":" + std::to_string(from) + ",\"submatches\":[";
+    json_ += ",\"line_number\":";
+    AppendJsonNumber(json_, line > 0 ? line : LineNumber(from));
+    json_ += ",\"absolute_offset\":";
+    AppendJsonNumber(json_, from);
+    json_ += ",\"submatches\":[";
     bool first = true;
     for (const Range& match : matches) {
         if (!first)
@@ -495,8 +502,11 @@ void LinePrinter::JsonLine(const char* type, std::uint64_t from, std::uint64_t t
         first = false;
         json_ += "{\"match\":";
         AppendJsonData(json_, At(match.first), static_cast<std::size_t>(match.second - match.first));
-        json_ += ",\"start\":" + std::to_string(match.first - from) + ",\"end\":" + std::to_string(match.second - from) +
-                 "}";
+        json_ += ",\"start\":";
+        AppendJsonNumber(json_, match.first - from);
+        json_ += ",\"end\":";
+        AppendJsonNumber(json_, match.second - from);
+        json_ += '}';
     }
     json_ += "]}}\n";
     bytesPrinted_ += json_.size();

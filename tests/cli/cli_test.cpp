@@ -684,7 +684,11 @@ TEST(CliGrep, JsonAsRipgrepWritesIt)
     TempDir dir;
     dir.Write("j.txt", "foo bar\nbaz\nfoo foo\n");
     dir.Write("k.txt", "x\xff foo\n");
-    const std::vector<std::string> args = {"--json", "-C1", "foo", "j.txt", "k.txt"};
+    // Escapes at the edges of plain runs; bytes past the first eight (read a
+    // word at a time) that are valid or not UTF-8.
+    dir.Write("e.txt", "\"q\" \\ t\tc\x01 foo\x7f\"\n12345678\xc3\xa9 foo\n123456789abc\xc3 foo\nfoo\\\n"
+                       "0123456789abcdef\xf0\x9f\x98\x80" "foo\xed\xa0\x80\n");
+    const std::vector<std::string> args = {"--json", "-C1", "foo", "j.txt", "k.txt", "e.txt"};
     std::vector<std::string> ours = {"grep"};
     ours.insert(ours.end(), args.begin(), args.end());
     const Result mine = RunIn(dir, ours);
