@@ -244,10 +244,11 @@ bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink, 
 {
     std::uint64_t offsets[4];
     Cursor cursor(*this, data, size);
+    const bool single = texts_.size() == 1;  // no choice between texts: search it directly
     std::size_t pos = 0;
     for (;;) {
         std::size_t which = 0;
-        const std::size_t best = cursor.Next(pos, which, longest);
+        const std::size_t best = single ? Find(data, size, pos, 0) : cursor.Next(pos, which, longest);
         if (best == none)
             return true;
         const std::size_t end = best + texts_[which].size();
