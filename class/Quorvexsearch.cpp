@@ -32,7 +32,7 @@ StreamAnswer ToStream(SearchAnswer answer)
 
 SearchBlock ToBlock(const RegexEngine::StreamBlock& b)
 {
-    return SearchBlock{std::string_view(b.data, b.size), b.offset, b.kept, b.line, b.binary};
+    return SearchBlock{std::string_view(b.data, b.size), b.offset, b.kept, b.line, b.binary, b.matched};
 }
 
 // The engine's sink over the caller's: the same values, public types.
@@ -54,7 +54,11 @@ public:
         return ToStream(sink_.OnMatch(match));
     }
     StreamAnswer Block(const RegexEngine::StreamBlock& b) override { return ToStream(sink_.OnBlock(ToBlock(b))); }
-    StreamAnswer BlockDone(const RegexEngine::StreamBlock& b) override { return ToStream(sink_.OnBlockEnd(ToBlock(b))); }
+    StreamAnswer BlockDone(const RegexEngine::StreamBlock& b) override
+    {
+        matches += b.matched;
+        return ToStream(sink_.OnBlockEnd(ToBlock(b)));
+    }
     std::uint64_t matches = 0;
 
 private:
@@ -98,6 +102,7 @@ struct Searcher::Impl {
         s.flags = flags;
         s.lines = options.LineMode;
         s.firstOfLine = options.FirstMatchOfLine;
+        s.countOnly = options.CountOnly && options.LineMode;
         s.countLines = options.LineNumbers;
         s.nullData = options.NullData;
         s.nulEndsLine = options.NulEndsLine;

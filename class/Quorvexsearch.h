@@ -78,6 +78,7 @@ struct SearchBlock {
     std::size_t Kept;        // bytes of kept lines before the new ones
     std::uint64_t Line;      // number of the first new line; 0 unless LineNumbers
     bool Binary;             // a NUL byte was seen in the input so far
+    std::uint64_t Matched = 0;  // CountOnly, at OnBlockEnd: new lines holding a match
 };
 
 // What a sink answers.
@@ -96,7 +97,7 @@ struct SearchResult {
         MatchFailed // the engine gave up (complexity or stack limits): Error
     };
     Outcome End = Finished;
-    std::uint64_t Matches = 0;  // matches handed to the sink
+    std::uint64_t Matches = 0;  // matches handed to the sink (CountOnly: lines counted)
     std::uint64_t Bytes = 0;    // bytes searched
     unsigned SystemError = 0;   // the system's error code (ReadFailed)
     std::string Error;          // the text for the failure
@@ -125,6 +126,8 @@ struct SearchOptions {
     bool LineMode = true;          // matches within one line (see above)
     bool LineNumbers = false;      // count lines for SearchMatch::Line and SearchBlock::Line
     bool FirstMatchOfLine = false; // line mode: only the first match of each line
+    bool CountOnly = false;        // line mode: no OnMatch; OnBlockEnd's SearchBlock::Matched
+                                   // counts the lines holding a match (as grep -c)
     bool NullData = false;         // lines end at NUL instead of line feeds
     bool NulEndsLine = false;      // once an input shows a NUL, each NUL ends a line too
     std::size_t ContextLines = 0;  // lines kept before each block (SearchBlock)

@@ -161,15 +161,17 @@ public:
     }
     RegexClass::SearchAnswer OnMatch(const RegexClass::SearchMatch& match) override
     {
-        if (printer_.Match(match.Offset, match.End, match.Line))
+        if (printer_.Match(match.Offset, match.End, match.Line, match.LineOffset, match.LineText.size()))
             return RegexClass::SearchAnswer::Continue;
         // Lines after the last one wanted may still be printed as context.
         return printer_.Done() ? RegexClass::SearchAnswer::Stop
                : wantsAfter_   ? RegexClass::SearchAnswer::Continue
                                : RegexClass::SearchAnswer::SkipInput;
     }
-    RegexClass::SearchAnswer OnBlockEnd(const RegexClass::SearchBlock&) override
+    RegexClass::SearchAnswer OnBlockEnd(const RegexClass::SearchBlock& block) override
     {
+        if (printer_.CountsOnly())
+            printer_.CountedLines(block.Matched);
         const bool more = printer_.BlockEnd();
         if (flushEachBlock_)
             out_.Flush();  // what arrived is printed before the next read waits
@@ -215,7 +217,9 @@ bool StreamOperands(Command& command, RegularExpression& object, Operands& opera
     }
     RegexClass::SearchOptions& options = searcher.Options();
     options.LineMode = true;
-    options.LineNumbers = command.lineNumbers || command.json;
+    // -c: the searcher counts the lines holding a match, block by block.
+    options.CountOnly = printer.CountsOnly();
+    options.LineNumbers = (command.lineNumbers || command.json) && !options.CountOnly;
     options.FirstMatchOfLine = !printer.WantsEveryMatch();
     options.NullData = command.nullData;
     // Binary data is only reported, never printed: a NUL ends a line there,

@@ -1,7 +1,9 @@
 // JSON strings, byte arrays and durations for the --json output.
 #include "Json.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace QuorvexCli {
 
@@ -10,6 +12,16 @@ bool IsUtf8(const char* data, std::size_t size)
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     std::size_t i = 0;
     while (i < size) {
+        // Eight ASCII bytes at a time (no high bit set).
+        while (i + 8 <= size) {
+            std::uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & 0x8080808080808080ull) != 0)
+                break;
+            i += 8;
+        }
+        if (i >= size)
+            break;
         const unsigned char c = p[i];
         if (c < 0x80) {
             ++i;
@@ -47,8 +59,13 @@ bool IsUtf8(const char* data, std::size_t size)
 void AppendJsonString(std::string& out, const char* data, std::size_t size)
 {
     out.push_back('"');
+    std::size_t plain = 0;  // the start of the run of bytes that need no escape
     for (std::size_t i = 0; i < size; ++i) {
         const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(data + plain, i - plain);
+        plain = i + 1;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -57,17 +74,27 @@ void AppendJsonString(std::string& out, const char* data, std::size_t size)
         case '\t': out += "\\t"; break;
         case '\b': out += "\\b"; break;
         case '\f': out += "\\f"; break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out.push_back(static_cast<char>(c));
-            }
+        default: {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        }
         }
     }
+    out.append(data + plain, size - plain);
     out.push_back('"');
+}
+
+void AppendJsonNumber(std::string& out, unsigned long long value)
+{
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    do {
+        *--p = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    out.append(p, static_cast<std::size_t>(end - p));
 }
 
 void AppendJsonData(std::string& out, const char* data, std::size_t size)

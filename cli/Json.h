@@ -20,6 +20,9 @@ void AppendJsonString(std::string& out, const char* data, std::size_t size);
 // Appends {"text":"..."} or {"bytes":"<base64>"}.
 void AppendJsonData(std::string& out, const char* data, std::size_t size);
 
+// Appends the decimal digits of `value`.
+void AppendJsonNumber(std::string& out, unsigned long long value);
+
 // Appends {"secs":S,"nanos":N,"human":"0.000123s"} for a duration.
 void AppendJsonDuration(std::string& out, unsigned long long nanoseconds);
 

@@ -39,6 +39,8 @@ LinePrinter::LinePrinter(Output& out, const Command& command, bool names)
       context_((after_ > 0 || before_ > 0) && printLines_),
       max_(command.maxCount),
       keepMatches_(out.Colour() || command.onlyMatching || command.json),
+      countsOnly_(command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet &&
+                  !command.json && command.maxCount < 0),
       eol_(command.nullData ? '\0' : '\n'),
       runStart_(std::chrono::steady_clock::now())
 {
@@ -167,7 +169,24 @@ std::uint64_t LinePrinter::LineNumber(std::uint64_t lineStart)
     return anchorLine_;
 }
 
+// Line edges not known yet.
+constexpr std::uint64_t kUnknown = ~std::uint64_t(0);
+
 bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t line)
+{
+    return Take(start, end, line, kUnknown, kUnknown);
+}
+
+bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t line, std::uint64_t lineStart,
+                        std::uint64_t lineSize)
+{
+    // The line end as LineEnd gives it: just after the terminator, or the end.
+    const std::uint64_t textEnd = lineStart + lineSize;
+    return Take(start, end, line, lineStart, textEnd < size_ ? textEnd + 1 : textEnd);
+}
+
+bool LinePrinter::Take(std::uint64_t start, std::uint64_t end, std::uint64_t line, std::uint64_t lineStart,
+                       std::uint64_t lineEnd)
 {
     if (done_ || limit_ || skipped_)
         return false;
@@ -195,8 +214,8 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
         if (limit_ || done_)
             return false;
         open_ = true;
-        openStart_ = LineStart(start);
-        openEnd_ = LineEnd(last);
+        openStart_ = lineStart != kUnknown ? std::max(lineStart, cursor_) : LineStart(start);
+        openEnd_ = lineEnd != kUnknown ? lineEnd : LineEnd(last);
         if (line > 0) {
             anchorOffset_ = openStart_;
             anchorLine_ = line;
@@ -212,12 +231,34 @@ bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t li
             cursor_ = LineEnd(last);
         return true;
     }
-    const std::uint64_t from = LineStart(start);
-    const std::uint64_t to = LineEnd(last);
+    const std::uint64_t from = lineStart != kUnknown ? std::max(lineStart, cursor_) : LineStart(start);
+    const std::uint64_t to = lineEnd != kUnknown ? lineEnd : LineEnd(last);
     SelectEach(cursor_, from);
     Unselected(from, to);
     cursor_ = to;
     return !done_;
+}
+
+void LinePrinter::CountedLines(std::uint64_t lines)
+{
+    if (skipped_)
+        return;
+    std::uint64_t selected = lines;
+    if (command_.invert) {
+        // The block's new lines are whole but the last of the input, which
+        // may lack its terminator.
+        const char* first = At(blockStart_);
+        const char* last = At(size_);
+        std::uint64_t all = static_cast<std::uint64_t>(std::count(first, last, eol_));
+        if (last != first && last[-1] != eol_)
+            ++all;
+        selected = all - std::min(all, lines);
+    }
+    matches_ += lines;
+    matchesTotal_ += lines;
+    selected_ += selected;
+    selectedTotal_ += selected;
+    cursor_ = size_;  // every line of the block is dealt with
 }
 
 void LinePrinter::FileMatches()
@@ -352,13 +393,17 @@ void LinePrinter::Prefix(std::uint64_t line, std::uint64_t offset, char separato
             out_.Separator(separator);
             return;
         }
-        std::string text = std::to_string(value);
-        if (command_.initialTab && text.size() < numberWidth_)
-            text.insert(0, numberWidth_ - text.size(), ' ');
-        if (out_.Colour())
-            out_.Painted(role, text);
-        else
-            out_.Write(text);
+        // The digits right-aligned in a field of numberWidth_ (at most 20).
+        char field[24];
+        char* end = field + sizeof field;
+        char* p = end;
+        do {
+            *--p = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (command_.initialTab && static_cast<std::size_t>(end - p) < numberWidth_ && p != field)
+            *--p = ' ';
+        out_.Painted(role, p, static_cast<std::size_t>(end - p));
         out_.Separator(separator);
     };
     if (command_.lineNumbers)
@@ -386,14 +431,15 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
             if (command_.lineNumbers)
                 number += static_cast<std::uint64_t>(std::count(At(from), At(match.first), eol_));
             Prefix(number, match.first, separator);
-            out_.Painted(Paint::Match, std::string(At(match.first), At(match.second)));
+            out_.Painted(Paint::Match, At(match.first), static_cast<std::size_t>(match.second - match.first));
             out_.Put(eol_);
         }
         return;
     }
-    // One output line per line of the range (several with -U).
+    // One output line per line of the range (several with -U; in line mode
+    // the range is one line).
     while (from < to) {
-        std::uint64_t end = LineEnd(from);
+        std::uint64_t end = command_.multiline ? LineEnd(from) : to;
         const std::uint64_t textEnd = end > from && *At(end - 1) == eol_ ? end - 1 : end;
         Prefix(line, from, separator);
         // In colour: the matches in ms, the rest of a selected line in sl
@@ -408,10 +454,10 @@ void LinePrinter::PrintLine(std::uint64_t from, std::uint64_t to, std::uint64_t 
                     continue;
                 out_.StartColour(lineColour);
                 out_.Write(At(at), static_cast<std::size_t>(s - at));
-                out_.Painted(Paint::Match, std::string(At(s), At(e)));
+                out_.Painted(Paint::Match, At(s), static_cast<std::size_t>(e - s));
                 at = e;
             }
-            out_.Painted(lineColour, std::string(At(at), At(textEnd)));
+            out_.Painted(lineColour, At(at), static_cast<std::size_t>(textEnd - at));
         } else {
             out_.Write(At(from), static_cast<std::size_t>(textEnd - from));
         }
@@ -444,8 +490,11 @@ void LinePrinter::JsonLine(const char* type, std::uint64_t from, std::uint64_t t
     AppendJsonData(json_, name_.data(), name_.size());
     json_ += ",\"lines\":";
     AppendJsonData(json_, At(from), static_cast<std::size_t>(to - from));
-    json_ += ",\"line_number\":" + std::to_string(line > 0 ? line : LineNumber(from));
-    json_ += ",\"absolute_offset\":" + std::to_string(from) + ",\"submatches\":[";
+    json_ += ",\"line_number\":";
+    AppendJsonNumber(json_, line > 0 ? line : LineNumber(from));
+    json_ += ",\"absolute_offset\":";
+    AppendJsonNumber(json_, from);
+    json_ += ",\"submatches\":[";
     bool first = true;
     for (const Range& match : matches) {
         if (!first)
@@ -453,8 +502,11 @@ void LinePrinter::JsonLine(const char* type, std::uint64_t from, std::uint64_t t
         first = false;
         json_ += "{\"match\":";
         AppendJsonData(json_, At(match.first), static_cast<std::size_t>(match.second - match.first));
-        json_ += ",\"start\":" + std::to_string(match.first - from) + ",\"end\":" + std::to_string(match.second - from) +
-                 "}";
+        json_ += ",\"start\":";
+        AppendJsonNumber(json_, match.first - from);
+        json_ += ",\"end\":";
+        AppendJsonNumber(json_, match.second - from);
+        json_ += '}';
     }
     json_ += "]}}\n";
     bytesPrinted_ += json_.size();

@@ -41,8 +41,20 @@ public:
     // when not known). Answers false when no more matches of this file are
     // wanted.
     bool Match(std::uint64_t start, std::uint64_t end, std::uint64_t line);
+    // The same for a match whose line is known: it starts at `lineStart`
+    // and holds `lineSize` bytes before its terminator (line mode), so the
+    // printer need not look for the line's edges again.
+    bool Match(std::uint64_t start, std::uint64_t end, std::uint64_t line, std::uint64_t lineStart,
+               std::uint64_t lineSize);
     // A match in a walk that reports only whether a file matches (-l, -L, -q).
     void FileMatches();
+    // Whether only the number of matching lines is wanted (-c without -m,
+    // -l, -L, -q or --json): a searcher may then count the lines of a block
+    // that hold a match instead of handing out matches, and report the count
+    // with CountedLines before BlockEnd.
+    bool CountsOnly() const { return countsOnly_; }
+    // `lines` of the current block's new lines hold a match (CountsOnly).
+    void CountedLines(std::uint64_t lines);
     // Whether every match of a line is wanted (to paint it, print it alone or
     // describe it in JSON), or only whether the line has one.
     bool WantsEveryMatch() const { return keepMatches_; }
@@ -62,6 +74,8 @@ private:
     std::uint64_t LineStart(std::uint64_t at) const;
     std::uint64_t LineEnd(std::uint64_t at) const;  // just after the line feed, or the end
     std::uint64_t LineNumber(std::uint64_t lineStart);
+    bool Take(std::uint64_t start, std::uint64_t end, std::uint64_t line, std::uint64_t lineStart,
+              std::uint64_t lineEnd);
     void CloseGroup();
     void Unselected(std::uint64_t from, std::uint64_t to);
     void Selected(std::uint64_t from, std::uint64_t to, std::uint64_t line, const std::vector<Range>& matches);
@@ -82,6 +96,7 @@ private:
     const bool context_;
     const long long max_;
     const bool keepMatches_;  // the matches of a line are printed (colour, -o, --json)
+    const bool countsOnly_;   // only the number of selected lines is printed (-c)
     const char eol_;          // the line terminator: a line feed, or NUL with -z
 
     // The current file.

@@ -92,22 +92,44 @@ bool HasColour(Paint role)
 
 namespace {
 
-std::string Escape(Paint role)
+// The escapes of each role and the reset, made once.
+struct Escapes {
+    std::string start[10];
+    std::string reset;
+    Escapes()
+    {
+        const Colours& colours = TheColours();
+        for (int role = 0; role < 10; ++role)
+            start[role] = "\33[" + colours.sgr[role] + (colours.erase ? "m\33[K" : "m");
+        reset = colours.erase ? "\33[m\33[K" : "\33[m";
+    }
+};
+
+const Escapes& TheEscapes()
 {
-    const Colours& colours = TheColours();
-    return "\33[" + colours.sgr[static_cast<int>(role)] + (colours.erase ? "m\33[K" : "m");
+    static const Escapes escapes;
+    return escapes;
 }
 
-std::string Reset()
+const std::string& Escape(Paint role)
 {
-    return TheColours().erase ? "\33[m\33[K" : "\33[m";
+    return TheEscapes().start[static_cast<int>(role)];
+}
+
+const std::string& Reset()
+{
+    return TheEscapes().reset;
 }
 
 }  // namespace
 
-Output::Output(int fd, bool colour) : fd_(fd), colour_(colour)
+Output::Output(int fd, bool colour) : buffer_(new char[kBlock]), fd_(fd), colour_(colour)
 {
-    buffer_.reserve(kBlock + 4096);
+}
+
+Output::Output(std::string& memory, bool colour)
+    : buffer_(new char[kBlock]), fd_(-1), memory_(&memory), colour_(colour)
+{
 }
 
 Output::~Output()
@@ -121,29 +143,44 @@ void Output::WriteSlow(const char* text, std::size_t length)
     if (failed_)
         return;
     if (length >= kBlock) {  // a huge piece goes straight out
-        if (!WriteAll(fd_, text, length))
+        if (memory_ != nullptr)
+            memory_->append(text, length);
+        else if (!WriteAll(fd_, text, length))
             failed_ = true;
         return;
     }
-    buffer_.append(text, length);
+    std::memcpy(buffer_.get() + used_, text, length);
+    used_ += length;
 }
 
 void Output::Number(unsigned long long value)
 {
+    // Two digits per division (line numbers are printed once per line).
+    static const char pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                "8081828384858687888990919293949596979899";
     char digits[24];
     char* end = digits + sizeof digits;
     char* p = end;
-    do {
-        *--p = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    while (value >= 100) {
+        const unsigned pair = static_cast<unsigned>(value % 100);
+        value /= 100;
+        p -= 2;
+        std::memcpy(p, pairs + 2 * pair, 2);
+    }
+    if (value >= 10) {
+        p -= 2;
+        std::memcpy(p, pairs + 2 * value, 2);
+    } else {
+        *--p = static_cast<char>('0' + value);
+    }
     Write(p, static_cast<std::size_t>(end - p));
 }
 
-void Output::PaintedSlow(Paint role, const std::string& text)
+void Output::PaintedSlow(Paint role, const char* text, std::size_t length)
 {
     Write(Escape(role));
-    Write(text);
+    Write(text, length);
     Write(Reset());
 }
 
@@ -155,16 +192,18 @@ void Output::StartColour(Paint role)
 
 void Output::PaintedSeparator(char c)
 {
-    Painted(Paint::Separator, std::string(1, c));
+    Painted(Paint::Separator, &c, 1);
 }
 
 bool Output::Flush()
 {
     // After a failed write the output is dropped: the buffer only keeps
     // being emptied, so that memory stays bounded.
-    if (!failed_ && !buffer_.empty() && !WriteAll(fd_, buffer_.data(), buffer_.size()))
+    if (memory_ != nullptr)
+        memory_->append(buffer_.get(), used_);
+    else if (!failed_ && used_ != 0 && !WriteAll(fd_, buffer_.get(), used_))
         failed_ = true;
-    buffer_.clear();
+    used_ = 0;
     return !failed_;
 }
 

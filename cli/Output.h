@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <string>
 
 namespace QuorvexCli {
@@ -29,40 +31,48 @@ enum class Paint {
 // Whether a role has a colour (sl and cx have none unless GREP_COLORS gives one).
 bool HasColour(Paint role);
 
-// Collects output in a large buffer and writes it with write(2) in big blocks.
-// A failed write is remembered (Failed()) and later output is dropped.
+// Collects output in a large buffer and writes it with write(2) in big blocks,
+// or, made over a caller's string, appends each full block to that string (a
+// worker's output kept until its turn to be written). A failed write is
+// remembered (Failed()) and later output is dropped.
 class Output {
 public:
     Output(int fd, bool colour);
+    // Output into `memory`, which must outlive this object; Flush appends
+    // what is buffered to it.
+    Output(std::string& memory, bool colour);
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    // The common small pieces are appended inline; only a full buffer
-    // leaves the fast path.
+    // The common small pieces are copied inline; only a full buffer leaves
+    // the fast path.
     void Write(const char* text, std::size_t length)
     {
-        if (buffer_.size() + length <= kBlock)
-            buffer_.append(text, length);
-        else
+        if (used_ + length <= kBlock) {
+            std::memcpy(buffer_.get() + used_, text, length);
+            used_ += length;
+        } else {
             WriteSlow(text, length);
+        }
     }
     void Write(const std::string& text) { Write(text.data(), text.size()); }
     void Put(char c)
     {
-        if (buffer_.size() >= kBlock)
+        if (used_ >= kBlock)
             Flush();
-        buffer_.push_back(c);
+        buffer_[used_++] = c;
     }
     void Number(unsigned long long value);
     // Text in the colour of `role` when colour is on, plain otherwise.
-    void Painted(Paint role, const std::string& text)
+    void Painted(Paint role, const char* text, std::size_t length)
     {
-        if (colour_ && !text.empty() && HasColour(role))
-            PaintedSlow(role, text);
+        if (colour_ && length != 0 && HasColour(role))
+            PaintedSlow(role, text, length);
         else
-            Write(text);
+            Write(text, length);
     }
+    void Painted(Paint role, const std::string& text) { Painted(role, text.data(), text.size()); }
     // The escape that starts the colour of `role`, with no end (the next
     // painted piece ends it), as grep starts the line colour.
     void StartColour(Paint role);
@@ -81,11 +91,13 @@ public:
 private:
     void WriteSlow(const char* text, std::size_t length);
     void PaintedSeparator(char c);
-    void PaintedSlow(Paint role, const std::string& text);
+    void PaintedSlow(Paint role, const char* text, std::size_t length);
 
     static constexpr std::size_t kBlock = 1 << 16;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_;  // kBlock bytes
+    std::size_t used_ = 0;
     int fd_;
+    std::string* memory_ = nullptr;  // set: output goes into this string, not to fd_
     bool colour_;
     bool failed_ = false;
 };

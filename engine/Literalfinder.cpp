@@ -171,8 +171,17 @@ std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t 
     const std::size_t pa = probes_[k].first, pb = probes_[k].second;
     const unsigned char first = static_cast<unsigned char>(text[pa]);
     const unsigned char last = static_cast<unsigned char>(text[pb]);
+    // Texts are short and most candidates of dense text are matches: a loop
+    // here costs less than a call to memcmp.
+    const char* const bytes = text.data();
     auto check = [&](std::size_t at) {
-        return icase_ ? Verify(data + at, exact_[k]) : std::memcmp(data + at, text.data(), length) == 0;
+        if (icase_)
+            return Verify(data + at, exact_[k]);
+        const char* p = data + at;
+        for (std::size_t i = 0; i < length; ++i)
+            if (p[i] != bytes[i])
+                return false;
+        return true;
     };
     const std::size_t end = size - length + 1;  // candidates lie in [from, end)
     std::size_t i = from;
@@ -235,10 +244,11 @@ bool LiteralFinder::Search(const char* data, std::size_t size, MatchSink& sink, 
 {
     std::uint64_t offsets[4];
     Cursor cursor(*this, data, size);
+    const bool single = texts_.size() == 1;  // no choice between texts: search it directly
     std::size_t pos = 0;
     for (;;) {
         std::size_t which = 0;
-        const std::size_t best = cursor.Next(pos, which, longest);
+        const std::size_t best = single ? Find(data, size, pos, 0) : cursor.Next(pos, which, longest);
         if (best == none)
             return true;
         const std::size_t end = best + texts_[which].size();

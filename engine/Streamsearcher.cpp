@@ -20,6 +20,9 @@ namespace rc = boost::regex_constants;
 constexpr std::size_t defaultWindow = std::size_t(8) << 20;
 constexpr std::size_t largestGuard = 64 * 1024;
 
+// Line mode reads into the buffer at page boundaries.
+constexpr std::size_t readAlignment = 4096;
+
 const char* FindBack(const char* from, const char* at, char terminator)
 {
     while (at != from && at[-1] != terminator)
@@ -70,12 +73,26 @@ public:
         match.lineSize = static_cast<std::size_t>(lineEnd - line);
         match.lineNumber = 0;
         if (searcher_.settings_.countLines) {
-            const std::size_t counted = static_cast<std::size_t>(searcher_.countedAt_ - base_);
-            if (counted < static_cast<std::size_t>(line - data_)) {
-                searcher_.countedLine_ += CountTerminators(data_ + counted, static_cast<std::size_t>(line - data_) - counted, terminator);
-                searcher_.countedAt_ = match.lineStart;
+            // Lines are counted up to the end of the last match's line (its
+            // terminator was just found): a match on the same line has that
+            // line's number, one on a later line counts only the lines between.
+            if (match.lineStart == searcher_.lineAt_) {
+                match.lineNumber = searcher_.lineNumber_;
+            } else {
+                const std::size_t counted = static_cast<std::size_t>(searcher_.countedAt_ - base_);
+                if (counted < static_cast<std::size_t>(line - data_)) {
+                    searcher_.countedLine_ +=
+                        CountTerminators(data_ + counted, static_cast<std::size_t>(line - data_) - counted, terminator);
+                    searcher_.countedAt_ = match.lineStart;
+                }
+                match.lineNumber = searcher_.countedLine_;
+                searcher_.lineAt_ = match.lineStart;
+                searcher_.lineNumber_ = match.lineNumber;
+                if (feed != nullptr && searcher_.countedAt_ == match.lineStart) {
+                    searcher_.countedAt_ = base_ + static_cast<std::uint64_t>(lineEnd - data_) + 1;
+                    ++searcher_.countedLine_;
+                }
             }
-            match.lineNumber = searcher_.countedLine_;
         }
         match.offsets = out.data();
         match.marks = marks;
@@ -97,6 +114,37 @@ private:
     std::size_t at_ = 0;
 };
 
+// Counts the lines holding a match (countOnly): the driver hands out only the
+// first match of each line (of each record with null data), and the sink
+// counts them without looking at the bytes.
+class LineTally final : public MatchSink {
+public:
+    // `from`: where the offsets count from; `end`: the end of the searched
+    // bytes, `closed`: whether they end with a terminator (or are none).
+    LineTally(std::size_t from, std::size_t end, bool closed, bool recordOnce)
+        : from_(from), end_(end), closed_(closed), recordOnce_(recordOnce)
+    {
+    }
+
+    void From(std::size_t at) { from_ = at; }
+
+    bool Take(const std::uint64_t* offsets) override
+    {
+        // A match after the last terminator lies on no line (the line
+        // printer leaves it out the same way).
+        if (!(closed_ && from_ + offsets[0] >= end_))
+            ++lines;
+        return !recordOnce_;
+    }
+
+    std::uint64_t lines = 0;
+
+private:
+    std::size_t from_, end_;
+    bool closed_;
+    bool recordOnce_;
+};
+
 StreamSearcher::StreamSearcher(const CompiledPattern& pattern, const StreamSettings& settings)
     : pattern_(pattern), settings_(settings), offsets_(2 * pattern.marks)
 {
@@ -108,6 +156,8 @@ StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, 
     binary_ = false;
     countedAt_ = 0;
     countedLine_ = 1;
+    lineAt_ = noOffset;
+    lineNumber_ = 0;
     error.clear();
     return Windows(source, sink, error);
 }
@@ -118,6 +168,8 @@ StreamEnd StreamSearcher::Search(SearchSource& source, StreamSink& sink, std::st
     binary_ = false;
     countedAt_ = 0;
     countedLine_ = 1;
+    lineAt_ = noOffset;
+    lineNumber_ = 0;
     error.clear();
     if (settings_.lines)
         return Lines(source, sink, error);
@@ -133,13 +185,33 @@ StreamEnd StreamSearcher::LinesOf(const char* data, std::size_t size, std::uint6
 {
     // Lines are counted to the end of each block, so countedLine_ is the
     // number of this block's first new line.
-    const StreamBlock block{data, base, from, size, settings_.countLines ? countedLine_ : 0, binary_, last};
+    StreamBlock block{data, base, from, size, settings_.countLines ? countedLine_ : 0, binary_, last, 0};
     StreamAnswer answer = sink.Block(block);
     if (answer != StreamAnswer::Go)
         return answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
     Relay relay(*this, sink, data, from, size, base);
     SearchEnd end = SearchEnd::Finished;
-    if (settings_.nullData) {
+    const char terminator = settings_.nullData ? '\0' : '\n';
+    if (settings_.countOnly) {
+        LineTally tally(from, size, size == from || data[size - 1] == terminator, settings_.nullData);
+        if (settings_.nullData) {
+            const unsigned flags = settings_.flags | static_cast<unsigned>(rc::match_single_line);
+            for (std::size_t at = from; at < size;) {
+                const void* nul = std::memchr(data + at, '\0', size - at);
+                const std::size_t stop = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - data) : size;
+                tally.From(at);
+                end = SearchBuffer(pattern_, data + at, stop - at, flags, tally, error);
+                if (end == SearchEnd::Failed)
+                    break;
+                end = SearchEnd::Finished;
+                at = stop + 1;
+            }
+        } else {
+            end = SearchBuffer(pattern_, data + from, size - from,
+                               settings_.flags | lineModeFlag | feedOnlyFlag | firstOfLineFlag, tally, error);
+        }
+        block.matched = tally.lines;
+    } else if (settings_.nullData) {
         // Each record a subject of its own; line feeds are ordinary bytes.
         relay.recordOnce = settings_.firstOfLine;
         const unsigned flags = settings_.flags | static_cast<unsigned>(rc::match_single_line);
@@ -166,7 +238,7 @@ StreamEnd StreamSearcher::LinesOf(const char* data, std::size_t size, std::uint6
         return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
     if (settings_.countLines && countedAt_ < base + size) {
         const std::size_t counted = static_cast<std::size_t>(countedAt_ - base);
-        countedLine_ += CountTerminators(data + counted, size - counted, settings_.nullData ? '\0' : '\n');
+        countedLine_ += CountTerminators(data + counted, size - counted, terminator);
         countedAt_ = base + size;
     }
     searched_ += size - from;
@@ -180,31 +252,39 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
 {
     const char terminator = settings_.nullData ? '\0' : '\n';
     const std::size_t blockSize = std::max<std::size_t>(settings_.blockSize, 1);
-    std::uint64_t base = 0;   // source offset of buffer_[0]
-    std::size_t start = 0;    // the first line not yet searched
-    std::size_t fill = 0;     // bytes in the buffer
+    std::uint64_t base = 0;   // source offset of buffer_[head]
+    std::size_t head = 0;     // where the bytes kept begin in the buffer
+    std::size_t start = 0;    // the first line not yet searched (from head)
+    std::size_t fill = 0;     // bytes in the buffer (from head)
     for (;;) {
-        if (buffer_.size() - fill < blockSize) {
+        if (buffer_.size() - head - fill < blockSize) {
             // Keep the context lines before `start` and the partial line
             // after it; drop the rest.
+            const char* data = buffer_.data() + head;
             std::size_t keep = start;
             for (std::size_t n = 0; n < settings_.keepLines && keep > 0; ++n)
-                keep = static_cast<std::size_t>(FindBack(buffer_.data(), buffer_.data() + keep - 1, terminator) - buffer_.data());
-            if (keep > 0) {
-                std::memmove(buffer_.data(), buffer_.data() + keep, fill - keep);
-                base += keep;
-                start -= keep;
-                fill -= keep;
-            }
-            if (buffer_.size() - fill < blockSize)
-                buffer_.resize(std::max(buffer_.size() * 2, fill + blockSize));
+                keep = static_cast<std::size_t>(FindBack(data, data + keep - 1, terminator) - data);
+            const std::size_t rest = fill - keep;
+            if (buffer_.size() < rest + blockSize + readAlignment)
+                buffer_.resize(std::max(buffer_.size() * 2, rest + blockSize + readAlignment));
+            // The bytes kept end where a page begins, so that the reads that
+            // follow fill whole pages (the kernel copies into aligned pages
+            // faster, as grep knows).
+            const std::size_t to =
+                (readAlignment - (reinterpret_cast<std::uintptr_t>(buffer_.data()) + rest) % readAlignment) % readAlignment;
+            if (to != head + keep)
+                std::memmove(buffer_.data() + to, buffer_.data() + head + keep, rest);
+            head = to;
+            base += keep;
+            start -= keep;
+            fill = rest;
         }
         std::size_t got = 0;
-        if (!source.Read(buffer_.data() + fill, blockSize, got)) {
+        if (!source.Read(buffer_.data() + head + fill, blockSize, got)) {
             error = RegexPlatform::ErrorText(source.Error());
             return StreamEnd::ReadFailed;
         }
-        char* fresh = buffer_.data() + fill;
+        char* fresh = buffer_.data() + head + fill;
         if (got > 0 && !settings_.nullData) {
             char* nul = static_cast<char*>(std::memchr(fresh, '\0', got));
             if (nul != nullptr) {
@@ -215,7 +295,7 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
         }
         fill += got;
         if (got == 0)
-            return LinesOf(buffer_.data(), fill, base, start, sink, error, true);
+            return LinesOf(buffer_.data() + head, fill, base, start, sink, error, true);
         // The new bytes end the lines before their last terminator (none
         // before them: the lines up to `start` were complete).
         const char* last = fresh + got;
@@ -223,8 +303,8 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
             --last;
         if (last == fresh)
             continue;  // no line completed yet
-        const std::size_t end = static_cast<std::size_t>(last - buffer_.data());
-        const StreamEnd result = LinesOf(buffer_.data(), end, base, start, sink, error, false);
+        const std::size_t end = static_cast<std::size_t>(last - (buffer_.data() + head));
+        const StreamEnd result = LinesOf(buffer_.data() + head, end, base, start, sink, error, false);
         if (result != StreamEnd::Finished)
             return result;
         start = end;

@@ -36,6 +36,8 @@ struct StreamSettings {
     unsigned flags = 0;              // match flags, already through SearchFlags
     bool lines = true;               // line mode; false: whole-buffer mode
     bool firstOfLine = false;        // line mode: only the first match of each line
+    bool countOnly = false;          // line mode: no matches handed out, only the number of
+                                     // lines holding one (StreamBlock::matched, at BlockDone)
     bool countLines = false;         // line numbers wanted
     bool nullData = false;           // lines end at NUL instead of line feeds
     bool nulEndsLine = false;        // after the first NUL seen, NULs end lines too
@@ -54,6 +56,7 @@ struct StreamBlock {
     std::uint64_t line;      // number of the first new line (0 when not counted)
     bool binary;             // a NUL byte was seen in the source so far
     bool last;               // the source ends with this block
+    std::uint64_t matched;   // with countOnly, at BlockDone: new lines holding a match
 };
 
 // One match. Offsets are from the start of the source; the views point into
@@ -140,6 +143,8 @@ private:
     std::uint64_t countedLine_ = 1; // the line number there
     std::size_t windowSize_ = 0;    // Window()
     std::uint64_t windowOffset_ = 0;
+    std::uint64_t lineAt_ = 0;      // the start of the last match's line (noOffset: none yet)
+    std::uint64_t lineNumber_ = 0;  // its number
 };
 
 }  // namespace RegexEngine

@@ -437,6 +437,54 @@ TEST(CliGrep, SameAsGnuGrep)
     }
 }
 
+// -c counts the lines holding a match without handing out matches: the same
+// counts as GNU grep for files and standard input, with the text twice on a
+// line, CRLF and blank lines, no final line feed, NUL bytes, and lines that
+// straddle the 64 KiB reads.
+TEST(CliGrep, CountsAsGnuGrep)
+{
+    TempDir dir;
+    std::string dense;
+    for (int i = 0; dense.size() < 300000; ++i)
+        dense += i % 7 == 0 ? "an an\r\n" : i % 5 == 0 ? "\n" : i % 3 == 0 ? "no match here, a long line\n" : "ban x\n";
+    dense += "an";  // no final line feed
+    dir.Write("dense.txt", dense);
+    dir.Write("bin.dat", std::string("an\0an\0\0x\nan\n", 13));
+    dir.Write("z.dat", std::string("an\0x\0an an\0", 11));
+    if (RunIn(dir, {"--version"}, "", "grep").status != 0)
+        GTEST_SKIP() << "GNU grep is not installed";
+    const std::vector<std::vector<std::string>> rows = {
+        {"-c", "an"},   {"-cv", "an"},     {"-c", "^b"},     {"-cv", "^b"}, {"-ci", "AN"}, {"-c", "a[n]"},
+        {"-c", "n\\s*$"}, {"-c", "an|x"}, {"-cw", "an"}, {"-cx", "ban x"}, {"-c", ""},
+    };
+    for (const char* file : {"dense.txt", "bin.dat"}) {
+        for (const auto& row : rows) {
+            std::vector<std::string> args = row;
+            args.push_back(file);
+            std::vector<std::string> ours = {"grep"};
+            ours.insert(ours.end(), args.begin(), args.end());
+            args.insert(args.begin(), "-P");
+            const Result gnu = RunIn(dir, args, "", "grep");
+            const Result mine = RunIn(dir, ours);
+            EXPECT_EQ(mine.out, gnu.out) << "grep" << Show(args);
+            EXPECT_EQ(mine.status, gnu.status) << "grep" << Show(args);
+            // The same bytes through a pipe.
+            ours.back() = "-";
+            EXPECT_EQ(RunIn(dir, ours, dir.Read(file)).out, gnu.out) << "grep" << Show(args) << " on standard input";
+        }
+    }
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-cz", "an", "z.dat"},
+                                                  std::vector<std::string>{"-czv", "^an$", "z.dat"},
+                                                  std::vector<std::string>{"-c", "--binary-files=without-match", "an", "bin.dat"}}) {
+        std::vector<std::string> ours = {"grep"};
+        ours.insert(ours.end(), args.begin(), args.end());
+        const Result gnu = RunIn(dir, args, "", "grep");
+        const Result mine = RunIn(dir, ours);
+        EXPECT_EQ(mine.out, gnu.out) << "grep" << Show(args);
+        EXPECT_EQ(mine.status, gnu.status) << "grep" << Show(args);
+    }
+}
+
 // Switches and syntaxes given the same to GNU grep and to quorvex grep (no
 // -P here): getopt's rules, -E/-G/-F, several expressions, file selection,
 // output forms. Same lines (sorted), same standard error for the rows that
@@ -636,7 +684,11 @@ TEST(CliGrep, JsonAsRipgrepWritesIt)
     TempDir dir;
     dir.Write("j.txt", "foo bar\nbaz\nfoo foo\n");
     dir.Write("k.txt", "x\xff foo\n");
-    const std::vector<std::string> args = {"--json", "-C1", "foo", "j.txt", "k.txt"};
+    // Escapes at the edges of plain runs; bytes past the first eight (read a
+    // word at a time) that are valid or not UTF-8.
+    dir.Write("e.txt", "\"q\" \\ t\tc\x01 foo\x7f\"\n12345678\xc3\xa9 foo\n123456789abc\xc3 foo\nfoo\\\n"
+                       "0123456789abcdef\xf0\x9f\x98\x80" "foo\xed\xa0\x80\n");
+    const std::vector<std::string> args = {"--json", "-C1", "foo", "j.txt", "k.txt", "e.txt"};
     std::vector<std::string> ours = {"grep"};
     ours.insert(ours.end(), args.begin(), args.end());
     const Result mine = RunIn(dir, ours);

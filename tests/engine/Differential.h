@@ -156,6 +156,61 @@ inline bool Stream(const boost::regex& e, const std::string& text, const std::st
     return end != RegexEngine::StreamEnd::MatchFailed;
 }
 
+// Lines of `subject` holding one of `matches` (line mode).
+inline std::uint64_t LinesWith(const std::string& subject, const Matches& matches)
+{
+    std::uint64_t lines = 0, last = ~std::uint64_t(0);
+    for (const auto& m : matches) {
+        const auto line = static_cast<std::uint64_t>(std::count(subject.begin(), subject.begin() + m[0], '\n'));
+        if (line != last)
+            ++lines;
+        last = line;
+    }
+    return lines;
+}
+
+// The streaming searcher in line mode counting the lines that hold a match
+// (countOnly), `block` bytes at a time; false when it reported a matching
+// error or handed out a match.
+class StreamTally final : public RegexEngine::StreamSink {
+public:
+    RegexEngine::StreamAnswer Match(const RegexEngine::StreamMatch&) override
+    {
+        ++handedOut;
+        return RegexEngine::StreamAnswer::Go;
+    }
+    RegexEngine::StreamAnswer BlockDone(const RegexEngine::StreamBlock& block) override
+    {
+        lines += block.matched;
+        return RegexEngine::StreamAnswer::Go;
+    }
+    std::uint64_t lines = 0;
+    unsigned handedOut = 0;
+};
+
+inline bool StreamCount(const boost::regex& e, const std::string& text, const std::string& subject, bool icase,
+                        unsigned flags, std::size_t block, std::uint64_t& lines)
+{
+    RegexEngine::CompiledPattern pattern;
+    pattern.expression = e;
+    pattern.marks = static_cast<unsigned>(e.mark_count()) + 1;
+    pattern.plan = RegexEngine::PlanSearch(text, icase, e, pattern.marks);
+    if (RegexEngine::NoUsableLiteral(pattern.plan.get(), RegexEngine::lineModeFlag))
+        pattern.prefilter = RegexEngine::AutomatonPrefilter::Build(text, icase, e);
+    RegexEngine::StreamSettings settings;
+    settings.flags = flags;
+    settings.countOnly = true;
+    settings.blockSize = block;
+    RegexEngine::StreamSearcher searcher(pattern, settings);
+    RegexEngine::SearchSource source;
+    source.Assign(subject.data(), subject.size());
+    StreamTally sink;
+    std::string error;
+    const RegexEngine::StreamEnd end = searcher.Search(source, sink, error);
+    lines = sink.lines;
+    return end != RegexEngine::StreamEnd::MatchFailed && sink.handedOut == 0;
+}
+
 // Random expressions over the constructs the analyser reads, and some it
 // gives up on.
 class Generator {

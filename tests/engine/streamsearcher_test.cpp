@@ -62,6 +62,14 @@ std::vector<std::string> SelectLines(const char* expression, const std::string& 
     Lines sink;
     std::string text;
     EXPECT_EQ(searcher.Search(source, sink, text), StreamEnd::Finished);
+    // Counting only gives as many lines, and no match.
+    settings.countOnly = true;
+    StreamSearcher counter(*pattern, settings);
+    source.Assign(subject.data(), subject.size());
+    Differential::StreamTally tally;
+    EXPECT_EQ(counter.Search(source, tally, text), StreamEnd::Finished);
+    EXPECT_EQ(tally.lines, sink.got.size()) << expression << " block " << block;
+    EXPECT_EQ(tally.handedOut, 0u);
     return sink.got;
 }
 
@@ -97,6 +105,12 @@ TEST(StreamSearcher, GivesTheEnginesMatchesOverEachLineBlockByBlock)
             ASSERT_EQ(got, expected) << "/" << text << "/ flags " << std::hex << flags << std::dec << " block " << block
                                      << " on \"" << Show(subject) << "\"";
             ASSERT_EQ(wrongViews, 0u) << "/" << text << "/ block " << block << " on \"" << Show(subject) << "\"";
+            // Counting only (grep -c): the lines holding a match.
+            std::uint64_t counted = 0;
+            ASSERT_TRUE(Differential::StreamCount(e, text, subject, icase, flags, block, counted));
+            ASSERT_EQ(counted, Differential::LinesWith(subject, expected))
+                << "/" << text << "/ flags " << std::hex << flags << std::dec << " block " << block << " on \""
+                << Show(subject) << "\"";
         }
     }
     EXPECT_GT(compared, 3000u);
@@ -179,6 +193,9 @@ TEST(StreamSearcher, EndsLinesOnlyAtTheirTerminator)
         {"^b", "a\fb\nb\n", {"2:4:b"}, false, false},
         {"^$", "a\n\n\nb\n\n", {"2:2:", "3:3:", "5:6:"}, false, false},
         {"^$", "", {}, false, false},
+        {"x*", "a\n\n", {"1:0:a", "2:2:"}, false, false},  // no line after the last line feed
+        {"$", "ab", {"1:0:ab"}, false, false},
+        {"an", "an an\r\nban\nx\n", {"1:0:an an\r", "2:7:ban"}, false, false},  // twice on a line: one line
         {"c$", "a\nbc", {"2:2:bc"}, false, false},  // no final line feed
         {"z", "a\nq" + longLine + "z\nz", {"2:2:q" + longLine + "z", "3:300005:z"}, false, false},
         {"^b", std::string("a\0b\nb", 5), {"2:2:b", "3:4:b"}, true, false},  // NUL ends lines in binary data
