@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "Output.h"
+#include "Platform.h"
 #include "Posixsyntax.h"
 
 namespace QuorvexCli {
@@ -149,7 +150,8 @@ std::string CombineExpressions(const std::vector<std::string>& expressions, bool
 
 // Whether the locale's character set is UTF-8: the first of LC_ALL,
 // LC_CTYPE and LANG that is set and not empty names it (language_TERRITORY.
-// charset@modifier); none set is the C locale.
+// charset@modifier); with none set, the system's own setting decides (on
+// Windows a UTF-8 console or ANSI code page, elsewhere the C locale).
 static bool LocaleIsUtf8()
 {
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
@@ -165,11 +167,19 @@ static bool LocaleIsUtf8()
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return charset == "utf-8" || charset == "utf8";
     }
-    return false;
+    return RegexPlatform::SystemTextIsUtf8();
 }
 
 bool Configure(Command& command, RegularExpression& object)
 {
+    // Text is UTF-8 in a UTF-8 locale, where the library can read it so. The
+    // expressions, the format and the text typed on the command line are
+    // made UTF-8 too (on Windows they come in the ANSI code page); file names
+    // stay as the system gave them.
+    const bool unicode = !command.noUnicode && LocaleIsUtf8() && RegularExpression::IsUnicodeAvailable();
+    if (unicode)
+        for (std::string& expression : command.expressionOptions)
+            expression = RegexPlatform::CommandLineTextToUtf8(expression);
     for (const std::string& file : command.patternFiles)
         if (!ReadPatternFile(file, command.expressionOptions))
             return false;
@@ -189,6 +199,16 @@ bool Configure(Command& command, RegularExpression& object)
     if (!error.empty()) {
         Diagnose(error);
         return false;
+    }
+    if (unicode) {
+        const bool typed = command.settingsFile.empty();
+        if (typed && !command.haveExpressionOption)
+            command.expression = RegexPlatform::CommandLineTextToUtf8(command.expression);
+        if (typed || command.haveFormatOption)
+            command.format = RegexPlatform::CommandLineTextToUtf8(command.format);
+        if (!IsFileVerb(command.verb))
+            for (std::string& text : command.operands)
+                text = RegexPlatform::CommandLineTextToUtf8(text);
     }
 
     // Several expressions, whole words or whole lines need the normal syntax:
@@ -262,8 +282,7 @@ bool Configure(Command& command, RegularExpression& object)
     }
     if (command.ignoreCase)
         object.AddExpressionOption(RegularExpression::CaseInsensitive);
-    // Text is UTF-8 in a UTF-8 locale, where the library can read it so.
-    object.SetUnicode(!command.noUnicode && LocaleIsUtf8() && RegularExpression::IsUnicodeAvailable());
+    object.SetUnicode(unicode);
     for (std::size_t i = 0; i < MatchFlags().size(); ++i)
         if (command.matchFlags[i])
             object.AddMatchOption(MatchFlags()[i].option);

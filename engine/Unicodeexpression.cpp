@@ -1,8 +1,11 @@
-// The Unicode (UTF-8) expression: compilation through Boost.Regex's ICU
-// integration, and the search over the valid stretches of a subject.
+// The Unicode (UTF-8) expression: compilation over code points, with
+// Boost.Regex's ICU traits where this build has ICU and with the traits over
+// the generated Unicode tables otherwise, and the search over the valid
+// stretches of a subject.
 #include "Unicodeexpression.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <cstdint>
 #include <iterator>
@@ -13,6 +16,10 @@
 #include "Expressionanalyser.h"
 #include "Substitution.h"
 #include "Syntaxflags.h"
+
+#include <boost/regex/pending/unicode_iterator.hpp>
+
+#include "Unicodetabletraits.h"
 
 #if defined(QUORVEX_HAVE_ICU)
 #include <boost/regex/icu.hpp>
@@ -79,8 +86,6 @@ namespace {
 constexpr unsigned soundLineFlags = 0xFFu | rc::match_any | rc::match_not_null | rc::match_perl | rc::match_posix |
                                     rc::match_nosubs | rc::match_continuous;
 
-#if defined(QUORVEX_HAVE_ICU)
-
 // The end of the broken sequence at `p`: its first byte and the continuation
 // bytes after it, which cannot start a valid sequence of their own.
 const char* SkipBroken(const char* p, const char* last)
@@ -108,18 +113,10 @@ const char* StretchEnd(const char* a, const char* last)
     return last;
 }
 
-using Iterator = boost::u8_to_u32_iterator<const char*, UChar32>;
-
-// The engine's Unicode traits, with case ignored by Unicode simple case
-// folding (so that Σ, σ and ς, or K and the Kelvin sign, are one letter)
-// rather than by lower-casing, which some releases use.
-class FoldingTraits : public boost::icu_regex_traits {
-public:
-    char_type translate_nocase(char_type c) const { return ::u_foldCase(c, U_FOLD_CASE_DEFAULT); }
-    char_type translate(char_type c) const { return c; }
-    char_type translate(char_type c, bool icase) const { return icase ? translate_nocase(c) : c; }
-};
-using Compiled = boost::basic_regex<UChar32, FoldingTraits>;
+// Both backends compile and match over the same 32-bit code points.
+using CodePoint = std::int32_t;
+using Iterator = boost::u8_to_u32_iterator<const char*, CodePoint>;
+using Results = boost::match_results<Iterator>;
 
 // The engine's own names for one-letter classes read \p{L} as lower case
 // and \p{S} as space; in Unicode they are the letters and the symbols.
@@ -146,7 +143,25 @@ void AppendCodePoint(std::string& out, std::int32_t c)
 // The code point ranges of the script (by Script_Extensions) named `name`,
 // as the inside of a bracket expression; false when `name` is no script or
 // is a name the engine knows itself (a general category such as L or Lu).
-bool ScriptRanges(const std::string& name, std::string& inside)
+using ScriptLookup = bool (*)(const std::string& name, std::string& inside);
+
+bool TableScriptRanges(const std::string& name, std::string& inside)
+{
+    std::vector<UnicodeTables::CodePointRange> ranges;
+    if (UnicodeTables::IsCategoryName(name) || !UnicodeTables::ScriptRangesOf(name, ranges) || ranges.empty())
+        return false;
+    for (const auto& r : ranges) {
+        AppendCodePoint(inside, static_cast<std::int32_t>(r.first));
+        if (r.last != r.first) {
+            inside += '-';
+            AppendCodePoint(inside, static_cast<std::int32_t>(r.last));
+        }
+    }
+    return true;
+}
+
+#if defined(QUORVEX_HAVE_ICU)
+bool IcuScriptRanges(const std::string& name, std::string& inside)
 {
     if (u_getPropertyValueEnum(UCHAR_GENERAL_CATEGORY_MASK, name.c_str()) != UCHAR_INVALID_CODE)
         return false;
@@ -176,12 +191,14 @@ bool ScriptRanges(const std::string& name, std::string& inside)
     uset_close(set);
     return true;
 }
+#endif
 
 // The expression with each \p{Script} and \P{Script} written out as the
 // script's ranges, which the engine's own class names do not cover. Inside
 // a bracket expression \p{Script} adds its ranges; \P{Script} there cannot be
 // written out and is refused. False, with the reason in `why`, on refusal.
-bool ExpandScripts(const std::string& text, unsigned legacy, std::string& out, std::string& why)
+bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup scriptRanges, std::string& out,
+                   std::string& why)
 {
     using namespace LegacySyntax;
     out.clear();
@@ -248,7 +265,7 @@ bool ExpandScripts(const std::string& text, unsigned legacy, std::string& out, s
         const std::size_t close = (e == 'p' || e == 'P') && i + 2 < n && text[i + 2] == '{' ? text.find('}', i + 3)
                                                                                            : std::string::npos;
         std::string inside;
-        if (close == std::string::npos || !ScriptRanges(text.substr(i + 3, close - i - 3), inside)) {
+        if (close == std::string::npos || !scriptRanges(text.substr(i + 3, close - i - 3), inside)) {
             out.append(text, i, 2);
             i += 2;
             continue;
@@ -270,16 +287,91 @@ bool ExpandScripts(const std::string& text, unsigned legacy, std::string& out, s
     return true;
 }
 
+// One compiled expression over code points, whatever the traits.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // Compiles; returns the engine's status.
+    virtual int Assign(const std::vector<CodePoint>& points, boost::regex_constants::syntax_option_type flags) = 0;
+    virtual unsigned MarkCount() const = 0;
+    virtual bool IgnoresCase() const = 0;
+    virtual bool Search(Iterator from, Iterator to, Results& r, rc::match_flag_type flags, Iterator base) const = 0;
+    virtual bool Match(Iterator from, Iterator to, Results& r, rc::match_flag_type flags) const = 0;
+    virtual void Grep(const std::function<bool(const Results&)>& onMatch, Iterator from, Iterator to,
+                      rc::match_flag_type flags) const = 0;
+    // Gives `m` the expression's names of sub-expressions.
+    virtual void NameSubs(boost::cmatch& m) const = 0;
+};
+
+template <class Traits>
+class BackendOver final : public Backend {
+public:
+    int Assign(const std::vector<CodePoint>& points, boost::regex_constants::syntax_option_type flags) override
+    {
+        expression_.assign(points.data(), points.data() + points.size(), flags);
+        return expression_.status();
+    }
+    unsigned MarkCount() const override { return static_cast<unsigned>(expression_.mark_count()); }
+    bool IgnoresCase() const override { return (expression_.flags() & boost::regbase::icase) != 0; }
+    bool Search(Iterator from, Iterator to, Results& r, rc::match_flag_type flags, Iterator base) const override
+    {
+        return boost::regex_search(from, to, r, expression_, flags, base);
+    }
+    bool Match(Iterator from, Iterator to, Results& r, rc::match_flag_type flags) const override
+    {
+        return boost::regex_match(from, to, r, expression_, flags);
+    }
+    void Grep(const std::function<bool(const Results&)>& onMatch, Iterator from, Iterator to,
+              rc::match_flag_type flags) const override
+    {
+        boost::regex_grep(onMatch, from, to, expression_, flags);
+    }
+    void NameSubs(boost::cmatch& m) const override { m.set_named_subs(expression_.get_named_subs()); }
+
+private:
+    boost::basic_regex<CodePoint, Traits> expression_;
+};
+
+#if defined(QUORVEX_HAVE_ICU)
+
+// The engine's ICU traits, with case ignored by Unicode simple case folding
+// (so that Σ, σ and ς, or K and the Kelvin sign, are one letter) rather than
+// by lower-casing, which some releases use.
+class FoldingTraits : public boost::icu_regex_traits {
+public:
+    char_type translate_nocase(char_type c) const { return ::u_foldCase(c, U_FOLD_CASE_DEFAULT); }
+    char_type translate(char_type c) const { return c; }
+    char_type translate(char_type c, bool icase) const { return icase ? translate_nocase(c) : c; }
+};
+using IcuOrTableTraits = FoldingTraits;
+const ScriptLookup IcuOrTableScriptRanges = IcuScriptRanges;
+
+// Whether the generated tables serve instead of ICU: set the environment
+// variable QUORVEX_UNICODE_TABLES (to anything but 0) to run the table
+// backend, as a build without ICU does, for comparing the two.
+bool UseTables()
+{
+    static const bool tables = [] {
+        const char* value = std::getenv("QUORVEX_UNICODE_TABLES");
+        return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+    }();
+    return tables;
+}
+
+#else
+
+using IcuOrTableTraits = UnicodeTableTraits;
+const ScriptLookup IcuOrTableScriptRanges = TableScriptRanges;
+bool UseTables() { return true; }
+
 #endif
 
 }  // namespace
 
-#if defined(QUORVEX_HAVE_ICU)
-
 bool UnicodeAvailable() { return true; }
 
 struct UnicodeExpression::Engine {
-    Compiled expression;
+    std::unique_ptr<Backend> backend;
 
     // The first match in the valid stretch [a, b) of the subject [first,
     // last) from the boundary `from` on, as a byte result whose prefix
@@ -299,8 +391,8 @@ struct UnicodeExpression::Engine {
         }
         if (b != last)
             f |= rc::match_not_eol | rc::match_not_eob;
-        boost::match_results<Iterator> r;
-        if (!boost::regex_search(Iterator(from, a, b), Iterator(b, a, b), r, expression, f, Iterator(a, a, b)))
+        Results r;
+        if (!backend->Search(Iterator(from, a, b), Iterator(b, a, b), r, f, Iterator(a, a, b)))
             return false;
         Copy(r, first, last, prefixStart, m);
         return true;
@@ -327,12 +419,12 @@ struct UnicodeExpression::Engine {
         }
     }
 
-    void Copy(const boost::match_results<Iterator>& r, const char* first, const char* last, const char* prefixStart,
+    void Copy(const Results& r, const char* first, const char* last, const char* prefixStart,
               boost::cmatch& m) const
     {
         m.set_size(r.size(), prefixStart, last);
         m.set_base(first);
-        m.set_named_subs(expression.get_named_subs());
+        backend->NameSubs(m);
         for (std::size_t i = 0; i < r.size(); ++i) {
             if (r[i].matched || i == 0) {
                 m.set_first(r[i].first.base(), i);
@@ -343,6 +435,7 @@ struct UnicodeExpression::Engine {
 };
 
 UnicodeExpression::UnicodeExpression() : engine_(new Engine) {}
+
 UnicodeExpression::~UnicodeExpression() = default;
 
 std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::string& text, unsigned legacySyntax)
@@ -356,23 +449,29 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
         result->error_ = "The expression is not valid UTF-8";
         return result;
     }
+    const bool tables = UseTables();
     std::string expanded;
-    if (!ExpandScripts(source, legacySyntax, expanded, result->error_)) {
+    if (!ExpandScripts(source, legacySyntax, tables ? TableScriptRanges : IcuOrTableScriptRanges, expanded,
+                       result->error_)) {
         result->status_ = rc::error_ctype;
         return result;
     }
     // Ranges compare code points, never collation order.
     const auto flags = TranslateSyntaxFlags(legacySyntax) & ~boost::regbase::collate;
+    std::unique_ptr<Backend> backend;
+    if (tables)
+        backend.reset(new BackendOver<UnicodeTableTraits>);
+    else
+        backend.reset(new BackendOver<IcuOrTableTraits>);
     try {
-        std::vector<UChar32> points(Iterator(expanded.data(), expanded.data(), expanded.data() + expanded.size()),
-                                    Iterator(expanded.data() + expanded.size(), expanded.data(),
-                                             expanded.data() + expanded.size()));
-        result->engine_->expression.assign(points.data(), points.data() + points.size(), flags);
-        result->status_ = result->engine_->expression.status();
+        std::vector<CodePoint> points(Iterator(expanded.data(), expanded.data(), expanded.data() + expanded.size()),
+                                      Iterator(expanded.data() + expanded.size(), expanded.data(),
+                                               expanded.data() + expanded.size()));
+        UnicodeTableTraits::Refused() = UnicodeTableTraits::none;
+        result->status_ = backend->Assign(points, flags);
     } catch (const std::exception& failure) {
         // Not expected with no_except; a failure of the Unicode library's
         // own set-up must still come back as a failed compilation.
-        result->engine_->expression = Compiled();
         result->status_ = rc::error_bad_pattern;
         result->error_ = failure.what();
         return result;
@@ -380,18 +479,26 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
     if (result->status_ != 0) {
         boost::regex_traits<char> traits;
         result->error_ = traits.error_string(static_cast<rc::error_type>(result->status_));
+        // What the tables cannot give is named, not left to a syntax error.
+        const unsigned refused = UnicodeTableTraits::Refused();
+        if ((refused & UnicodeTableTraits::characterName) != 0)
+            result->error_ = "Unicode character names (other than the POSIX names) are not available in this build";
+        else if ((refused & UnicodeTableTraits::equivalenceClass) != 0)
+            result->error_ = "Equivalence classes ([[=x=]]) are not available in this build";
+        return result;
     }
+    result->engine_->backend = std::move(backend);
     return result;
 }
 
 unsigned UnicodeExpression::MarkCount() const
 {
-    return status_ == 0 ? static_cast<unsigned>(engine_->expression.mark_count()) : 0;
+    return status_ == 0 ? engine_->backend->MarkCount() : 0;
 }
 
 bool UnicodeExpression::IgnoresCase() const
 {
-    return status_ == 0 && (engine_->expression.flags() & boost::regbase::icase) != 0;
+    return status_ == 0 && engine_->backend->IgnoresCase();
 }
 
 bool UnicodeExpression::Match(const char* first, const char* last, rc::match_flag_type flags, Anchoring anchoring,
@@ -410,9 +517,8 @@ bool UnicodeExpression::Match(const char* first, const char* last, rc::match_fla
             // whole match.
             if (!IsValidUtf8(first, last))
                 return false;
-            boost::match_results<Iterator> r;
-            if (!boost::regex_match(Iterator(first, first, last), Iterator(last, first, last), r,
-                                    engine_->expression, flags))
+            Results r;
+            if (!engine_->backend->Match(Iterator(first, first, last), Iterator(last, first, last), r, flags))
                 return false;
             engine_->Copy(r, first, last, first, m);
             return true;
@@ -457,13 +563,13 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
             // The engine's own grep over the stretch: one matcher for all its
             // matches, with the engine's rules after an empty match.
             bool reachedEnd = false;
-            boost::regex_grep(
-                [&](const boost::match_results<Iterator>& r) {
+            engine_->backend->Grep(
+                [&](const Results& r) {
                     engine_->Copy(r, first, last, lastEnd, m);
                     reachedEnd = m[0].second == b && m[0].first != m[0].second;
                     return deliver();
                 },
-                Iterator(a, a, b), Iterator(b, a, b), engine_->expression, f);
+                Iterator(a, a, b), Iterator(b, a, b), f);
             // The engine's grep ends at a non-empty match that reaches the
             // end of its range; over the whole subject an empty match could
             // still follow there, before the broken sequence.
@@ -500,45 +606,6 @@ bool UnicodeExpression::MatchAt(const char* first, const char* last, const char*
     return false;
 }
 
-#else  // no Unicode engine in this build
-
-bool UnicodeAvailable() { return false; }
-
-struct UnicodeExpression::Engine {};
-
-UnicodeExpression::UnicodeExpression() : engine_(new Engine) {}
-UnicodeExpression::~UnicodeExpression() = default;
-
-std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::string&, unsigned)
-{
-    std::shared_ptr<UnicodeExpression> result(new UnicodeExpression);
-    result->status_ = rc::error_bad_pattern;
-    result->error_ = "Unicode mode is not available in this build";
-    return result;
-}
-
-unsigned UnicodeExpression::MarkCount() const { return 0; }
-bool UnicodeExpression::IgnoresCase() const { return false; }
-
-bool UnicodeExpression::Match(const char*, const char*, rc::match_flag_type, Anchoring, boost::cmatch&,
-                              std::string&) const
-{
-    return false;
-}
-
-unsigned UnicodeExpression::Grep(const char*, const char*, rc::match_flag_type,
-                                 const std::function<bool(const boost::cmatch&)>&, std::string&) const
-{
-    return 0;
-}
-
-bool UnicodeExpression::MatchAt(const char*, const char*, const char*, rc::match_flag_type, boost::cmatch&,
-                                std::string&) const
-{
-    return false;
-}
-
-#endif
 
 void UnicodeReplace(std::string& out, const char* first, const char* last, const UnicodeExpression& expression,
                     const std::string& format, const std::locale& locale, rc::match_flag_type flags, bool copyRest,

@@ -15,8 +15,10 @@
 // holding one is still searched on both sides of it.
 //
 // This header names only Boost.Regex's byte types; the Unicode engine behind
-// it is confined to Unicodeexpression.cpp. A build without it (see
-// UnicodeAvailable) compiles every expression to a clear error instead.
+// it is confined to Unicodeexpression.cpp, on ICU where the build has it and
+// on the generated Unicode tables (Unicodetables.h) otherwise. What the
+// tables cannot give (equivalence classes, character names) compiles to a
+// clear error, never to a different match.
 #ifndef QUORVEX_ENGINE_UNICODEEXPRESSION_H
 #define QUORVEX_ENGINE_UNICODEEXPRESSION_H
 
@@ -31,7 +33,7 @@
 
 namespace RegexEngine {
 
-// Whether this build has the Unicode engine.
+// Whether this build has the Unicode engine (every build now has it).
 bool UnicodeAvailable();
 
 // The length of the valid UTF-8 sequence at [p, last): 1 to 4, or 0 when the

@@ -56,6 +56,15 @@ bool IsTerminal(int stream);
 // Writes all of [data, data + size) to standard output (1) or standard error
 // (2), going on after interruptions and short writes; false on failure.
 bool WriteStandard(int stream, const char* data, std::size_t size);
+// Whether the system's own setting makes text UTF-8 where no locale variable
+// (LC_ALL, LC_CTYPE, LANG) is set: on Windows, the console's output code page
+// or the process's ANSI code page is UTF-8 (65001); elsewhere false, the C
+// locale.
+bool SystemTextIsUtf8();
+// A text from the command line as UTF-8: on Windows, where a program's
+// arguments come in the ANSI code page, converted from it (characters the
+// code page lacks are lost before the program sees them); elsewhere as it is.
+std::string CommandLineTextToUtf8(const std::string& text);
 
 // ---- Files ------------------------------------------------------------------
 

@@ -15,6 +15,11 @@ unsigned OutOfMemoryError() { return ENOMEM; }
 
 unsigned IsDirectoryError() { return EISDIR; }
 
+// With no locale variable set, the C locale.
+bool SystemTextIsUtf8() { return false; }
+
+std::string CommandLineTextToUtf8(const std::string& text) { return text; }
+
 std::string ErrorText(unsigned code)
 {
     return std::strerror(static_cast<int>(code));

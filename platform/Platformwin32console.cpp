@@ -39,6 +39,26 @@ HANDLE StandardHandle(int stream) { return ::GetStdHandle(stream == 2 ? STD_ERRO
 
 }  // namespace
 
+bool SystemTextIsUtf8() { return ::GetConsoleOutputCP() == CP_UTF8 || ::GetACP() == CP_UTF8; }
+
+std::string CommandLineTextToUtf8(const std::string& text)
+{
+    if (text.empty() || ::GetACP() == CP_UTF8 || text.size() > 0x7FFFFFFF)
+        return text;
+    const int size = static_cast<int>(text.size());
+    const int wideSize = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (wideSize <= 0)
+        return text;
+    std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], wideSize);
+    const int utf8Size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr);
+    if (utf8Size <= 0)
+        return text;
+    std::string out(static_cast<std::size_t>(utf8Size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, &out[0], utf8Size, nullptr, nullptr);
+    return out;
+}
+
 // A console, not a file or a pipe.
 bool IsTerminal(int stream)
 {

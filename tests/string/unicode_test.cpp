@@ -218,6 +218,32 @@ TEST_F(UnicodeMode, RefusesWhatItCannotCompile)
     }
 }
 
+// What a build's Unicode data cannot give is refused with its reason, never
+// matched differently: equivalence classes and character names match as ICU
+// matches them, or (on the generated tables) do not compile.
+TEST_F(UnicodeMode, MatchesAsIcuOrRefusesCharacterNamesAndEquivalenceClasses)
+{
+    const struct {
+        const char* expression;
+        const char* refusal;  // part of GetExpressionError() when refused
+        Spans expected;       // in "école e", when compiled
+    } rows[] = {
+        {"[[=e=]]", "Equivalence classes", {{0, 2}, {5, 1}, {7, 1}}},
+        {"[[.LATIN SMALL LETTER E WITH ACUTE.]]", "character names", {{0, 2}}},
+        {"[[.space.]]", nullptr, {{6, 1}}},  // a POSIX name, in every build
+    };
+    for (const auto& row : rows) {
+        RE re = Unicode(row.expression);
+        if (re.ParseExpression() != 0) {
+            ASSERT_NE(row.refusal, nullptr) << row.expression << ": " << re.GetExpressionError();
+            EXPECT_NE(re.GetExpressionError().find(row.refusal), std::string::npos) << re.GetExpressionError();
+            EXPECT_NE(re.GetExpressionError().find("not available in this build"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(GrepSpans(re, "école e"), row.expected) << row.expression;
+    }
+}
+
 // On ASCII text both modes find the same matches; on random text with
 // multi-byte characters and broken sequences the Unicode mode never throws,
 // and every match starts and ends on a character and holds only valid UTF-8.
