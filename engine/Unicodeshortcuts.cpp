@@ -181,9 +181,9 @@ bool HoldsLineFeed(const std::vector<std::string>& texts)
                        [](const std::string& t) { return t.find('\n') != std::string::npos; });
 }
 
-// The expression in the normal syntax with each non-ASCII character made a
-// group of its own, so that byte-mode reading takes it as one character (a
-// repeat applies to all its bytes) as the mode does; false where that cannot
+// The expression in the normal syntax with each repeated non-ASCII character
+// made a group of its own, so that byte-mode reading takes it as one
+// character (the repeat applies to all its bytes) as the mode does; false where that cannot
 // be done or the analysis would not hold in the mode: a non-ASCII character
 // in a bracket expression, in quoted text or escaped, and the classes whose
 // members differ in the mode although they are few in byte mode (\d, \s,
@@ -235,9 +235,12 @@ bool GroupedForAnalysis(const std::string& text, std::string& out)
             const std::size_t length = ValidUtf8Length(text.data() + i, text.data() + n);
             if (length == 0)
                 return false;
-            out += "(?:";
+            // A group only where a repeat follows: elsewhere its bytes read
+            // as the same text in both modes, and plain text stays plain.
+            const bool repeated = i + length < n && std::strchr("*+?{", text[i + length]) != nullptr;
+            out += repeated ? "(?:" : "";
             out.append(text, i, length);
-            out += ')';
+            out += repeated ? ")" : "";
             i += length;
             continue;
         }

@@ -131,6 +131,7 @@ TEST(UnicodeShortcuts, FindWhatTheModeMatchesBeyondTheLiteralsBytes)
         {"as", true, "a\xC5\xBF AS", {0, 3, 4, 6}},                             // long s
         {"\xCF\x83", true, "\xCE\xA3 \xCF\x82 \xCF\x83", {0, 2, 3, 5, 6, 8}},   // sigma
         {"\xC3\x9F", true, "\xE1\xBA\x9E", {0, 3}},                             // capital sharp s
+        {"\xC3\xA9" "cole|k", true, "\xC3\x89" "COLE \xE2\x84\xAA \xC3\xA9" "cole\n\xC3 ks", {0, 6, 7, 10, 11, 17, 20, 21}},
         {"\xC3\xA9{2}", false, "\xC3\xA9\xC3\xA9 \xC3\xA9\xA9", {0, 4}},
     };
     for (const Row& row : rows) {
