@@ -109,6 +109,9 @@ StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, 
     countedAt_ = 0;
     countedLine_ = 1;
     error.clear();
+    // In Unicode mode a UTF-16 input is searched as its UTF-8 transcoding.
+    if (pattern_.unicode)
+        source.TranscodeUtf16();
     return Windows(source, sink, error);
 }
 
@@ -119,6 +122,8 @@ StreamEnd StreamSearcher::Search(SearchSource& source, StreamSink& sink, std::st
     countedAt_ = 0;
     countedLine_ = 1;
     error.clear();
+    if (pattern_.unicode)
+        source.TranscodeUtf16();
     if (settings_.lines)
         return Lines(source, sink, error);
     std::uint64_t size = 0;
