@@ -254,6 +254,51 @@ void ReportProblems(const RegularExpression& object)
     }
 }
 
+// The UTF-8 transcoding of a file that begins with a UTF-16 byte-order mark
+// (the mark left out; an unpaired surrogate or an odd last byte is U+FFFD),
+// as grep searches it in Unicode mode.
+std::string Utf16AsUtf8(const char* data, std::size_t size)
+{
+    const bool big = static_cast<unsigned char>(data[0]) == 0xFE;
+    const auto unit = [&](std::size_t i) {
+        const unsigned a = static_cast<unsigned char>(data[i]), b = static_cast<unsigned char>(data[i + 1]);
+        return big ? (a << 8) | b : a | (b << 8);
+    };
+    const auto append = [](std::string& out, unsigned c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    std::string out;
+    out.reserve(size);
+    std::size_t i = 2;
+    for (; i + 1 < size; i += 2) {
+        unsigned c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < size && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        append(out, c);
+    }
+    if (i < size)
+        append(out, 0xFFFD);
+    return out;
+}
+
 // The walk events every replace walk shares: binary files are left out
 // unless -a, files that cannot be read are reported (and make the run an
 // error), and the file being searched is known when a matching error stops
@@ -267,6 +312,22 @@ public:
         switch (file.Stage) {
         case RegularExpression::FileStarted:
             current = file.FileName;
+            // In Unicode mode a UTF-16 file is searched as its UTF-8
+            // transcoding; its own bytes cannot take a UTF-8 replacement.
+            if (probe_.GetUnicode() && file.Size >= 2 &&
+                ((file.Data[0] == '\xFF' && file.Data[1] == '\xFE') ||
+                 (file.Data[0] == '\xFE' && file.Data[1] == '\xFF'))) {
+                skip = true;
+                current.clear();
+                if (reporting && HoldsMatch(Utf16AsUtf8(file.Data, static_cast<std::size_t>(file.Size)))) {
+                    if (!command_.noMessages)
+                        Diagnose(QuoteName(file.FileName) +
+                                 ": UTF-16 text (it begins with a byte-order mark); replace changes only UTF-8 "
+                                 "text; left unchanged");
+                    error = true;
+                }
+                break;
+            }
             if (!command_.text && command_.binaryFiles != "text" &&
                 std::memchr(file.Data, '\0', static_cast<std::size_t>(std::min<std::uint64_t>(file.Size, 32768))) !=
                     nullptr) {
@@ -291,6 +352,15 @@ public:
             error = true;
             break;
         }
+    }
+
+    // Whether the probe finds a match in `text`.
+    bool HoldsMatch(const std::string& text)
+    {
+        probe_.SetStringToMatch(text);
+        const bool found = probe_.Search();
+        probe_.SetStringToMatch(std::string());
+        return found;
     }
 
     // Reports a matching error, naming the file it stopped in.

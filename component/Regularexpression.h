@@ -1,8 +1,8 @@
 // RegularExpression: the palette component that publishes everything, all
-// nine settings and all seven events, for configuring it at design time.
+// ten settings and all seven events, for configuring it at design time.
 //
 // Published, after Name and Tag: MatchOptions, ExpressionOptions, Expression,
-// FormatString, DirectoryRecursion, MergeCopy, StringToMatch, FilesToMatch,
+// FormatString, DirectoryRecursion, MergeCopy, Unicode, StringToMatch, FilesToMatch,
 // SaveExtension, OnMatching, OnSearching, OnGrepping, OnMerging,
 // OnGreppingFiles, OnFindFiles, OnChangingFiles. A form file stores the two
 // sets always, the booleans when true, the texts when not empty and the

@@ -16,6 +16,7 @@
 #include "Quorvpakunits.h"
 #include "Regularexpressioncustomtraits.h"
 #include "Regularexpressiontlsstack.h"
+#include "Unicodeobject.h"
 
 namespace {
 
@@ -204,6 +205,7 @@ void RegularExpressionCustom::SetOptions(OptionSet Options)
 void RegularExpressionCustom::SetMatches(MatchSet Matches) { engine::SetMatches(*this, Matches); }
 unsigned int RegularExpressionCustom::GetFlagOptions() { return engine::CompileFlagWord(ExpressionOptions); }
 unsigned int RegularExpressionCustom::GetMatchFlags() { return engine::MatchFlagWord(MatchOptions); }
+void RegularExpressionCustom::SetUnicode(bool on) { engine::SetUnicode(*this, on); }
 
 // ---- Texts -------------------------------------------------------------------------
 

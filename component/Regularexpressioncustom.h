@@ -53,6 +53,7 @@
 
 namespace RegexEngine {
 class RegEx;       // the engine's file walker, handed to the file callbacks
+class UnicodeExpression;  // the compilation of the Unicode mode
 struct ScanState;  // the state of a running Grep or event-driven Merge
 }  // namespace RegexEngine
 
@@ -136,6 +137,7 @@ public:
     struct MergeSave {
         boost::regex CompiledExpression;
         unsigned Flags = 0;
+        std::shared_ptr<const RegexEngine::UnicodeExpression> Unicode;  // set in Unicode mode
     };
 
     // ---- Lifecycle -----------------------------------------------------
@@ -179,6 +181,11 @@ public:
     void SetMatches(MatchSet Matches);
     unsigned int GetFlagOptions();  // the syntax flag word of ExpressionOptions
     unsigned int GetMatchFlags();   // the match flag word of MatchOptions
+
+    // ---- Unicode mode (off by default; see docs/unicode.md) ----------------
+    // A change marks the expression as not compiled.
+    void SetUnicode(bool on);
+    bool GetUnicode() const { return Unicode; }
 
     // ---- Texts -------------------------------------------------------------
     // Each setter stores the characters up to the first NUL.
@@ -269,6 +276,10 @@ public:
     std::string SaveExtension;
     bool DirectoryRecursion = false;
     bool MergeCopy = false;
+    // Unicode (UTF-8) mode, as RegexClass::RegularExpression::SetUnicode,
+    // and its compilation.
+    bool Unicode = false;
+    std::shared_ptr<const RegexEngine::UnicodeExpression> UnicodeCompiled;
     bool ExpressionParsed = false;
     boost::regex CompiledExpression;
     std::unique_ptr<boost::cmatch> MatchResults;  // the running Match/MatchAll/Search

@@ -70,7 +70,7 @@ bool RunSingle(Object& o, Anchoring anchoring, const Handler& handler)
         boost::cmatch m;
         const char* first = o.StringToMatch.data();
         if (unicode)
-            return unicode->Match(first, first + o.StringToMatch.size(), flags, anchoring, m, o.MatchError);
+            return MatchUnicode(*unicode, first, first + o.StringToMatch.size(), flags, anchoring, m, o.MatchError);
         return MatchRange(first, first + o.StringToMatch.size(), o.CompiledExpression, flags, anchoring, m,
                           o.MatchError);
     }
@@ -82,7 +82,7 @@ bool RunSingle(Object& o, Anchoring anchoring, const Handler& handler)
     std::string error;
     o.MatchResults.reset(new boost::cmatch);
     const bool found =
-        unicode ? unicode->Match(first, first + subject.size(), flags, anchoring, *o.MatchResults, error)
+        unicode ? MatchUnicode(*unicode, first, first + subject.size(), flags, anchoring, *o.MatchResults, error)
                 : MatchRange(first, first + subject.size(), expression, flags, anchoring, *o.MatchResults, error);
     if (found) {
         LineCounter lines(first);
@@ -173,8 +173,7 @@ unsigned Grep(Object& o)
     if (!handler) {
         const char* first = o.StringToMatch.data();
         if (unicode)
-            return unicode->Grep(first, first + o.StringToMatch.size(), flags,
-                                 [](const boost::cmatch&) { return true; }, o.MatchError);
+            return CountUnicodeMatches(*unicode, first, first + o.StringToMatch.size(), flags, o.MatchError);
         return CountMatches(first, first + o.StringToMatch.size(), o.CompiledExpression, o.Expression, flags,
                             o.MatchError);
     }
@@ -187,7 +186,7 @@ unsigned Grep(Object& o)
     std::string error;
     const unsigned count = RunScan(o, scan, [&](const auto& predicate) {
         if (unicode)
-            return unicode->Grep(first, first + subject.size(), flags, std::cref(predicate), error);
+            return GrepUnicode(*unicode, first, first + subject.size(), flags, std::cref(predicate), error);
         return GrepRange(first, first + subject.size(), expression, flags, predicate, error);
     });
     if (scope.Alive())

@@ -13,6 +13,7 @@ SearchSource::~SearchSource()
 
 void SearchSource::Close()
 {
+    utf16_.reset();
     RegexPlatform::UnmapInput(mapped_, mappedSize_);
     mapped_ = nullptr;
     if (handle_ != nullptr && owned_)
@@ -66,8 +67,17 @@ void SearchSource::Borrow(RegexPlatform::FileHandle file, std::uint64_t size)
     borrowed_ = true;
 }
 
+bool SearchSource::TranscodeUtf16()
+{
+    if (!utf16_)
+        utf16_.reset(new Utf16Reader(*this));
+    return utf16_->Transcoding();
+}
+
 bool SearchSource::Read(char* buffer, std::size_t size, std::size_t& got)
 {
+    if (utf16_ && !rawReading_)
+        return utf16_->Read(*this, buffer, size, got);
     got = 0;
     if (memory_ != nullptr) {
         got = std::min(size, memorySize_ - memoryAt_);
@@ -103,6 +113,10 @@ bool SearchSource::Read(char* buffer, std::size_t size, std::size_t& got)
 
 const char* SearchSource::Whole(std::uint64_t& size)
 {
+    if (utf16_ && utf16_->Transcoding()) {
+        size = 0;
+        return nullptr;
+    }
     if (memory_ != nullptr) {
         size = memorySize_;
         return memory_;

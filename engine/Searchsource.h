@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Platform.h"
+#include "Utf16source.h"
 
 namespace RegexEngine {
 
@@ -40,6 +42,11 @@ public:
     // All bytes at once when that costs no copy: memory bytes, or a regular
     // file of a size known when opened, mapped. Null otherwise (read instead).
     const char* Whole(std::uint64_t& size);
+    // From here on, an input that begins with a UTF-16 byte-order mark is
+    // read as its UTF-8 transcoding (see Utf16source.h), and Whole() gives
+    // null for it. Call before the first Read() or Whole(). Returns whether
+    // the input is transcoded.
+    bool TranscodeUtf16();
     // Whether Whole() could answer without a mapping (bytes in memory).
     bool InMemory() const { return memory_ != nullptr; }
 
@@ -47,6 +54,7 @@ public:
     unsigned Error() const { return error_; }
 
 private:
+    friend class Utf16Reader;
     void Close();
 
     RegexPlatform::FileHandle handle_ = nullptr;
@@ -61,6 +69,8 @@ private:
     unsigned error_ = 0;
     bool borrowed_ = false;
     std::uint64_t borrowedAt_ = 0;  // the next offset a borrowed file is read at
+    std::unique_ptr<Utf16Reader> utf16_;  // set by TranscodeUtf16
+    bool rawReading_ = false;             // Utf16Reader reads the bytes
 };
 
 }  // namespace RegexEngine

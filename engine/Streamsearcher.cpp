@@ -159,6 +159,9 @@ StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, 
     lineAt_ = noOffset;
     lineNumber_ = 0;
     error.clear();
+    // In Unicode mode a UTF-16 input is searched as its UTF-8 transcoding.
+    if (pattern_.unicode)
+        source.TranscodeUtf16();
     return Windows(source, sink, error);
 }
 
@@ -171,6 +174,8 @@ StreamEnd StreamSearcher::Search(SearchSource& source, StreamSink& sink, std::st
     lineAt_ = noOffset;
     lineNumber_ = 0;
     error.clear();
+    if (pattern_.unicode)
+        source.TranscodeUtf16();
     if (settings_.lines)
         return Lines(source, sink, error);
     std::uint64_t size = 0;

@@ -606,6 +606,30 @@ bool UnicodeExpression::MatchAt(const char* first, const char* last, const char*
     return false;
 }
 
+std::vector<std::uint32_t> SimpleCaseVariants(std::uint32_t c)
+{
+    // Every code point whose simple folding is that of `c`: the folding
+    // itself, and the members of the folding runs that land on it. The
+    // tables hold ICU's simple folding (checked code point by code point
+    // where ICU is at hand), so this answers alike for both backends.
+    namespace T = UnicodeTables;
+    const std::int32_t folded = T::FoldCase(static_cast<std::int32_t>(c));
+    std::vector<std::uint32_t> variants{static_cast<std::uint32_t>(folded)};
+    for (std::size_t i = 0; i < T::caseFoldCount; ++i) {
+        const T::CaseFoldRange& run = T::caseFolds[i];
+        const std::int64_t v = std::int64_t(folded) - run.delta;
+        if (v < run.first || v > run.last || (v - run.first) % run.step != 0)
+            continue;
+        if (T::FoldCase(static_cast<std::int32_t>(v)) == folded)
+            variants.push_back(static_cast<std::uint32_t>(v));
+    }
+    if (std::find(variants.begin(), variants.end(), c) == variants.end())
+        variants.push_back(c);
+    std::sort(variants.begin(), variants.end());
+    variants.erase(std::unique(variants.begin(), variants.end()), variants.end());
+    return variants;
+}
+
 
 void UnicodeReplace(std::string& out, const char* first, const char* last, const UnicodeExpression& expression,
                     const std::string& format, const std::locale& locale, rc::match_flag_type flags, bool copyRest,
@@ -613,8 +637,8 @@ void UnicodeReplace(std::string& out, const char* first, const char* last, const
 {
     const boost::regex noTraits;  // the expansion classifies with `locale`
     const char* done = first;
-    expression.Grep(
-        first, last, flags,
+    GrepUnicode(
+        expression, first, last, flags,
         [&](const boost::cmatch& m) {
             if (copyRest)
                 out.append(done, m[0].first);
@@ -659,43 +683,31 @@ std::string UnicodeContextReplacement(const UnicodeExpression& expression, const
     return out;
 }
 
-std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression)
-{
-    using namespace LegacySyntax;
-    const unsigned syntax = expression.syntax_;
-    if (expression.Status() != 0 || expression.IgnoresCase() || (syntax & (literal | bk_parens)) != 0 ||
-        (syntax & escape_in_lists) == 0)
-        return nullptr;
-    const std::string& text = expression.source_;
-    const auto ascii = [](const std::string& s) {
-        return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    };
-    if (!ascii(text))
-        return nullptr;
-    boost::regex bytes;
-    try {
-        bytes.assign(text.c_str(), boost::regex::normal | boost::regex::no_except);
-    } catch (const std::exception&) {
-        return nullptr;
-    }
-    if (bytes.status() != 0)
-        return nullptr;
-    const ExpressionFacts facts = AnalyseExpression(text, false, bytes);
-    if (!facts.understood || facts.required.empty() || !std::all_of(facts.required.begin(), facts.required.end(), ascii))
-        return nullptr;
-    auto plan = PlanSearch(text, false, bytes, static_cast<unsigned>(bytes.mark_count()) + 1);
-    if (!plan || !plan->required || plan->requiredLineFeed)
-        return nullptr;
-    return plan;
-}
-
 SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchPlan* plan, unsigned marks,
                               const char* data, std::size_t size, unsigned flags, MatchSink& sink,
                               std::string& error)
 {
     const bool lineMode = (flags & lineModeFlag) != 0;
     const bool firstOnly = lineMode && (flags & firstOfLineFlag) != 0;
+    // The mode ends lines only at a line feed's place as the engine reads
+    // them (a carriage return is a line edge for ^ and $ too).
+    flags &= ~feedOnlyFlag;
     const auto engineFlags = static_cast<rc::match_flag_type>(flags & ~(lineModeFlag | firstOfLineFlag));
+    const char* const end = data + size;
+
+    // ASCII text: the byte-mode twin and the search driver give the same.
+    const UnicodeShortcuts& shortcuts = expression.Shortcuts();
+    if (shortcuts.hasAscii && IsAscii(data, end))
+        return RunSearch(shortcuts.ascii, marks, shortcuts.asciiPlan.get(), data, size, flags, sink, error);
+
+    // Plain texts are found by the byte search in any text: a valid UTF-8
+    // text occurs in the bytes only as whole code points of a valid stretch.
+    if (plan != nullptr && plan->plain && (!lineMode || !plan->plainLineFeed) &&
+        LiteralFinder::FlagsAllow(flags & ~(lineModeFlag | firstOfLineFlag)))
+        return plan->plain->Search(data, size, sink, (flags & rc::match_posix) != 0, firstOnly)
+                   ? SearchEnd::Finished
+                   : SearchEnd::Stopped;
+
     std::vector<std::uint64_t> offsets(2 * static_cast<std::size_t>(marks));
     bool stopped = false;
     const auto take = [&](const boost::cmatch& m) {
@@ -713,10 +725,10 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchP
         }
         return !firstOnly;
     };
-    const char* const end = data + size;
     if (!lineMode) {
         expression.Grep(data, end, engineFlags, take, error);
-    } else if (plan != nullptr && plan->required && (flags & ~(lineModeFlag | firstOfLineFlag | soundLineFlags)) == 0) {
+    } else if (plan != nullptr && plan->required && !plan->requiredLineFeed &&
+               (flags & ~(lineModeFlag | firstOfLineFlag | soundLineFlags)) == 0) {
         // Only the lines holding one of the required texts can hold a match.
         LiteralFinder::Cursor cursor(*plan->required, data, size);
         std::size_t pos = 0;

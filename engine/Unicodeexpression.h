@@ -23,15 +23,35 @@
 #define QUORVEX_ENGINE_UNICODEEXPRESSION_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <boost/regex.hpp>
 
 #include "Stringgrep.h"
 
 namespace RegexEngine {
+
+// Faster routes to the Unicode engine's own results (Unicodeshortcuts.cpp).
+struct UnicodeShortcuts {
+    // The expression in byte mode (classic locale), when over a subject made
+    // only of ASCII characters it finds exactly what the Unicode engine finds:
+    // written in ASCII, with no class whose ASCII members differ between the
+    // two (\s, [[:punct:]], \p{..}, ...). Then `asciiPlan` is the search
+    // driver's plan for it.
+    bool hasAscii = false;
+    boost::regex ascii;
+    std::unique_ptr<SearchPlan> asciiPlan;
+    // Literal texts that hold for every subject, valid UTF-8 or not: the
+    // expression's matches are the `plain` texts, or every match holds one
+    // of the `required` ones. Case-insensitive texts carry their non-ASCII
+    // case variants (é/É, k and the Kelvin sign...); null when not known.
+    std::unique_ptr<SearchPlan> plan;
+};
 
 // Whether this build has the Unicode engine (every build now has it).
 bool UnicodeAvailable();
@@ -83,6 +103,9 @@ public:
     bool MatchAt(const char* first, const char* last, const char* at, boost::regex_constants::match_flag_type flags,
                  boost::cmatch& m, std::string& error) const;
 
+    // The shortcuts for this expression, made on first use (thread-safe).
+    const UnicodeShortcuts& Shortcuts() const;
+
 private:
     struct Engine;
     UnicodeExpression();
@@ -91,15 +114,33 @@ private:
     std::string error_;
     std::string source_;     // the expression as given
     unsigned syntax_ = 0;    // its legacy syntax word
+    mutable std::once_flag shortcutsOnce_;
+    mutable std::unique_ptr<const UnicodeShortcuts> shortcuts_;
     friend std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression);
 };
 
-// The literal texts of which every match of `expression` holds one, for
-// skipping, in line mode, the lines that hold none; null when they are not
-// known to be exact for the Unicode mode: only a case-sensitive expression in
-// the normal syntax, written in ASCII, whose required texts are ASCII (so
-// that every one of them is the same code points in both modes), qualifies.
+// The literal plan of `expression` for the file searcher (the `plan` of its
+// shortcuts, copied): null when no literal text is known to hold in the mode.
 std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression);
+
+// The code points that Unicode simple case folding makes one letter with `c`
+// (`c` included), in ascending order.
+std::vector<std::uint32_t> SimpleCaseVariants(std::uint32_t c);
+
+// Whether all of [first, last) is ASCII.
+bool IsAscii(const char* first, const char* last);
+
+// The operations of the mode through its shortcuts: what UnicodeExpression's
+// Match and Grep give, and (CountUnicodeMatches) the number of matches its
+// Grep hands out with a callback that always goes on.
+bool MatchUnicode(const UnicodeExpression& expression, const char* first, const char* last,
+                  boost::regex_constants::match_flag_type flags, Anchoring anchoring, boost::cmatch& m,
+                  std::string& error);
+unsigned GrepUnicode(const UnicodeExpression& expression, const char* first, const char* last,
+                     boost::regex_constants::match_flag_type flags,
+                     const std::function<bool(const boost::cmatch&)>& onMatch, std::string& error);
+unsigned CountUnicodeMatches(const UnicodeExpression& expression, const char* first, const char* last,
+                             boost::regex_constants::match_flag_type flags, std::string& error);
 
 // Replaces every match in [first, last) by the expansion of `format`
 // (classified with `locale`), appending to `out`; with `copyRest` the text

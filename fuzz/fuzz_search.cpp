@@ -2,7 +2,10 @@
 // plain grep: the first two
 // bytes choose the match flags, the third case and line mode; the rest is
 // split at the first 0x1F byte into the expression and the subject. Every
-// match and sub-match position must agree, or the program aborts.
+// match and sub-match position must agree, or the program aborts. With the
+// third byte's bit 3 the comparison is that of the Unicode mode: the file
+// searcher's and the string operations' shortcuts against the Unicode
+// engine's own grep.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +15,44 @@
 #include <boost/regex.hpp>
 
 #include "Differential.h"
+#include "Syntaxflags.h"
+
+namespace {
+
+int UnicodeOne(const std::string& expression, const std::string& subject, unsigned flags, bool icase, bool lines,
+               bool firstOfLine)
+{
+    if (!RegexEngine::UnicodeAvailable())
+        return 0;
+    // The normal syntax, as the expression object compiles it by default.
+    const unsigned syntax = RegexEngine::LegacySyntax::escape_in_lists | RegexEngine::LegacySyntax::char_classes |
+                            RegexEngine::LegacySyntax::intervals | RegexEngine::LegacySyntax::bk_refs |
+                            (icase ? RegexEngine::LegacySyntax::icase : 0u);
+    const auto e = RegexEngine::UnicodeExpression::Compile(expression, syntax);
+    if (e->Status() != 0)
+        return 0;
+    Differential::Matches expected, got;
+    if (!Differential::UnicodeReference(*e, subject, flags, lines, expected, firstOfLine))
+        return 0;  // the engine gave up on the reference
+    if (!Differential::UnicodeSearcher(*e, subject, flags, lines, got, firstOfLine) || got != expected) {
+        std::fprintf(stderr, "Unicode searcher differs: /%s/ flags %x icase %d lines %d, %zu matches against %zu\n",
+                     expression.c_str(), flags, icase, lines, got.size(), expected.size());
+        std::abort();
+    }
+    if (!lines) {
+        unsigned counted = 0;
+        got.clear();
+        if (!Differential::UnicodeStringRoutes(*e, subject, flags, got, counted) || got != expected ||
+            counted != expected.size()) {
+            std::fprintf(stderr, "Unicode string routes differ: /%s/ flags %x icase %d, %zu matches against %zu\n",
+                         expression.c_str(), flags, icase, got.size(), expected.size());
+            std::abort();
+        }
+    }
+    return 0;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -37,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string expression = rest.substr(0, split);
     const std::string subject = rest.substr(split + 1);
+    if (data[2] & 8)
+        return UnicodeOne(expression, subject, flags, icase, lines, firstOfLine);
     // \K under match_posix trips an assertion inside the engine's own grep
     // (Boost 1.74); the analyser never takes it, so both sides would run the
     // very same engine call: nothing to compare.

@@ -361,6 +361,42 @@ TEST(CliGrep, UnicodeInUtf8Locale)
     EXPECT_EQ(dir.Read("u.txt"), "cafe\ncreme brûlee\nÉCOLE\nete t\nΣίσυφος\n");
 }
 
+// A file with a UTF-16 byte-order mark is searched as its UTF-8 transcoding
+// in Unicode mode, as ripgrep does, and as bytes with --no-unicode; replace
+// leaves it unchanged and says why when it holds a match.
+TEST(CliGrep, Utf16FilesInUnicodeMode)
+{
+    using namespace std::string_literals;
+    TempDir dir;
+    const std::string little = "\xFF\xFE" "\xC9\0c\0o\0l\0e\0\n\0=\xD8\0\xDE \0x\0\n\0"s;
+    const std::string big = "\xFE\xFF" "\0\xE9\0c\0o\0l\0e"s;
+    dir.Write("le.txt", little);
+    dir.Write("be.txt", big);
+    const auto run = [&](const std::vector<std::string>& args, const std::string& program) {
+        RunOptions options;
+        options.cwd = dir.Path();
+        options.program = program;
+        options.locale = "C.UTF-8";
+        return RunTool(args, options);
+    };
+    const Result ours = run({"grep", "-n", "-i", "école|x", "le.txt"}, "");
+    EXPECT_EQ(ours.out, "1:\xC3\x89" "cole\n2:\xF0\x9F\x98\x80 x\n");
+    EXPECT_EQ(ours.status, 0);
+    const Result theirs = run({"-n", "-i", "école|x", "le.txt"}, "rg");
+    if (theirs.status != 127) {
+        EXPECT_EQ(ours.out, theirs.out);
+    }
+    EXPECT_EQ(run({"grep", "-o", "é....", "be.txt"}, "").out, "\xC3\xA9" "cole\n");
+    EXPECT_EQ(run({"grep", "--no-unicode", "-c", "cole", "le.txt"}, "").status, 1);
+
+    const Result replaced = run({"replace", "-i", "école", "ecole", "le.txt", "be.txt"}, "");
+    EXPECT_NE(replaced.err.find("UTF-16"), std::string::npos) << replaced.err;
+    EXPECT_EQ(replaced.status, 2);
+    EXPECT_EQ(dir.Read("le.txt"), little);
+    EXPECT_EQ(dir.Read("be.txt"), big);
+    EXPECT_EQ(run({"replace", "zzz", "y", "le.txt"}, "").status, 1);  // no match: nothing to say
+}
+
 // The same switches and expressions given to GNU grep -P (LC_ALL=C) and to
 // quorvex grep on one tree: the same lines (sorted, since grep lists
 // directories in their own order) and the same exit status.

@@ -16,6 +16,7 @@
 #include "Filesearcher.h"
 #include "Searchdriver.h"
 #include "Streamsearcher.h"
+#include "Unicodeexpression.h"
 
 namespace Differential {
 
@@ -215,7 +216,9 @@ inline bool StreamCount(const boost::regex& e, const std::string& text, const st
 // gives up on.
 class Generator {
 public:
-    explicit Generator(std::uint32_t seed) : random_(seed) {}
+    // With `unicode`, expressions and subjects also take UTF-8 text: several
+    // scripts, case variants outside ASCII and broken sequences.
+    explicit Generator(std::uint32_t seed, bool unicode = false) : random_(seed), unicode_(unicode) {}
 
     std::string Expression()
     {
@@ -225,6 +228,8 @@ public:
 
     std::string Subject()
     {
+        if (unicode_ && Pick(3) != 0)
+            return UnicodeSubject();
         static const char* const pieces[] = {"a", "b", "ab", "ba", "abc", "ing", "sing", "x", "A", "B", "AB", "c",
                                              "\n", "\n", "\r\n", " ", "-", ".", "1", "23", "\t", "@", "\n\n", "_"};
         std::string s;
@@ -288,8 +293,38 @@ private:
         return atom;
     }
 
+    std::string UnicodeSubject()
+    {
+        // ASCII pieces first (a subject of them alone half of the time),
+        // among them the separators and symbols whose classes differ in the
+        // mode; then other scripts, case variants and broken sequences.
+        static const char* const pieces[] = {
+            "a", "ab", "sing", "k", "K", "s", "S", " ", "\n", "\r\n", "1", "_", "-", ".", "$", "+", "\x1F", "~",
+            "\xC3\xA9", "\xC3\x89", "\xC3\xA9" "cole", "\xC3\x89" "COLE", "\xCF\x83", "\xCF\x82", "\xCE\xA3",
+            "\xD0\xBE\xD1\x81\xD1\x82\xD1\x8C", "\xD0\x9E\xD0\xA1\xD0\xA2\xD0\xAC", "\xE6\x97\xA5\xE6\x9C\xAC",
+            "\xD9\xA3", "\xE2\x84\xAA", "\xC5\xBF", "\xC3\x9F", "\xE1\xBA\x9E", "\xC2\xA0", "\xE2\x80\xA8",
+            "\xC3", "\x80", "\xED\xA0\x80", "\xF5", "\xE2\x82", "\xC0\xAF", "\xF0\x9F\x98\x80"};
+        const unsigned count = Pick(2) == 0 ? 18 : sizeof pieces / sizeof *pieces;
+        std::string s;
+        const unsigned n = Pick(24);
+        for (unsigned i = 0; i < n; ++i)
+            s += pieces[Pick(count)];
+        return s;
+    }
+
+    std::string UnicodeAtom()
+    {
+        static const char* const atoms[] = {
+            "\xC3\xA9", "\xC3\x89", "\xC3\xA9" "cole", "\xCF\x83", "\xCE\xA3", "\xD0\xBE\xD1\x81\xD1\x82\xD1\x8C",
+            "\xE6\x97\xA5", "k", "K", "s", "\xC3\x9F", "\xE2\x84\xAA", "\\d", "\\s", "\\p{Greek}",
+            "\\x{E9}", "[\xC3\xA9" "a]", "[^\xC3\xA9]", "[[:digit:]]", "[[:punct:]]", "\\w", "."};
+        return atoms[Pick(sizeof atoms / sizeof *atoms)];
+    }
+
     std::string Atom(int depth)
     {
+        if (unicode_ && Pick(3) == 0)
+            return UnicodeAtom();
         static const char* const literals[] = {"a", "b", "c", "ab", "ing", "A", "x", "\\.", "-", " ", "@", "\\n",
                                                "\\t", "1", "_", "sing", "B", "ba"};
         static const char* const classes[] = {"[ab]", "[^a]", "[a-c]", "\\w", "\\d", "\\s", "\\W", "\\D", "\\S",
@@ -317,8 +352,84 @@ private:
     }
 
     std::mt19937 random_;
+    bool unicode_ = false;
     unsigned groups_ = 0;
 };
+
+// The Unicode engine's own grep over the whole subject, or over each line
+// (with `firstOfLine` only each line's first match): the reference of the
+// mode's shortcuts. False when it reported a matching error.
+inline bool UnicodeReference(const RegexEngine::UnicodeExpression& e, const std::string& subject, unsigned flags,
+                             bool lines, Matches& out, bool firstOfLine = false)
+{
+    const char* base = subject.data();
+    const char* end = base + subject.size();
+    const unsigned marks = e.MarkCount() + 1;
+    auto take = [&](const boost::cmatch& m) {
+        std::vector<std::uint64_t> o;
+        for (unsigned i = 0; i < marks; ++i) {
+            const bool took = i < m.size() && m[i].matched;
+            o.push_back(took ? std::uint64_t(m[i].first - base) : RegexEngine::noOffset);
+            o.push_back(took ? std::uint64_t(m[i].second - base) : RegexEngine::noOffset);
+        }
+        out.push_back(o);
+        return !(lines && firstOfLine);
+    };
+    const auto f = static_cast<boost::match_flag_type>(flags);
+    std::string error;
+    if (!lines) {
+        e.Grep(base, end, f, take, error);
+    } else {
+        for (const char* p = base; p != end && error.empty();) {
+            const char* feed = std::find(p, end, '\n');
+            e.Grep(p, feed, f, take, error);
+            p = feed == end ? end : feed + 1;
+        }
+    }
+    return error.empty();
+}
+
+// The file searcher's run in the mode, with the plan it would use.
+inline bool UnicodeSearcher(const RegexEngine::UnicodeExpression& e, const std::string& subject, unsigned flags,
+                            bool lines, Matches& out, bool firstOfLine = false)
+{
+    const unsigned marks = e.MarkCount() + 1;
+    const auto plan = RegexEngine::PlanUnicodeLines(e);
+    Collect sink(marks);
+    std::string error;
+    const auto end = RegexEngine::SearchUnicodeBuffer(
+        e, plan.get(), marks, subject.data(), subject.size(),
+        flags | (lines ? RegexEngine::lineModeFlag : 0u) | (firstOfLine ? RegexEngine::firstOfLineFlag : 0u), sink,
+        error);
+    out = sink.matches;
+    return end != RegexEngine::SearchEnd::Failed;
+}
+
+// The string operations' routes in the mode (GrepUnicode, with every match's
+// offsets; CountUnicodeMatches) over the whole subject.
+inline bool UnicodeStringRoutes(const RegexEngine::UnicodeExpression& e, const std::string& subject, unsigned flags,
+                                Matches& out, unsigned& counted)
+{
+    const char* base = subject.data();
+    const unsigned marks = e.MarkCount() + 1;
+    std::string error, countError;
+    RegexEngine::GrepUnicode(
+        e, base, base + subject.size(), static_cast<boost::match_flag_type>(flags),
+        [&](const boost::cmatch& m) {
+            std::vector<std::uint64_t> o;
+            for (unsigned i = 0; i < marks; ++i) {
+                const bool took = i < m.size() && m[i].matched;
+                o.push_back(took ? std::uint64_t(m[i].first - base) : RegexEngine::noOffset);
+                o.push_back(took ? std::uint64_t(m[i].second - base) : RegexEngine::noOffset);
+            }
+            out.push_back(o);
+            return true;
+        },
+        error);
+    counted = RegexEngine::CountUnicodeMatches(e, base, base + subject.size(), static_cast<boost::match_flag_type>(flags),
+                                               countError);
+    return error.empty() && countError.empty();
+}
 
 }  // namespace Differential
 
