@@ -110,9 +110,41 @@ Output::Output(int fd, bool colour) : fd_(fd), colour_(colour)
     buffer_.reserve(kBlock + 4096);
 }
 
+Output::Output(HeldOutput& held, bool colour) : fd_(-1), held_(&held), colour_(colour) {}
+
 Output::~Output()
 {
     Flush();
+}
+
+bool Output::Emit(const char* text, std::size_t length)
+{
+    if (held_ == nullptr)
+        return WriteAll(fd_, text, length);
+    held_->bytes.append(text, length);
+    return true;
+}
+
+void Output::Diagnostic(const std::string& text)
+{
+    if (held_ == nullptr) {
+        Diagnose(text);
+        return;
+    }
+    Flush();
+    held_->notes.emplace_back(held_->bytes.size(), text);
+}
+
+void Output::Release(const HeldOutput& held)
+{
+    std::size_t at = 0;
+    for (const auto& note : held.notes) {
+        Write(held.bytes.data() + at, note.first - at);
+        at = note.first;
+        Flush();
+        Diagnose(note.second);
+    }
+    Write(held.bytes.data() + at, held.bytes.size() - at);
 }
 
 void Output::WriteSlow(const char* text, std::size_t length)
@@ -121,7 +153,7 @@ void Output::WriteSlow(const char* text, std::size_t length)
     if (failed_)
         return;
     if (length >= kBlock) {  // a huge piece goes straight out
-        if (!WriteAll(fd_, text, length))
+        if (!Emit(text, length))
             failed_ = true;
         return;
     }
@@ -162,7 +194,7 @@ bool Output::Flush()
 {
     // After a failed write the output is dropped: the buffer only keeps
     // being emptied, so that memory stays bounded.
-    if (!failed_ && !buffer_.empty() && !WriteAll(fd_, buffer_.data(), buffer_.size()))
+    if (!failed_ && !buffer_.empty() && !Emit(buffer_.data(), buffer_.size()))
         failed_ = true;
     buffer_.clear();
     return !failed_;
