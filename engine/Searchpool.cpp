@@ -63,8 +63,15 @@ void SearchPool::Run(std::size_t count, const std::function<bool(std::size_t)>& 
     limit_.store(count, std::memory_order_relaxed);
     if (threads_ <= 1 || count <= 1) {
         for (std::size_t i = 0; i < count; ++i) {
-            const bool more = work(i);
-            if (!deliver(i) || !more) {
+            bool more = false;
+            try {
+                const bool wanted = work(i);
+                more = deliver(i) && wanted;
+            } catch (...) {
+                limit_.store(0, std::memory_order_relaxed);
+                throw;
+            }
+            if (!more) {
                 limit_.store(i + 1, std::memory_order_relaxed);
                 break;
             }
