@@ -332,6 +332,10 @@ bool StreamOperands(Command& command, RegularExpression& object, Operands& opera
             // On several threads each file is printed into memory and
             // written out here, in walk order.
             walk.Threads = threads;
+            // The colours are read (and a deprecated GREP_COLOR warned
+            // about) on the caller's thread, not by the first worker to paint.
+            if (threads > 1 && out.Colour())
+                HasColour(Paint::Match);
             result = threads > 1 ? searcher.SearchFiles(target.files, walk, held)
                                  : searcher.SearchFiles(target.files, walk, sink);
         }
