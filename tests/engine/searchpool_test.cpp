@@ -160,14 +160,17 @@ TEST(SearchPool, FilesInFlightAfterAStopAreNoLongerWanted)
         4,
         [&](std::size_t i) {
             if (i == 0) {
-                // The Stop comes once file 1 is in flight (bounded wait).
-                for (int spin = 0; spin < 20000 && !started; ++spin)
+                // The Stop comes once file 1 is in flight (a bounded wait:
+                // sleeps may be far shorter or longer than asked).
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (!started && std::chrono::steady_clock::now() < until)
                     std::this_thread::sleep_for(std::chrono::microseconds(50));
                 return false;
             }
             started = true;
             // File 1 waits (bounded) until file 0's Stop is known.
-            for (int spin = 0; spin < 20000 && pool.Wanted(i); ++spin)
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (pool.Wanted(i) && std::chrono::steady_clock::now() < until)
                 std::this_thread::sleep_for(std::chrono::microseconds(50));
             if (!pool.Wanted(i))
                 sawUnwanted = true;
