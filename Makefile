@@ -35,8 +35,8 @@ TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 # The test programs with tests that run threads, and the ctest names of those
 # tests (every test of these programs that fits the pattern).
 TSAN_TARGETS := files_test platform_test tlsstack_test walker_test component_twolibraries_test \
-  hardening_threads_test hardening_tsan_blockcache
-TSAN_TESTS := ^(FileOperations|Platform[A-Za-z]*|TLSStack[A-Za-z]*|Threads/RegExWalk|Threads/CrossCheckThreads|TwoLibraries|HardeningThreads)\.
+  hardening_threads_test hardening_tsan_blockcache searchpool_test cli_parallel_test
+TSAN_TESTS := ^(FileOperations|Platform[A-Za-z]*|TLSStack[A-Za-z]*|Threads/RegExWalk|Threads/CrossCheckThreads|TwoLibraries|HardeningThreads|SearchPool|ParallelGrep)\.
 # Boost.Regex 1.74 hands its matchers memory blocks through a cache inside
 # its compiled library, which ThreadSanitizer cannot see; this small library,
 # preloaded into the tests, replaces that cache by plain allocation.

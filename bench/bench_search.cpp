@@ -8,6 +8,8 @@
 // the shortest wall time counts. QUORVEX_BENCH_MB sets the corpus size,
 // QUORVEX_TOOL the tool (default: the one built beside this program),
 // QUORVEX_BENCH_ONLY a text: only the expressions holding it are timed.
+// `bench_search --corpus-only` makes the corpus, prints its directory and
+// leaves it (under a temporary directory the caller removes: the parent).
 #include <sys/wait.h>
 
 #include <chrono>
@@ -139,6 +141,11 @@ int main(int argc, char** argv)
     const char* toolEnv = std::getenv("QUORVEX_TOOL");
     const std::string tool = toolEnv ? toolEnv : self.substr(0, self.rfind('/')) + "/../cli/quorvex";
 
+    if (argc == 2 && std::string(argv[1]) == "--corpus-only") {
+        MakeCorpus(target);
+        std::printf("%s\n", corpus.c_str());
+        return 0;
+    }
     MakeCorpus(target);
     std::printf("corpus: %zu files, %.1f MB, largest file %.1f MB; best of %d runs, wall time\n", corpusFiles.size(),
                 double(corpusBytes) / 1048576, double(largestFile) / 1048576, iterations);

@@ -2,11 +2,13 @@
 // streaming searcher, its sources and its walker.
 #include "Quorvexsearch.h"
 
+#include <algorithm>
 #include <new>
 
 #include "Filesearcher.h"
 #include "Filewalker.h"
 #include "Platform.h"
+#include "Searchpool.h"
 #include "Searchsource.h"
 #include "Streamsearcher.h"
 
@@ -18,6 +20,12 @@ SearchAnswer SearchSink::OnBlock(const SearchBlock&) { return SearchAnswer::Cont
 SearchAnswer SearchSink::OnBlockEnd(const SearchBlock&) { return SearchAnswer::Continue; }
 SearchAnswer SearchSink::OnInputEnd(const std::string&) { return SearchAnswer::Continue; }
 SearchAnswer SearchSink::OnInputFailed(const std::string&, unsigned, const std::string&) { return SearchAnswer::Continue; }
+
+SearchSinkFactory::~SearchSinkFactory() = default;
+SearchAnswer SearchSinkFactory::OnWalkFailed(const std::string&, unsigned, const std::string&)
+{
+    return SearchAnswer::Continue;
+}
 
 namespace {
 
@@ -35,10 +43,15 @@ SearchBlock ToBlock(const RegexEngine::StreamBlock& b)
     return SearchBlock{std::string_view(b.data, b.size), b.offset, b.kept, b.line, b.binary, b.matched};
 }
 
-// The engine's sink over the caller's: the same values, public types.
+// The engine's sink over the caller's: the same values, public types. On a
+// worker of a walk's pool, a file the walk no longer wants (a Stop from an
+// earlier file) ends at its next block.
 class Bridge final : public RegexEngine::StreamSink {
 public:
-    explicit Bridge(SearchSink& sink) : sink_(sink) {}
+    Bridge(SearchSink& sink, const RegexEngine::SearchPool* pool, std::size_t index)
+        : sink_(sink), pool_(pool), index_(index)
+    {
+    }
     StreamAnswer Match(const RegexEngine::StreamMatch& m) override
     {
         ++matches;
@@ -53,16 +66,25 @@ public:
         match.groups_ = m.offsets;
         return ToStream(sink_.OnMatch(match));
     }
-    StreamAnswer Block(const RegexEngine::StreamBlock& b) override { return ToStream(sink_.OnBlock(ToBlock(b))); }
+    StreamAnswer Block(const RegexEngine::StreamBlock& b) override
+    {
+        if (pool_ != nullptr && !pool_->Wanted(index_))
+            return StreamAnswer::Stop;
+        return ToStream(sink_.OnBlock(ToBlock(b)));
+    }
     StreamAnswer BlockDone(const RegexEngine::StreamBlock& b) override
     {
         matches += b.matched;
+        if (pool_ != nullptr && !pool_->Wanted(index_))
+            return StreamAnswer::Stop;
         return ToStream(sink_.OnBlockEnd(ToBlock(b)));
     }
     std::uint64_t matches = 0;
 
 private:
     SearchSink& sink_;
+    const RegexEngine::SearchPool* pool_;
+    std::size_t index_;
 };
 
 bool CallFilter(const char* path, bool directory, void* context)
@@ -114,7 +136,8 @@ struct Searcher::Impl {
     }
 
     // Searches an opened source; the sink hears of its start and end.
-    SearchResult Run(RegexEngine::SearchSource& source, const std::string& name, SearchSink& sink)
+    SearchResult Run(RegexEngine::SearchSource& source, const std::string& name, SearchSink& sink,
+                     const RegexEngine::SearchPool* pool = nullptr, std::size_t index = 0) const
     {
         SearchResult result;
         const SearchAnswer start = sink.OnInputStart(name);
@@ -123,7 +146,7 @@ struct Searcher::Impl {
             return result;
         }
         RegexEngine::StreamSearcher searcher(*pattern, Settings());
-        Bridge bridge(sink);
+        Bridge bridge(sink, pool, index);
         RegexEngine::StreamEnd end;
         try {
             end = searcher.Search(source, bridge, result.Error);
@@ -156,6 +179,44 @@ struct Searcher::Impl {
         if (sink.OnInputEnd(name) == SearchAnswer::Stop)
             result.End = SearchResult::Stopped;
         return result;
+    }
+
+    // A file by name, its failures told to the sink too. Const: the workers
+    // of a walk search with it at once.
+    SearchResult SearchOne(const std::string& path, bool listed, SearchSink& sink,
+                           const RegexEngine::SearchPool* pool = nullptr, std::size_t index = 0) const
+    {
+        RegexEngine::SearchSource source;
+        // A file a walk listed is opened only if it is still a regular file.
+        if (!source.Open(path, listed)) {
+            SearchResult result;
+            result.End = SearchResult::ReadFailed;
+            result.SystemError = source.Error();
+            result.Error = RegexPlatform::ErrorText(result.SystemError);
+            if (sink.OnInputFailed(path, result.SystemError, result.Error) == SearchAnswer::Stop)
+                result.End = SearchResult::Stopped;
+            return result;
+        }
+        SearchResult result = Run(source, path, sink, pool, index);
+        if (result.End == SearchResult::ReadFailed || result.End == SearchResult::MatchFailed) {
+            if (result.Error.empty())
+                result.Error = RegexPlatform::ErrorText(result.SystemError);
+            if (sink.OnInputFailed(path, result.SystemError, result.Error) == SearchAnswer::Stop)
+                result.End = SearchResult::Stopped;
+        }
+        return result;
+    }
+
+    // The files of a walk, and the directories it could not read.
+    std::vector<std::string> List(const std::string& files, const WalkOptions& walk,
+                                  std::vector<RegexEngine::ListProblem>& problems) const
+    {
+        const RegexEngine::LinkRule links = walk.LinkRule == WalkOptions::NoLinks    ? RegexEngine::LinkRule::NoLinks
+                                            : walk.LinkRule == WalkOptions::AllLinks ? RegexEngine::LinkRule::AllLinks
+                                                                                     : RegexEngine::LinkRule::FileLinks;
+        return RegexEngine::ListFiles(files, walk.Recurse, links, walk.Filter ? CallFilter : nullptr,
+                                      const_cast<std::function<bool(const std::string&, bool)>*>(&walk.Filter),
+                                      &problems);
     }
 
     SearchResult NotCompiled() const
@@ -215,38 +276,15 @@ SearchResult Searcher::SearchOne(const std::string& path, bool listed, SearchSin
 {
     if (!Ok())
         return impl_->NotCompiled();
-    RegexEngine::SearchSource source;
-    // A file a walk listed is opened only if it is still a regular file.
-    if (!source.Open(path, listed)) {
-        SearchResult result;
-        result.End = SearchResult::ReadFailed;
-        result.SystemError = source.Error();
-        result.Error = RegexPlatform::ErrorText(result.SystemError);
-        if (sink.OnInputFailed(path, result.SystemError, result.Error) == SearchAnswer::Stop)
-            result.End = SearchResult::Stopped;
-        return result;
-    }
-    SearchResult result = impl_->Run(source, path, sink);
-    if (result.End == SearchResult::ReadFailed || result.End == SearchResult::MatchFailed) {
-        if (result.Error.empty())
-            result.Error = RegexPlatform::ErrorText(result.SystemError);
-        if (sink.OnInputFailed(path, result.SystemError, result.Error) == SearchAnswer::Stop)
-            result.End = SearchResult::Stopped;
-    }
-    return result;
+    return impl_->SearchOne(path, listed, sink);
 }
 
 SearchResult Searcher::SearchFiles(const std::string& files, const WalkOptions& walk, SearchSink& sink)
 {
     if (!Ok())
         return impl_->NotCompiled();
-    const RegexEngine::LinkRule links = walk.LinkRule == WalkOptions::NoLinks    ? RegexEngine::LinkRule::NoLinks
-                                        : walk.LinkRule == WalkOptions::AllLinks ? RegexEngine::LinkRule::AllLinks
-                                                                                 : RegexEngine::LinkRule::FileLinks;
     std::vector<RegexEngine::ListProblem> problems;
-    const std::vector<std::string> list =
-        RegexEngine::ListFiles(files, walk.Recurse, links, walk.Filter ? CallFilter : nullptr,
-                               const_cast<std::function<bool(const std::string&, bool)>*>(&walk.Filter), &problems);
+    const std::vector<std::string> list = impl_->List(files, walk, problems);
     SearchResult total;
     std::size_t problem = 0;
     for (std::size_t i = 0; i <= list.size(); ++i) {
@@ -260,7 +298,7 @@ SearchResult Searcher::SearchFiles(const std::string& files, const WalkOptions& 
         }
         if (i == list.size())
             break;
-        const SearchResult one = SearchOne(list[i], true, sink);
+        const SearchResult one = impl_->SearchOne(list[i], true, sink);
         total.Matches += one.Matches;
         total.Bytes += one.Bytes;
         if (one.End == SearchResult::Stopped) {
@@ -268,6 +306,61 @@ SearchResult Searcher::SearchFiles(const std::string& files, const WalkOptions& 
             return total;
         }
     }
+    return total;
+}
+
+SearchResult Searcher::SearchFiles(const std::string& files, const WalkOptions& walk, SearchSinkFactory& sinks)
+{
+    if (!Ok())
+        return impl_->NotCompiled();
+    std::vector<RegexEngine::ListProblem> problems;
+    const std::vector<std::string> list = impl_->List(files, walk, problems);
+    RegexEngine::SearchPool pool(walk.Threads, walk.FilesAhead);
+    // A file's sink and result wait in its slot of the window until the
+    // caller's thread takes them.
+    struct Done {
+        std::unique_ptr<SearchSink> sink;
+        SearchResult result;
+    };
+    std::vector<Done> slots(std::max<std::size_t>(1, std::min(pool.Window(), list.size())));
+    SearchResult total;
+    std::size_t problem = 0;
+    // Directories that could not be read, where the listing met them
+    // (before file `before`).
+    const auto problemsBefore = [&](std::size_t before) {
+        for (; problem < problems.size() && problems[problem].Before <= before; ++problem) {
+            const auto& p = problems[problem];
+            if (sinks.OnWalkFailed(p.Name, p.SystemError, RegexPlatform::ErrorText(p.SystemError)) ==
+                SearchAnswer::Stop) {
+                total.End = SearchResult::Stopped;
+                return false;
+            }
+        }
+        return true;
+    };
+    const Impl& impl = *impl_;
+    const auto work = [&](std::size_t i) {
+        Done& slot = slots[i % slots.size()];
+        slot.sink = sinks.MakeSink(list[i]);
+        slot.result = impl.SearchOne(list[i], true, *slot.sink, &pool, i);
+        return slot.result.End != SearchResult::Stopped;
+    };
+    const auto deliver = [&](std::size_t i) {
+        if (!problemsBefore(i))
+            return false;
+        Done& slot = slots[i % slots.size()];
+        const SearchResult result = std::move(slot.result);
+        total.Matches += result.Matches;
+        total.Bytes += result.Bytes;
+        if (result.End == SearchResult::Stopped)
+            total.End = SearchResult::Stopped;
+        if (sinks.OnFileDone(std::move(slot.sink), result) == SearchAnswer::Stop)
+            total.End = SearchResult::Stopped;
+        return total.End != SearchResult::Stopped;
+    };
+    pool.Run(list.size(), work, deliver);
+    if (total.End != SearchResult::Stopped)
+        problemsBefore(list.size());
     return total;
 }
 

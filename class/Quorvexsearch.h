@@ -29,7 +29,8 @@
 //
 // Errors are values: a bad expression leaves Ok() false, an input that
 // cannot be read is reported to the sink (walks) or in the SearchResult.
-// One Searcher serves one thread at a time.
+// One Searcher serves one thread at a time; a walk with a SearchSinkFactory
+// uses worker threads of its own.
 #ifndef QUORVEX_QUORVEXSEARCH_H
 #define QUORVEX_QUORVEXSEARCH_H
 
@@ -135,13 +136,42 @@ struct SearchOptions {
     std::size_t Window = 0;        // whole-input mode over pipes; 0: the default (8 MiB)
 };
 
-// Which files a walk visits.
+// Which files a walk visits, and on how many threads.
 struct WalkOptions {
     bool Recurse = false;
     enum Links { FileLinks, NoLinks, AllLinks } LinkRule = FileLinks;  // as RegularExpression's LinkRule
     // Asked for each file and directory met (after the mask); false leaves it
     // out. Empty: everything the mask accepts.
     std::function<bool(const std::string& path, bool directory)> Filter;
+    // With a SearchSinkFactory: the files searched at once (0: one per core;
+    // 1: one after the other on the caller's thread), and at most how many
+    // files are in flight ahead of the one the caller receives next (0: 16
+    // per thread). The single-sink SearchFiles searches on the caller's
+    // thread whatever these say.
+    unsigned Threads = 1;
+    std::size_t FilesAhead = 0;
+};
+
+// A walk searched on several threads: each file gets a sink of its own, made
+// on the worker thread that searches it; the caller's thread receives the
+// files in walk order, each once its search has ended, so what a sink
+// collected (a file's printed lines, say) can be written out unmixed and in
+// the order one thread would give. A sink's answers act on its own file as
+// with one thread; a Stop also ends the walk after that file (files after it
+// that were already being searched end at their next block and are never
+// handed out).
+class QUORVEX_API SearchSinkFactory {
+public:
+    virtual ~SearchSinkFactory();
+    // On a worker (several at once): the sink for the file `name`.
+    virtual std::unique_ptr<SearchSink> MakeSink(const std::string& name) = 0;
+    // On the caller's thread, in walk order: the file's sink once its search
+    // has ended (a file that could not be read has had OnInputFailed), and
+    // how it ended. Stop ends the walk.
+    virtual SearchAnswer OnFileDone(std::unique_ptr<SearchSink> sink, const SearchResult& result) = 0;
+    // On the caller's thread, where the walk met it: a directory that could
+    // not be read. The default goes on.
+    virtual SearchAnswer OnWalkFailed(const std::string& name, unsigned error, const std::string& reason);
 };
 
 class QUORVEX_API Searcher {
@@ -175,6 +205,8 @@ public:
     // The files of a wildcard path ("logs/*.txt", "src/*" with Recurse), in
     // the walk order of RegularExpression::GrepFiles.
     SearchResult SearchFiles(const std::string& files, const WalkOptions& walk, SearchSink& sink);
+    // The same on walk.Threads threads, a sink per file (see SearchSinkFactory).
+    SearchResult SearchFiles(const std::string& files, const WalkOptions& walk, SearchSinkFactory& sinks);
     // An open descriptor (0: standard input), reported under `name`.
     SearchResult SearchDescriptor(int descriptor, const std::string& name, SearchSink& sink);
     // Bytes in memory.

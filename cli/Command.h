@@ -85,6 +85,7 @@ struct Command {
     bool count = false;
     bool filesWithMatches = false;
     long long maxCount = -1;  // -1: no limit
+    unsigned threads = 0;     // -j: files of a walk searched at once; 0: one per core
 
     // replace.
     std::string backup;

@@ -6,6 +6,8 @@
 // known. LinePrinter selects and prints the lines.
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "Command.h"
 #include "Lineprinter.h"
@@ -139,11 +141,10 @@ bool GrepStream(const Command& command, RegularExpression& object, LinePrinter& 
 
 // The streaming searcher's sink: each input block by block into the printer,
 // and what the printer wants back as the searcher's answers.
-class StreamPrinter final : public RegexClass::SearchSink {
+class StreamPrinter : public RegexClass::SearchSink {
 public:
-    StreamPrinter(LinePrinter& printer, Output& out, const Command& command)
-        : printer_(printer), out_(out), command_(command),
-          flushEachBlock_(command.lineBuffered || RegexPlatform::IsTerminal(1))
+    StreamPrinter(LinePrinter& printer, Output& out, const Command& command, bool flushEachBlock)
+        : printer_(printer), out_(out), command_(command), flushEachBlock_(flushEachBlock)
     {
     }
 
@@ -189,9 +190,9 @@ public:
     RegexClass::SearchAnswer OnInputFailed(const std::string& name, unsigned error, const std::string& reason) override
     {
         if (error == 0)
-            Diagnose(name + ": matching stopped: " + reason);
+            out_.Diagnostic(name + ": matching stopped: " + reason);
         else if (!command_.noMessages)
-            Diagnose(name + ": " + SkipReason(error));
+            out_.Diagnostic(name + ": " + SkipReason(error));
         failed = true;
         return RegexClass::SearchAnswer::Continue;
     }
@@ -206,10 +207,76 @@ private:
     const bool flushEachBlock_;
 };
 
+// A file of a walk searched on a worker thread: a printer of its own, as for
+// the first file of a run, printing into memory.
+struct HeldPrinter {
+    HeldPrinter(const Command& command, bool colour, bool names) : out(held, colour), printer(out, command, names) {}
+    HeldOutput held;
+    Output out;
+    LinePrinter printer;
+};
+
+class HeldFile final : private HeldPrinter, public StreamPrinter {
+public:
+    HeldFile(const Command& command, bool colour, bool names, bool wantsAfter)
+        : HeldPrinter(command, colour, names), StreamPrinter(HeldPrinter::printer, out, command, false)
+    {
+        wantsAfter_ = wantsAfter;
+    }
+    const LinePrinter& Printer() const { return printer; }
+    const HeldOutput& Held()
+    {
+        out.Flush();
+        return held;
+    }
+};
+
+// The walk's files on several threads: each printed into memory by a
+// HeldFile, written out on the caller's thread in walk order, so that the
+// output is the one thread's, byte for byte.
+class HeldFiles final : public RegexClass::SearchSinkFactory {
+public:
+    HeldFiles(const Command& command, LinePrinter& printer, Output& out, StreamPrinter& sink, bool names,
+              bool flushEachFile)
+        : command_(command), printer_(printer), out_(out), sink_(sink), names_(names), flushEachFile_(flushEachFile)
+    {
+    }
+    std::unique_ptr<RegexClass::SearchSink> MakeSink(const std::string&) override
+    {
+        return std::unique_ptr<RegexClass::SearchSink>(new HeldFile(command_, out_.Colour(), names_, sink_.wantsAfter_));
+    }
+    RegexClass::SearchAnswer OnFileDone(std::unique_ptr<RegexClass::SearchSink> sink,
+                                        const RegexClass::SearchResult&) override
+    {
+        HeldFile& file = static_cast<HeldFile&>(*sink);
+        printer_.Join(file.Printer());
+        out_.Release(file.Held());
+        if (file.failed)
+            sink_.failed = true;
+        if (flushEachFile_)
+            out_.Flush();
+        return printer_.Done() ? RegexClass::SearchAnswer::Stop : RegexClass::SearchAnswer::Continue;
+    }
+    RegexClass::SearchAnswer OnWalkFailed(const std::string& name, unsigned error, const std::string& reason) override
+    {
+        return sink_.OnInputFailed(name, error, reason);
+    }
+
+private:
+    const Command& command_;
+    LinePrinter& printer_;
+    Output& out_;
+    StreamPrinter& sink_;
+    const bool names_;
+    const bool flushEachFile_;
+};
+
 // Every operand through the streaming searcher (line mode).
 bool StreamOperands(Command& command, RegularExpression& object, Operands& operands, LinePrinter& printer,
                     Output& out)
 {
+    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned threads = command.threads != 0 ? command.threads : cores != 0 ? cores : 1;
     RegexClass::Searcher searcher(object);
     if (!searcher.Ok()) {
         Diagnose(searcher.Error());
@@ -229,8 +296,10 @@ bool StreamOperands(Command& command, RegularExpression& object, Operands& opera
     const long long after = command.afterContext >= 0 ? command.afterContext : command.bothContext;
     options.ContextLines = before > 0 ? static_cast<std::size_t>(before) : 0;
 
-    StreamPrinter sink(printer, out, command);
+    const bool flushEachBlock = command.lineBuffered || RegexPlatform::IsTerminal(1);
+    StreamPrinter sink(printer, out, command, flushEachBlock);
     sink.wantsAfter_ = after > 0 && !command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet;
+    HeldFiles held(command, printer, out, sink, operands.ShowNames(), flushEachBlock);
     operands.ForEach([&](const WalkTarget& target) {
         RegexClass::SearchResult result;
         if (target.standardInput) {
@@ -264,7 +333,15 @@ bool StreamOperands(Command& command, RegularExpression& object, Operands& opera
                     operands.OnFilter(&object, path, directory, take);
                     return take;
                 };
-            result = searcher.SearchFiles(target.files, walk, sink);
+            // On several threads each file is printed into memory and
+            // written out here, in walk order.
+            walk.Threads = threads;
+            // The colours are read (and a deprecated GREP_COLOR warned
+            // about) on the caller's thread, not by the first worker to paint.
+            if (threads > 1 && out.Colour())
+                HasColour(Paint::Match);
+            result = threads > 1 ? searcher.SearchFiles(target.files, walk, held)
+                                 : searcher.SearchFiles(target.files, walk, sink);
         }
         return result.End != RegexClass::SearchResult::Stopped && !printer.Done();
     });

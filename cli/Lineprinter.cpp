@@ -339,7 +339,7 @@ void LinePrinter::Selected(std::uint64_t from, std::uint64_t to, std::uint64_t l
         if (!binaryNoted_) {
             binaryNoted_ = true;
             out_.Flush();
-            Diagnose(name_ + ": binary file matches");
+            out_.Diagnostic(name_ + ": binary file matches");
         }
         limit_ = true;  // nothing more of this file is printed
     } else if (printLines_) {
@@ -556,6 +556,24 @@ void LinePrinter::End()
         out_.Number(selected_);
         out_.Put('\n');
     }
+}
+
+void LinePrinter::Join(const LinePrinter& file)
+{
+    // The file's printer began as the first of a run: the "--" between its
+    // first group and what earlier files printed is the run's to write.
+    if (file.printedAny_ && printedAny_ && context_ && !command_.json && !command_.noGroupSeparator) {
+        out_.Painted(Paint::Separator, command_.groupSeparator);
+        out_.Put('\n');
+    }
+    printedAny_ = printedAny_ || file.printedAny_;
+    done_ = done_ || file.done_;
+    selectedTotal_ += file.selectedTotal_;
+    matchesTotal_ += file.matchesTotal_;
+    searches_ += file.searches_;
+    searchesWithMatch_ += file.searchesWithMatch_;
+    bytesSearched_ += file.bytesSearched_;
+    bytesPrinted_ += file.bytesPrinted_;
 }
 
 void LinePrinter::Summary()

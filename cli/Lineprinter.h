@@ -65,6 +65,10 @@ public:
     unsigned long long SelectedLines() const { return selectedTotal_; }
     // Writes the closing summary record of --json.
     void Summary();
+    // Several threads: a file printed by a printer of its own (into held
+    // output) joins this run's printer, in walk order, before its output is
+    // written: the group separator the run owes it, its counts, Done.
+    void Join(const LinePrinter& file);
 
 private:
     using Range = std::pair<std::uint64_t, std::uint64_t>;

@@ -127,8 +127,7 @@ Output::Output(int fd, bool colour) : buffer_(new char[kBlock]), fd_(fd), colour
 {
 }
 
-Output::Output(std::string& memory, bool colour)
-    : buffer_(new char[kBlock]), fd_(-1), memory_(&memory), colour_(colour)
+Output::Output(HeldOutput& held, bool colour) : buffer_(new char[kBlock]), fd_(-1), held_(&held), colour_(colour)
 {
 }
 
@@ -137,15 +136,43 @@ Output::~Output()
     Flush();
 }
 
+bool Output::Emit(const char* text, std::size_t length)
+{
+    if (held_ == nullptr)
+        return WriteAll(fd_, text, length);
+    held_->bytes.append(text, length);
+    return true;
+}
+
+void Output::Diagnostic(const std::string& text)
+{
+    if (held_ == nullptr) {
+        Diagnose(text);
+        return;
+    }
+    Flush();
+    held_->notes.emplace_back(held_->bytes.size(), text);
+}
+
+void Output::Release(const HeldOutput& held)
+{
+    std::size_t at = 0;
+    for (const auto& note : held.notes) {
+        Write(held.bytes.data() + at, note.first - at);
+        at = note.first;
+        Flush();
+        Diagnose(note.second);
+    }
+    Write(held.bytes.data() + at, held.bytes.size() - at);
+}
+
 void Output::WriteSlow(const char* text, std::size_t length)
 {
     Flush();
     if (failed_)
         return;
     if (length >= kBlock) {  // a huge piece goes straight out
-        if (memory_ != nullptr)
-            memory_->append(text, length);
-        else if (!WriteAll(fd_, text, length))
+        if (!Emit(text, length))
             failed_ = true;
         return;
     }
@@ -199,9 +226,7 @@ bool Output::Flush()
 {
     // After a failed write the output is dropped: the buffer only keeps
     // being emptied, so that memory stays bounded.
-    if (memory_ != nullptr)
-        memory_->append(buffer_.get(), used_);
-    else if (!failed_ && used_ != 0 && !WriteAll(fd_, buffer_.get(), used_))
+    if (!failed_ && used_ != 0 && !Emit(buffer_.get(), used_))
         failed_ = true;
     used_ = 0;
     return !failed_;

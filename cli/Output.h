@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace QuorvexCli {
 
@@ -31,16 +33,21 @@ enum class Paint {
 // Whether a role has a colour (sl and cx have none unless GREP_COLORS gives one).
 bool HasColour(Paint role);
 
-// Collects output in a large buffer and writes it with write(2) in big blocks,
-// or, made over a caller's string, appends each full block to that string (a
-// worker's output kept until its turn to be written). A failed write is
-// remembered (Failed()) and later output is dropped.
+// Output kept in memory (a file searched on a worker thread): its bytes, and
+// the diagnostics in their places among them, for the caller's thread to
+// write out in order (Output::Release).
+struct HeldOutput {
+    std::string bytes;
+    std::vector<std::pair<std::size_t, std::string>> notes;  // offset in bytes, text for Diagnose
+};
+
+// Collects output in a large buffer and writes it with write(2) in big blocks.
+// A failed write is remembered (Failed()) and later output is dropped.
 class Output {
 public:
     Output(int fd, bool colour);
-    // Output into `memory`, which must outlive this object; Flush appends
-    // what is buffered to it.
-    Output(std::string& memory, bool colour);
+    // Output into `held` (each Flush moves what is buffered there).
+    Output(HeldOutput& held, bool colour);
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -88,8 +95,16 @@ public:
     bool Flush();  // false when a write failed (now or earlier)
     bool Failed() const { return failed_; }
 
+    // A diagnostic (Diagnose) at this point of the output: written at once,
+    // or noted in its place when the output is held.
+    void Diagnostic(const std::string& text);
+    // Writes held output: its bytes, each diagnostic after the bytes before
+    // it have been flushed.
+    void Release(const HeldOutput& held);
+
 private:
     void WriteSlow(const char* text, std::size_t length);
+    bool Emit(const char* text, std::size_t length);
     void PaintedSeparator(char c);
     void PaintedSlow(Paint role, const char* text, std::size_t length);
 
@@ -97,7 +112,7 @@ private:
     std::unique_ptr<char[]> buffer_;  // kBlock bytes
     std::size_t used_ = 0;
     int fd_;
-    std::string* memory_ = nullptr;  // set: output goes into this string, not to fd_
+    HeldOutput* held_ = nullptr;
     bool colour_;
     bool failed_ = false;
 };

@@ -337,6 +337,16 @@ void AddFileOptions(QuorvexCli::OptionParser& parser, Command& command, FilePars
     parser.Add(Valued(0, "exclude-from", "FILE", "Skip files matching any glob of FILE, one per line",
                       [&c](const std::string& v) { return ReadGlobFile(v, c.excludes); }));
     parser.Add(Valued(0, "exclude-dir", "GLOB", "Skip directories whose name matches GLOB", list(c.excludeDirs)));
+    if (grep)
+        parser.Add(Valued('j', "threads", "NUM",
+                          "Search NUM files of a walk at once (default: one per core; 1: one after the other)",
+                          [&c](const std::string& v) {
+                              long long n = 0;
+                              if (!QuorvexCli::ParseCount(v, n) || n > 1024)
+                                  return std::string("invalid number of threads");
+                              c.threads = static_cast<unsigned>(n);
+                              return std::string();
+                          }));
     parser.Add(Flag('a', "text", "Treat binary files as text", [&c] { c.binaryFiles = "text"; }));
     parser.Add(Flag('I', "", "Skip binary files (--binary-files=without-match)",
                     [&c] { c.binaryFiles = "without-match"; }));

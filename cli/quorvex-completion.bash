@@ -59,7 +59,7 @@ _quorvex()
         COMPREPLY=($(compgen -d -- "$cur"))
         return
         ;;
-    -e | --regexp | -m | --max-count | -A | --after-context | -B | --before-context | -C | --context | \
+    -e | --regexp | -m | --max-count | -j | --threads | -A | --after-context | -B | --before-context | -C | --context | \
         --label | --include | --exclude | --backup | --format | --group-separator)
         return
         ;;
@@ -77,7 +77,7 @@ _quorvex()
                 -h --no-filename -c --count -l --files-with-matches -L --files-without-match -m --max-count
                 -v --invert-match -w --word-regexp -x --line-regexp -o --only-matching -A --after-context
                 -B --before-context -C --context -f --file -Z --null -z --null-data --line-buffered --label --json
-                -T --initial-tab --group-separator --no-group-separator"
+                -T --initial-tab --group-separator --no-group-separator -j --threads"
             ;;
         replace)
             options+=" $selection -f --format --conditional-format --backup --dry-run --diff -H --with-filename
