@@ -31,6 +31,29 @@ __attribute__((target("avx2"))) std::size_t ProbeAvx2(const char* data, std::siz
     const __m256i foldMask = _mm256_set1_epi8(static_cast<char>(fold));
     const __m256i firstBytes = _mm256_set1_epi8(static_cast<char>(first));
     const __m256i lastBytes = _mm256_set1_epi8(static_cast<char>(last));
+    // 64 places a step while none is a candidate (rare texts), then 32.
+    for (; i + 64 <= end; i += 64) {
+        const __m256i a0 =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + pa)), foldMask);
+        const __m256i b0 =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + pb)), foldMask);
+        const __m256i a1 =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 32 + pa)), foldMask);
+        const __m256i b1 =
+            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 32 + pb)), foldMask);
+        const __m256i m0 = _mm256_and_si256(_mm256_cmpeq_epi8(a0, firstBytes), _mm256_cmpeq_epi8(b0, lastBytes));
+        const __m256i m1 = _mm256_and_si256(_mm256_cmpeq_epi8(a1, firstBytes), _mm256_cmpeq_epi8(b1, lastBytes));
+        if (_mm256_testz_si256(_mm256_or_si256(m0, m1), _mm256_or_si256(m0, m1)))
+            continue;
+        std::uint64_t mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(m0)) |
+                             (static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(m1))) << 32);
+        while (mask != 0) {
+            const std::size_t at = i + static_cast<std::size_t>(__builtin_ctzll(mask));
+            if (check(at))
+                return at;
+            mask &= mask - 1;
+        }
+    }
     for (; i + 32 <= end; i += 32) {
         const __m256i a =
             _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + pa)), foldMask);

@@ -243,3 +243,24 @@ TEST(SearchDriver, ChoosesAPathOnlyWhereItsFlagsAllowIt)
         EXPECT_EQ(ChooseSearchPath(plan.get(), row.flags), row.path) << row.expression << " " << row.flags;
     }
 }
+
+// The byte search steps 64 and 32 places at a time: a text at every place of
+// a long buffer, after near misses that agree on the bytes it compares first
+// (also in the other half of a step), is found there and only there.
+TEST(LiteralFinderSteps, FindsATextAtEveryPlaceAfterNearMisses)
+{
+    for (const bool icase : {false, true}) {
+        const auto finder = LiteralFinder::ForTexts({"needle"}, icase, std::locale::classic());
+        ASSERT_TRUE(finder != nullptr);
+        for (std::size_t at = 0; at + 6 <= 300; ++at) {
+            std::string buffer(300, 'x');
+            for (std::size_t miss = 0; miss + 6 <= at; miss += 37)
+                buffer.replace(miss, 6, "needlx");
+            buffer.replace(at, 6, icase ? "NeEdLe" : "needle");
+            Differential::Collect sink(1);
+            ASSERT_TRUE(finder->Search(buffer.data(), buffer.size(), sink));
+            ASSERT_EQ(sink.matches.size(), 1u) << "at " << at << (icase ? " icase" : "");
+            EXPECT_EQ(sink.matches[0][0], at) << (icase ? " icase" : "");
+        }
+    }
+}
