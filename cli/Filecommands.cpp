@@ -243,6 +243,9 @@ void ReportProblems(const RegularExpression& object)
         if (problem.Reason == RegularExpression::TextChanged) {
             line += problem.Text.empty() ? ": the file changed since it was read; left unchanged"
                                          : ": the file no longer holds \"" + problem.Text + "\" there; left unchanged";
+        } else if (problem.Reason == RegularExpression::MatchFailed) {
+            // The text of a matching failure is the engine's reason.
+            line += problem.Text.empty() ? ": left unchanged" : ": " + problem.Text + "; left unchanged";
         } else {
             if (problem.SystemError != 0)
                 line += ": " + RegularExpression::SystemErrorText(problem.SystemError);
