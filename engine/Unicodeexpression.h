@@ -61,6 +61,9 @@ bool UnicodeAvailable();
 // truncated sequence, an overlong form, a surrogate, a value past U+10FFFF).
 std::size_t ValidUtf8Length(const char* p, const char* last);
 
+// Appends the UTF-8 form of the code point `c` (at most U+10FFFF) to `out`.
+void AppendUtf8(std::string& out, std::uint32_t c);
+
 // Whether all of [first, last) is valid UTF-8.
 bool IsValidUtf8(const char* first, const char* last);
 

@@ -84,25 +84,6 @@ bool CodePoints(const std::string& text, std::vector<std::uint32_t>& points, std
     return true;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The spellings of code point `c` a case-insensitive byte search must look
 // for: `c` itself and its variants outside ASCII (the search folds ASCII
 // letters itself, so one ASCII spelling stands for all). Empty: unknown.

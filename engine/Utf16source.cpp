@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Searchsource.h"
+#include "Unicodeexpression.h"
 
 namespace RegexEngine {
 
@@ -13,25 +14,6 @@ namespace {
 // Raw bytes read at a time; the UTF-8 of one such piece is at most 1.5
 // times as long.
 constexpr std::size_t rawBlock = 64 * 1024;
-
-void AppendUtf8(std::string& out, std::uint32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 constexpr std::uint32_t replacement = 0xFFFD;
 
