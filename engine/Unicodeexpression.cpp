@@ -226,6 +226,7 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
         return true;
     }
     const bool escapesInSets = (legacy & escape_in_lists) != 0;
+    const bool perl = (TranslateSyntaxFlags(legacy) & boost::regbase::basic_syntax_group) == 0;
     bool inSet = false;
     std::size_t i = 0;
     const std::size_t n = text.size();
@@ -297,10 +298,15 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
             why = "Script classes (\\p{...}) need backslash escapes inside bracket expressions in Unicode mode";
             return false;
         }
-        if (inSet)
+        if (inSet) {
             out += inside;
-        else
-            out += (e == 'P' ? "[^" : "[") + inside + "]";
+        } else {
+            // Ignoring case, the engine folds a range's ends, which may turn
+            // a script's range around; a script holds its letters' other
+            // cases, so its class is matched as it stands.
+            const bool caseless = (legacy & icase) != 0 && perl;
+            out += std::string(caseless ? "(?-i:" : "") + (e == 'P' ? "[^" : "[") + inside + "]" + (caseless ? ")" : "");
+        }
         i = close + 1;
     }
     return true;

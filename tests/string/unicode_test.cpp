@@ -78,6 +78,8 @@ TEST_F(UnicodeMode, MatchesWholeCodePointsWithUnicodeClassesAndCase)
         {"\\p{Lu}", false, "aÉb", {{1, 2}}},
         {"\\p{Greek}+", false, "abc αβγ def", {{4, 6}}},
         {"\\P{Greek}+", false, "αβa", {{4, 1}}},
+        {"\\p{Greek}+", true, "ΣΊΣ abc σί", {{0, 6}, {11, 4}}},
+        {"\\P{Greek}+", true, "αβa", {{4, 1}}},
         {"[\\p{Cyrillic}x]+", false, "ax жx b", {{1, 1}, {3, 3}}},
         {"\\pL+|\\p{S}", false, "é€1", {{0, 2}, {2, 3}}},
         {"K", true, "\xE2\x84\xAA", {{0, 3}}},
