@@ -333,7 +333,8 @@ class BackendOver final : public Backend {
 public:
     int Assign(const std::vector<CodePoint>& points, boost::regex_constants::syntax_option_type flags) override
     {
-        expression_.assign(points.data(), points.data() + points.size(), flags);
+        // `points` ends with a terminator that is not part of the expression.
+        expression_.assign(points.data(), points.data() + points.size() - 1, flags);
         return expression_.status();
     }
     unsigned MarkCount() const override { return static_cast<unsigned>(expression_.mark_count()); }
@@ -492,6 +493,10 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
         std::vector<CodePoint> points(Iterator(expanded.data(), expanded.data(), expanded.data() + expanded.size()),
                                       Iterator(expanded.data() + expanded.size(), expanded.data(),
                                                expanded.data() + expanded.size()));
+        // The engine's parser reads one code point past the end of some
+        // unfinished bracket expressions ("[a-+"); a terminator keeps that
+        // read inside the buffer, as a string's NUL does in byte mode.
+        points.push_back(0);
         UnicodeTableTraits::Refused() = UnicodeTableTraits::none;
         result->status_ = backend->Assign(points, flags);
     } catch (const std::exception& failure) {
