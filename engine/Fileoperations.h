@@ -610,32 +610,48 @@ std::string ContextReplacement(Object& object, const Engine& engine, std::uint64
     return boost::regex_replace(match, save.CompiledExpression, object.FormatString, flags | rc::format_all);
 }
 
+// Checked once per file, at its first match: a backup copy or a read-only
+// file ends the walk, and is named in the problem list.
+template <class Object>
+bool StopsAtFile(Object& object, const char* file)
+{
+    if (!object.BackupFile(file) && !object.ReadOnlyFile(file))
+        return false;
+    object.ChangeProblems.push_back(
+        ObjectTraits<Object>::MakeProblem(file, RewriteStoppedHere, 0, std::string(), 0));
+    return true;
+}
+
+// The OnChangingFiles event for the current match, when a handler is set;
+// `go` is its answer. False when the handler destroyed the object.
+template <class Object, class Engine>
+bool AskChangingFiles(Object& object, const char* file, const Engine& engine, bool& go)
+{
+    using Traits = ObjectTraits<Object>;
+    const auto handler = Traits::OnChangingFiles(object);
+    if (!handler)
+        return true;
+    const auto report = FileMatchReport<Object>(engine);
+    {
+        const FileMatchScope<Object> current(object, engine);  // Format() answers for this match
+        handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
+    }
+    return !TopBlanked<Object>();
+}
+
 template <class Object, class Engine>
 bool ThisMergeFilesCallback(Object& object, const char* file, const Engine& engine)
 {
-    using Traits = ObjectTraits<Object>;
     if (object.PendingFile.FileName != file) {
         object.MergeUpdateFile();
-        // Checked once per file, at its first match: a backup copy or a
-        // read-only file ends the walk, and is named in the problem list.
-        if (object.BackupFile(file) || object.ReadOnlyFile(file)) {
-            object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteStoppedHere, 0, std::string(), 0));
-            return false;
-        }
-    }
-    const auto handler = Traits::OnChangingFiles(object);
-    if (handler) {
-        const auto report = FileMatchReport<Object>(engine);
-        bool go = true;
-        {
-            const FileMatchScope<Object> current(object, engine);  // Format() answers for this match
-            handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
-        }
-        if (TopBlanked<Object>())
-            return false;  // the object was destroyed by its handler
-        if (!go)
+        if (StopsAtFile(object, file))
             return false;
     }
+    bool go = true;
+    if (!AskChangingFiles(object, file, engine, go))
+        return false;  // the object was destroyed by its handler
+    if (!go)
+        return false;
 
     const bool first = object.PendingFile.FileName.empty();
     if (first) {
@@ -825,33 +841,20 @@ bool FinishChange(Object& object, ChangeState& state)
 template <class Object, class Engine>
 bool ThisChangeCallback(Object& object, ChangeState& state, const char* file, const Engine& engine)
 {
-    using Traits = ObjectTraits<Object>;
     if (object.PendingFile.FileName != file) {
         if (!FinishChange(object, state))
             return false;
-        // Checked once per file, at its first match: a backup copy or a
-        // read-only file ends the walk, and is named in the problem list.
-        if (object.BackupFile(file) || object.ReadOnlyFile(file)) {
-            object.ChangeProblems.push_back(Traits::MakeProblem(file, RewriteStoppedHere, 0, std::string(), 0));
+        if (StopsAtFile(object, file))
             return false;
-        }
     }
-    const auto handler = Traits::OnChangingFiles(object);
-    if (handler) {
-        const auto report = FileMatchReport<Object>(engine);
-        bool go = true;
-        {
-            const FileMatchScope<Object> current(object, engine);  // Format() answers for this match
-            handler(&object, Traits::MakeFileText(file), report, RecordLine(engine.Line()), go);
-        }
-        if (TopBlanked<Object>())
-            return false;  // the object was destroyed by its handler
-        if (!go) {
-            // The matches reported before this one are replaced.
-            if (object.PendingFile.FileName == file)
-                state.Stopped = true;
-            return false;
-        }
+    bool go = true;
+    if (!AskChangingFiles(object, file, engine, go))
+        return false;  // the object was destroyed by its handler
+    if (!go) {
+        // The matches reported before this one are replaced.
+        if (object.PendingFile.FileName == file)
+            state.Stopped = true;
+        return false;
     }
     if (object.PendingFile.FileName.empty()) {
         object.PendingFile.FileName = file;
