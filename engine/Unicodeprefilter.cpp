@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -11,6 +12,10 @@
 #include "Syntaxflags.h"
 #include "Unicodetables.h"
 #include "Unicodetabletraits.h"
+
+#if defined(QUORVEX_HAVE_ICU)
+#include <unicode/uchar.h>
+#endif
 
 namespace RegexEngine {
 
@@ -612,12 +617,12 @@ private:
             if (e == 'Q') {
                 const std::size_t close = text_.find("\\E", i_ + 1);
                 const std::size_t stop = close == std::string::npos ? text_.size() : close;
+                // Character by character, each a group of its own: a repeat
+                // after \E takes the last quoted character only.
                 ++i_;
-                out += "(?:";
                 while (i_ < stop)
                     if (!AppendCharacter(NextCodePoint(text_, i_), out))
                         return false;
-                out += ")";
                 i_ = close == std::string::npos ? stop : stop + 2;
                 return true;
             }
@@ -719,6 +724,25 @@ private:
     std::size_t i_ = 0;
 };
 
+// Whether the tables hold the classes the engine runs on: always for the
+// table backend; for the ICU backend only when the ICU at run time has the
+// tables' Unicode version (a newer one may give a script or a category code
+// points the tables lack, and the prefilter would miss their lines).
+bool TablesServeTheEngine()
+{
+#if defined(QUORVEX_HAVE_ICU)
+    UVersionInfo version;
+    u_getUnicodeVersion(version);
+    const char* tables = UnicodeTables::unicodeVersion;
+    char* rest = nullptr;
+    const unsigned long major = std::strtoul(tables, &rest, 10);
+    const unsigned long minor = *rest == '.' ? std::strtoul(rest + 1, nullptr, 10) : 0;
+    return version[0] == major && version[1] == minor;
+#else
+    return true;
+#endif
+}
+
 }  // namespace
 
 bool UnicodeToByteExpression(const std::string& text, unsigned legacySyntax, std::string& out)
@@ -741,6 +765,9 @@ bool UnicodeToByteExpression(const std::string& text, unsigned legacySyntax, std
 std::unique_ptr<AutomatonPrefilter> BuildUnicodePrefilter(const UnicodeExpression& expression)
 {
     if (!AutomatonPrefilter::Available() || expression.Status() != 0)
+        return nullptr;
+    static const bool tablesServe = TablesServeTheEngine();
+    if (!tablesServe)
         return nullptr;
     std::string bytes;
     if (!UnicodeToByteExpression(expression.Source(), expression.Syntax(), bytes))

@@ -9,7 +9,8 @@
 // only over the lines that hold one of its match ends.
 //
 // The classes come from the generated Unicode tables, which hold what the
-// ICU backend asks ICU for. Where a construct is not fully understood (inline
+// ICU backend asks ICU for (with the ICU backend, only while the ICU it runs
+// on has the tables' Unicode version). Where a construct is not fully understood (inline
 // options, \X, \h, a negated bracket expression ignoring case, an unusual
 // syntax...) or the byte expression would be larger than a class's worth
 // allows, no prefilter is made and every line goes to the engine.

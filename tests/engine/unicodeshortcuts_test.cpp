@@ -201,6 +201,7 @@ TEST(UnicodeShortcuts, PrefilterLetsThroughEveryLineTheEngineMatches)
         {"\\p{Greek}\\W", true},
         {"(\xCE\xB1|b)\\1", false},
         {"\\Q\xCE\xB1.\\E[\\s\xCE\xB2]", true},
+        {"\\Q\xCE\xB1\xCE\xB2\\E{2}!", false},  // the repeat takes the last quoted character
     };
     // Lines of several scripts, case variants, and invalid bytes next to
     // characters (a lone lead byte, a stray continuation, a surrogate, an
@@ -214,6 +215,7 @@ TEST(UnicodeShortcuts, PrefilterLetsThroughEveryLineTheEngineMatches)
         "plain ascii line, nothing else 42\n"
         "\xCE\xB1.\xCE\xB2 \xCE\x91.  \xCE\xB1\xCE\xB1\xCE\xB1\n"
         "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9 \xCE\xA3\xCE\xB1!? \xC2\xA0\xE2\x80\xA8\n"
+        "\xCE\xB1\xCE\xB2\xCE\xB2!\n"
         "\x80\x80\xC3\xA9\xCF\x82\xC3";
     unsigned skipping = 0;
     for (const Row& row : rows) {
