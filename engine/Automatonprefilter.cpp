@@ -302,4 +302,42 @@ bool AutomatonPrefilter::CandidateLines(const char*, std::size_t, std::vector<st
 
 AutomatonPrefilter::~AutomatonPrefilter() = default;
 
+#ifdef QUORVEX_HAVE_VECTORSCAN
+
+std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::BuildBytes(const std::string& expression)
+{
+    if (hs_valid_platform() != HS_SUCCESS || expression.find('\0') != std::string::npos)
+        return nullptr;
+    // Byte mode, no dot, case or UTF-8 option: the expression spells out
+    // every byte sequence it takes.
+    const unsigned flags = HS_FLAG_PREFILTER;
+    hs_expr_info_t* info = nullptr;
+    hs_compile_error_t* failure = nullptr;
+    if (hs_expression_info(expression.c_str(), flags | HS_FLAG_ALLOWEMPTY, &info, &failure) != HS_SUCCESS) {
+        hs_free_compile_error(failure);
+        return nullptr;
+    }
+    const bool empty = info->min_width == 0;
+    std::free(info);
+    if (empty)
+        return nullptr;  // every line a candidate: nothing to skip
+    std::unique_ptr<Database> database(new Database());
+    if (hs_compile(expression.c_str(), flags, HS_MODE_BLOCK, nullptr, &database->database, &failure) != HS_SUCCESS) {
+        hs_free_compile_error(failure);
+        return nullptr;
+    }
+    std::unique_ptr<AutomatonPrefilter> prefilter(new AutomatonPrefilter());
+    prefilter->database_ = std::move(database);
+    return prefilter;
+}
+
+#else
+
+std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::BuildBytes(const std::string&)
+{
+    return nullptr;
+}
+
+#endif
+
 }  // namespace RegexEngine

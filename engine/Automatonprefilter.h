@@ -40,6 +40,11 @@ public:
     static std::unique_ptr<AutomatonPrefilter> Build(const std::string& text, bool icase,
                                                      const boost::regex& compiled);
 
+    // The prefilter for `expression`, an expression over bytes written for
+    // the automaton's syntax (as the Unicode mode's translation writes it),
+    // compiled as it stands in byte mode; null as for Build.
+    static std::unique_ptr<AutomatonPrefilter> BuildBytes(const std::string& expression);
+
     // `text` with the edge-dependent assertions taken out; false when it
     // holds something the rewriting does not understand.
     static bool Rewrite(const std::string& text, std::string& out);

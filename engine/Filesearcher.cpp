@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "Unicodeprefilter.h"
+
 namespace RegexEngine {
 
 std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool icase, unsigned& error)
@@ -68,6 +70,8 @@ std::shared_ptr<const CompiledPattern> UnicodePattern(std::shared_ptr<const Unic
     auto pattern = std::make_shared<CompiledPattern>();
     pattern->marks = compiled->MarkCount() + 1;
     pattern->plan = PlanUnicodeLines(*compiled);
+    if (NoUsableLiteral(pattern->plan.get(), lineModeFlag))
+        pattern->prefilter = BuildUnicodePrefilter(*compiled);
     pattern->unicode = std::move(compiled);
     return pattern;
 }
@@ -162,6 +166,9 @@ SearchEnd SearchCandidates(const CompiledPattern& pattern, const char* data, std
 SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
                        MatchSink& sink, std::string& error)
 {
+    if (pattern.unicode && pattern.prefilter && NoUsableLiteral(pattern.plan.get(), flags))
+        return SearchUnicodeCandidates(*pattern.unicode, pattern.plan.get(), *pattern.prefilter, pattern.marks, data,
+                                       size, flags, sink, error);
     if (pattern.unicode)
         return SearchUnicodeBuffer(*pattern.unicode, pattern.plan.get(), pattern.marks, data, size, flags, sink,
                                    error);

@@ -86,6 +86,9 @@ public:
     unsigned MarkCount() const;
     // Whether the expression ignores case.
     bool IgnoresCase() const;
+    // The expression as given, and its legacy syntax word.
+    const std::string& Source() const { return source_; }
+    unsigned Syntax() const { return syntax_; }
 
     // One run over [first, last) into `m`, as MatchRange does for byte mode.
     // A matching error counts as no match and is stored in `error`.

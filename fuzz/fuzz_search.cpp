@@ -4,8 +4,8 @@
 // split at the first 0x1F byte into the expression and the subject. Every
 // match and sub-match position must agree, or the program aborts. With the
 // third byte's bit 3 the comparison is that of the Unicode mode: the file
-// searcher's and the string operations' shortcuts against the Unicode
-// engine's own grep.
+// searcher's and the string operations' shortcuts, and in line mode the
+// searcher's automaton prefilter, against the Unicode engine's own grep.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +38,20 @@ int UnicodeOne(const std::string& expression, const std::string& subject, unsign
         std::fprintf(stderr, "Unicode searcher differs: /%s/ flags %x icase %d lines %d, %zu matches against %zu\n",
                      expression.c_str(), flags, icase, lines, got.size(), expected.size());
         std::abort();
+    }
+    if (lines) {
+        // The searcher's pattern: with the automaton prefilter where it has
+        // no literal to look for, the engine over the lines it lets through.
+        unsigned status = 0;
+        const auto pattern = RegexEngine::UnicodePattern(e, status);
+        got.clear();
+        if (!pattern || !Differential::UnicodePrefiltered(*pattern, subject, flags, got, firstOfLine) ||
+            got != expected) {
+            std::fprintf(stderr, "Unicode prefiltered search differs: /%s/ flags %x icase %d prefilter %d, %zu matches against %zu\n",
+                         expression.c_str(), flags, icase, pattern && pattern->prefilter ? 1 : 0, got.size(),
+                         expected.size());
+            std::abort();
+        }
     }
     if (!lines) {
         unsigned counted = 0;

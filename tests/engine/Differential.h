@@ -405,6 +405,21 @@ inline bool UnicodeSearcher(const RegexEngine::UnicodeExpression& e, const std::
     return end != RegexEngine::SearchEnd::Failed;
 }
 
+// The file searcher's line mode in the Unicode mode through a pattern that
+// UnicodePattern made (with its automaton prefilter when one was built).
+inline bool UnicodePrefiltered(const RegexEngine::CompiledPattern& pattern, const std::string& subject,
+                               unsigned flags, Matches& out, bool firstOfLine)
+{
+    Collect sink(pattern.marks);
+    std::string error;
+    const auto end = RegexEngine::SearchBuffer(
+        pattern, subject.data(), subject.size(),
+        RegexEngine::SearchFlags(flags) | RegexEngine::lineModeFlag | (firstOfLine ? RegexEngine::firstOfLineFlag : 0u),
+        sink, error);
+    out = sink.matches;
+    return end != RegexEngine::SearchEnd::Failed;
+}
+
 // The string operations' routes in the mode (GrepUnicode, with every match's
 // offsets; CountUnicodeMatches) over the whole subject.
 inline bool UnicodeStringRoutes(const RegexEngine::UnicodeExpression& e, const std::string& subject, unsigned flags,

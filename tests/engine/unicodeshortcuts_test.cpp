@@ -2,6 +2,7 @@
 // literal plan with case variants) against the Unicode engine's own grep,
 // over generated UTF-8 expressions and subjects; and a table of the cases
 // where a literal in byte mode would say less than the mode matches.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "Differential.h"
 #include "Syntaxflags.h"
 #include "Unicodeexpression.h"
+#include "Unicodeprefilter.h"
 
 using namespace RegexEngine;
 
@@ -48,7 +50,7 @@ TEST(UnicodeShortcuts, GiveTheUnicodeEnginesMatchesForGeneratedExpressions)
     const char* roundsText = std::getenv("QUORVEX_DIFFERENTIAL_ROUNDS");
     Differential::Generator generate(seedText ? static_cast<std::uint32_t>(std::atoi(seedText)) : 20261209u, true);
     const int rounds = roundsText ? std::atoi(roundsText) : 1500;
-    unsigned compared = 0, twin = 0, plain = 0, required = 0;
+    unsigned compared = 0, twin = 0, plain = 0, required = 0, prefiltered = 0;
     for (int n = 0; n < rounds; ++n) {
         const std::string text = generate.Expression();
         const bool icase = generate.Pick(3) == 0;
@@ -56,6 +58,11 @@ TEST(UnicodeShortcuts, GiveTheUnicodeEnginesMatchesForGeneratedExpressions)
         if (e->Status() != 0)
             continue;
         const UnicodeShortcuts& shortcuts = e->Shortcuts();
+        // The searcher's pattern with its automaton prefilter for one
+        // expression in four (compiling the automaton is the slow part).
+        unsigned status = 0;
+        const auto pattern = n % 4 == 0 ? UnicodePattern(e, status) : nullptr;
+        prefiltered += pattern && pattern->prefilter;
         for (int k = 0; k < 4; ++k) {
             const unsigned flags = generate.Flags();
             const std::string subject = generate.Subject();
@@ -75,8 +82,14 @@ TEST(UnicodeShortcuts, GiveTheUnicodeEnginesMatchesForGeneratedExpressions)
                 ++compared;
                 ASSERT_TRUE(Differential::UnicodeSearcher(*e, subject, flags, lines, got, first)) << where(mode);
                 ASSERT_EQ(got, expected) << where(mode);
-                if (mode != 0)
+                if (mode != 0) {
+                    if (!pattern)
+                        continue;
+                    got.clear();
+                    ASSERT_TRUE(Differential::UnicodePrefiltered(*pattern, subject, flags, got, first)) << where(mode);
+                    ASSERT_EQ(got, expected) << where(mode) << " prefilter " << (pattern->prefilter != nullptr);
                     continue;
+                }
                 unsigned counted = 0;
                 got.clear();
                 ASSERT_TRUE(Differential::UnicodeStringRoutes(*e, subject, flags, got, counted)) << where(mode);
@@ -107,6 +120,9 @@ TEST(UnicodeShortcuts, GiveTheUnicodeEnginesMatchesForGeneratedExpressions)
     EXPECT_GT(twin, 300u);
     EXPECT_GT(plain, 100u);
     EXPECT_GT(required, 300u);
+    if (AutomatonPrefilter::Available()) {
+        EXPECT_GT(prefiltered, 50u);
+    }
 }
 
 // Rows where the bytes of a literal say less than the mode matches: classes
@@ -150,5 +166,100 @@ TEST(UnicodeShortcuts, FindWhatTheModeMatchesBeyondTheLiteralsBytes)
             ASSERT_TRUE(Differential::UnicodeStringRoutes(*e, subject, 0, got, counted));
             EXPECT_EQ(counted, row.spans.size() / 2) << Show(row.expression);
         }
+    }
+}
+
+// The automaton prefilter of the mode: the lines it lets through must hold
+// every match of the engine, over classes of several scripts, their
+// negations, case variants and broken sequences. Each row must get a
+// prefilter (the translation understands it) and a few must skip lines.
+TEST(UnicodeShortcuts, PrefilterLetsThroughEveryLineTheEngineMatches)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    struct Row {
+        const char* expression;
+        bool icase;
+    };
+    const Row rows[] = {
+        {"\\p{Greek}+", false},
+        {"\\p{Cyrillic}{2}", false},
+        {"[^\\p{Greek}\\s\\w]", false},
+        {"\\P{L}\\p{Lu}", false},
+        {".{3}\xC3\xA9", false},
+        {"\\w+\xD0\xBE\xD1\x81\xD1\x82\xD1\x8C\\b", false},
+        {"\\d\\D", false},
+        {"\\S\\s\\S", false},
+        {"[\xC3\xA9\xC3\xA8-\xC3\xAB]x?", false},
+        {"[^a-z\xD0\xB0-\xD1\x8F]{2}", false},
+        {"[\\x{391}-\\x{3A9}][[:lower:]]", false},
+        {"[[:upper:]][[:punct:]]", false},
+        {"\\x{1F600}|\\x{E9}.", false},
+        {"\xCF\x83.", true},
+        {"\xC3\xA9" "cole|stra\xC3\x9F", true},
+        {"k[\xC3\xA9" "a-c]", true},
+        {"\\p{Greek}\\W", true},
+        {"(\xCE\xB1|b)\\1", false},
+        {"\\Q\xCE\xB1.\\E[\\s\xCE\xB2]", true},
+        {"\\Q\xCE\xB1\xCE\xB2\\E{2}!", false},  // the repeat takes the last quoted character
+    };
+    // Lines of several scripts, case variants, and invalid bytes next to
+    // characters (a lone lead byte, a stray continuation, a surrogate, an
+    // overlong form, a truncated four-byte sequence).
+    const std::string subject =
+        "\xCE\x9B\xCF\x8C\xCE\xB3\xCE\xBF\xCF\x82 \xCE\xB1\xCE\xB1 x\n"
+        "\xD0\xB3\xD0\xBE\xD1\x80\xD0\xBE\xD1\x81\xD1\x82\xD1\x8C \xD0\x9C\xD0\xB8\xD1\x80\n"
+        "caf\xC3\xA9 \xC3\x89" "COLE STRASSE \xE2\x84\xAA\xC3\x89 \xC3\xAB\n"
+        "ab\xC3 \xC3\xA9\x80\xC3\xA9 \xED\xA0\x80\xCF\x83\xC0\xAF\xCE\xA3 \xF0\x9F\x98\n"
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E 12\xD9\xA3 \xF0\x9F\x98\x80\xC3\xA9!\n"
+        "plain ascii line, nothing else 42\n"
+        "\xCE\xB1.\xCE\xB2 \xCE\x91.  \xCE\xB1\xCE\xB1\xCE\xB1\n"
+        "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9 \xCE\xA3\xCE\xB1!? \xC2\xA0\xE2\x80\xA8\n"
+        "\xCE\xB1\xCE\xB2\xCE\xB2!\n"
+        "\x80\x80\xC3\xA9\xCF\x82\xC3";
+    unsigned skipping = 0;
+    for (const Row& row : rows) {
+        const auto e = UnicodeExpression::Compile(row.expression, normalSyntax | (row.icase ? LegacySyntax::icase : 0u));
+        ASSERT_EQ(e->Status(), 0) << Show(row.expression);
+        std::string bytes;
+        EXPECT_TRUE(UnicodeToByteExpression(row.expression, normalSyntax | (row.icase ? LegacySyntax::icase : 0u), bytes))
+            << Show(row.expression);
+        unsigned status = 0;
+        const auto pattern = UnicodePattern(e, status);
+        ASSERT_TRUE(pattern);
+        // The searcher takes the prefilter where it has no literal to use.
+        if (AutomatonPrefilter::Available()) {
+            EXPECT_EQ(pattern->prefilter != nullptr, NoUsableLiteral(pattern->plan.get(), lineModeFlag))
+                << Show(row.expression);
+        }
+        Differential::Matches expected;
+        for (const bool first : {false, true}) {
+            Differential::Matches got;
+            expected.clear();
+            ASSERT_TRUE(Differential::UnicodeReference(*e, subject, 0, true, expected, first));
+            ASSERT_TRUE(Differential::UnicodePrefiltered(*pattern, subject, 0, got, first));
+            EXPECT_EQ(got, expected) << Show(row.expression) << " first " << first;
+        }
+        // The prefilter itself, literal or not: every match's line is one
+        // of its candidates.
+        const auto prefilter = BuildUnicodePrefilter(*e);
+        if (!AutomatonPrefilter::Available())
+            continue;
+        ASSERT_TRUE(prefilter) << Show(row.expression) << " as " << bytes;
+        std::vector<std::pair<std::size_t, std::size_t>> lines;
+        ASSERT_TRUE(prefilter->CandidateLines(subject.data(), subject.size(), lines));
+        std::size_t kept = 0;
+        for (const auto& line : lines)
+            kept += line.second - line.first;
+        skipping += kept < subject.size() / 2;
+        for (const auto& match : expected) {
+            const bool candidate = std::any_of(lines.begin(), lines.end(), [&](const std::pair<std::size_t, std::size_t>& l) {
+                return match[0] >= l.first && match[1] <= l.second;
+            });
+            EXPECT_TRUE(candidate) << Show(row.expression) << " as " << bytes << " misses the match at " << match[0];
+        }
+    }
+    if (AutomatonPrefilter::Available()) {
+        EXPECT_GT(skipping, 8u);
     }
 }
