@@ -699,8 +699,27 @@ std::string UnicodeContextReplacement(const UnicodeExpression& expression, const
         const void* feed = std::memchr(matchEnd, '\n', static_cast<std::size_t>(end - matchEnd));
         const char* last = feed == nullptr ? end : static_cast<const char*>(feed);
         boost::cmatch m;
-        if (expression.MatchAt(first, last, data + position, flags, m, error) && m[0].first == data + position &&
-            m[0].second == matchEnd) {
+        // ASCII lines: the byte-mode twin finds what the engine finds there,
+        // without its decoding (a dense rewrite asks this for every match).
+        // Formats that read the text around the match keep the engine's run,
+        // whose results span the lines.
+        const UnicodeShortcuts& shortcuts = expression.Shortcuts();
+        const char* const at = data + position;
+        const bool readsAround = format.find_first_of("`'") != std::string::npos ||
+                                 format.find("MATCH") != std::string::npos;
+        bool found = false;
+        if (!readsAround && shortcuts.hasAscii && IsAscii(first, last)) {
+            try {
+                found = boost::regex_search(at, last, m, shortcuts.ascii,
+                                            flags | rc::match_continuous | (at != first ? rc::match_prev_avail : rc::match_default),
+                                            first);
+            } catch (const std::runtime_error& failure) {
+                error = failure.what();
+            }
+        } else {
+            found = expression.MatchAt(first, last, at, flags, m, error);
+        }
+        if (found && m[0].first == at && m[0].second == matchEnd) {
             AppendFormat(out, m, format, locale, boost::regex());
             return out;
         }
