@@ -40,14 +40,14 @@ constexpr std::size_t denseCandidates = 256;
 constexpr std::size_t denseGap = 64;
 constexpr std::size_t denseBytes = 256 * 1024;
 
-// Whether one of the texts can match a line feed (with icase, a byte whose
-// lower case is a line feed's).
-bool HoldsLineFeed(const std::vector<std::string>& texts, bool icase, const std::locale& locale)
+// Whether one of the texts can match `byte` (with icase, a byte whose lower
+// case is its lower case).
+bool HoldsByte(const std::vector<std::string>& texts, bool icase, const std::locale& locale, char byte)
 {
     const auto& ctype = std::use_facet<std::ctype<char>>(locale);
     for (const auto& text : texts)
         for (const char c : text)
-            if (c == '\n' || (icase && ctype.tolower(c) == ctype.tolower('\n')))
+            if (c == byte || (icase && ctype.tolower(c) == ctype.tolower(byte)))
                 return true;
     return false;
 }
@@ -62,9 +62,11 @@ struct Delivery {
     bool stopped = false;
     std::exception_ptr thrown;
     std::size_t lastEnd = 0;  // end of the last match handed out
+    std::size_t taken = 0;    // matches handed out
 
     bool Take(const boost::match_results<const char*>& m)
     {
+        ++taken;
         for (unsigned i = 0; i < marks; ++i) {
             if (i < m.size() && m[i].matched) {
                 offsets[2 * i] = static_cast<std::uint64_t>(m[i].first - base);
@@ -216,18 +218,44 @@ void SearchWindows(const boost::regex& e, const LiteralFinder& finder, Delivery&
 // Line mode: each line a subject of its own; with a finder only the lines
 // holding one of its texts. With `firstOnly` a line's search ends at its first
 // match (the first the engine's grep over the line would find).
+//
+// Lines end only at their line feed: each is searched under
+// match_single_line, so that a carriage return or a form feed inside it is no
+// edge for `^` and `$`. A line ending in a carriage return (a CRLF line) is
+// searched first without it, so that `$` matches before it. When that finds
+// nothing, the whole line is searched, the carriage return an ordinary byte
+// (`\r$` still finds the line); when it finds matches, they are followed by
+// those of the whole line's search that reach past the carriage return and
+// begin at or after the end of the last one (`x*` also matches after the carriage
+// return, `b|\r` finds both in `b\r`).
 void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d, const char* data,
-                 std::size_t size, unsigned flags, bool firstOnly, bool feedOnly)
+                 std::size_t size, unsigned flags, bool firstOnly)
 {
     const char* const end = data + size;
     boost::match_results<const char*> m;
-    const auto searchLine = [&](const char* line, const char* lineEnd) {
-        const auto engineFlags = static_cast<rc::match_flag_type>(
-            feedOnly && (lineEnd == line || lineEnd[-1] != '\r') ? flags | rc::match_single_line : flags);
+    const auto engineFlags = static_cast<rc::match_flag_type>(flags | rc::match_single_line);
+    const auto searchSubject = [&](const char* line, const char* lineEnd) {
+        const std::size_t before = d.taken;
         if (!firstOnly)
             boost::regex_grep(Predicate{&d}, line, lineEnd, e, engineFlags);
         else if (boost::regex_search(line, lineEnd, m, e, engineFlags))
             d.Take(m);
+        return d.taken != before;
+    };
+    const auto searchLine = [&](const char* line, const char* lineEnd) {
+        if (lineEnd == line || lineEnd[-1] != '\r' || !searchSubject(line, lineEnd - 1)) {
+            if (!d.stopped)
+                searchSubject(line, lineEnd);
+            return;
+        }
+        if (firstOnly || d.stopped)
+            return;
+        const char* const from = data + d.lastEnd;
+        boost::regex_grep(
+            [&](const boost::match_results<const char*>& found) {
+                return found[0].first < from || found[0].second != lineEnd || d.Take(found);
+            },
+            line, lineEnd, e, engineFlags);
     };
     if (finder == nullptr) {
         for (const char* line = data; line != end && !d.stopped;) {
@@ -263,11 +291,12 @@ std::unique_ptr<SearchPlan> PlanSearch(const std::string& text, bool icase, cons
     const std::locale locale = compiled.getloc();
     if (!facts.plain.empty() && marks == (facts.wholeGroup ? 2u : 1u)) {
         plan->plain = LiteralFinder::ForTexts(facts.plain, icase, locale);
-        plan->plainLineFeed = HoldsLineFeed(facts.plain, icase, locale);
+        plan->plainLineFeed = HoldsByte(facts.plain, icase, locale, '\n');
+        plan->plainCarriageReturn = HoldsByte(facts.plain, icase, locale, '\r');
     }
     plan->prefixes = LiteralFinder::ForTexts(facts.prefixes, icase, locale);
     plan->required = LiteralFinder::ForTexts(facts.required, icase, locale);
-    plan->requiredLineFeed = HoldsLineFeed(facts.required, icase, locale);
+    plan->requiredLineFeed = HoldsByte(facts.required, icase, locale, '\n');
     plan->lineFeed = facts.lineFeed;
     plan->lineFeedBesidesDot = facts.lineFeedBesidesDot;
     return plan;
@@ -278,7 +307,8 @@ SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags)
     const bool lines = (flags & lineModeFlag) != 0;
     flags &= ~(lineModeFlag | firstOfLineFlag | feedOnlyFlag);
     if (lines) {
-        if (plan != nullptr && plan->plain && !plan->plainLineFeed && LiteralFinder::FlagsAllow(flags))
+        if (plan != nullptr && plan->plain && !plan->plainLineFeed && !plan->plainCarriageReturn &&
+            LiteralFinder::FlagsAllow(flags))
             return SearchPath::Plain;
         if (plan != nullptr && plan->required && !plan->requiredLineFeed && (flags & ~soundLineFlags) == 0)
             return SearchPath::LinesWithText;
@@ -318,7 +348,6 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
 {
     const SearchPath path = ChooseSearchPath(plan, flags);
     const bool firstOfLine = (flags & lineModeFlag) != 0 && (flags & firstOfLineFlag) != 0;
-    const bool feedOnly = (flags & lineModeFlag) != 0 && (flags & feedOnlyFlag) != 0;
     flags &= ~(lineModeFlag | firstOfLineFlag | feedOnlyFlag);
     if (path == SearchPath::Plain) {
         GuardedSink guarded(sink);
@@ -341,10 +370,10 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
                 SearchWindows(expression, *plan->required, d, data, size, flags, resume);
                 break;
             case SearchPath::LinesWithText:
-                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine, feedOnly);
+                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine);
                 break;
             case SearchPath::EveryLine:
-                SearchLines(expression, nullptr, d, data, size, flags, firstOfLine, feedOnly);
+                SearchLines(expression, nullptr, d, data, size, flags, firstOfLine);
                 break;
             default:
                 Grep(expression, d, data, data + size, flags);

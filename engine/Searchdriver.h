@@ -14,7 +14,14 @@
 // - Whole: the engine over the whole buffer.
 //
 // In line mode each line is a subject of its own: lines without one of the
-// required texts are skipped, the others are searched one by one.
+// required texts are skipped, the others are searched one by one. Lines end
+// only at a line feed: `^` matches only at a line's start, `$` only at its
+// end, and in a line ending in a carriage return (a CRLF line) also before
+// that carriage return. Such a line is searched without its carriage return
+// first; the whole line's search, the carriage return an ordinary byte, adds
+// the matches that reach past it (`\r$` still finds it), or all of its matches
+// when the first found none. A carriage return or form feed anywhere else is
+// an ordinary byte.
 //
 // A path is taken only under match flags for which it is exact; the others
 // (match_continuous, match_partial, ...) run the engine over the whole buffer.
@@ -39,17 +46,15 @@ namespace RegexEngine {
 constexpr unsigned lineModeFlag = 0x80000000u;
 // With lineModeFlag: only the first match of each line is handed out.
 constexpr unsigned firstOfLineFlag = 0x40000000u;
-// With lineModeFlag: lines end only at their line feed. The engine would also
-// take a carriage return or a form feed inside a line for a line's edge (for
-// `^` and `$`); with this bit each line is searched under match_single_line,
-// except a line ending in a carriage return (a CRLF line), whose `$` still
-// matches before it.
+// Line mode always ends lines only at their line feed (see RunSearch); this
+// bit, which asked for that once, changes nothing and is kept for callers.
 constexpr unsigned feedOnlyFlag = 0x20000000u;
 
 // What the analyser found, turned into byte searches.
 struct SearchPlan {
     std::unique_ptr<LiteralFinder> plain;     // the expression's matches are these texts
     bool plainLineFeed = false;               // one of them holds a line feed
+    bool plainCarriageReturn = false;         // ... a carriage return
     std::unique_ptr<LiteralFinder> prefixes;  // every match begins with one of these
     std::unique_ptr<LiteralFinder> required;  // every match contains one of these
     bool requiredLineFeed = false;            // one of them holds a line feed

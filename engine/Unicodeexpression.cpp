@@ -699,8 +699,27 @@ std::string UnicodeContextReplacement(const UnicodeExpression& expression, const
         const void* feed = std::memchr(matchEnd, '\n', static_cast<std::size_t>(end - matchEnd));
         const char* last = feed == nullptr ? end : static_cast<const char*>(feed);
         boost::cmatch m;
-        if (expression.MatchAt(first, last, data + position, flags, m, error) && m[0].first == data + position &&
-            m[0].second == matchEnd) {
+        // ASCII lines: the byte-mode twin finds what the engine finds there,
+        // without its decoding (a dense rewrite asks this for every match).
+        // Formats that read the text around the match keep the engine's run,
+        // whose results span the lines.
+        const UnicodeShortcuts& shortcuts = expression.Shortcuts();
+        const char* const at = data + position;
+        const bool readsAround = format.find_first_of("`'") != std::string::npos ||
+                                 format.find("MATCH") != std::string::npos;
+        bool found = false;
+        if (!readsAround && shortcuts.hasAscii && IsAscii(first, last)) {
+            try {
+                found = boost::regex_search(at, last, m, shortcuts.ascii,
+                                            flags | rc::match_continuous | (at != first ? rc::match_prev_avail : rc::match_default),
+                                            first);
+            } catch (const std::runtime_error& failure) {
+                error = failure.what();
+            }
+        } else {
+            found = expression.MatchAt(first, last, at, flags, m, error);
+        }
+        if (found && m[0].first == at && m[0].second == matchEnd) {
             AppendFormat(out, m, format, locale, boost::regex());
             return out;
         }
@@ -719,10 +738,12 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchP
 {
     const bool lineMode = (flags & lineModeFlag) != 0;
     const bool firstOnly = lineMode && (flags & firstOfLineFlag) != 0;
-    // The mode ends lines only at a line feed's place as the engine reads
-    // them (a carriage return is a line edge for ^ and $ too).
     flags &= ~feedOnlyFlag;
     const auto engineFlags = static_cast<rc::match_flag_type>(flags & ~(lineModeFlag | firstOfLineFlag));
+    // Lines end only at a line feed, as in byte mode (see RunSearch): each
+    // line a single line for the engine, a CRLF line searched first without
+    // its carriage return, then whole for the matches that reach past it.
+    const auto lineFlags = static_cast<rc::match_flag_type>(engineFlags | rc::match_single_line);
     const char* const end = data + size;
 
     // ASCII text: the byte-mode twin and the search driver give the same.
@@ -732,7 +753,7 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchP
 
     // Plain texts are found by the byte search in any text: a valid UTF-8
     // text occurs in the bytes only as whole code points of a valid stretch.
-    if (plan != nullptr && plan->plain && (!lineMode || !plan->plainLineFeed) &&
+    if (plan != nullptr && plan->plain && (!lineMode || (!plan->plainLineFeed && !plan->plainCarriageReturn)) &&
         LiteralFinder::FlagsAllow(flags & ~(lineModeFlag | firstOfLineFlag)))
         return plan->plain->Search(data, size, sink, (flags & rc::match_posix) != 0, firstOnly)
                    ? SearchEnd::Finished
@@ -740,7 +761,9 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchP
 
     std::vector<std::uint64_t> offsets(2 * static_cast<std::size_t>(marks));
     bool stopped = false;
+    const char* lastEnd = data;  // the end of the last match handed out
     const auto take = [&](const boost::cmatch& m) {
+        lastEnd = m[0].second;
         for (unsigned i = 0; i < marks; ++i) {
             if (i < m.size() && m[i].matched) {
                 offsets[2 * i] = static_cast<std::uint64_t>(m[i].first - data);
@@ -754,6 +777,19 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchP
             return false;
         }
         return !firstOnly;
+    };
+    const auto searchLine = [&](const char* line, const char* lineEnd) {
+        if (lineEnd == line || lineEnd[-1] != '\r' || expression.Grep(line, lineEnd - 1, lineFlags, take, error) == 0) {
+            if (!stopped && error.empty())
+                expression.Grep(line, lineEnd, lineFlags, take, error);
+            return;
+        }
+        if (firstOnly || stopped || !error.empty())
+            return;
+        const char* const from = lastEnd;
+        expression.Grep(
+            line, lineEnd, lineFlags,
+            [&](const boost::cmatch& m) { return m[0].first < from || m[0].second != lineEnd || take(m); }, error);
     };
     if (!lineMode) {
         expression.Grep(data, end, engineFlags, take, error);
@@ -772,7 +808,7 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchP
                 --line;
             const void* feed = std::memchr(data + at, '\n', size - at);
             const char* lineEnd = feed == nullptr ? end : static_cast<const char*>(feed);
-            expression.Grep(line, lineEnd, engineFlags, take, error);
+            searchLine(line, lineEnd);
             pos = static_cast<std::size_t>(lineEnd - data) + 1;
         }
     } else {
@@ -781,7 +817,7 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchP
         for (const char* line = data; line != end && !stopped && error.empty();) {
             const void* feed = std::memchr(line, '\n', static_cast<std::size_t>(end - line));
             const char* lineEnd = feed == nullptr ? end : static_cast<const char*>(feed);
-            expression.Grep(line, lineEnd, engineFlags, take, error);
+            searchLine(line, lineEnd);
             line = lineEnd == end ? end : lineEnd + 1;
         }
     }

@@ -156,10 +156,10 @@ std::vector<std::string> WithCaseVariants(const std::vector<std::string>& texts,
     return out;
 }
 
-bool HoldsLineFeed(const std::vector<std::string>& texts)
+bool HoldsByte(const std::vector<std::string>& texts, char byte)
 {
     return std::any_of(texts.begin(), texts.end(),
-                       [](const std::string& t) { return t.find('\n') != std::string::npos; });
+                       [byte](const std::string& t) { return t.find(byte) != std::string::npos; });
 }
 
 // The expression in the normal syntax with each repeated non-ASCII character
@@ -260,13 +260,14 @@ std::unique_ptr<SearchPlan> LiteralPlan(const std::string& source, unsigned synt
     if (!facts.plain.empty() && marks == (facts.wholeGroup ? 2u : 1u)) {
         const std::vector<std::string> plain = variants(facts.plain, Part::Whole);
         plan->plain = LiteralFinder::ForTexts(plain, icase, classic);
-        plan->plainLineFeed = HoldsLineFeed(plain);
+        plan->plainLineFeed = HoldsByte(plain, '\n');
+        plan->plainCarriageReturn = HoldsByte(plain, '\r');
     }
     const std::vector<std::string> prefixes = variants(facts.prefixes, Part::Prefix);
     plan->prefixes = LiteralFinder::ForTexts(prefixes, icase, classic);
     const std::vector<std::string> required = variants(facts.required, Part::Any);
     plan->required = LiteralFinder::ForTexts(required, icase, classic);
-    plan->requiredLineFeed = HoldsLineFeed(required);
+    plan->requiredLineFeed = HoldsByte(required, '\n');
     plan->lineFeed = facts.lineFeed;
     plan->lineFeedBesidesDot = facts.lineFeedBesidesDot;
     if (!plan->plain && !plan->required)

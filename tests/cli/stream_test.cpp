@@ -50,7 +50,7 @@ using Writer = std::function<void(const Send& send, const std::string& output)>;
 // standard output through a pipe (or a terminal with `terminal`), collected
 // whole. `onOutput` sees the output as it arrives while the writer runs.
 Outcome RunPiped(const std::vector<std::string>& args, const Writer& writer, rlim_t memoryLimit = 0,
-             bool terminal = false)
+             bool terminal = false, const char* locale = "C")
 {
     ::signal(SIGPIPE, SIG_IGN);
     int in[2], out[2] = {-1, -1};
@@ -89,7 +89,7 @@ Outcome RunPiped(const std::vector<std::string>& args, const Writer& writer, rli
             struct rlimit limit = {memoryLimit, memoryLimit};
             ::setrlimit(RLIMIT_AS, &limit);
         }
-        ::setenv("LC_ALL", "C", 1);
+        ::setenv("LC_ALL", locale, 1);
         ::execv(argv[0], argv.data());
         ::_exit(122);
     }
@@ -360,6 +360,79 @@ TEST(CliStream, FilesAndPipesGiveTheSameLines)
         const Outcome onFile = RunOnFile(row.args, file.string());
         EXPECT_EQ(piped.out, row.out) << row.args.back();
         EXPECT_EQ(onFile.out, row.out) << row.args.back();
+    }
+}
+
+// Lines end only at a line feed: `^` only at a line's start, `$` only at its
+// end or before the carriage return of a CRLF line, which is searched without
+// it first, then whole for the matches that reach past it. The same in byte mode and
+// Unicode mode (é keeps the ASCII twin out), over files and pipes.
+TEST(CliStream, LinesEndOnlyAtLineFeeds)
+{
+    struct Row {
+        std::string expression;
+        std::string input;
+        std::string count;  // grep -c
+        std::string only;   // grep -o
+    };
+    const Row rows[] = {
+        {"^$", "a\r\nb\r\n", "0\n", ""},
+        {"^$", "\xC3\xA9\r\n\r\n\n", "2\n", ""},  // a blank CRLF line is blank
+        {"^done", "progress 10%\rdone\n", "0\n", ""},
+        {"^done", "\xC3\xA9 10%\rdone\n", "0\n", ""},
+        {"^b", "a\fb\nb\n", "1\n", "b\n"},
+        {"b$", "b\rc\n\xC3\xA9 b\fc\n", "0\n", ""},
+        {"done$", "x done\r\n\xC3\xA9 done\r\n", "2\n", "done\ndone\n"},
+        {"a\r", "xa\r\n\xC3\xA9" "a\r\n", "2\n", "a\r\na\r\n"},  // the CR itself
+        {"\r$", "x\r\n\xC3\xA9\r\ny\n", "2\n", "\r\n\r\n"},
+        {"a.", "xa\r\n", "1\n", "a\r\n"},
+        {"\\s$", "a \r\n\xC3\xA9 \r\n", "2\n", " \n\r\n \n\r\n"},  // before the CR, then the CR
+        {".*", "ab\r\n", "1\n", "ab\n"},
+        {"b|\r", "b\r\n", "1\n", "b\n\r\n"},
+    };
+    TempDir dir;
+    const fs::path file = dir.path / "input";
+    for (const Row& row : rows) {
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out << row.input;
+        }
+        for (const char* locale : {"C", "C.UTF-8"}) {
+            for (const bool counted : {true, false}) {
+                const std::vector<std::string> args = {"grep", "-a", counted ? "-c" : "-o", row.expression};
+                const std::string& expected = counted ? row.count : row.only;
+                std::vector<std::string> onFile = args;
+                onFile.push_back(file.string());
+                EXPECT_EQ(RunPiped(args, Text(row.input), 0, false, locale).out, expected)
+                    << row.expression << " " << args[2] << " piped, " << locale;
+                EXPECT_EQ(RunPiped(onFile, Text(""), 0, false, locale).out, expected)
+                    << row.expression << " " << args[2] << " on a file, " << locale;
+            }
+        }
+    }
+    // replace: `^` never after a carriage return inside a line, `$` before a
+    // CRLF's carriage return and at the line's end.
+    const struct {
+        const char* expression;
+        const char* format;
+        std::string changed;
+    } edits[] = {
+        {"^", "# ", "# a\rb\r\n# \xC3\xA9\rc\n"},
+        {"$", ";", "a\rb;\r;\n\xC3\xA9\rc;\n"},  // $ before the CR and at the line's end
+    };
+    for (const auto& edit : edits) {
+        for (const char* locale : {"C", "C.UTF-8"}) {
+            {
+                std::ofstream out(file, std::ios::binary | std::ios::trunc);
+                out << "a\rb\r\n\xC3\xA9\rc\n";
+            }
+            EXPECT_EQ(RunPiped({"replace", edit.expression, edit.format, file.string()}, Text(""), 0, false, locale)
+                          .status,
+                      0);
+            std::ifstream in(file, std::ios::binary);
+            const std::string changed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            EXPECT_EQ(changed, edit.changed) << edit.expression << " " << locale;
+        }
     }
 }
 

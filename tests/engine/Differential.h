@@ -37,12 +37,37 @@ private:
     unsigned marks_;
 };
 
+// Line mode's rule for one line [line, feed): a single line for the engine; a
+// line ending in a carriage return searched first without it, then whole for
+// the matches that begin at or after the end of the last match found and reach
+// past the carriage return (all of them when the first search found none).
+// `grep(first, last, keep)` hands out the matches of [first, last) for which
+// keep(match start, match end) holds and answers whether it handed out one.
+template <class GrepLine>
+void SearchLineByRule(const char* line, const char* feed, bool firstOfLine, GrepLine grep)
+{
+    const auto all = [](const char*, const char*) { return true; };
+    if (feed == line || feed[-1] != '\r' || !grep(line, feed - 1, all)) {
+        grep(line, feed, all);
+        return;
+    }
+    if (firstOfLine)
+        return;
+    const char* from = line;
+    grep(line, feed - 1, [&](const char*, const char* matchEnd) {
+        from = matchEnd;
+        return false;
+    });
+    grep(line, feed, [&](const char* start, const char* matchEnd) { return start >= from && matchEnd == feed; });
+}
+
 // The reference; false when the engine gave up on it. With `firstOfLine` (in
-// line mode) only each line's first match. With `feedOnly` (in line mode)
-// each line not ending in a carriage return is searched as a single line.
+// line mode) only each line's first match. `feedOnly` is kept for callers:
+// line mode always follows SearchLineByRule.
 inline bool Reference(const boost::regex& e, const std::string& subject, unsigned flags, bool lines, Matches& out,
                       bool firstOfLine = false, bool feedOnly = false)
 {
+    (void)feedOnly;
     const char* base = subject.data();
     const char* end = base + subject.size();
     const unsigned marks = static_cast<unsigned>(e.mark_count()) + 1;
@@ -63,8 +88,15 @@ inline bool Reference(const boost::regex& e, const std::string& subject, unsigne
         } else {
             for (const char* p = base; p != end;) {
                 const char* feed = std::find(p, end, '\n');
-                const bool single = feedOnly && (feed == p || feed[-1] != '\r');
-                boost::regex_grep(take, p, feed, e, single ? f | boost::match_single_line : f);
+                SearchLineByRule(p, feed, firstOfLine, [&](const char* first, const char* last, auto keep) {
+                    const std::size_t before = out.size();
+                    boost::regex_grep(
+                        [&](const boost::match_results<const char*>& m) {
+                            return !keep(m[0].first, m[0].second) || take(m);
+                        },
+                        first, last, e, f | boost::match_single_line);
+                    return out.size() != before;
+                });
                 p = feed == end ? end : feed + 1;
             }
         }
@@ -231,7 +263,7 @@ public:
         if (unicode_ && Pick(3) != 0)
             return UnicodeSubject();
         static const char* const pieces[] = {"a", "b", "ab", "ba", "abc", "ing", "sing", "x", "A", "B", "AB", "c",
-                                             "\n", "\n", "\r\n", " ", "-", ".", "1", "23", "\t", "@", "\n\n", "_"};
+                                             "\n", "\n", "\r\n", " ", "-", ".", "1", "23", "\t", "@", "\n\n", "_", "\r", "\f"};
         std::string s;
         const unsigned n = Pick(24);
         for (unsigned i = 0; i < n; ++i) {
@@ -299,7 +331,7 @@ private:
         // among them the separators and symbols whose classes differ in the
         // mode; then other scripts, case variants and broken sequences.
         static const char* const pieces[] = {
-            "a", "ab", "sing", "k", "K", "s", "S", " ", "\n", "\r\n", "1", "_", "-", ".", "$", "+", "\x1F", "~",
+            "a", "ab", "sing", "k", "K", "s", "S", " ", "\n", "\r\n", "\r", "1", "_", "-", ".", "$", "+", "\x1F", "~",
             "\xC3\xA9", "\xC3\x89", "\xC3\xA9" "cole", "\xC3\x89" "COLE", "\xCF\x83", "\xCF\x82", "\xCE\xA3",
             "\xD0\xBE\xD1\x81\xD1\x82\xD1\x8C", "\xD0\x9E\xD0\xA1\xD0\xA2\xD0\xAC", "\xE6\x97\xA5\xE6\x9C\xAC",
             "\xD9\xA3", "\xE2\x84\xAA", "\xC5\xBF", "\xC3\x9F", "\xE1\xBA\x9E", "\xC2\xA0", "\xE2\x80\xA8",
@@ -382,7 +414,13 @@ inline bool UnicodeReference(const RegexEngine::UnicodeExpression& e, const std:
     } else {
         for (const char* p = base; p != end && error.empty();) {
             const char* feed = std::find(p, end, '\n');
-            e.Grep(p, feed, f, take, error);
+            SearchLineByRule(p, feed, firstOfLine, [&](const char* first, const char* last, auto keep) {
+                const std::size_t before = out.size();
+                e.Grep(
+                    first, last, f | boost::match_single_line,
+                    [&](const boost::cmatch& m) { return !keep(m[0].first, m[0].second) || take(m); }, error);
+                return out.size() != before || !error.empty();
+            });
             p = feed == end ? end : feed + 1;
         }
     }

@@ -76,20 +76,45 @@ std::vector<Report> ReferenceGrep(const std::vector<std::string>& files, const s
     for (const auto& file : files) {
         const std::string text = ReadAll(file);
         const char* base = text.data();
-        for (const auto& subject : Subjects(text, lines))
+        const auto report = [&](const boost::match_results<const char*>& m) {
+            Report r{file, {}, 0};
+            for (unsigned i = 0; i <= e.mark_count(); ++i) {
+                const bool took = i < m.size() && m[i].matched;
+                r.offsets.push_back(took ? std::uint64_t(m[i].first - base) : RegEx::npos);
+                r.offsets.push_back(took ? std::uint64_t(m[i].second - base) : RegEx::npos);
+            }
+            r.line = 1 + std::count(base, m[0].first, '\n');
+            reports.push_back(r);
+            return true;
+        };
+        for (const auto& subject : Subjects(text, lines)) {
+            if (!lines) {
+                boost::regex_grep(report, subject.first, subject.second, e, static_cast<boost::match_flag_type>(flags));
+                continue;
+            }
+            // Line mode: a single line for the engine; a CRLF line without
+            // its carriage return first, then whole for the matches that
+            // reach past it after the last one (all of them when none).
+            const auto single = static_cast<boost::match_flag_type>(flags | boost::match_single_line);
+            const char* first = subject.first;
+            const char* last = subject.second;
+            const std::size_t before = reports.size();
+            const char* from = first;
+            if (last != first && last[-1] == '\r') {
+                boost::regex_grep(
+                    [&](const boost::match_results<const char*>& m) {
+                        from = m[0].second;
+                        return report(m);
+                    },
+                    first, last - 1, e, single);
+            }
+            const bool none = reports.size() == before;
             boost::regex_grep(
                 [&](const boost::match_results<const char*>& m) {
-                    Report r{file, {}, 0};
-                    for (unsigned i = 0; i <= e.mark_count(); ++i) {
-                        const bool took = i < m.size() && m[i].matched;
-                        r.offsets.push_back(took ? std::uint64_t(m[i].first - base) : RegEx::npos);
-                        r.offsets.push_back(took ? std::uint64_t(m[i].second - base) : RegEx::npos);
-                    }
-                    r.line = 1 + std::count(base, m[0].first, '\n');
-                    reports.push_back(r);
-                    return true;
+                    return !(none || (m[0].first >= from && m[0].second == last)) || report(m);
                 },
-                subject.first, subject.second, e, static_cast<boost::match_flag_type>(flags));
+                first, last, e, single);
+        }
     }
     return reports;
 }
@@ -103,8 +128,11 @@ std::vector<std::string> ReferenceFind(const std::vector<std::string>& files, co
     for (const auto& file : files) {
         const std::string text = ReadAll(file);
         boost::cmatch m;
+        const auto single = static_cast<boost::match_flag_type>(flags | (lines ? static_cast<unsigned>(boost::match_single_line) : 0u));
         for (const auto& subject : Subjects(text, lines)) {
-            if (boost::regex_search(subject.first, subject.second, m, e, static_cast<boost::match_flag_type>(flags))) {
+            const bool crlf = lines && subject.second != subject.first && subject.second[-1] == '\r';
+            if (boost::regex_search(subject.first, subject.second, m, e, single) ||
+                (crlf && boost::regex_search(subject.first, subject.second - 1, m, e, single))) {
                 found.push_back(file);
                 break;
             }
