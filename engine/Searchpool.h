@@ -42,7 +42,9 @@ public:
     // work(i) has returned, up to the first file whose work answered false;
     // it answers false to end the run. What work throws is rethrown here, at
     // that file's turn. One worker (or one file): everything on the caller's
-    // thread, work and deliver taking turns.
+    // thread, work and deliver taking turns. Where fewer threads than asked
+    // can be started, those started do the work; where none can, the
+    // std::system_error is thrown before anything was worked.
     void Run(std::size_t count, const std::function<bool(std::size_t)>& work,
              const std::function<bool(std::size_t)>& deliver);
 
