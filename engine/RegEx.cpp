@@ -10,7 +10,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -113,9 +112,10 @@ struct RegEx::Impl {
                         unsigned flags, SearchPipeline::Mode mode, Deliver& deliver,
                         const RegexPlatform::FileState* state);
 
-    // Searches the files from `first` on through the look-ahead.
+    // Searches the files from `first` on through the look-ahead; false when
+    // no thread could be started (nothing was searched).
     template <class Deliver>
-    void WalkAhead(const CompiledPattern& compiled, SearchPipeline& pipeline, const std::vector<std::string>& list,
+    bool WalkAhead(const CompiledPattern& compiled, SearchPipeline& pipeline, const std::vector<std::string>& list,
                    std::size_t first, unsigned flags, SearchPipeline::Mode mode, Deliver& deliver);
 
     void BeginFile(const char* data, std::size_t size, const RegexPlatform::FileState* state)
@@ -223,18 +223,13 @@ void RegEx::Impl::Walk(const std::vector<std::string>& list, unsigned flags, Sea
         if (first == list.size())
             return;
     }
-    std::unique_ptr<SearchPipeline> pipeline;
     if (workers != 0) {
-        try {
-            pipeline.reset(new SearchPipeline(*compiled, flags, mode, list, workers, first, largeFiles));
-        } catch (const std::system_error&) {
-            // No thread could be started: search on this thread instead.
-        }
+        SearchPipeline pipeline(*compiled, flags, mode, list, workers, largeFiles);
+        if (WalkAhead(*compiled, pipeline, list, first, flags, mode, deliver))
+            return;
+        // No thread could be started: search on this thread instead.
     }
-    if (pipeline)
-        WalkAhead(*compiled, *pipeline, list, first, flags, mode, deliver);
-    else
-        WalkInline(*compiled, list, first, flags, mode, deliver, false);
+    WalkInline(*compiled, list, first, flags, mode, deliver, false);
 }
 
 namespace {
@@ -434,70 +429,66 @@ bool RegEx::Impl::SearchStreamed(const CompiledPattern& compiled, const std::str
 }
 
 template <class Deliver>
-void RegEx::Impl::WalkAhead(const CompiledPattern& compiled, SearchPipeline& pipeline,
+bool RegEx::Impl::WalkAhead(const CompiledPattern& compiled, SearchPipeline& pipeline,
                             const std::vector<std::string>& list, std::size_t first, unsigned flags,
                             SearchPipeline::Mode mode, Deliver& deliver)
 {
-    for (std::size_t i = first; i < list.size(); ++i) {
-        if (!ReportProblems(i)) {
-            pipeline.Stop();
-            return;
-        }
-        const SearchPipeline::View view = pipeline.Begin(i);
-        if (view.streamed) {
-            if (!SearchStreamed(compiled, list[i], i, flags, mode, deliver, view.state)) {
-                pipeline.Stop();
-                return;
-            }
-            pipeline.Finish();
-            continue;
-        }
+    // The unreadable directories met before a file are reported before it,
+    // and those after the last file at the end.
+    bool ended = false;  // a callback ended the walk
+    const auto deliverFile = [&](std::size_t i, const SearchPipeline::View& view) {
+        // The file is done with: on to the next, unless a callback ends the walk.
+        const auto next = [&] {
+            if (ReportProblems(i + 1))
+                return true;
+            ended = true;
+            return false;
+        };
+        const auto stop = [&] {
+            ended = true;
+            return false;
+        };
+        if (view.streamed)
+            return SearchStreamed(compiled, list[i], i, flags, mode, deliver, view.state) ? next() : stop();
         FileAnswer answer = FileAnswer::Go;
         if (view.readable) {
             BeginFile(view.data, view.size, view.state);
             answer = Notify(list[i], FileStage::Started);
-            if (answer == FileAnswer::Stop) {
-                pipeline.Stop();
-                return;
-            }
+            if (answer == FileAnswer::Stop)
+                return stop();
             if (answer == FileAnswer::SkipFile) {
                 while (pipeline.Next() != nullptr) {
                     // drained unseen: the worker may wait for room in the queue
                 }
             } else {
                 while (const std::uint64_t* offsets = pipeline.Next()) {
-                    if (!deliver(i, offsets)) {
-                        pipeline.Stop();
-                        return;
-                    }
+                    if (!deliver(i, offsets))
+                        return stop();
                 }
             }
         }
         std::string error;
-        SearchEnd end = SearchEnd::Finished;
-        unsigned loadError = view.readable ? 0 : pipeline.LoadError();
-        end = pipeline.End(error);  // rethrows what the worker could not handle
-        if (end == SearchEnd::Failed) {
-            if (!MatchFailed(list[i], error, answer == FileAnswer::Go))
-                return;
-            pipeline.Finish();
-            continue;
-        }
+        const unsigned loadError = view.readable ? 0 : pipeline.LoadError();
+        const SearchEnd end = pipeline.End(error);
+        if (end == SearchEnd::Failed)
+            return MatchFailed(list[i], error, answer == FileAnswer::Go) ? next() : stop();
         if (!view.readable) {
-            if (!ReportSkipped(list[i], loadError)) {
-                pipeline.Stop();
-                return;
-            }
+            if (!ReportSkipped(list[i], loadError))
+                return stop();
         } else if (answer == FileAnswer::Go) {
             current.offsets = nullptr;
-            if (Notify(list[i], FileStage::Finished) == FileAnswer::Stop) {
-                pipeline.Stop();
-                return;
-            }
+            if (Notify(list[i], FileStage::Finished) == FileAnswer::Stop)
+                return stop();
         }
-        pipeline.Finish();
-    }
-    ReportProblems(list.size());
+        return next();
+    };
+    if (!ReportProblems(first))
+        return true;
+    if (!pipeline.Run(first, deliverFile))
+        return false;
+    if (!ended)
+        ReportProblems(list.size());
+    return true;
 }
 
 RegEx::RegEx() : impl_(new Impl())

@@ -1,23 +1,22 @@
-// The look-ahead: worker threads load and search the next files of a walk
-// while the caller's thread hands out the current file's matches, in file
-// order. Memory stays bounded whatever the number of files or matches: at
-// most `workers + 1` files are in flight, each in a reused buffer with at most
-// a few batches of matches queued; a worker whose queue is full waits.
+// The look-ahead of a walk: the files are read and searched on the ordered
+// pool's workers (Searchpool.h) while the caller's thread hands out each
+// file's matches in file order, taking them in batches while the file is
+// still being searched. Memory stays bounded whatever the number of files or
+// matches: at most `workers + 1` files are in flight, each in a reused buffer
+// with at most a few batches of matches queued; a worker whose queue is full
+// waits.
 #ifndef QUORVEX_ENGINE_SEARCHPIPELINE_H
 #define QUORVEX_ENGINE_SEARCHPIPELINE_H
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <exception>
-#include <mutex>
+#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Filebuffer.h"
 #include "Filesearcher.h"
+#include "Searchpool.h"
 
 namespace RegexEngine {
 
@@ -28,21 +27,15 @@ public:
         FirstMatch   // at most one match per file: whether it has any
     };
 
-    // Starts `workers` (at least 1) threads over `files`, from file `first`
-    // on. `pattern` and `files` must outlive the pipeline.
-    // Files larger than `rule` allows to read are mapped, or left to the
-    // caller to search in windows (View::streamed).
+    // `workers` (at least 1) threads over `files`. `pattern` and `files` must
+    // outlive the pipeline. Files larger than `rule` allows to read are
+    // mapped, or left to the caller to search in windows (View::streamed).
     SearchPipeline(const CompiledPattern& pattern, unsigned flags, Mode mode,
-                   const std::vector<std::string>& files, unsigned workers, std::size_t first = 0,
+                   const std::vector<std::string>& files, unsigned workers,
                    const LargeFileRule& rule = LargeFileRule());
-    // Stops the workers and waits for them (a worker finishes the file search
-    // it is in before it notices).
-    ~SearchPipeline();
     SearchPipeline(const SearchPipeline&) = delete;
     SearchPipeline& operator=(const SearchPipeline&) = delete;
 
-    // The caller's side, one file after the other in list order:
-    // Begin(i), Next() until it returns null, End(), Finish().
     struct View {
         bool readable;  // false: skipped (not a regular file, or unreadable), or streamed
         bool streamed;  // too large to read or map: the caller searches it in windows, no match is queued
@@ -50,36 +43,37 @@ public:
         std::size_t size;
         const RegexPlatform::FileState* state;  // the file as it was when read
     };
-    View Begin(std::size_t index);       // waits until file `index` is loaded
-    const std::uint64_t* Next();         // the next match's offsets, null at the end of the file
-    SearchEnd End(std::string& error);   // how the file's search ended; rethrows what a worker caught
-    void Finish();                       // done with the file: its buffer goes to a later file, a mapping is given back
-    void Stop();                         // no more files are wanted
-    // After Begin of a file that is not readable: the platform's error code
-    // from reading it.
-    unsigned LoadError() const { return slots_[consumerAt_ % window_].loadError; }
+    // Searches the files from `first` on: deliver(index, view) on the
+    // caller's thread, one file after the other in list order, as soon as
+    // the file is loaded; it takes the file's matches with Next() and, after
+    // the last, End(); it answers false to end the walk (the workers finish
+    // the file search each is in before they notice). False when no thread
+    // could be started: nothing was searched or delivered.
+    bool Run(std::size_t first, const std::function<bool(std::size_t, const View&)>& deliver);
+
+    // Within deliver: the next match's offsets, null at the end of the file
+    // (then it rethrows what the worker could not handle).
+    const std::uint64_t* Next();
+    // Within deliver, after Next gave null: how the file's search ended.
+    SearchEnd End(std::string& error) const;
+    // Within deliver of a file that is not readable: the platform's error
+    // code from reading it.
+    unsigned LoadError() const { return SlotOf(delivering_).loadError; }
 
 private:
     struct Slot {
-        std::size_t index = ~std::size_t(0);
-        bool loaded = false;
         bool readable = false;
         bool streamed = false;
-        bool done = false;
         unsigned loadError = 0;
         SearchEnd end = SearchEnd::Finished;
         std::string error;
-        std::exception_ptr thrown;
         FileBuffer file;
-        std::deque<std::vector<std::uint64_t>> queue;   // full batches, oldest first
-        std::vector<std::vector<std::uint64_t>> spare;  // emptied batches for reuse
     };
     class WorkerSink;
 
-    void Work();
-    void Search(Slot& slot);
-    void NotifyConsumer();
-    void NotifyWorkers();
+    void Search(std::size_t index);
+    Slot& SlotOf(std::size_t index) { return slots_[index % slots_.size()]; }
+    const Slot& SlotOf(std::size_t index) const { return slots_[index % slots_.size()]; }
 
     const CompiledPattern& pattern_;
     const LargeFileRule rule_;
@@ -88,23 +82,15 @@ private:
     const std::vector<std::string>& files_;
     const std::size_t stride_;       // offsets per match
     const std::size_t batchValues_;  // offsets per batch
-    const std::size_t window_;       // files in flight
+    SearchPool pool_;
+    std::vector<Slot> slots_;  // file i lives in slot i % slots_.size()
 
-    std::mutex mutex_;
-    std::condition_variable consumerCv_;
-    std::condition_variable workerCv_;
-    bool stop_ = false;
-    bool consumerWaiting_ = false;
-    unsigned workersWaiting_ = 0;
-    std::size_t nextClaim_ = 0;   // the next file a worker takes
-    std::size_t consumerAt_ = 0;  // the file the caller is on
-    std::vector<Slot> slots_;     // file i lives in slot i % window_
-
-    // The caller's current batch (touched by the caller only).
+    // The caller's side (touched by the caller only): the file being handed
+    // out and its current batch.
+    std::size_t delivering_ = 0;
+    bool drained_ = false;  // Next gave the file's last match: its worker is done
     std::vector<std::uint64_t> current_;
     std::size_t cursor_ = 0;
-
-    std::vector<std::thread> threads_;
 };
 
 }  // namespace RegexEngine

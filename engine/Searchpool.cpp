@@ -2,7 +2,9 @@
 #include "Searchpool.h"
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace RegexEngine {
 
@@ -34,6 +36,19 @@ void SearchPool::Work(const std::function<bool(std::size_t)>& work)
         if (ended_ || next_ >= limit_.load(std::memory_order_relaxed))
             return;
         const std::size_t index = next_++;
+        {
+            // The slot's previous file is done with: delivered, its work
+            // returned. Its batches are kept for reuse.
+            Slot& slot = SlotOf(index);
+            slot.claimed = index;
+            slot.closed = false;
+            slot.thrown = nullptr;
+            for (auto& batch : slot.queue) {
+                batch.clear();
+                slot.spare.push_back(std::move(batch));
+            }
+            slot.queue.clear();
+        }
         lock.unlock();
         bool more = false;
         std::exception_ptr thrown;
@@ -43,8 +58,7 @@ void SearchPool::Work(const std::function<bool(std::size_t)>& work)
             thrown = std::current_exception();
         }
         lock.lock();
-        // Fewer files than the window: one slot each.
-        Slot& slot = slots_[index % slots_.size()];
+        Slot& slot = SlotOf(index);
         slot.finished = index;
         slot.thrown = thrown;
         if (!more)
@@ -57,12 +71,80 @@ void SearchPool::Work(const std::function<bool(std::size_t)>& work)
     }
 }
 
+void SearchPool::Open(std::size_t index)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    SlotOf(index).opened = index;
+    callerCv_.notify_one();
+}
+
+bool SearchPool::Put(std::size_t index, std::vector<std::uint64_t>& batch)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot& slot = SlotOf(index);
+    if (!batch.empty()) {
+        slot.queue.push_back(std::move(batch));
+        batch = std::vector<std::uint64_t>();
+        if (!slot.spare.empty()) {
+            batch = std::move(slot.spare.back());
+            slot.spare.pop_back();
+        }
+        callerCv_.notify_one();
+    }
+    const auto wanted = [&] {
+        return !ended_ && !slot.closed && index < limit_.load(std::memory_order_relaxed);
+    };
+    workersCv_.wait(lock, [&] { return !wanted() || slot.queue.size() < batchesQueued; });
+    return wanted();
+}
+
+bool SearchPool::Take(std::size_t index, std::vector<std::uint64_t>& batch)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot& slot = SlotOf(index);
+    if (batch.capacity() > 0) {
+        batch.clear();
+        slot.spare.push_back(std::move(batch));
+        batch = std::vector<std::uint64_t>();
+    }
+    callerCv_.wait(lock, [&] { return !slot.queue.empty() || slot.finished == index; });
+    if (slot.queue.empty()) {
+        if (slot.thrown) {
+            std::exception_ptr thrown = std::move(slot.thrown);
+            slot.thrown = nullptr;
+            std::rethrow_exception(thrown);
+        }
+        return false;
+    }
+    const bool wasFull = slot.queue.size() >= batchesQueued;
+    batch = std::move(slot.queue.front());
+    slot.queue.pop_front();
+    if (wasFull)
+        workersCv_.notify_all();  // the file's work waits for room
+    return true;
+}
+
 void SearchPool::Run(std::size_t count, const std::function<bool(std::size_t)>& work,
                      const std::function<bool(std::size_t)>& deliver)
 {
+    Start(0, count, false, work, deliver);
+}
+
+bool SearchPool::RunStreaming(std::size_t first, std::size_t count, const std::function<bool(std::size_t)>& work,
+                              const std::function<bool(std::size_t)>& deliver)
+{
+    return Start(first, count, true, work, deliver);
+}
+
+bool SearchPool::Start(std::size_t first, std::size_t count, bool streaming,
+                       const std::function<bool(std::size_t)>& work,
+                       const std::function<bool(std::size_t)>& deliver)
+{
     limit_.store(count, std::memory_order_relaxed);
-    if (threads_ <= 1 || count <= 1) {
-        for (std::size_t i = 0; i < count; ++i) {
+    if (first >= count)
+        return true;
+    if (!streaming && (threads_ <= 1 || count - first <= 1)) {
+        for (std::size_t i = first; i < count; ++i) {
             bool more = false;
             try {
                 const bool wanted = work(i);
@@ -76,37 +158,58 @@ void SearchPool::Run(std::size_t count, const std::function<bool(std::size_t)>& 
                 break;
             }
         }
-        return;
+        return true;
     }
-    next_ = delivering_ = 0;
+    next_ = delivering_ = first;
     ended_ = false;
-    slots_.assign(std::min(window_, count), Slot());
-    const std::size_t ring = slots_.size();
+    slots_.clear();
+    slots_.resize(std::min(window_, count - first));
     std::vector<std::thread> workers;
     std::exception_ptr thrown;
-    const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(threads_, count));
+    const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(threads_, count - first));
     try {
-        for (unsigned t = 0; t < threads; ++t)
-            workers.emplace_back([this, &work] { Work(work); });
-        for (std::size_t i = 0;; ++i) {
+        try {
+            for (unsigned t = 0; t < threads; ++t)
+                workers.emplace_back([this, &work] { Work(work); });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked: those started do the work.
+            if (workers.empty()) {
+                limit_.store(0, std::memory_order_relaxed);
+                if (streaming)
+                    return false;
+                throw;
+            }
+        }
+        for (std::size_t i = first;; ++i) {
             std::unique_lock<std::mutex> lock(mutex_);
             if (i >= limit_.load(std::memory_order_relaxed))
                 break;
-            Slot& slot = slots_[i % ring];
-            callerCv_.wait(lock, [&] { return slot.finished == i; });
-            thrown = slot.thrown;
-            slot.thrown = nullptr;
+            Slot& slot = SlotOf(i);
+            callerCv_.wait(lock, [&] { return slot.finished == i || (streaming && slot.opened == i); });
+            // A work that threw before its file was opened hands nothing out;
+            // after, the file's delivery meets the exception in Take.
+            if (slot.opened != i && slot.thrown) {
+                thrown = slot.thrown;
+                slot.thrown = nullptr;
+            }
             lock.unlock();
             bool more = false;
             if (!thrown)
                 more = deliver(i);  // may throw: the workers are stopped below
             lock.lock();
-            delivering_ = i + 1;
-            if (!more)
+            slot.closed = true;
+            if (!more) {
                 Limit(i + 1);
-            workersCv_.notify_all();
-            if (!more)
+                workersCv_.notify_all();
                 break;
+            }
+            if (streaming && slot.finished != i) {
+                // The delivery ended early: the work stops at its next Put.
+                workersCv_.notify_all();
+                callerCv_.wait(lock, [&] { return slot.finished == i; });
+            }
+            delivering_ = i + 1;
+            workersCv_.notify_all();
         }
     } catch (...) {
         thrown = std::current_exception();
@@ -121,6 +224,7 @@ void SearchPool::Run(std::size_t count, const std::function<bool(std::size_t)>& 
         worker.join();
     if (thrown)
         std::rethrow_exception(thrown);
+    return true;
 }
 
 }  // namespace RegexEngine

@@ -1,15 +1,23 @@
 // Ordered work on every core: the files of a walk searched on worker
-// threads, each handed out on the caller's thread in list order once its
-// search has ended. Memory stays bounded whatever the number of files: at
-// most `window` files are in flight past the one the caller waits for, so a
-// long file at the head makes the workers wait, and never the other way
-// round (the head is always being searched or done: no deadlock).
+// threads, each handed out on the caller's thread in list order. Memory stays
+// bounded whatever the number of files: at most `window` files are in flight
+// from the one the caller waits for on, so a long file at the head makes the
+// workers wait, and never the other way round (the head is always being
+// searched or done: no deadlock).
+//
+// A file is handed out once its work has returned, or, in a streaming run, as
+// soon as its work has opened it: the caller then takes the file's results in
+// batches while the file is still being searched, at most a few batches
+// queued per file (a worker whose queue is full waits), so one file with many
+// results never holds them all in memory.
 #ifndef QUORVEX_ENGINE_SEARCHPOOL_H
 #define QUORVEX_ENGINE_SEARCHPOOL_H
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -23,7 +31,7 @@ public:
     static unsigned Cores();
 
     // `threads` workers (0: one per core); at most `window` files (0: a
-    // default of 16 per worker) in flight ahead of the caller.
+    // default of 16 per worker) in flight from the caller's on.
     SearchPool(unsigned threads, std::size_t window);
     SearchPool(const SearchPool&) = delete;
     SearchPool& operator=(const SearchPool&) = delete;
@@ -34,9 +42,37 @@ public:
     // work(i) has returned, up to the first file whose work answered false;
     // it answers false to end the run. What work throws is rethrown here, at
     // that file's turn. One worker (or one file): everything on the caller's
-    // thread, work and deliver taking turns.
+    // thread, work and deliver taking turns. Where fewer threads than asked
+    // can be started, those started do the work; where none can, the
+    // std::system_error is thrown before anything was worked.
     void Run(std::size_t count, const std::function<bool(std::size_t)>& work,
              const std::function<bool(std::size_t)>& deliver);
+
+    // A streaming run over the files [first, count): as Run, but deliver(i)
+    // starts as soon as work(i) has called Open(i) (or has returned), and
+    // takes the results work(i) Puts with Take(i). The work always runs on a
+    // worker (at least one is started, even for one file), since a work
+    // waiting for room in its queue needs the caller taking from it. After
+    // deliver(i) returns the file is closed: its work's next Put answers
+    // false, and the run waits for that work to return before the file's
+    // place in the window goes to another. False when no thread could be
+    // started (nothing was worked or delivered); what else goes wrong is
+    // thrown as by Run.
+    bool RunStreaming(std::size_t first, std::size_t count, const std::function<bool(std::size_t)>& work,
+                      const std::function<bool(std::size_t)>& deliver);
+
+    // The work's side of a streaming run. Open: file `index` may be handed
+    // out from now on. Put: queues `batch` (when not empty) for the caller,
+    // leaving an emptied earlier batch (or nothing) in it; waits while the
+    // file's queue is full; false once the file is no longer wanted (its
+    // delivery ended, or the run did).
+    void Open(std::size_t index);
+    bool Put(std::size_t index, std::vector<std::uint64_t>& batch);
+    // The caller's side, within deliver(index): the next batch, in the order
+    // put (the previous one's storage is reused); waits for it. False once
+    // the work has returned and every batch was taken; then what the work
+    // threw is rethrown.
+    bool Take(std::size_t index, std::vector<std::uint64_t>& batch);
 
     // Whether file `index` is still wanted: false once the run ends before
     // it. Long searches ask now and then, to stop soon after a Stop.
@@ -45,14 +81,25 @@ public:
     unsigned Threads() const { return threads_; }
     std::size_t Window() const { return window_; }
 
+    // Batches queued per file in a streaming run before its work waits.
+    static constexpr std::size_t batchesQueued = 4;
+
 private:
     struct Slot {
+        std::size_t claimed = ~std::size_t(0);   // the index whose work has begun
+        std::size_t opened = ~std::size_t(0);    // the index that may be handed out early
         std::size_t finished = ~std::size_t(0);  // the index whose work has returned
+        bool closed = false;                     // its delivery has ended
         std::exception_ptr thrown;
+        std::deque<std::vector<std::uint64_t>> queue;   // full batches, oldest first
+        std::vector<std::vector<std::uint64_t>> spare;  // emptied batches for reuse
     };
 
+    bool Start(std::size_t first, std::size_t count, bool streaming, const std::function<bool(std::size_t)>& work,
+               const std::function<bool(std::size_t)>& deliver);
     void Work(const std::function<bool(std::size_t)>& work);
     void Limit(std::size_t end);  // with the lock held
+    Slot& SlotOf(std::size_t index) { return slots_[index % slots_.size()]; }
 
     const unsigned threads_;
     const std::size_t window_;
@@ -63,7 +110,7 @@ private:
     std::size_t next_ = 0;       // the next file a worker takes
     std::size_t delivering_ = 0; // the file the caller waits for
     bool ended_ = false;
-    std::vector<Slot> slots_;    // file i in slot i % window_
+    std::vector<Slot> slots_;    // file i in slot i % slots_.size()
 };
 
 }  // namespace RegexEngine

@@ -179,3 +179,148 @@ TEST(SearchPool, FilesInFlightAfterAStopAreNoLongerWanted)
         [](std::size_t) { return true; });
     EXPECT_TRUE(sawUnwanted.load());
 }
+
+namespace {
+
+// A streaming run over [first, count): file i's work opens it and puts
+// `batches(i)` batches of one value each (i * 1000 + batch); the caller takes
+// them while the file is searched. `closeAt` (when below count) is a file
+// whose delivery ends after its first batch; `stopAt` one whose delivery
+// answers false there; `throwAt` one whose work throws after its batches.
+struct StreamRow {
+    unsigned threads;
+    std::size_t first, count;
+    std::size_t closeAt = ~std::size_t(0), stopAt = ~std::size_t(0), throwAt = ~std::size_t(0);
+};
+
+struct StreamRun {
+    std::vector<std::size_t> delivered;
+    std::vector<std::vector<std::uint64_t>> taken;  // per file, in the order taken
+    std::vector<int> worked;
+    std::size_t mostQueued = 0;   // most batches put and not yet taken, any file
+    std::size_t mostInFlight = 0; // most files begun and not yet delivered
+    bool threw = false;
+};
+
+std::size_t Batches(std::size_t i)
+{
+    return i % 3 == 0 ? 3 * SearchPool::batchesQueued + 2 : i % 3;  // some files far more than the queue holds
+}
+
+StreamRun RunStreaming(const StreamRow& row)
+{
+    StreamRun run;
+    run.taken.resize(row.count);
+    std::vector<std::atomic<int>> worked(row.count);
+    std::vector<std::atomic<std::size_t>> queued(row.count);
+    std::atomic<std::size_t> mostQueued{0}, mostInFlight{0}, begun{0}, done{0};
+    const auto raise = [](std::atomic<std::size_t>& most, std::size_t value) {
+        std::size_t seen = most.load();
+        while (value > seen && !most.compare_exchange_weak(seen, value)) {
+        }
+    };
+    SearchPool pool(row.threads, std::size_t(row.threads) + 1);
+    try {
+        const bool started = pool.RunStreaming(
+            row.first, row.count,
+            [&](std::size_t i) {
+                ++worked[i];
+                raise(mostInFlight, ++begun - done.load());
+                pool.Open(i);
+                std::vector<std::uint64_t> batch;
+                for (std::size_t b = 0; b < Batches(i); ++b) {
+                    batch.assign(1, i * 1000 + b);
+                    raise(mostQueued, ++queued[i]);
+                    if (!pool.Put(i, batch))
+                        return true;
+                }
+                if (i == row.throwAt)
+                    throw std::runtime_error("file");
+                return true;
+            },
+            [&](std::size_t i) {
+                run.delivered.push_back(i);
+                std::vector<std::uint64_t> batch;
+                while (pool.Take(i, batch)) {
+                    --queued[i];
+                    run.taken[i].push_back(batch.at(0));
+                    if (i == row.closeAt)
+                        break;
+                    if (i == row.stopAt)
+                        return false;
+                }
+                ++done;
+                return true;
+            });
+        EXPECT_TRUE(started);
+    } catch (const std::runtime_error&) {
+        run.threw = true;
+    }
+    for (std::size_t i = 0; i < row.count; ++i)
+        run.worked.push_back(worked[i].load());
+    run.mostQueued = mostQueued.load();
+    run.mostInFlight = mostInFlight.load();
+    return run;
+}
+
+}  // namespace
+
+// Every file from `first` on is delivered once, in order, with all its
+// batches in the order put, though most files put more batches than the
+// queue holds (the caller takes them while the work goes on); the queue and
+// the window stay within their bounds.
+TEST(SearchPool, StreamingHandsOutEachFileWhileItIsSearched)
+{
+    const StreamRow rows[] = {{1, 0, 7}, {2, 0, 30}, {4, 0, 50}, {3, 12, 40}, {2, 5, 6}, {4, 9, 9}};
+    for (const StreamRow& row : rows) {
+        const StreamRun run = RunStreaming(row);
+        std::vector<std::size_t> expected;
+        for (std::size_t i = row.first; i < row.count; ++i)
+            expected.push_back(i);
+        EXPECT_EQ(run.delivered, expected) << row.threads << " threads from " << row.first;
+        for (std::size_t i = 0; i < row.count; ++i) {
+            EXPECT_EQ(run.worked[i], i < row.first ? 0 : 1) << "file " << i;
+            std::vector<std::uint64_t> batches;
+            for (std::size_t b = 0; i >= row.first && b < Batches(i); ++b)
+                batches.push_back(i * 1000 + b);
+            EXPECT_EQ(run.taken[i], batches) << "file " << i;
+        }
+        // A work counts its batch before Put queues it: one more than the
+        // queue holds may be seen.
+        EXPECT_LE(run.mostQueued, SearchPool::batchesQueued + 1) << row.threads << " threads";
+        EXPECT_LE(run.mostInFlight, std::size_t(row.threads) + 1) << row.threads << " threads";
+        EXPECT_FALSE(run.threw);
+    }
+}
+
+// A delivery that ends part way closes its file (the work's next Put answers
+// false, the run goes on with the next file); one that answers false ends
+// the run there; a work that throws after its batches has them delivered,
+// then the exception comes out of the run.
+TEST(SearchPool, StreamingCloseStopAndThrow)
+{
+    StreamRow close{3, 0, 20};
+    close.closeAt = 6;  // a file with more batches than the queue holds
+    StreamRun run = RunStreaming(close);
+    EXPECT_EQ(run.delivered.size(), 20u);
+    EXPECT_EQ(run.taken[6], std::vector<std::uint64_t>{6000});
+    EXPECT_EQ(run.taken[7], std::vector<std::uint64_t>{7000});
+
+    for (const unsigned threads : {1u, 2u, 4u}) {
+        StreamRow stop{threads, 2, 40};
+        stop.stopAt = 9;
+        run = RunStreaming(stop);
+        EXPECT_EQ(run.delivered.back(), 9u) << threads << " threads";
+        EXPECT_EQ(run.taken[9], std::vector<std::uint64_t>{9000});
+        for (std::size_t i = 10 + threads + 1; i < 40; ++i) {
+            EXPECT_EQ(run.worked[i], 0) << "file " << i << " after a stop at 9";
+        }
+
+        StreamRow thrown{threads, 0, 30};
+        thrown.throwAt = 12;
+        run = RunStreaming(thrown);
+        EXPECT_TRUE(run.threw);
+        EXPECT_EQ(run.delivered.back(), 12u) << threads << " threads";
+        EXPECT_EQ(run.taken[12].size(), Batches(12));
+    }
+}
