@@ -40,7 +40,7 @@ LinePrinter::LinePrinter(Output& out, const Command& command, bool names)
       max_(command.maxCount),
       keepMatches_(out.Colour() || command.onlyMatching || command.json),
       countsOnly_(command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet &&
-                  !command.json && command.maxCount < 0),
+                  !command.json && command.maxCount < 0 && !command.multiline),
       eol_(command.nullData ? '\0' : '\n'),
       runStart_(std::chrono::steady_clock::now())
 {

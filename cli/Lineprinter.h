@@ -49,7 +49,7 @@ public:
     // A match in a walk that reports only whether a file matches (-l, -L, -q).
     void FileMatches();
     // Whether only the number of matching lines is wanted (-c without -m,
-    // -l, -L, -q or --json): a searcher may then count the lines of a block
+    // -l, -L, -q, --json or -U): a searcher may then count the lines of a block
     // that hold a match instead of handing out matches, and report the count
     // with CountedLines before BlockEnd.
     bool CountsOnly() const { return countsOnly_; }
