@@ -80,7 +80,8 @@ struct SearchMatch {
 // follow on from each other to the input's end. Line mode: each block read.
 // Whole-input mode: the whole input at once (a mapped file or bytes in
 // memory, nothing copied), or over pipes each run of lines no match still to
-// come can touch, out of the window.
+// come can touch, out of the window (which grows to hold a longer run: a
+// chain of matches each touching the line the one before ended on).
 struct SearchBlock {
     std::string_view Bytes;  // kept lines, then the new ones
     std::uint64_t Offset;    // input offset of Bytes[0]

@@ -543,8 +543,9 @@ StreamEnd StreamSearcher::Settle(const char* data, std::uint64_t base, std::size
     };
     // The lines up to the resume point's line are settled: no match still
     // to come touches them. A waiting match that reaches that line waits for
-    // the next pass, searched again from where it was found, and the lines
-    // from that search's start wait with it.
+    // the next pass, with the lines from its start (it is searched again
+    // from where the search that found it began: no match starts between
+    // there and it, as the engine's partial matches tell).
     std::size_t settle = last ? fill : lineStart(pos);
     std::size_t ready = from.size();
     while (!last && ready > 0) {
@@ -553,7 +554,7 @@ StreamEnd StreamSearcher::Settle(const char* data, std::uint64_t base, std::size
         if (end < settle)
             break;
         --ready;
-        settle = std::min(settle, lineStart(from[ready]));
+        settle = std::min(settle, lineStart(static_cast<std::size_t>(o[0])));
     }
     if (ready < from.size()) {
         pos = from[ready];

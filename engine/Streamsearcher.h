@@ -50,7 +50,9 @@ struct StreamSettings {
     // match. Each match's line view then spans every line it touches, and
     // in windows a match is handed out only once the lines it touches are
     // all in; a window keeps the lines a match spans and keepLines lines
-    // before the block, so it grows past `window` only for lines longer.
+    // before the block, so it grows past `window` only for a run of lines
+    // longer than it that no block edge may cut (a long line or match, or
+    // matches each touching the line the one before ended on).
     bool wholeLines = false;
 };
 

@@ -235,6 +235,25 @@ TEST(CliStream, PositionsPastTwoFourAndFiveGibibytesThroughAPipe)
             << n;
 }
 
+TEST(CliStream, MultilineMatchesThroughAPipeInBoundedMemory)
+{
+    // -U over a pipe: a match on every fourth line, each spanning two lines.
+    // The lines are handed out window by window, never the whole input at
+    // once (the memory limit is below the input's size).
+    constexpr std::uint64_t kLine = 4096;
+    const std::uint64_t lines = (std::uint64_t(320) << 20) / kLine;
+    std::vector<std::uint64_t> needles;
+    for (std::uint64_t n = 1; n + 1 < lines; n += 4)
+        needles.push_back(n);
+    const rlim_t limit = kSanitized ? 0 : rlim_t(256) << 20;
+    const Outcome run = RunPiped({"grep", "-U", "-c", "needle\\.*\\n\\."}, Generated(lines, needles), limit);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::to_string(needles.size()) + "\n");
+    const Outcome last = RunPiped({"grep", "-U", "-n", "-o", "needle\\.*\\n\\."}, Generated(lines, {lines - 2}), limit);
+    EXPECT_EQ(last.status, 0);
+    EXPECT_EQ(last.out, std::to_string(lines - 1) + ":needle" + std::string(kLine - 7, '.') + "\n.\n");
+}
+
 TEST(CliStream, SparseFilePastFourGibibytes)
 {
     // Its holes read as NUL bytes: binary data, whose NULs end lines, so
