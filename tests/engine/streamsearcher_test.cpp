@@ -167,7 +167,7 @@ TEST(StreamSearcher, HandsOutWholeLinesAroundEachMatchWindowByWindow)
         Differential::Matches expected, got;
         if (!Differential::Reference(e, subject, 0, false, expected))
             continue;
-        for (const std::size_t window : {16u, 1024u}) {
+        for (const std::size_t window : {1024u, 2048u}) {
             unsigned wrongViews = 0;
             ASSERT_TRUE(Differential::Stream(e, text, subject, false, 0, false, window, got, wrongViews, false,
                                              nullptr, true, n % 3));
