@@ -132,6 +132,8 @@ struct Searcher::Impl {
             s.blockSize = options.BlockSize;
         s.keepLines = options.ContextLines;
         s.window = options.Window;
+        // Whole-input mode hands out blocks of whole lines, as line mode does.
+        s.wholeLines = !options.LineMode;
         return s;
     }
 

@@ -21,11 +21,13 @@
 // `\A`, `\z` and `\b` answer at the line's edges. A line ends only at a line
 // feed (or at NUL with NullData), so a carriage return or form feed inside a
 // line is an ordinary byte; a line ending in a carriage return and a line
-// feed keeps `$` before the carriage return. Without line mode each input is
-// one subject and matches may span lines: a regular file is mapped, a pipe is
-// searched in windows whose edges a match may cross (a match whose extent
-// depends on bytes more than 64 KiB beyond its end may be found shorter, and
-// `\G` answers at each window's resume point).
+// feed keeps `$` before the carriage return. Without line mode (whole-input
+// mode) each input is one subject and matches may span lines: a regular file
+// is mapped, a pipe is searched in windows whose edges a match may cross (a
+// match whose extent depends on bytes more than 64 KiB beyond its end may be
+// found shorter, and `\G` answers at each window's resume point). A match's
+// LineText then spans every line it touches, and the blocks (OnBlock) hold
+// whole lines in both modes, so one printer serves both.
 //
 // Errors are values: a bad expression leaves Ok() false, an input that
 // cannot be read is reported to the sink (walks) or in the SearchResult.
@@ -60,7 +62,8 @@ struct SearchMatch {
     std::uint64_t Line = 0;        // 1-based line of Offset; 0 unless LineNumbers
     std::uint64_t LineOffset = 0;  // first byte of that line
     std::string_view Text;         // the match's bytes
-    std::string_view LineText;     // the line's bytes, terminator left out
+    std::string_view LineText;     // the line's bytes, terminator left out; whole-input
+                                   // mode: up to the end of the line holding the last byte
     unsigned Groups = 1;           // marked sub-expressions + 1
 
     // Sub-match i (0: the whole match): NoPosition when it took no part.
@@ -70,15 +73,22 @@ struct SearchMatch {
     const std::uint64_t* groups_ = nullptr;  // start, end per sub-match
 };
 
-// Line mode: a run of whole lines about to be searched, with the lines kept
-// before it (at least Options().ContextLines of them where the input has
-// them). For sinks that print lines around the matches.
+// A run of whole lines whose matches come next, with the lines kept before
+// it (Options().ContextLines of them where the input has them). For sinks that
+// print lines around the matches: every match (and every line it touches)
+// lies in the new lines of the block it comes in, and the blocks' new lines
+// follow on from each other to the input's end. Line mode: each block read.
+// Whole-input mode: the whole input at once (a mapped file or bytes in
+// memory, nothing copied), or over pipes each run of lines no match still to
+// come can touch, out of the window (which grows to hold a longer run: a
+// chain of matches each touching the line the one before ended on).
 struct SearchBlock {
     std::string_view Bytes;  // kept lines, then the new ones
     std::uint64_t Offset;    // input offset of Bytes[0]
     std::size_t Kept;        // bytes of kept lines before the new ones
     std::uint64_t Line;      // number of the first new line; 0 unless LineNumbers
-    bool Binary;             // a NUL byte was seen in the input so far
+    bool Binary;             // a NUL byte was seen in the input so far (whole-input
+                             // mode: among the input's first 32 KiB)
     std::uint64_t Matched = 0;  // CountOnly, at OnBlockEnd: new lines holding a match
 };
 
@@ -112,7 +122,7 @@ public:
     // An input is about to be read (a file of a walk, a path, a descriptor);
     // SkipInput leaves it unread.
     virtual SearchAnswer OnInputStart(const std::string& name);
-    // Line mode: before and after the matches of each block.
+    // Before and after the matches of each block (see SearchBlock).
     virtual SearchAnswer OnBlock(const SearchBlock& block);
     virtual SearchAnswer OnBlockEnd(const SearchBlock& block);
     // The input was searched (to its end, or until the sink skipped it).
@@ -132,6 +142,7 @@ struct SearchOptions {
     bool NullData = false;         // lines end at NUL instead of line feeds
     bool NulEndsLine = false;      // once an input shows a NUL, each NUL ends a line too
     std::size_t ContextLines = 0;  // lines kept before each block (SearchBlock)
+                                   // (whole-input mode over pipes: a window keeps them)
     std::size_t BlockSize = 0;     // bytes read at a time; 0: the default (64 KiB)
     std::size_t Window = 0;        // whole-input mode over pipes; 0: the default (8 MiB)
 };

@@ -292,6 +292,10 @@ public:
     // ---- Walk settings and queries for tools (off by default) -------------
     // With none of these set, FindFiles, GrepFiles and ChangeFiles behave as
     // described above. None of them is written by the stream operators.
+    // A tool that prints lines from files or pipes is better served by the
+    // streaming search API (Quorvexsearch.h: 64-bit positions, pipes read as
+    // they arrive, blocks of whole lines for context); the tool's own grep
+    // uses it. These settings stay for callers of the walks above.
 
     // Line mode: every match of a file operation lies within one line; each
     // line (the bytes before a line feed) is searched as a subject of its own,
@@ -312,6 +316,7 @@ public:
     // In line mode, GrepFiles reports only the first match of each line (off
     // by default): for callers that select lines rather than matches, such as
     // a grep printing whole lines, the rest of a selected line is not searched.
+    // (The streaming API's equivalent is SearchOptions::FirstMatchOfLine.)
     void SetFirstMatchOfLine(bool on);
     bool GetFirstMatchOfLine() const;
 
@@ -344,7 +349,9 @@ public:
     // is); clearing bcontinue ends the walk. A file too large to read whole
     // is mapped or searched in windows (docs/file-walk.md); one searched in
     // windows shows Data null and Size 0. A file whose bounded buffer cannot
-    // be had is reported FileSkipped with the out-of-memory code.
+    // be had is reported FileSkipped with the out-of-memory code. (A printer
+    // wanting the bytes around its matches in files of any size, and pipes,
+    // gets them from the streaming API's SearchSink::OnBlock instead.)
     using WalkingFilesEventClosure = Closure<void(RegularExpression*, const WalkedFile&, bool& bskip, bool& bcontinue)>;
     void SetOnWalkingFilesClosure(WalkingFilesEventClosure handler);
     WalkingFilesEventClosure GetOnWalkingFilesClosure() const;

@@ -40,7 +40,7 @@ LinePrinter::LinePrinter(Output& out, const Command& command, bool names)
       max_(command.maxCount),
       keepMatches_(out.Colour() || command.onlyMatching || command.json),
       countsOnly_(command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet &&
-                  !command.json && command.maxCount < 0),
+                  !command.json && command.maxCount < 0 && !command.multiline),
       eol_(command.nullData ? '\0' : '\n'),
       runStart_(std::chrono::steady_clock::now())
 {
@@ -172,11 +172,6 @@ std::uint64_t LinePrinter::LineNumber(std::uint64_t lineStart)
 // Line edges not known yet.
 constexpr std::uint64_t kUnknown = ~std::uint64_t(0);
 
-bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t line)
-{
-    return Take(start, end, line, kUnknown, kUnknown);
-}
-
 bool LinePrinter::Match(std::uint64_t start, std::uint64_t end, std::uint64_t line, std::uint64_t lineStart,
                         std::uint64_t lineSize)
 {
@@ -259,16 +254,6 @@ void LinePrinter::CountedLines(std::uint64_t lines)
     selected_ += selected;
     selectedTotal_ += selected;
     cursor_ = size_;  // every line of the block is dealt with
-}
-
-void LinePrinter::FileMatches()
-{
-    if (skipped_ || selected_ > 0)
-        return;
-    ++selected_;
-    ++selectedTotal_;
-    if (command_.quiet)
-        done_ = true;
 }
 
 void LinePrinter::CloseGroup()

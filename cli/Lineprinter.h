@@ -38,18 +38,15 @@ public:
                bool binary);
     bool BlockEnd();
     // A match [start, end) whose first byte lies on line `line` (1-based; 0
-    // when not known). Answers false when no more matches of this file are
+    // when not known). Its lines start at `lineStart` and hold `lineSize`
+    // bytes before the last one's terminator (one line in line mode; with -U
+    // every line the match touches), so the printer need not look for their
+    // edges again. Answers false when no more matches of this file are
     // wanted.
-    bool Match(std::uint64_t start, std::uint64_t end, std::uint64_t line);
-    // The same for a match whose line is known: it starts at `lineStart`
-    // and holds `lineSize` bytes before its terminator (line mode), so the
-    // printer need not look for the line's edges again.
     bool Match(std::uint64_t start, std::uint64_t end, std::uint64_t line, std::uint64_t lineStart,
                std::uint64_t lineSize);
-    // A match in a walk that reports only whether a file matches (-l, -L, -q).
-    void FileMatches();
     // Whether only the number of matching lines is wanted (-c without -m,
-    // -l, -L, -q or --json): a searcher may then count the lines of a block
+    // -l, -L, -q, --json or -U): a searcher may then count the lines of a block
     // that hold a match instead of handing out matches, and report the count
     // with CountedLines before BlockEnd.
     bool CountsOnly() const { return countsOnly_; }

@@ -19,6 +19,10 @@ namespace rc = boost::regex_constants;
 // bytes before the resume point stays visible for assertions looking back.
 constexpr std::size_t defaultWindow = std::size_t(8) << 20;
 constexpr std::size_t largestGuard = 64 * 1024;
+constexpr std::size_t firstWindow = 64 * 1024;
+
+// Whole-buffer mode: the bytes looked at for a NUL (binary data).
+constexpr std::uint64_t binaryProbe = 32 * 1024;
 
 // Line mode reads into the buffer at page boundaries.
 constexpr std::size_t readAlignment = 4096;
@@ -64,13 +68,20 @@ public:
         const char* line = FindBack(data_ + begin_, data_ + start, terminator);
         const void* feed = std::memchr(data_ + start, terminator, end_ - std::min(end_, start));
         const char* lineEnd = feed != nullptr ? static_cast<const char*>(feed) : data_ + end_;
+        // Whole-buffer mode: the view goes on to the end of the line holding
+        // the match's last byte (line numbers still count from its first).
+        const char* viewEnd = lineEnd;
+        if (!searcher_.settings_.lines && stop > start + 1 && feed != nullptr && lineEnd < data_ + stop - 1) {
+            const void* lastFeed = std::memchr(data_ + stop - 1, terminator, end_ - std::min(end_, stop - 1));
+            viewEnd = lastFeed != nullptr ? static_cast<const char*>(lastFeed) : data_ + end_;
+        }
         StreamMatch match;
         match.start = base_ + start;
         match.end = base_ + stop;
         match.match = data_ + start;
         match.lineStart = base_ + static_cast<std::uint64_t>(line - data_);
         match.line = line;
-        match.lineSize = static_cast<std::size_t>(lineEnd - line);
+        match.lineSize = static_cast<std::size_t>(viewEnd - line);
         match.lineNumber = 0;
         if (searcher_.settings_.countLines) {
             // Lines are counted up to the end of the last match's line (its
@@ -158,6 +169,7 @@ StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, 
     countedLine_ = 1;
     lineAt_ = noOffset;
     lineNumber_ = 0;
+    probed_ = 0;
     error.clear();
     // In Unicode mode a UTF-16 input is searched as its UTF-8 transcoding.
     if (pattern_.unicode)
@@ -173,6 +185,7 @@ StreamEnd StreamSearcher::Search(SearchSource& source, StreamSink& sink, std::st
     countedLine_ = 1;
     lineAt_ = noOffset;
     lineNumber_ = 0;
+    probed_ = 0;
     error.clear();
     if (pattern_.unicode)
         source.TranscodeUtf16();
@@ -318,6 +331,15 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
 
 StreamEnd StreamSearcher::Whole(const char* data, std::size_t size, StreamSink& sink, std::string& error)
 {
+    // With wholeLines the input is one block: the mapping (or the bytes in
+    // memory) itself, nothing copied.
+    Probe(data, 0, size);
+    StreamBlock block{data, 0, 0, size, settings_.countLines ? std::uint64_t(1) : 0, binary_, true, 0};
+    if (settings_.wholeLines) {
+        const StreamAnswer answer = sink.Block(block);
+        if (answer != StreamAnswer::Go)
+            return answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+    }
     Relay relay(*this, sink, data, 0, size, 0);
     const SearchEnd end = SearchBuffer(pattern_, data, size, settings_.flags, relay, error);
     searched_ = size;
@@ -325,23 +347,78 @@ StreamEnd StreamSearcher::Whole(const char* data, std::size_t size, StreamSink& 
         return StreamEnd::MatchFailed;
     if (relay.answer != StreamAnswer::Go)
         return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+    if (settings_.wholeLines) {
+        const StreamAnswer answer = sink.BlockDone(block);
+        if (answer != StreamAnswer::Go)
+            return answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+    }
     return StreamEnd::Finished;
+}
+
+StreamEnd StreamSearcher::WholeStream(SearchSource& source, StreamSink& sink, std::string& error)
+{
+    // The Unicode engine has no partial matches to tell where a match may go
+    // on past a window: the stream is read whole and searched at once.
+    std::size_t fill = 0;
+    for (;;) {
+        if (fill == buffer_.size())
+            buffer_.resize(std::max<std::size_t>(buffer_.size() * 2, firstWindow));
+        std::size_t got = 0;
+        if (!source.Read(buffer_.data() + fill, buffer_.size() - fill, got)) {
+            error = RegexPlatform::ErrorText(source.Error());
+            return StreamEnd::ReadFailed;
+        }
+        if (got == 0)
+            break;
+        fill += got;
+    }
+    windowSize_ = fill;
+    windowOffset_ = 0;
+    return Whole(buffer_.data(), fill, sink, error);
+}
+
+void StreamSearcher::Probe(const char* data, std::uint64_t offset, std::size_t size)
+{
+    // Whole-buffer mode looks for binary data in the input's first 32 KiB
+    // only (looking through a mapping of any size would cost a pass).
+    if (binary_ || probed_ >= binaryProbe || offset + size <= probed_)
+        return;
+    const std::size_t from = static_cast<std::size_t>(probed_ - offset);
+    const std::size_t to = static_cast<std::size_t>(std::min<std::uint64_t>(offset + size, binaryProbe) - offset);
+    binary_ = std::memchr(data + from, '\0', to - from) != nullptr;
+    probed_ = offset + to;
 }
 
 StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::string& error)
 {
     const std::size_t window = settings_.window != 0 ? settings_.window : defaultWindow;
     const std::size_t guard = std::min(largestGuard, std::max<std::size_t>(window / 4, 1));
-    if (buffer_.size() < window)
-        buffer_.resize(window);
+    const bool blocks = settings_.wholeLines;
+    const char terminator = settings_.nullData ? '\0' : '\n';
+    const unsigned marks = pattern_.marks;
+    // The buffer grows to the window as the source gives bytes: a short
+    // input costs no window-sized allocation.
+    if (buffer_.size() < std::min(window, firstWindow))
+        buffer_.resize(std::min(window, firstWindow));
+    if (pattern_.unicode)
+        return WholeStream(source, sink, error);
     std::uint64_t base = 0;  // source offset of buffer_[0]
     std::size_t fill = 0, pos = 0;
+    std::size_t settled = 0;  // blocks: where the next block's new lines begin (a line start)
     bool eof = false, retry = false;
     boost::match_results<const char*> m;
-    std::vector<std::uint64_t> offsets(2 * pattern_.marks);
+    std::vector<std::uint64_t> offsets(2 * marks);
+    // Blocks: the matches of a pass wait here (offsets from buffer_[0]),
+    // each with the place and state of the search that found it, until the
+    // pass knows which lines are settled.
+    std::vector<std::uint64_t> waiting;
+    std::vector<std::size_t> from;
+    std::vector<unsigned char> retried;
     try {
         for (;;) {
-            while (!eof && fill < buffer_.size()) {
+            while (!eof && (fill < buffer_.size() || buffer_.size() < window)) {
+                if (fill == buffer_.size())
+                    buffer_.resize(std::min(window, buffer_.size() * 2));
                 std::size_t got = 0;
                 if (!source.Read(buffer_.data() + fill, buffer_.size() - fill, got)) {
                     error = RegexPlatform::ErrorText(source.Error());
@@ -353,7 +430,9 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
             const char* data = buffer_.data();
             windowSize_ = fill;
             windowOffset_ = base;
-            bool more = false;  // a match may go on past the window
+            Probe(data, base, fill);
+            bool more = false;      // a match may go on past the window
+            bool finished = false;  // a match reached the end of the source
             // The engine grep's order: after an empty match, one anchored try
             // for a non-empty match at the same place, else on from the next
             // byte; a match that reaches the end ends the search.
@@ -367,13 +446,13 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
                     flags |= rc::match_not_bob;
                 // The buffer's start as the base: the engine sees the bytes
                 // kept before the resume point.
-                const bool found = boost::regex_search(data + pos, data + fill, m, pattern_.expression,
-                                                       static_cast<rc::match_flag_type>(flags), data);
-                if (found && (!m[0].matched || (!eof && static_cast<std::size_t>(data + fill - m[0].second) < guard))) {
+                const bool hit = boost::regex_search(data + pos, data + fill, m, pattern_.expression,
+                                                     static_cast<rc::match_flag_type>(flags), data);
+                if (hit && (!m[0].matched || (!eof && static_cast<std::size_t>(data + fill - m[0].second) < guard))) {
                     more = true;  // partial, or too near the end to be sure
                     break;
                 }
-                if (!found) {
+                if (!hit) {
                     if (!retry) {
                         pos = fill;
                         break;
@@ -382,34 +461,53 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
                     ++pos;
                     continue;
                 }
-                for (unsigned i = 0; i < pattern_.marks; ++i) {
+                for (unsigned i = 0; i < marks; ++i) {
                     const bool took = i < m.size() && m[i].matched;
                     offsets[2 * i] = took ? static_cast<std::uint64_t>(m[i].first - data) : noOffset;
                     offsets[2 * i + 1] = took ? static_cast<std::uint64_t>(m[i].second - data) : noOffset;
                 }
-                Relay relay(*this, sink, data, 0, fill, base);
-                relay.Take(offsets.data());
-                if (relay.answer != StreamAnswer::Go)
-                    return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+                if (blocks) {
+                    waiting.insert(waiting.end(), offsets.begin(), offsets.end());
+                    from.push_back(pos);
+                    retried.push_back(retry ? 1 : 0);
+                } else {
+                    Relay relay(*this, sink, data, 0, fill, base);
+                    relay.Take(offsets.data());
+                    if (relay.answer != StreamAnswer::Go)
+                        return relay.answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+                }
                 pos = static_cast<std::size_t>(m[0].second - data);
                 const bool wasRetry = retry;
                 retry = !wasRetry && m[0].first == m[0].second;
                 if (!wasRetry && pos == fill) {
                     // (Only at the source's end: near a window's end a match
                     // waits for more bytes above.)
-                    searched_ = base + fill;
-                    return StreamEnd::Finished;
+                    finished = true;
+                    break;
                 }
             }
             searched_ = base + fill;
-            if (eof && !more)
+            const bool last = finished || (eof && !more);
+            if (blocks) {
+                const StreamEnd end = Settle(data, base, fill, last, settled, pos, retry, waiting, from, retried, sink);
+                if (end != StreamEnd::Finished)
+                    return end;
+            }
+            if (last)
                 return StreamEnd::Finished;
             // Drop what lies before the resume point, less the bytes kept
-            // visible behind it; grow the window when nothing can go.
-            const std::size_t drop = pos > guard ? pos - guard : 0;
+            // visible behind it (and with blocks the lines kept before the
+            // next one); grow the window when nothing can go.
+            std::size_t drop = pos > guard ? pos - guard : 0;
+            if (blocks) {
+                std::size_t keep = settled;
+                for (std::size_t n = 0; n < settings_.keepLines && keep > 0; ++n)
+                    keep = static_cast<std::size_t>(FindBack(data, data + keep - 1, terminator) - data);
+                drop = std::min(drop, keep);
+            }
             if (settings_.countLines && countedAt_ < base + drop) {
                 const std::size_t counted = static_cast<std::size_t>(countedAt_ - base);
-                countedLine_ += CountLineFeeds(data + counted, drop - counted);
+                countedLine_ += CountTerminators(data + counted, drop - counted, terminator);
                 countedAt_ = base + drop;
             }
             if (drop > 0) {
@@ -417,6 +515,7 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
                 base += drop;
                 pos -= drop;
                 fill -= drop;
+                settled -= std::min(settled, drop);
             }
             if (fill == buffer_.size()) {
                 if (eof)
@@ -430,6 +529,72 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
         error = e.what();
         return StreamEnd::MatchFailed;
     }
+}
+
+StreamEnd StreamSearcher::Settle(const char* data, std::uint64_t base, std::size_t fill, bool last,
+                                 std::size_t& settled, std::size_t& pos, bool& retry,
+                                 std::vector<std::uint64_t>& waiting, std::vector<std::size_t>& from,
+                                 std::vector<unsigned char>& retried, StreamSink& sink)
+{
+    const char terminator = settings_.nullData ? '\0' : '\n';
+    const unsigned marks = pattern_.marks;
+    const auto lineStart = [&](std::size_t at) {
+        return static_cast<std::size_t>(FindBack(data + settled, data + at, terminator) - data);
+    };
+    // The lines up to the resume point's line are settled: no match still
+    // to come touches them. A waiting match that reaches that line waits for
+    // the next pass, with the lines from its start (it is searched again
+    // from where the search that found it began: no match starts between
+    // there and it, as the engine's partial matches tell).
+    std::size_t settle = last ? fill : lineStart(pos);
+    std::size_t ready = from.size();
+    while (!last && ready > 0) {
+        const std::uint64_t* o = waiting.data() + 2 * marks * (ready - 1);
+        const std::size_t end = static_cast<std::size_t>(o[1] > o[0] ? o[1] - 1 : o[0]);  // its last byte
+        if (end < settle)
+            break;
+        --ready;
+        settle = std::min(settle, lineStart(static_cast<std::size_t>(o[0])));
+    }
+    if (ready < from.size()) {
+        pos = from[ready];
+        retry = retried[ready] != 0;
+    }
+    StreamEnd result = StreamEnd::Finished;
+    if (settle > settled || (last && base == 0 && settled == 0)) {
+        std::size_t keep = settled;
+        for (std::size_t n = 0; n < settings_.keepLines && keep > 0; ++n)
+            keep = static_cast<std::size_t>(FindBack(data, data + keep - 1, terminator) - data);
+        if (settings_.countLines && countedAt_ < base + settled) {
+            const std::size_t counted = static_cast<std::size_t>(countedAt_ - base);
+            countedLine_ += CountTerminators(data + counted, settled - counted, terminator);
+            countedAt_ = base + settled;
+        }
+        StreamBlock block{data + keep, base + keep, settled - keep, settle - keep,
+                          settings_.countLines ? countedLine_ : 0, binary_, last, 0};
+        StreamAnswer answer = sink.Block(block);
+        if (answer == StreamAnswer::Go) {
+            Relay relay(*this, sink, data, settled, fill, base);
+            for (std::size_t i = 0; i < ready && relay.answer == StreamAnswer::Go; ++i)
+                relay.Take(waiting.data() + 2 * marks * i);
+            answer = relay.answer;
+        }
+        if (answer == StreamAnswer::Go) {
+            if (settings_.countLines && countedAt_ < base + settle) {
+                const std::size_t counted = static_cast<std::size_t>(countedAt_ - base);
+                countedLine_ += CountTerminators(data + counted, settle - counted, terminator);
+                countedAt_ = base + settle;
+            }
+            answer = sink.BlockDone(block);
+        }
+        if (answer != StreamAnswer::Go)
+            result = answer == StreamAnswer::Stop ? StreamEnd::Stopped : StreamEnd::Skipped;
+        settled = settle;
+    }
+    waiting.clear();
+    from.clear();
+    retried.clear();
+    return result;
 }
 
 }  // namespace RegexEngine

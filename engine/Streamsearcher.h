@@ -18,7 +18,8 @@
 // - Whole-buffer mode: matches may span lines. Bytes in memory and regular
 //   files of a size known when opened are searched at once (files mapped);
 //   everything else in windows, with the engine's partial matches telling
-//   where a match may go on past the window, so that it is found whole.
+//   where a match may go on past the window, so that it is found whole. (A
+//   Unicode-mode pattern has no partial matches: a stream is read whole.)
 #ifndef QUORVEX_ENGINE_STREAMSEARCHER_H
 #define QUORVEX_ENGINE_STREAMSEARCHER_H
 
@@ -44,10 +45,22 @@ struct StreamSettings {
     std::size_t blockSize = 64 * 1024;   // bytes asked of the source per read
     std::size_t keepLines = 0;       // line mode: lines kept before each block (context)
     std::size_t window = 0;          // whole-buffer mode over streams: 0 for the default
+    // Whole-buffer mode: hand the bytes out in blocks of whole lines (Block,
+    // BlockDone), as line mode does, for sinks that print the lines around a
+    // match. Each match's line view then spans every line it touches, and
+    // in windows a match is handed out only once the lines it touches are
+    // all in; a window keeps the lines a match spans and keepLines lines
+    // before the block, so it grows past `window` only for a run of lines
+    // longer than it that no block edge may cut (a long line or match, or
+    // matches each touching the line the one before ended on).
+    bool wholeLines = false;
 };
 
-// A block of whole lines, in the searcher's buffer. Its bytes stay valid until
-// the next block or the end of the search.
+// A block of whole lines, in the searcher's buffer (or the mapping). Its bytes
+// stay valid until the next block or the end of the search. Whole-buffer mode
+// with wholeLines: the whole input at once, or in windows a run of lines
+// settled (no match still to come touches them); `binary` there tells of a
+// NUL among the input's first 32 KiB.
 struct StreamBlock {
     const char* data;        // kept lines (at most keepLines), then the new lines
     std::uint64_t offset;    // offset of data[0] in the source
@@ -64,8 +77,9 @@ struct StreamBlock {
 struct StreamMatch {
     std::uint64_t start, end;      // the whole match
     const char* match;             // its bytes
-    std::uint64_t lineStart;       // the line holding its first byte (line mode)
-    const char* line;              // the line's bytes, terminator left out
+    std::uint64_t lineStart;       // the line holding its first byte
+    const char* line;              // the line's bytes, terminator left out; in whole-buffer
+                                   // mode up to the end of the line holding its last byte
     std::size_t lineSize;
     std::uint64_t lineNumber;      // 1-based; 0 when not counted
     const std::uint64_t* offsets;  // start, end per sub-match (noOffset: took no part)
@@ -82,7 +96,8 @@ enum class StreamAnswer {
 class StreamSink {
 public:
     virtual StreamAnswer Match(const StreamMatch& match) = 0;
-    // Before the matches of each block (line mode).
+    // Before the matches of each block (line mode, and whole-buffer mode
+    // with wholeLines).
     virtual StreamAnswer Block(const StreamBlock&) { return StreamAnswer::Go; }
     // After them.
     virtual StreamAnswer BlockDone(const StreamBlock&) { return StreamAnswer::Go; }
@@ -129,8 +144,13 @@ private:
     StreamEnd Lines(SearchSource& source, StreamSink& sink, std::string& error);
     StreamEnd Whole(const char* data, std::size_t size, StreamSink& sink, std::string& error);
     StreamEnd Windows(SearchSource& source, StreamSink& sink, std::string& error);
+    StreamEnd WholeStream(SearchSource& source, StreamSink& sink, std::string& error);
     StreamEnd LinesOf(const char* data, std::size_t size, std::uint64_t base, std::size_t from, StreamSink& sink,
                       std::string& error, bool last);
+    void Probe(const char* data, std::uint64_t offset, std::size_t size);
+    StreamEnd Settle(const char* data, std::uint64_t base, std::size_t fill, bool last, std::size_t& settled,
+                     std::size_t& pos, bool& retry, std::vector<std::uint64_t>& waiting, std::vector<std::size_t>& from,
+                     std::vector<unsigned char>& retried, StreamSink& sink);
     class Relay;
 
     const CompiledPattern& pattern_;
@@ -145,6 +165,7 @@ private:
     std::uint64_t windowOffset_ = 0;
     std::uint64_t lineAt_ = 0;      // the start of the last match's line (noOffset: none yet)
     std::uint64_t lineNumber_ = 0;  // its number
+    std::uint64_t probed_ = 0;      // whole-buffer mode: source bytes looked at for a NUL
 };
 
 }  // namespace RegexEngine

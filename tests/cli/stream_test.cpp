@@ -235,6 +235,25 @@ TEST(CliStream, PositionsPastTwoFourAndFiveGibibytesThroughAPipe)
             << n;
 }
 
+TEST(CliStream, MultilineMatchesThroughAPipeInBoundedMemory)
+{
+    // -U over a pipe: a match on every fourth line, each spanning two lines.
+    // The lines are handed out window by window, never the whole input at
+    // once (the memory limit is below the input's size).
+    constexpr std::uint64_t kLine = 4096;
+    const std::uint64_t lines = (std::uint64_t(320) << 20) / kLine;
+    std::vector<std::uint64_t> needles;
+    for (std::uint64_t n = 1; n + 1 < lines; n += 4)
+        needles.push_back(n);
+    const rlim_t limit = kSanitized ? 0 : rlim_t(256) << 20;
+    const Outcome run = RunPiped({"grep", "-U", "-c", "needle\\.*\\n\\."}, Generated(lines, needles), limit);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::to_string(needles.size()) + "\n");
+    const Outcome last = RunPiped({"grep", "-U", "-n", "-o", "needle\\.*\\n\\."}, Generated(lines, {lines - 2}), limit);
+    EXPECT_EQ(last.status, 0);
+    EXPECT_EQ(last.out, std::to_string(lines - 1) + ":needle" + std::string(kLine - 7, '.') + "\n.\n");
+}
+
 TEST(CliStream, SparseFilePastFourGibibytes)
 {
     // Its holes read as NUL bytes: binary data, whose NULs end lines, so
@@ -332,6 +351,10 @@ TEST(CliStream, EndlessInputEndsWithTheFirstAnswer)
 TEST(CliStream, FilesAndPipesGiveTheSameLines)
 {
     const std::string longLine = std::string(20 << 20, 'q') + "z";
+    std::string acrossWindow;
+    for (int line = 0; line < 8191; ++line)
+        acrossWindow += std::string(1023, '.') + "\n";
+    acrossWindow += std::string(1018, 'x') + "needle\nthread\nend\n";
     struct Row {
         std::vector<std::string> args;
         std::string input;
@@ -348,6 +371,19 @@ TEST(CliStream, FilesAndPipesGiveTheSameLines)
         {{"grep", "-c", "b"}, std::string("a\0b\nb\n", 6), "2\n"},
         {{"grep", "-z", "^b$"}, std::string("a\0b\nc\0b", 7), std::string("b\0", 2)},
         {{"grep", "-a", "-n", "b"}, std::string("a\0b\nb", 5), std::string("1:a\0b\n2:b\n", 10)},
+        // -U: matches spanning lines, every line they touch printed.
+        {{"grep", "-U", "-n", "b\\nc"}, "a\nb\nc\nd\n", "2:b\n3:c\n"},
+        {{"grep", "-U", "-v", "b\\nc"}, "a\nb\nc\nd\n", "a\nd\n"},
+        {{"grep", "-U", "-n", "-C1", "c\\nd"}, "a\nb\nc\nd\ne\nf\n", "2-b\n3:c\n4:d\n5-e\n"},
+        {{"grep", "-U", "-n", "-A1", "b\\nc|e"}, "a\nb\nc\nd\ne\nf\n", "2:b\n3:c\n4-d\n5:e\n6-f\n"},
+        {{"grep", "-U", "-c", "\\n\\n"}, "a\n\n\nb\n\n", "2\n"},
+        {{"grep", "-U", "-c", "-v", "\\n\\n"}, "a\n\n\nb\n\n", "1\n"},
+        {{"grep", "-U", "-o", "-n", "b\\nc"}, "a\nb\nc\nd\n", "2:b\nc\n"},
+        {{"grep", "-U", "-n", "c$"}, "a\nbc", "2:bc\n"},
+        // Across the edge of a pipe's first window (8 MiB): found whole.
+        {{"grep", "-U", "-b", "-o", "needle\\nthread"}, acrossWindow, "8388602:needle\nthread\n"},
+        {{"grep", "-U", "-n", "-B1", "e\\nthr"}, acrossWindow,
+         "8191-" + std::string(1023, '.') + "\n8192:" + std::string(1018, 'x') + "needle\n8193:thread\n"},
     };
     TempDir dir;
     for (const Row& row : rows) {

@@ -125,32 +125,81 @@ inline bool Driver(const boost::regex& e, const RegexEngine::SearchPlan* plan, c
 // time (line mode), or in windows of `block` bytes (whole-buffer mode, the
 // subject read as a stream); false when it reported a matching error. Each
 // match's line number and line view are checked against the subject.
+//
+// With `whole` (whole-buffer mode with wholeLines) the line view spans to the
+// end of the line holding the match's last byte, and the blocks are checked
+// too: their bytes are the subject's, their new lines follow on from the last
+// block's and are whole, their first line's number is right, every match and
+// the lines it touches lie in its block's new lines, and together they cover
+// the subject; a wrong block counts as a wrong view.
 class StreamCollect final : public RegexEngine::StreamSink {
 public:
-    explicit StreamCollect(const std::string& subject) : subject_(subject) {}
+    explicit StreamCollect(const std::string& subject, bool whole = false, std::size_t keepLines = 0)
+        : subject_(subject), whole_(whole), keepLines_(keepLines)
+    {
+    }
     RegexEngine::StreamAnswer Match(const RegexEngine::StreamMatch& m) override
     {
         matches.emplace_back(m.offsets, m.offsets + 2 * m.marks);
         const std::string before = subject_.substr(0, static_cast<std::size_t>(m.start));
         const std::uint64_t line = 1 + static_cast<std::uint64_t>(std::count(before.begin(), before.end(), '\n'));
         const std::size_t lineStart = before.rfind('\n') == std::string::npos ? 0 : before.rfind('\n') + 1;
+        std::size_t last = static_cast<std::size_t>(m.start);
+        if (whole_ && m.end > m.start)
+            last = static_cast<std::size_t>(m.end - 1);
+        const std::size_t lineEnd = std::min(subject_.find('\n', last), subject_.size());
         if (m.lineNumber != line || m.lineStart != lineStart ||
-            std::string(m.line, m.lineSize) != subject_.substr(lineStart, subject_.find('\n', lineStart) - lineStart) ||
+            std::string(m.line, m.lineSize) != subject_.substr(lineStart, lineEnd - lineStart) ||
             std::string(m.match, static_cast<std::size_t>(m.end - m.start)) !=
                 subject_.substr(static_cast<std::size_t>(m.start), static_cast<std::size_t>(m.end - m.start)))
             ++wrongViews;
+        if (whole_ && (!inBlock_ || lineStart < newStart_ || (lineEnd < subject_.size() ? lineEnd + 1 : lineEnd) > newEnd_))
+            ++wrongViews;
         return RegexEngine::StreamAnswer::Go;
     }
+    RegexEngine::StreamAnswer Block(const RegexEngine::StreamBlock& b) override
+    {
+        if (!whole_)
+            return RegexEngine::StreamAnswer::Go;
+        inBlock_ = true;
+        newStart_ = static_cast<std::size_t>(b.offset) + b.kept;
+        newEnd_ = static_cast<std::size_t>(b.offset) + b.size;
+        // Kept lines: as many as asked where the subject has them, whole.
+        std::size_t keptLines = 0;
+        for (std::size_t i = static_cast<std::size_t>(b.offset); i < newStart_; ++i)
+            keptLines += subject_[i] == '\n';
+        const std::size_t linesBefore = static_cast<std::size_t>(std::count(subject_.begin(), subject_.begin() + newStart_, '\n'));
+        if (newStart_ != covered_ || newEnd_ > subject_.size() || newEnd_ < newStart_ ||
+            std::string(b.data, b.size) != subject_.substr(static_cast<std::size_t>(b.offset), b.size) ||
+            (b.offset > 0 && subject_[static_cast<std::size_t>(b.offset) - 1] != '\n') ||
+            (newEnd_ < subject_.size() && newEnd_ > 0 && subject_[newEnd_ - 1] != '\n') ||
+            keptLines != std::min(keepLines_, linesBefore) || b.line != 1 + linesBefore)
+            ++wrongViews;
+        return RegexEngine::StreamAnswer::Go;
+    }
+    RegexEngine::StreamAnswer BlockDone(const RegexEngine::StreamBlock&) override
+    {
+        inBlock_ = false;
+        covered_ = newEnd_;
+        return RegexEngine::StreamAnswer::Go;
+    }
+    // Whether the blocks covered the whole subject (whole mode).
+    bool Covered() const { return !whole_ || covered_ == subject_.size(); }
     Matches matches;
     unsigned wrongViews = 0;
 
 private:
     const std::string& subject_;
+    const bool whole_;
+    const std::size_t keepLines_;
+    bool inBlock_ = false;
+    std::size_t newStart_ = 0, newEnd_ = 0, covered_ = 0;
 };
 
 inline bool Stream(const boost::regex& e, const std::string& text, const std::string& subject, bool icase,
                    unsigned flags, bool lines, std::size_t block, Matches& out, unsigned& wrongViews,
-                   bool firstOfLine = false, bool* prefiltered = nullptr)
+                   bool firstOfLine = false, bool* prefiltered = nullptr, bool wholeLines = false,
+                   std::size_t keepLines = 0)
 {
     RegexEngine::CompiledPattern pattern;
     pattern.expression = e;
@@ -170,10 +219,12 @@ inline bool Stream(const boost::regex& e, const std::string& text, const std::st
     settings.countLines = true;
     settings.blockSize = block;
     settings.window = block;
+    settings.wholeLines = wholeLines;
+    settings.keepLines = keepLines;
     RegexEngine::StreamSearcher searcher(pattern, settings);
     RegexEngine::SearchSource source;
     std::string error;
-    StreamCollect sink(subject);
+    StreamCollect sink(subject, wholeLines && !lines, keepLines);
     RegexEngine::StreamEnd end;
     if (lines) {
         source.Assign(subject.data(), subject.size());
@@ -185,7 +236,7 @@ inline bool Stream(const boost::regex& e, const std::string& text, const std::st
         end = searcher.SearchWindows(source, sink, error);
     }
     out = sink.matches;
-    wrongViews = sink.wrongViews;
+    wrongViews = sink.wrongViews + (sink.Covered() ? 0u : 1u);
     return end != RegexEngine::StreamEnd::MatchFailed;
 }
 

@@ -148,6 +148,42 @@ TEST(StreamSearcher, GivesTheEnginesMatchesOverTheWholeSubjectWindowByWindow)
     EXPECT_EQ(wrong, 0u);
 }
 
+TEST(StreamSearcher, HandsOutWholeLinesAroundEachMatchWindowByWindow)
+{
+    // Whole-buffer mode in blocks of whole lines (for printers): the same
+    // matches as over the whole subject, each handed out in a block holding
+    // every line it touches, blocks in order and covering the subject.
+    Differential::Generator generate(20261211u);
+    unsigned compared = 0, wrong = 0;
+    for (int n = 0; n < 800; ++n) {
+        const std::string text = generate.Expression();
+        boost::regex e;
+        e.assign(text, boost::regex::normal | boost::regex::no_except);
+        if (e.status() != 0 || text.find("\\G") != std::string::npos)
+            continue;
+        std::string subject;
+        for (int k = 0; k < 30; ++k)
+            subject += generate.Subject();
+        Differential::Matches expected, got;
+        if (!Differential::Reference(e, subject, 0, false, expected))
+            continue;
+        for (const std::size_t window : {1024u, 2048u}) {
+            unsigned wrongViews = 0;
+            ASSERT_TRUE(Differential::Stream(e, text, subject, false, 0, false, window, got, wrongViews, false,
+                                             nullptr, true, n % 3));
+            ++compared;
+            if (got != expected || wrongViews != 0) {
+                ++wrong;
+                if (wrong < 4)
+                    ADD_FAILURE() << "/" << text << "/ window " << window << " keep " << n % 3 << " wrong views "
+                                  << wrongViews << " on \"" << Show(subject) << "\"";
+            }
+        }
+    }
+    EXPECT_GT(compared, 1000u);
+    EXPECT_EQ(wrong, 0u);
+}
+
 TEST(StreamSearcher, FindsMatchesAcrossWindowEdgesWhole)
 {
     struct Row {
@@ -169,10 +205,14 @@ TEST(StreamSearcher, FindsMatchesAcrossWindowEdgesWhole)
         const boost::regex e(row.expression);
         Differential::Matches expected, got;
         ASSERT_TRUE(Differential::Reference(e, row.subject, 0, false, expected));
-        for (const std::size_t window : {8u, 16u, 1u << 16}) {
+        for (const std::size_t window : {8u, 16u, 1u << 16, 1u << 23}) {
             unsigned wrongViews = 0;
             ASSERT_TRUE(Differential::Stream(e, row.expression, row.subject, false, 0, false, window, got, wrongViews));
             EXPECT_EQ(got, expected) << row.expression << " window " << window << " on " << Show(row.subject);
+            ASSERT_TRUE(Differential::Stream(e, row.expression, row.subject, false, 0, false, window, got, wrongViews,
+                                             false, nullptr, true, 1));
+            EXPECT_EQ(got, expected) << row.expression << " in blocks, window " << window << " on " << Show(row.subject);
+            EXPECT_EQ(wrongViews, 0u) << row.expression << " in blocks, window " << window;
         }
     }
 }

@@ -49,7 +49,8 @@ TEST(Search, HandsEachMatchWithItsPositionLineAndViews)
     const Row rows[] = {
         {"b+", "abb\nxb\n", true, {"1:1-3:bb|abb", "2:5-6:b|xb"}},
         {"^$", "a\n\nb\n", true, {"2:2-2:|"}},
-        {"b\\nx", "abb\nxb\n", false, {"1:2-5:b\nx|abb"}},  // a match across lines
+        {"b\\nx", "abb\nxb\n", false, {"1:2-5:b\nx|abb\nxb"}},  // across lines: every line it touches
+        {"b$", "ab\nb", false, {"1:1-2:b|ab", "2:3-4:b|b"}},
     };
     for (const Row& row : rows) {
         Searcher searcher(row.expression);
@@ -62,6 +63,49 @@ TEST(Search, HandsEachMatchWithItsPositionLineAndViews)
         sink.got.erase(sink.got.begin());  // "start "
         EXPECT_EQ(sink.got, row.got) << row.expression;
         EXPECT_EQ(result.Matches, row.got.size());
+    }
+}
+
+TEST(Search, WholeInputModeHandsOutBlocksOfWholeLines)
+{
+    // Bytes in memory come as one block, the lines around every match in it.
+    struct Blocks final : SearchSink {
+        SearchAnswer OnMatch(const SearchMatch& m) override
+        {
+            got.push_back(std::to_string(m.Line) + "@" + std::to_string(m.LineOffset) + ":" + std::string(m.LineText));
+            return SearchAnswer::Continue;
+        }
+        SearchAnswer OnBlock(const SearchBlock& b) override
+        {
+            got.push_back("block " + std::to_string(b.Offset) + "+" + std::to_string(b.Kept) + " line " +
+                          std::to_string(b.Line) + (b.Binary ? " binary " : " ") + std::to_string(b.Bytes.size()));
+            return SearchAnswer::Continue;
+        }
+        SearchAnswer OnBlockEnd(const SearchBlock&) override
+        {
+            got.push_back("end");
+            return SearchAnswer::Continue;
+        }
+        std::vector<std::string> got;
+    };
+    struct Row {
+        const char* expression;
+        std::string text;
+        std::vector<std::string> got;
+    };
+    const Row rows[] = {
+        {"c\nd", "ab\nc\nde\nf", {"block 0+0 line 1 9", "2@3:c\nde", "end"}},
+        {"x", std::string("a\0\nx\n", 5), {"block 0+0 line 1 binary 5", "2@3:x", "end"}},
+        {"\n", "a\n\nb", {"block 0+0 line 1 4", "1@0:a", "2@2:", "end"}},  // a terminator ends its own line
+        {"q", "", {"block 0+0 line 1 0", "end"}},
+    };
+    for (const Row& row : rows) {
+        Searcher searcher(row.expression);
+        searcher.Options().LineMode = false;
+        searcher.Options().LineNumbers = true;
+        Blocks sink;
+        EXPECT_EQ(searcher.SearchText(row.text, sink).End, SearchResult::Finished);
+        EXPECT_EQ(sink.got, row.got) << row.expression;
     }
 }
 
