@@ -119,7 +119,7 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
 // with the bytes before it visible; in a whole-buffer search each span is a
 // window of the buffer, from `from` to after its line feed, and the matches
 // are those of the engine over the whole buffer as no match holds a line
-// feed. `expression` must not hold `\G` when a span starts past its line.
+// feed. In a whole-buffer search `expression` must not hold `\G`.
 SearchEnd RunCandidateSpans(const boost::regex& expression, unsigned marks, const char* data, std::size_t size,
                             const std::vector<CandidateSpan>& spans, unsigned flags, MatchSink& sink,
                             std::string& error);
