@@ -212,7 +212,7 @@ SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::si
         return SearchUnicodeBuffer(*pattern.unicode, pattern.plan.get(), pattern.marks, data, size, flags, sink,
                                    error);
     if (pattern.prefilter && ((flags & lineModeFlag) != 0 || pattern.prefilter->ServesWholeBuffer()) &&
-        PrefersCandidateSpans(pattern.plan.get(), flags) && LiteralIsDense(pattern.plan.get(), flags, data, size))
+        PrefersCandidateSpans(pattern.plan.get(), flags))
         return SearchCandidates(pattern, data, size, flags, sink, error);
     if (pattern.prefilter && (flags & lineModeFlag) != 0 &&
         ChooseSearchPath(pattern.plan.get(), flags) == SearchPath::LinesWithText)

@@ -313,27 +313,6 @@ bool NoUsableLiteral(const SearchPlan* plan, unsigned flags)
     return path == SearchPath::EveryLine;
 }
 
-namespace {
-
-// A literal this short (its shortest text) is held by most lines of text:
-// the engine would still run over nearly every line.
-constexpr std::size_t weakLiteral = 3;
-
-// Such a literal is dense when it occurs denseHits times within the first
-// denseSample bytes of the buffer (about one line in eight of text).
-constexpr std::size_t denseSample = 64 * 1024;
-constexpr std::size_t denseHits = 128;
-
-bool Weak(const LiteralFinder& finder)
-{
-    for (std::size_t k = 0; k < finder.Alternatives(); ++k)
-        if (finder.Text(k).size() <= weakLiteral)
-            return true;
-    return false;
-}
-
-}  // namespace
-
 bool PrefersCandidateSpans(const SearchPlan* plan, unsigned flags)
 {
     if ((flags & lineModeFlag) != 0)
@@ -344,39 +323,7 @@ bool PrefersCandidateSpans(const SearchPlan* plan, unsigned flags)
     const bool lineFeed = (flags & rc::match_not_dot_newline) ? plan->lineFeedBesidesDot : plan->lineFeed;
     if (lineFeed)
         return false;
-    switch (ChooseSearchPath(plan, flags)) {
-    case SearchPath::Whole:
-        return true;
-    case SearchPath::Prefix:
-        return Weak(*plan->prefixes);
-    case SearchPath::Window:
-        return Weak(*plan->required);
-    default:
-        return false;
-    }
-}
-
-bool LiteralIsDense(const SearchPlan* plan, unsigned flags, const char* data, std::size_t size)
-{
-    const LiteralFinder* finder = nullptr;
-    switch (ChooseSearchPath(plan, flags)) {
-    case SearchPath::Window:
-        finder = plan->required.get();
-        break;
-    case SearchPath::Prefix:
-        finder = plan->prefixes.get();
-        break;
-    default:
-        return true;  // no literal at all
-    }
-    const std::size_t sample = std::min(size, denseSample);
-    LiteralFinder::Cursor cursor(*finder, data, sample);
-    std::size_t which = 0, found = 0;
-    for (std::size_t at = cursor.Next(0, which); at != LiteralFinder::none && found < denseHits;
-         at = cursor.Next(at + 1, which))
-        ++found;
-    // A buffer shorter than the sample counts in proportion.
-    return found * denseSample >= denseHits * std::max<std::size_t>(sample, 1);
+    return ChooseSearchPath(plan, flags) == SearchPath::Whole;
 }
 
 SearchEnd RunCandidateSpans(const boost::regex& expression, unsigned marks, const char* data, std::size_t size,

@@ -78,16 +78,9 @@ bool NoUsableLiteral(const SearchPlan* plan, unsigned flags);
 // Whether the automaton prefilter's candidate spans (RunCandidateSpans) are
 // the better plan for `plan` under `flags`: in line mode where no literal is
 // worth looking for (NoUsableLiteral); over a whole buffer where the driver
-// would run the engine over all of it, or look for a short literal (see
-// LiteralIsDense), and the flags keep the literal paths exact and no match
-// can hold a line feed (every match then lies within a line).
+// would run the engine over all of it, the flags keep the literal paths exact
+// and no match can hold a line feed (every match then lies within a line).
 bool PrefersCandidateSpans(const SearchPlan* plan, unsigned flags);
-
-// Over a whole buffer where PrefersCandidateSpans holds for a short literal:
-// whether it is dense in [data, data + size) (counted over the buffer's first
-// bytes), so that the spans are worth more than the literal search. True
-// without a literal.
-bool LiteralIsDense(const SearchPlan* plan, unsigned flags, const char* data, std::size_t size);
 
 // The lines worth the engine, as the automaton prefilter reports them:
 // [line, end) are whole lines (end before the last one's line feed, or at the

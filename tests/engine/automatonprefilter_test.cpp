@@ -165,7 +165,7 @@ TEST(AutomatonPrefilter, SpansMatchTheEngineInBothModes)
         check(row);
     if (AutomatonPrefilter::Available()) {
         EXPECT_GT(prefilteredLines, 150u);
-        EXPECT_GT(prefilteredWhole, 60u);
+        EXPECT_GT(prefilteredWhole, 20u);
     }
 }
 
