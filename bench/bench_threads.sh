@@ -20,7 +20,7 @@ echo "corpus: $(find "$corpus" -type f | wc -l) files, $(du -sm --apparent-size 
 best() {
     local best=999999 t
     for _ in $(seq "$RUNS"); do
-        /usr/bin/time -f '%e' -o "$work/time" bash -c "$1" > "$work/out" 2>/dev/null || true
+        /usr/bin/time -f '%e' -o "$work/time" bash -c "$1" < /dev/null > "$work/out" 2>/dev/null || true
         t=$(tail -n 1 "$work/time")  # after "Command exited with non-zero status 1" (no match)
         best=$(awk -v a="$t" -v b="$best" 'BEGIN { print (a < b) ? a : b }')
     done
@@ -29,17 +29,30 @@ best() {
 
 printf '%-22s %8s %8s %8s %8s | %8s %8s %8s %8s | %s\n' expression "-j1 s" "default" "rg s" "grep s" \
     "-j1/def" "def/rg" "-j1/rg" "def/grep" "lines"
-for expr in 'lantern' 'foo|bar|baz' '\w+ing\b' '[a-z]{3}[0-9]{3}' '[0-9a-f]{12}'; do
-    q1=$(best "$QUORVEX grep -j1 -rn -e '$expr' '$corpus'")
+# The search benchmark's patterns (bench_search.cpp), each with its options.
+while IFS='|' read -r opts expr; do
+    [ -n "$expr" ] || continue
+    q1=$(best "$QUORVEX grep -j1 -rn $opts -e '$expr' '$corpus'")
     lines1=$(wc -l < "$work/out")
-    qn=$(best "$QUORVEX grep -rn -e '$expr' '$corpus'")
+    qn=$(best "$QUORVEX grep -rn $opts -e '$expr' '$corpus'")
     linesn=$(wc -l < "$work/out")
-    r=$(best "rg -n -e '$expr' '$corpus'")
-    g=$(best "grep -rn -E -e '$expr' '$corpus'")
+    r=$(best "rg -n $opts -e '$expr' '$corpus'")
+    g=$(best "grep -rn -E $opts -e '$expr' '$corpus'")
     [ "$lines1" = "$linesn" ] || echo "  ($expr: -j1 printed $lines1 lines, the default $linesn)"
     lines=$lines1
-    E="$expr" awk -v a="$q1" -v b="$qn" -v r="$r" -v g="$g" 'BEGIN {
+    E="${opts:+$opts }$expr" awk -v a="$q1" -v b="$qn" -v r="$r" -v g="$g" 'BEGIN {
         printf "%-22s %8.3f %8.3f %8.3f %8.3f | %8.2f %8.2f %8.2f %8.2f\n", ENVIRON["E"], a, b, r, g,
                a / b, b / r, a / r, b / g }' | tr -d '\n'
     echo " | $lines"
-done
+done <<'PATTERNS'
+|lantern
+-i|lantern
+|foo|bar|baz
+|[A-Z][a-z]+ing\b
+|\w+ing\b
+|(\w+)@\w+\.example
+|TODO.*
+|colou?r
+|[a-z]{3}[0-9]{3}
+|[0-9a-f]{12}
+PATTERNS

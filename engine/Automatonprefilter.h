@@ -13,6 +13,11 @@
 // ends falls in that line: the lines holding a reported end (less one byte)
 // are the only ones the engine needs to see.
 //
+// The same lines serve searches over a whole buffer where no match of the
+// engine can hold a line feed: each such match lies within a candidate line
+// (see Searchdriver.h, RunCandidateSpans). And where the expression requires a
+// short text, the automaton scans only the lines holding it, each on its own.
+//
 // Built only for the engine's normal syntax in the "C" locale (one byte, one
 // character, ASCII case folding); anything the rewriting does not fully
 // understand, or the automaton compiler refuses, leaves no prefilter.
@@ -26,6 +31,8 @@
 #include <vector>
 
 #include <boost/regex.hpp>
+
+#include "Searchdriver.h"
 
 namespace RegexEngine {
 
@@ -60,10 +67,25 @@ public:
     bool CandidateLines(const char* data, std::size_t size,
                         std::vector<std::pair<std::size_t, std::size_t>>& lines) const;
 
+    // CandidateLines as spans (`from` each span's start).
+    bool CandidateSpans(const char* data, std::size_t size, std::vector<CandidateSpan>& spans) const;
+
+    // The automaton over each of `lines` (ranges [start, end) of data, each
+    // one line without its line feed, in order) on its own, appending a span
+    // for each line in which a match may be. False when a scan failed (then
+    // `spans` is as it was).
+    bool CandidateSpansOf(const char* data, const std::vector<std::pair<std::size_t, std::size_t>>& lines,
+                          std::vector<CandidateSpan>& spans) const;
+
+    // Whether the spans also serve searches over a whole buffer: the
+    // expression does not depend on where a search began (`\G`).
+    bool ServesWholeBuffer() const { return !searchStartAnchor_; }
+
 private:
     AutomatonPrefilter() = default;
     struct Database;
     std::unique_ptr<Database> database_;
+    bool searchStartAnchor_ = false;     // the expression holds `\G`
 };
 
 }  // namespace RegexEngine

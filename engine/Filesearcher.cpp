@@ -10,6 +10,19 @@
 
 namespace RegexEngine {
 
+namespace {
+
+// Whether the automaton prefilter would serve a search with `plan`: one
+// without a literal worth looking for (in line mode or over a whole buffer),
+// or the lines holding a required text.
+bool WantsPrefilter(const SearchPlan* plan)
+{
+    return PrefersCandidateSpans(plan, lineModeFlag) || PrefersCandidateSpans(plan, 0) ||
+           ChooseSearchPath(plan, lineModeFlag) == SearchPath::LinesWithText;
+}
+
+}  // namespace
+
 std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool icase, unsigned& error)
 {
     auto pattern = std::make_shared<CompiledPattern>();
@@ -31,7 +44,7 @@ std::shared_ptr<const CompiledPattern> CompilePattern(const char* text, bool ica
         return nullptr;
     pattern->marks = static_cast<unsigned>(pattern->expression.mark_count()) + 1;
     pattern->plan = PlanSearch(text, icase, pattern->expression, pattern->marks);
-    if (NoUsableLiteral(pattern->plan.get(), lineModeFlag))
+    if (WantsPrefilter(pattern->plan.get()))
         pattern->prefilter = AutomatonPrefilter::Build(text, icase, pattern->expression);
     return pattern;
 }
@@ -88,6 +101,13 @@ std::shared_ptr<const CompiledPattern> AdoptPattern(const boost::regex& compiled
     const bool icase = (compiled.flags() & boost::regex::icase) != 0;
     if ((compiled.flags() & boost::regex::literal) == 0) {
         pattern->plan = PlanSearch(text, icase, compiled, pattern->marks);
+        // The automaton reads the normal syntax, and `text` must be the whole
+        // expression (it stops at a NUL the expression may hold).
+        const auto syntax = compiled.flags() & ~(boost::regex::icase | boost::regex::collate |
+                                                 boost::regex::no_except | boost::regex::failbit);
+        if (syntax == boost::regex::normal && compiled.str().size() == text.size() &&
+            WantsPrefilter(pattern->plan.get()))
+            pattern->prefilter = AutomatonPrefilter::Build(text, icase, compiled);
         return pattern;
     }
     // Plain text: its plan is that of the same text quoted, compiled the same
@@ -114,31 +134,12 @@ namespace {
 // candidate lines stays small, whatever the buffer's size.
 constexpr std::size_t prefilterChunk = std::size_t(1) << 20;
 
-// Hands on the matches of a part of the buffer with offsets from its start.
-class Shifted final : public MatchSink {
-public:
-    Shifted(MatchSink& inner, unsigned marks) : inner_(inner), offsets_(2 * marks) {}
-    void From(std::size_t at) { at_ = at; }
-    bool Take(const std::uint64_t* offsets) override
-    {
-        for (std::size_t i = 0; i < offsets_.size(); ++i)
-            offsets_[i] = offsets[i] == noOffset ? noOffset : offsets[i] + at_;
-        return inner_.Take(offsets_.data());
-    }
-
-private:
-    MatchSink& inner_;
-    std::vector<std::uint64_t> offsets_;
-    std::size_t at_ = 0;
-};
-
-// Line mode with the prefilter: the engine over the candidate lines only,
-// each a subject of its own as in the driver's line search.
+// The engine over the candidate spans the prefilter reports, the buffer
+// scanned a chunk at a time.
 SearchEnd SearchCandidates(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
                            MatchSink& sink, std::string& error)
 {
-    Shifted shifted(sink, pattern.marks);
-    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    std::vector<CandidateSpan> spans;
     std::size_t at = 0;
     while (at < size) {
         std::size_t stop = size;
@@ -146,17 +147,62 @@ SearchEnd SearchCandidates(const CompiledPattern& pattern, const char* data, std
             const void* feed = std::memchr(data + at + prefilterChunk, '\n', size - at - prefilterChunk);
             stop = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - data) + 1 : size;
         }
-        lines.clear();
-        if (!pattern.prefilter->CandidateLines(data + at, stop - at, lines))
-            lines.assign(1, {0, stop - at});  // every line of the chunk
-        for (const auto& line : lines) {
-            shifted.From(at + line.first);
-            const SearchEnd end = RunSearch(pattern.expression, pattern.marks, pattern.plan.get(),
-                                            data + at + line.first, line.second - line.first, flags, shifted, error);
-            if (end != SearchEnd::Finished)
-                return end;
+        spans.clear();
+        if (pattern.prefilter->CandidateSpans(data + at, stop - at, spans)) {
+            for (CandidateSpan& span : spans) {
+                span.line += at;
+                span.from += at;
+                span.end += at;
+            }
+        } else {
+            // Every line of the chunk.
+            const std::size_t end = stop > at && data[stop - 1] == '\n' ? stop - 1 : stop;
+            spans.assign(1, {at, at, end});
         }
+        const SearchEnd end = RunCandidateSpans(pattern.expression, pattern.marks, data, stop, spans, flags, sink, error);
+        if (end != SearchEnd::Finished)
+            return end;
         at = stop;
+    }
+    return SearchEnd::Finished;
+}
+
+// Lines holding the plan's required text, taken this many at a time.
+constexpr std::size_t literalBatch = 1024;
+
+// Line mode with a required text: the lines holding the text, each scanned by
+// the automaton alone, and the engine over those where it reports a match.
+SearchEnd SearchLiteralLines(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
+                             MatchSink& sink, std::string& error)
+{
+    LiteralFinder::Cursor cursor(*pattern.plan->required, data, size);
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    std::vector<CandidateSpan> spans;
+    std::size_t pos = 0;  // a line's start: the lines before it are done
+    while (pos < size) {
+        lines.clear();
+        while (lines.size() < literalBatch && pos < size) {
+            std::size_t which = 0;
+            const std::size_t at = cursor.Next(pos, which);
+            if (at == LiteralFinder::none) {
+                pos = size;
+                break;
+            }
+            std::size_t start = at;
+            while (start > pos && data[start - 1] != '\n')
+                --start;
+            const void* feed = std::memchr(data + at, '\n', size - at);
+            const std::size_t end = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - data) : size;
+            lines.emplace_back(start, end);
+            pos = end + 1;
+        }
+        spans.clear();
+        if (!pattern.prefilter->CandidateSpansOf(data, lines, spans))
+            for (const auto& line : lines)
+                spans.push_back({line.first, line.first, line.second});
+        const SearchEnd end = RunCandidateSpans(pattern.expression, pattern.marks, data, size, spans, flags, sink, error);
+        if (end != SearchEnd::Finished)
+            return end;
     }
     return SearchEnd::Finished;
 }
@@ -172,8 +218,12 @@ SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::si
     if (pattern.unicode)
         return SearchUnicodeBuffer(*pattern.unicode, pattern.plan.get(), pattern.marks, data, size, flags, sink,
                                    error);
-    if (pattern.prefilter && NoUsableLiteral(pattern.plan.get(), flags))
+    if (pattern.prefilter && ((flags & lineModeFlag) != 0 || pattern.prefilter->ServesWholeBuffer()) &&
+        PrefersCandidateSpans(pattern.plan.get(), flags))
         return SearchCandidates(pattern, data, size, flags, sink, error);
+    if (pattern.prefilter && (flags & lineModeFlag) != 0 &&
+        ChooseSearchPath(pattern.plan.get(), flags) == SearchPath::LinesWithText)
+        return SearchLiteralLines(pattern, data, size, flags, sink, error);
     return RunSearch(pattern.expression, pattern.marks, pattern.plan.get(), data, size, flags, sink, error);
 }
 

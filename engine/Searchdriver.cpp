@@ -343,6 +343,76 @@ bool NoUsableLiteral(const SearchPlan* plan, unsigned flags)
     return path == SearchPath::EveryLine;
 }
 
+bool PrefersCandidateSpans(const SearchPlan* plan, unsigned flags)
+{
+    if ((flags & lineModeFlag) != 0)
+        return NoUsableLiteral(plan, flags);
+    // Under match_any the engine's grep may answer by where it began.
+    if (plan == nullptr || (flags & ~soundFlags) != 0 || (flags & rc::match_any) != 0)
+        return false;
+    const bool lineFeed = (flags & rc::match_not_dot_newline) ? plan->lineFeedBesidesDot : plan->lineFeed;
+    if (lineFeed)
+        return false;
+    return ChooseSearchPath(plan, flags) == SearchPath::Whole;
+}
+
+SearchEnd RunCandidateSpans(const boost::regex& expression, unsigned marks, const char* data, std::size_t size,
+                            const std::vector<CandidateSpan>& spans, unsigned flags, MatchSink& sink,
+                            std::string& error)
+{
+    const bool lines = (flags & lineModeFlag) != 0;
+    const bool firstOfLine = lines && (flags & firstOfLineFlag) != 0;
+    const bool feedOnly = lines && (flags & feedOnlyFlag) != 0;
+    flags &= ~(lineModeFlag | firstOfLineFlag | feedOnlyFlag);
+    // A line's search must begin at its start when the match must.
+    const bool fromLineStart = (flags & rc::match_continuous) != 0;
+    Delivery d{data, marks, &sink, std::vector<std::uint64_t>(2 * marks), false, nullptr, 0};
+    std::size_t resume = 0;
+    try {
+        try {
+            for (const CandidateSpan& span : spans) {
+                if (d.stopped)
+                    break;
+                if (lines) {
+                    // The bytes before `from` are the line's own: the engine
+                    // sees them as it would searching the whole line. It
+                    // starts one byte early, where no match can begin: at the
+                    // place it starts from, with the byte before visible, the
+                    // engine lets `^` follow a carriage return or form feed
+                    // even under match_single_line.
+                    const std::size_t from = fromLineStart || span.from == span.line ? span.line : span.from - 1;
+                    const unsigned shown = from != span.line ? static_cast<unsigned>(rc::match_prev_avail | rc::match_not_bob) : 0u;
+                    SearchLines(expression, nullptr, d, data + from, span.end - from, flags | shown, firstOfLine,
+                                feedOnly);
+                } else {
+                    // The window ends after the line feed, so that `$` and
+                    // `\b` see the byte after the line.
+                    resume = span.from;
+                    Grep(expression, d, data + span.from, data + std::min(span.end + 1, size), flags);
+                }
+            }
+        } catch (const std::runtime_error&) {
+            // As in RunSearch's windows: the rest of the buffer goes to the
+            // engine's own search.
+            if (lines || d.stopped)
+                throw;
+            resume = std::max(resume, d.lastEnd);
+            if (resume < size)
+                Grep(expression, d, data + resume, data + size, flags);
+        }
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (d.thrown)
+            std::rethrow_exception(d.thrown);
+        error = e.what();
+        return SearchEnd::Failed;
+    }
+    if (d.thrown)
+        std::rethrow_exception(d.thrown);
+    return d.stopped ? SearchEnd::Stopped : SearchEnd::Finished;
+}
+
 SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const SearchPlan* plan, const char* data,
                     std::size_t size, unsigned flags, MatchSink& sink, std::string& error)
 {

@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/regex.hpp>
 
@@ -79,6 +80,22 @@ SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags);
 // under `flags`: the place for the automaton prefilter.
 bool NoUsableLiteral(const SearchPlan* plan, unsigned flags);
 
+// Whether the automaton prefilter's candidate spans (RunCandidateSpans) are
+// the better plan for `plan` under `flags`: in line mode where no literal is
+// worth looking for (NoUsableLiteral); over a whole buffer where the driver
+// would run the engine over all of it, the flags keep the literal paths exact
+// and no match can hold a line feed (every match then lies within a line).
+bool PrefersCandidateSpans(const SearchPlan* plan, unsigned flags);
+
+// The lines worth the engine, as the automaton prefilter reports them:
+// [line, end) are whole lines (end before the last one's line feed, or at the
+// end of the buffer), and no match of the engine begins in them before `from`.
+struct CandidateSpan {
+    std::size_t line;
+    std::size_t from;
+    std::size_t end;
+};
+
 enum class SearchEnd {
     Finished,  // every match was handed out
     Stopped,   // the sink answered false
@@ -93,6 +110,17 @@ enum class SearchEnd {
 // passes through unchanged; a matching error does not throw.
 SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const SearchPlan* plan, const char* data,
                     std::size_t size, unsigned flags, MatchSink& sink, std::string& error);
+
+// RunSearch over the candidate spans of [data, data + size) only (offsets
+// relative to `data`), for flags under which PrefersCandidateSpans holds. In
+// line mode each line of a span is a subject of its own, searched from `from`
+// with the bytes before it visible; in a whole-buffer search each span is a
+// window of the buffer, from `from` to after its line feed, and the matches
+// are those of the engine over the whole buffer as no match holds a line
+// feed. In a whole-buffer search `expression` must not hold `\G`.
+SearchEnd RunCandidateSpans(const boost::regex& expression, unsigned marks, const char* data, std::size_t size,
+                            const std::vector<CandidateSpan>& spans, unsigned flags, MatchSink& sink,
+                            std::string& error);
 
 }  // namespace RegexEngine
 

@@ -113,6 +113,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      expression.c_str(), flags, icase, lines, firstOfLine, got.size(), expected.size());
         std::abort();
     }
+    // The file searcher with the pattern as it is compiled for walks (the
+    // automaton's candidate spans where it takes them), against the engine
+    // over the whole buffer or over each line ending at its line feed.
+    {
+        unsigned error = 0;
+        const auto pattern = RegexEngine::CompilePattern(expression.c_str(), icase, error);
+        if (pattern) {
+            expected.clear();
+            if (Differential::Reference(e, subject, flags, lines, expected, firstOfLine, lines) &&
+                (!Differential::Searcher(*pattern, subject, flags, lines, got, firstOfLine) || got != expected)) {
+                std::fprintf(stderr, "searcher differs: /%s/ flags %x icase %d lines %d first of line %d, %zu matches against %zu\n",
+                             expression.c_str(), flags, icase, lines, firstOfLine, got.size(), expected.size());
+                std::abort();
+            }
+        }
+    }
     // The streaming searcher in line mode, block by block (the fourth byte's
     // low bits choose the block size), against the engine over each line
     // ending only at its line feed.

@@ -121,6 +121,40 @@ inline bool Driver(const boost::regex& e, const RegexEngine::SearchPlan* plan, c
     return end != RegexEngine::SearchEnd::Failed;
 }
 
+// The file searcher (SearchBuffer) with `pattern` (as CompilePattern makes
+// it: byte-search plan and automaton prefilter), over the whole buffer or, in
+// line mode, each line ending only at its line feed (feedOnlyFlag); false when
+// it reported a matching error. `prefiltered` tells whether the automaton's
+// candidate spans or lines were searched.
+inline bool Searcher(const RegexEngine::CompiledPattern& pattern, const std::string& subject, unsigned flags,
+                     bool lines, Matches& out, bool firstOfLine = false, bool* prefiltered = nullptr)
+{
+    if (lines)
+        flags |= RegexEngine::lineModeFlag | RegexEngine::feedOnlyFlag | (firstOfLine ? RegexEngine::firstOfLineFlag : 0u);
+    if (prefiltered != nullptr)
+        *prefiltered = pattern.prefilter != nullptr &&
+                       (lines ? RegexEngine::PrefersCandidateSpans(pattern.plan.get(), flags) ||
+                                    RegexEngine::ChooseSearchPath(pattern.plan.get(), flags) ==
+                                        RegexEngine::SearchPath::LinesWithText
+                              : pattern.prefilter->ServesWholeBuffer() &&
+                                    RegexEngine::PrefersCandidateSpans(pattern.plan.get(), flags));
+    Collect sink(pattern.marks);
+    std::string message;
+    const auto end = RegexEngine::SearchBuffer(pattern, subject.data(), subject.size(), flags, sink, message);
+    out = sink.matches;
+    return end != RegexEngine::SearchEnd::Failed;
+}
+
+// The same with `text` compiled by CompilePattern; false also when it does
+// not compile.
+inline bool Searcher(const std::string& text, bool icase, const std::string& subject, unsigned flags, bool lines,
+                     Matches& out, bool firstOfLine = false, bool* prefiltered = nullptr)
+{
+    unsigned error = 0;
+    const auto pattern = RegexEngine::CompilePattern(text.c_str(), icase, error);
+    return pattern && Searcher(*pattern, subject, flags, lines, out, firstOfLine, prefiltered);
+}
+
 // The streaming searcher over `subject` in memory, read `block` bytes at a
 // time (line mode), or in windows of `block` bytes (whole-buffer mode, the
 // subject read as a stream); false when it reported a matching error. Each
@@ -206,12 +240,13 @@ inline bool Stream(const boost::regex& e, const std::string& text, const std::st
     pattern.marks = static_cast<unsigned>(e.mark_count()) + 1;
     pattern.plan = RegexEngine::PlanSearch(text, icase, e, pattern.marks);
     // As the compiler of patterns does: the automaton prefilter where no
-    // literal is found.
-    if (RegexEngine::NoUsableLiteral(pattern.plan.get(), RegexEngine::lineModeFlag))
+    // literal worth looking for is found.
+    if (RegexEngine::PrefersCandidateSpans(pattern.plan.get(), RegexEngine::lineModeFlag) ||
+        RegexEngine::PrefersCandidateSpans(pattern.plan.get(), 0))
         pattern.prefilter = RegexEngine::AutomatonPrefilter::Build(text, icase, e);
     if (prefiltered != nullptr)
         *prefiltered = pattern.prefilter != nullptr && lines &&
-                       RegexEngine::NoUsableLiteral(pattern.plan.get(), flags | RegexEngine::lineModeFlag);
+                       RegexEngine::PrefersCandidateSpans(pattern.plan.get(), flags | RegexEngine::lineModeFlag);
     RegexEngine::StreamSettings settings;
     settings.flags = flags;
     settings.lines = lines;

@@ -100,6 +100,75 @@ TEST(AutomatonPrefilter, LinesMatchTheEngineOverEachLine)
     }
 }
 
+// Where the automaton says where matches begin, the engine starts there with
+// the bytes before visible; over a whole buffer each candidate line is a
+// window. Rows where that start or window could answer otherwise than the
+// engine over the whole line or buffer.
+const Row spanRows[] = {
+    {"\\Bx[0-9]", false, "ax1\nx2\n x3\nxx4\n"},           // \B sees the byte before the start
+    {"\\G[a-z][0-9]", false, "xa1\nb2\nc3d4\n"},             // \G: where the search began
+    {"(?:^|[^a-z])[a-z]{2}[0-9]", false, "ab1\nxab2\n-ab3\n"},
+    {"[a-z]+ing\\b", false, "strings singing\nwing ring\n bring\nthing_\n"},
+    {"\\w+ing\\b", true, "STRINGS SINGING\nWing ring\n"},
+    {"x[0-9]|[a-z]{4}[0-9]", false, "abcdx1\nzx2 abcd3\n"},     // a later start ends first
+    {"([a-z])\\1[0-9]", false, "ab\nbb1 cc2\naa\n3\n"},     // the automaton's match crosses lines
+    {"[0-9]+\\s[a-z]", false, "12\nab\n1 x\n"},              // matches may hold a line feed
+    {"\\A[a-z][0-9]|[0-9]\\z", false, "a1\nb2\n3"},
+    {"[a-z][0-9]$", false, "a1\r\nb2\nc3\fd4\n"},
+    {"\\b[0-9]{2}\\b", false, "12\n123\na12b\n 34 \n"},
+    {"[0-9]{2}(?=[a-z])", false, "12a\n12\na\n34b\n"},        // look-ahead past the line
+    {"(?<=[a-z])[0-9]{2}", false, "a\n12\nb34\n"},            // look-behind before the line
+    {"foo[0-9]+", false, "foo\n1\nxfoo12 foo3\nfoofoo4\n"},    // a required text
+};
+
+TEST(AutomatonPrefilter, SpansMatchTheEngineInBothModes)
+{
+    static const unsigned lineFlags[] = {0u, boost::match_not_bol, boost::match_continuous, boost::match_posix,
+                                         boost::match_not_bow};
+    static const unsigned wholeFlags[] = {0u,
+                                          boost::match_not_bol | boost::match_not_eol,
+                                          boost::match_not_bob | boost::match_not_eob,
+                                          boost::match_not_bow | boost::match_not_eow,
+                                          boost::match_not_dot_newline,
+                                          boost::match_posix,
+                                          boost::match_not_null};
+    unsigned prefilteredLines = 0, prefilteredWhole = 0;
+    const auto check = [&](const Row& row) {
+        boost::regex e;
+        e.assign(row.expression, boost::regex::normal | (row.icase ? boost::regex::icase : boost::regex::normal));
+        const std::string subject = row.subject;
+        for (const unsigned flags : lineFlags) {
+            for (const bool first : {false, true}) {
+                Differential::Matches expected, got;
+                ASSERT_TRUE(Differential::Reference(e, subject, flags, true, expected, first, true)) << row.expression;
+                bool prefiltered = false;
+                ASSERT_TRUE(Differential::Searcher(row.expression, row.icase, subject, flags, true, got, first,
+                                                   &prefiltered));
+                EXPECT_EQ(got, expected) << "/" << row.expression << "/ lines, flags " << std::hex << flags
+                                         << " first " << first;
+                prefilteredLines += prefiltered ? 1 : 0;
+            }
+        }
+        for (const unsigned flags : wholeFlags) {
+            Differential::Matches expected, got;
+            ASSERT_TRUE(Differential::Reference(e, subject, flags, false, expected)) << row.expression;
+            bool prefiltered = false;
+            ASSERT_TRUE(Differential::Searcher(row.expression, row.icase, subject, flags, false, got, false,
+                                               &prefiltered));
+            EXPECT_EQ(got, expected) << "/" << row.expression << "/ whole buffer, flags " << std::hex << flags;
+            prefilteredWhole += prefiltered ? 1 : 0;
+        }
+    };
+    for (const Row& row : rows)
+        check(row);
+    for (const Row& row : spanRows)
+        check(row);
+    if (AutomatonPrefilter::Available()) {
+        EXPECT_GT(prefilteredLines, 150u);
+        EXPECT_GT(prefilteredWhole, 20u);
+    }
+}
+
 // A buffer larger than the prefilter's scan chunk: matches on the lines
 // around each chunk's end, and a long line crossing it.
 TEST(AutomatonPrefilter, LargeBufferMatchesTheEngine)
@@ -122,6 +191,12 @@ TEST(AutomatonPrefilter, LargeBufferMatchesTheEngine)
     ASSERT_TRUE(Differential::Reference(pattern->expression, subject, 0, true, expected, false, true));
     EXPECT_GT(expected.size(), 2500u);
     EXPECT_EQ(sink.matches, expected);
+    // Over the whole buffer: windows around the chunks' ends.
+    Differential::Collect whole(pattern->marks);
+    ASSERT_EQ(SearchBuffer(*pattern, subject.data(), subject.size(), 0, whole, text), SearchEnd::Finished);
+    expected.clear();
+    ASSERT_TRUE(Differential::Reference(pattern->expression, subject, 0, false, expected));
+    EXPECT_EQ(whole.matches, expected);
 }
 
 TEST(AutomatonPrefilter, RewritingTakesOutEdgeAssertionsOrGivesUp)
@@ -163,7 +238,7 @@ TEST(AutomatonPrefilter, RewritingTakesOutEdgeAssertionsOrGivesUp)
     }
 }
 
-// Expressions with a literal keep the literal search; locales and expressions
+// Plain texts keep the literal search; locales and expressions
 // the automaton cannot read keep the engine alone.
 TEST(AutomatonPrefilter, BuiltOnlyWithoutALiteral)
 {
@@ -172,7 +247,11 @@ TEST(AutomatonPrefilter, BuiltOnlyWithoutALiteral)
     unsigned error = 0;
     EXPECT_TRUE(CompilePattern("[0-9a-f]{12}", false, error)->prefilter != nullptr);
     EXPECT_TRUE(CompilePattern("\\w+[0-9]\\b", true, error)->prefilter != nullptr);
-    EXPECT_TRUE(CompilePattern("foo[0-9]+", false, error)->prefilter == nullptr);
+    EXPECT_TRUE(CompilePattern("lantern|lamp", false, error)->prefilter == nullptr);  // plain texts
+    // A required text: the automaton scans the lines holding it.
+    EXPECT_TRUE(CompilePattern("foo[0-9]+", false, error)->prefilter != nullptr);
+    // `\G` answers where a search began: no windows of a whole buffer.
+    EXPECT_FALSE(CompilePattern("\\G[a-z][0-9]", false, error)->prefilter->ServesWholeBuffer());
     EXPECT_TRUE(CompilePattern("[a-z]*", false, error)->prefilter == nullptr);
     EXPECT_TRUE(CompilePattern("a{,3}[0-9]", false, error)->prefilter == nullptr);
 }

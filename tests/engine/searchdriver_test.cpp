@@ -41,7 +41,7 @@ TEST(SearchDriver, GivesThePlainGrepsMatchesForGeneratedExpressions)
     Differential::Generator generate(seedText ? static_cast<std::uint32_t>(std::atoi(seedText)) : 20261208u);
     const int rounds = roundsText ? std::atoi(roundsText) : 3000;
     std::map<SearchPath, unsigned> paths;
-    unsigned compared = 0;
+    unsigned compared = 0, spansLines = 0, spansWhole = 0, spansUsed = 0;
     for (int n = 0; n < rounds; ++n) {
         const std::string text = generate.Expression();
         const bool icase = generate.Pick(4) == 0;
@@ -51,6 +51,8 @@ TEST(SearchDriver, GivesThePlainGrepsMatchesForGeneratedExpressions)
             continue;
         const unsigned marks = static_cast<unsigned>(e.mark_count()) + 1;
         const auto plan = PlanSearch(text, icase, e, marks);
+        unsigned error = 0;
+        const auto pattern = CompilePattern(text.c_str(), icase, error);
         for (int k = 0; k < 4; ++k) {
             const unsigned flags = generate.Flags();
             const std::string subject = generate.Subject();
@@ -65,6 +67,21 @@ TEST(SearchDriver, GivesThePlainGrepsMatchesForGeneratedExpressions)
                     << "/" << text << "/ on \"" << Show(subject) << "\"";
                 ASSERT_EQ(got, expected) << "/" << text << "/ icase " << icase << " flags " << std::hex << flags
                                          << " mode " << mode << " on \"" << Show(subject) << "\"";
+                // The file searcher, with the automaton's spans where it
+                // takes them, against the engine over the whole buffer or
+                // over each line ending at its line feed.
+                if (lines) {
+                    expected.clear();
+                    if (!Differential::Reference(e, subject, flags, true, expected, first, true))
+                        continue;
+                }
+                bool prefiltered = false;
+                ASSERT_TRUE(pattern != nullptr && Differential::Searcher(*pattern, subject, flags, lines, got, first,
+                                                                         &prefiltered));
+                ASSERT_EQ(got, expected) << "searcher /" << text << "/ icase " << icase << " flags " << std::hex
+                                         << flags << " mode " << mode << " on \"" << Show(subject) << "\"";
+                ++(lines ? spansLines : spansWhole);
+                spansUsed += prefiltered ? 1 : 0;
             }
         }
     }
@@ -72,6 +89,9 @@ TEST(SearchDriver, GivesThePlainGrepsMatchesForGeneratedExpressions)
     if (rounds < 3000)
         return;
     EXPECT_GT(compared, 15000u);
+    if (AutomatonPrefilter::Available()) {
+        EXPECT_GT(spansUsed, 1000u) << spansLines << " in lines, " << spansWhole << " whole";
+    }
     for (const auto path : {SearchPath::Plain, SearchPath::Prefix, SearchPath::Window, SearchPath::Whole,
                             SearchPath::LinesWithText, SearchPath::EveryLine})
         EXPECT_GT(paths[path], 200u) << static_cast<int>(path);
