@@ -254,30 +254,6 @@ std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::Build(const std::string&
     return prefilter;
 }
 
-bool AutomatonPrefilter::CandidateSpansOf(const char* data,
-                                          const std::vector<std::pair<std::size_t, std::size_t>>& lines,
-                                          std::vector<CandidateSpan>& spans) const
-{
-    static thread_local Scratch scratch;
-    if (hs_alloc_scratch(database_->database, &scratch.scratch) != HS_SUCCESS)
-        return false;
-    const std::size_t before = spans.size();
-    std::vector<std::pair<std::size_t, std::size_t>> found;
-    for (const auto& line : lines) {
-        const std::size_t size = line.second - line.first;
-        found.clear();
-        Candidates candidates{data + line.first, size, &found, false};
-        if (size > 0xFFFFFFFFu || hs_scan(database_->database, data + line.first, static_cast<unsigned int>(size), 0,
-                                          scratch.scratch, OnMatch, &candidates) != HS_SUCCESS) {
-            spans.resize(before);
-            return false;
-        }
-        if (!found.empty())
-            spans.push_back({line.first, line.first, line.second});
-    }
-    return true;
-}
-
 bool AutomatonPrefilter::CandidateSpans(const char* data, std::size_t size, std::vector<CandidateSpan>& spans) const
 {
     std::vector<std::pair<std::size_t, std::size_t>> lines;
@@ -337,12 +313,6 @@ bool AutomatonPrefilter::CandidateLines(const char*, std::size_t, std::vector<st
 }
 
 bool AutomatonPrefilter::CandidateSpans(const char*, std::size_t, std::vector<CandidateSpan>&) const
-{
-    return false;
-}
-
-bool AutomatonPrefilter::CandidateSpansOf(const char*, const std::vector<std::pair<std::size_t, std::size_t>>&,
-                                          std::vector<CandidateSpan>&) const
 {
     return false;
 }

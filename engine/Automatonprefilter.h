@@ -70,13 +70,6 @@ public:
     // CandidateLines as spans (`from` each span's start).
     bool CandidateSpans(const char* data, std::size_t size, std::vector<CandidateSpan>& spans) const;
 
-    // The automaton over each of `lines` (ranges [start, end) of data, each
-    // one line without its line feed, in order) on its own, appending a span
-    // for each line in which a match may be. False when a scan failed (then
-    // `spans` is as it was).
-    bool CandidateSpansOf(const char* data, const std::vector<std::pair<std::size_t, std::size_t>>& lines,
-                          std::vector<CandidateSpan>& spans) const;
-
     // Whether the spans also serve searches over a whole buffer: the
     // expression does not depend on where a search began (`\G`).
     bool ServesWholeBuffer() const { return !searchStartAnchor_; }

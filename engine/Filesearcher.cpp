@@ -13,12 +13,12 @@ namespace RegexEngine {
 namespace {
 
 // Whether the automaton prefilter would serve a search with `plan`: one
-// without a literal worth looking for (in line mode or over a whole buffer),
-// or the lines holding a required text.
+// without a literal worth looking for, in line mode or over a whole buffer.
+// (Scanning the lines that hold a required text with the automaton as well
+// was tried and measured: it gained nothing on the search benchmark.)
 bool WantsPrefilter(const SearchPlan* plan)
 {
-    return PrefersCandidateSpans(plan, lineModeFlag) || PrefersCandidateSpans(plan, 0) ||
-           ChooseSearchPath(plan, lineModeFlag) == SearchPath::LinesWithText;
+    return PrefersCandidateSpans(plan, lineModeFlag) || PrefersCandidateSpans(plan, 0);
 }
 
 }  // namespace
@@ -167,46 +167,6 @@ SearchEnd SearchCandidates(const CompiledPattern& pattern, const char* data, std
     return SearchEnd::Finished;
 }
 
-// Lines holding the plan's required text, taken this many at a time.
-constexpr std::size_t literalBatch = 1024;
-
-// Line mode with a required text: the lines holding the text, each scanned by
-// the automaton alone, and the engine over those where it reports a match.
-SearchEnd SearchLiteralLines(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
-                             MatchSink& sink, std::string& error)
-{
-    LiteralFinder::Cursor cursor(*pattern.plan->required, data, size);
-    std::vector<std::pair<std::size_t, std::size_t>> lines;
-    std::vector<CandidateSpan> spans;
-    std::size_t pos = 0;  // a line's start: the lines before it are done
-    while (pos < size) {
-        lines.clear();
-        while (lines.size() < literalBatch && pos < size) {
-            std::size_t which = 0;
-            const std::size_t at = cursor.Next(pos, which);
-            if (at == LiteralFinder::none) {
-                pos = size;
-                break;
-            }
-            std::size_t start = at;
-            while (start > pos && data[start - 1] != '\n')
-                --start;
-            const void* feed = std::memchr(data + at, '\n', size - at);
-            const std::size_t end = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - data) : size;
-            lines.emplace_back(start, end);
-            pos = end + 1;
-        }
-        spans.clear();
-        if (!pattern.prefilter->CandidateSpansOf(data, lines, spans))
-            for (const auto& line : lines)
-                spans.push_back({line.first, line.first, line.second});
-        const SearchEnd end = RunCandidateSpans(pattern.expression, pattern.marks, data, size, spans, flags, sink, error);
-        if (end != SearchEnd::Finished)
-            return end;
-    }
-    return SearchEnd::Finished;
-}
-
 }  // namespace
 
 SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
@@ -221,9 +181,6 @@ SearchEnd SearchBuffer(const CompiledPattern& pattern, const char* data, std::si
     if (pattern.prefilter && ((flags & lineModeFlag) != 0 || pattern.prefilter->ServesWholeBuffer()) &&
         PrefersCandidateSpans(pattern.plan.get(), flags))
         return SearchCandidates(pattern, data, size, flags, sink, error);
-    if (pattern.prefilter && (flags & lineModeFlag) != 0 &&
-        ChooseSearchPath(pattern.plan.get(), flags) == SearchPath::LinesWithText)
-        return SearchLiteralLines(pattern, data, size, flags, sink, error);
     return RunSearch(pattern.expression, pattern.marks, pattern.plan.get(), data, size, flags, sink, error);
 }
 

@@ -250,7 +250,7 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
         }
         if (firstOnly || d.stopped)
             return;
-        const char* const from = data + d.lastEnd;
+        const char* const from = d.base + d.lastEnd;
         boost::regex_grep(
             [&](const boost::match_results<const char*>& found) {
                 return found[0].first < from || found[0].second != lineEnd || d.Take(found);
@@ -362,7 +362,6 @@ SearchEnd RunCandidateSpans(const boost::regex& expression, unsigned marks, cons
 {
     const bool lines = (flags & lineModeFlag) != 0;
     const bool firstOfLine = lines && (flags & firstOfLineFlag) != 0;
-    const bool feedOnly = lines && (flags & feedOnlyFlag) != 0;
     flags &= ~(lineModeFlag | firstOfLineFlag | feedOnlyFlag);
     // A line's search must begin at its start when the match must.
     const bool fromLineStart = (flags & rc::match_continuous) != 0;
@@ -382,8 +381,7 @@ SearchEnd RunCandidateSpans(const boost::regex& expression, unsigned marks, cons
                     // even under match_single_line.
                     const std::size_t from = fromLineStart || span.from == span.line ? span.line : span.from - 1;
                     const unsigned shown = from != span.line ? static_cast<unsigned>(rc::match_prev_avail | rc::match_not_bob) : 0u;
-                    SearchLines(expression, nullptr, d, data + from, span.end - from, flags | shown, firstOfLine,
-                                feedOnly);
+                    SearchLines(expression, nullptr, d, data + from, span.end - from, flags | shown, firstOfLine);
                 } else {
                     // The window ends after the line feed, so that `$` and
                     // `\b` see the byte after the line.
