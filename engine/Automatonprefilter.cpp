@@ -211,6 +211,28 @@ bool AutomatonPrefilter::Available()
     return true;
 }
 
+std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::Compile(const std::string& expression, unsigned flags)
+{
+    hs_expr_info_t* info = nullptr;
+    hs_compile_error_t* failure = nullptr;
+    if (hs_expression_info(expression.c_str(), flags | HS_FLAG_ALLOWEMPTY, &info, &failure) != HS_SUCCESS) {
+        hs_free_compile_error(failure);
+        return nullptr;
+    }
+    const bool empty = info->min_width == 0;
+    std::free(info);
+    if (empty)
+        return nullptr;  // every line a candidate: nothing to skip
+    std::unique_ptr<Database> database(new Database());
+    if (hs_compile(expression.c_str(), flags, HS_MODE_BLOCK, nullptr, &database->database, &failure) != HS_SUCCESS) {
+        hs_free_compile_error(failure);
+        return nullptr;
+    }
+    std::unique_ptr<AutomatonPrefilter> prefilter(new AutomatonPrefilter());
+    prefilter->database_ = std::move(database);
+    return prefilter;
+}
+
 std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::Build(const std::string& text, bool icase,
                                                               const boost::regex& compiled)
 {
@@ -230,23 +252,9 @@ std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::Build(const std::string&
     unsigned flags = HS_FLAG_PREFILTER | HS_FLAG_DOTALL;
     if (icase)
         flags |= HS_FLAG_CASELESS;
-    hs_expr_info_t* info = nullptr;
-    hs_compile_error_t* failure = nullptr;
-    if (hs_expression_info(rewritten.c_str(), flags | HS_FLAG_ALLOWEMPTY, &info, &failure) != HS_SUCCESS) {
-        hs_free_compile_error(failure);
+    std::unique_ptr<AutomatonPrefilter> prefilter = Compile(rewritten, flags);
+    if (!prefilter)
         return nullptr;
-    }
-    const bool empty = info->min_width == 0;
-    std::free(info);
-    if (empty)
-        return nullptr;  // every line a candidate: nothing to skip
-    std::unique_ptr<Database> database(new Database());
-    if (hs_compile(rewritten.c_str(), flags, HS_MODE_BLOCK, nullptr, &database->database, &failure) != HS_SUCCESS) {
-        hs_free_compile_error(failure);
-        return nullptr;
-    }
-    std::unique_ptr<AutomatonPrefilter> prefilter(new AutomatonPrefilter());
-    prefilter->database_ = std::move(database);
     // `\G` answers where the engine's search began: a window of a whole
     // buffer would move it. Any `\G` in the text (even quoted) keeps the
     // engine on the whole buffer.
@@ -329,25 +337,7 @@ std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::BuildBytes(const std::st
         return nullptr;
     // Byte mode, no dot, case or UTF-8 option: the expression spells out
     // every byte sequence it takes.
-    const unsigned flags = HS_FLAG_PREFILTER;
-    hs_expr_info_t* info = nullptr;
-    hs_compile_error_t* failure = nullptr;
-    if (hs_expression_info(expression.c_str(), flags | HS_FLAG_ALLOWEMPTY, &info, &failure) != HS_SUCCESS) {
-        hs_free_compile_error(failure);
-        return nullptr;
-    }
-    const bool empty = info->min_width == 0;
-    std::free(info);
-    if (empty)
-        return nullptr;  // every line a candidate: nothing to skip
-    std::unique_ptr<Database> database(new Database());
-    if (hs_compile(expression.c_str(), flags, HS_MODE_BLOCK, nullptr, &database->database, &failure) != HS_SUCCESS) {
-        hs_free_compile_error(failure);
-        return nullptr;
-    }
-    std::unique_ptr<AutomatonPrefilter> prefilter(new AutomatonPrefilter());
-    prefilter->database_ = std::move(database);
-    return prefilter;
+    return Compile(expression, HS_FLAG_PREFILTER);
 }
 
 #else

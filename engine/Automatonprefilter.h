@@ -76,6 +76,9 @@ public:
 
 private:
     AutomatonPrefilter() = default;
+    // `expression` compiled with the automaton library's `flags`; null when
+    // it refuses it or the expression matches an empty text.
+    static std::unique_ptr<AutomatonPrefilter> Compile(const std::string& expression, unsigned flags);
     struct Database;
     std::unique_ptr<Database> database_;
     bool searchStartAnchor_ = false;     // the expression holds `\G`
