@@ -3,6 +3,7 @@
 #include "Quorvexsearch.h"
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 
 #include "Filesearcher.h"
@@ -137,9 +138,15 @@ struct Searcher::Impl {
         return s;
     }
 
-    // Searches an opened source; the sink hears of its start and end.
+    // Read storage for the calls on the caller's thread (one at a time),
+    // kept from one input to the next.
+    RegexEngine::ReadBuffer buffer;
+
+    // Searches an opened source into `buffer`; the sink hears of its start
+    // and end.
     SearchResult Run(RegexEngine::SearchSource& source, const std::string& name, SearchSink& sink,
-                     const RegexEngine::SearchPool* pool = nullptr, std::size_t index = 0) const
+                     RegexEngine::ReadBuffer& buffer, const RegexEngine::SearchPool* pool = nullptr,
+                     std::size_t index = 0) const
     {
         SearchResult result;
         const SearchAnswer start = sink.OnInputStart(name);
@@ -147,7 +154,7 @@ struct Searcher::Impl {
             result.End = start == SearchAnswer::Stop ? SearchResult::Stopped : SearchResult::Finished;
             return result;
         }
-        RegexEngine::StreamSearcher searcher(*pattern, Settings());
+        RegexEngine::StreamSearcher searcher(*pattern, Settings(), &buffer);
         Bridge bridge(sink, pool, index);
         RegexEngine::StreamEnd end;
         try {
@@ -185,7 +192,7 @@ struct Searcher::Impl {
 
     // A file by name, its failures told to the sink too. Const: the workers
     // of a walk search with it at once.
-    SearchResult SearchOne(const std::string& path, bool listed, SearchSink& sink,
+    SearchResult SearchOne(const std::string& path, bool listed, SearchSink& sink, RegexEngine::ReadBuffer& buffer,
                            const RegexEngine::SearchPool* pool = nullptr, std::size_t index = 0) const
     {
         RegexEngine::SearchSource source;
@@ -199,7 +206,7 @@ struct Searcher::Impl {
                 result.End = SearchResult::Stopped;
             return result;
         }
-        SearchResult result = Run(source, path, sink, pool, index);
+        SearchResult result = Run(source, path, sink, buffer, pool, index);
         if (result.End == SearchResult::ReadFailed || result.End == SearchResult::MatchFailed) {
             if (result.Error.empty())
                 result.Error = RegexPlatform::ErrorText(result.SystemError);
@@ -278,7 +285,7 @@ SearchResult Searcher::SearchOne(const std::string& path, bool listed, SearchSin
 {
     if (!Ok())
         return impl_->NotCompiled();
-    return impl_->SearchOne(path, listed, sink);
+    return impl_->SearchOne(path, listed, sink, impl_->buffer);
 }
 
 SearchResult Searcher::SearchFiles(const std::string& files, const WalkOptions& walk, SearchSink& sink)
@@ -300,7 +307,7 @@ SearchResult Searcher::SearchFiles(const std::string& files, const WalkOptions& 
         }
         if (i == list.size())
             break;
-        const SearchResult one = impl_->SearchOne(list[i], true, sink);
+        const SearchResult one = impl_->SearchOne(list[i], true, sink, impl_->buffer);
         total.Matches += one.Matches;
         total.Bytes += one.Bytes;
         if (one.End == SearchResult::Stopped) {
@@ -341,10 +348,27 @@ SearchResult Searcher::SearchFiles(const std::string& files, const WalkOptions& 
         return true;
     };
     const Impl& impl = *impl_;
+    // Read buffers, one per thread searching at once: a file's work takes
+    // one and gives it back, so each file reads into storage an earlier
+    // file left.
+    std::mutex buffersMutex;
+    std::vector<std::unique_ptr<RegexEngine::ReadBuffer>> buffers;
     const auto work = [&](std::size_t i) {
+        std::unique_ptr<RegexEngine::ReadBuffer> buffer;
+        {
+            std::lock_guard<std::mutex> lock(buffersMutex);
+            if (!buffers.empty()) {
+                buffer = std::move(buffers.back());
+                buffers.pop_back();
+            }
+        }
+        if (!buffer)
+            buffer.reset(new RegexEngine::ReadBuffer());
         Done& slot = slots[i % slots.size()];
         slot.sink = sinks.MakeSink(list[i]);
-        slot.result = impl.SearchOne(list[i], true, *slot.sink, &pool, i);
+        slot.result = impl.SearchOne(list[i], true, *slot.sink, *buffer, &pool, i);
+        std::lock_guard<std::mutex> lock(buffersMutex);
+        buffers.push_back(std::move(buffer));
         return slot.result.End != SearchResult::Stopped;
     };
     const auto deliver = [&](std::size_t i) {
@@ -378,7 +402,7 @@ SearchResult Searcher::SearchDescriptor(int descriptor, const std::string& name,
         result.Error = RegexPlatform::ErrorText(result.SystemError);
         return result;
     }
-    result = impl_->Run(source, name, sink);
+    result = impl_->Run(source, name, sink, impl_->buffer);
     if (result.End == SearchResult::ReadFailed && result.Error.empty())
         result.Error = RegexPlatform::ErrorText(result.SystemError);
     return result;
@@ -390,7 +414,7 @@ SearchResult Searcher::SearchText(std::string_view text, SearchSink& sink)
         return impl_->NotCompiled();
     RegexEngine::SearchSource source;
     source.Assign(text.data(), text.size());
-    return impl_->Run(source, std::string(), sink);
+    return impl_->Run(source, std::string(), sink, impl_->buffer);
 }
 
 }  // namespace RegexClass

@@ -156,12 +156,33 @@ private:
     bool recordOnce_;
 };
 
-StreamSearcher::StreamSearcher(const CompiledPattern& pattern, const StreamSettings& settings)
-    : pattern_(pattern), settings_(settings), offsets_(2 * pattern.marks)
+void ReadBuffer::Grow(std::size_t size, std::size_t from, std::size_t count)
+{
+    if (size <= size_)
+        return;
+    // Default-initialised: the new bytes are not cleared (the kernel's
+    // zeroed pages are touched only as reads fill them).
+    std::unique_ptr<char[]> bigger(new char[size]);
+    if (count > 0)
+        std::memcpy(bigger.get() + from, data_.get() + from, count);
+    data_ = std::move(bigger);
+    size_ = size;
+}
+
+void ReadBuffer::Trim(std::size_t limit)
+{
+    if (size_ > limit) {
+        data_.reset();
+        size_ = 0;
+    }
+}
+
+StreamSearcher::StreamSearcher(const CompiledPattern& pattern, const StreamSettings& settings, ReadBuffer* buffer)
+    : pattern_(pattern), settings_(settings), buffer_(buffer != nullptr ? *buffer : own_), offsets_(2 * pattern.marks)
 {
 }
 
-StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, std::string& error)
+void StreamSearcher::Reset()
 {
     searched_ = 0;
     binary_ = false;
@@ -170,7 +191,22 @@ StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, 
     lineAt_ = noOffset;
     lineNumber_ = 0;
     probed_ = 0;
+}
+
+void StreamSearcher::Trim()
+{
+    buffer_.Trim(std::max(keptBuffer, 4 * (settings_.blockSize + readAlignment)));
+}
+
+StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, std::string& error)
+{
+    Reset();
     error.clear();
+    // A grown buffer is given back however the search ends.
+    struct TrimAtEnd {
+        StreamSearcher& searcher;
+        ~TrimAtEnd() { searcher.Trim(); }
+    } atEnd{*this};
     // In Unicode mode a UTF-16 input is searched as its UTF-8 transcoding.
     if (pattern_.unicode)
         source.TranscodeUtf16();
@@ -179,14 +215,13 @@ StreamEnd StreamSearcher::SearchWindows(SearchSource& source, StreamSink& sink, 
 
 StreamEnd StreamSearcher::Search(SearchSource& source, StreamSink& sink, std::string& error)
 {
-    searched_ = 0;
-    binary_ = false;
-    countedAt_ = 0;
-    countedLine_ = 1;
-    lineAt_ = noOffset;
-    lineNumber_ = 0;
-    probed_ = 0;
+    Reset();
     error.clear();
+    // A grown buffer is given back however the search ends.
+    struct TrimAtEnd {
+        StreamSearcher& searcher;
+        ~TrimAtEnd() { searcher.Trim(); }
+    } atEnd{*this};
     if (pattern_.unicode)
         source.TranscodeUtf16();
     if (settings_.lines)
@@ -274,35 +309,37 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
     std::size_t head = 0;     // where the bytes kept begin in the buffer
     std::size_t start = 0;    // the first line not yet searched (from head)
     std::size_t fill = 0;     // bytes in the buffer (from head)
+    bool placed = false;      // head is at a page boundary (storage left by an earlier search may not be)
     for (;;) {
-        if (buffer_.size() - head - fill < blockSize) {
+        if (!placed || buffer_.Size() - head - fill < blockSize) {
+            placed = true;
             // Keep the context lines before `start` and the partial line
             // after it; drop the rest.
-            const char* data = buffer_.data() + head;
+            const char* data = buffer_.Data() + head;
             std::size_t keep = start;
             for (std::size_t n = 0; n < settings_.keepLines && keep > 0; ++n)
                 keep = static_cast<std::size_t>(FindBack(data, data + keep - 1, terminator) - data);
             const std::size_t rest = fill - keep;
-            if (buffer_.size() < rest + blockSize + readAlignment)
-                buffer_.resize(std::max(buffer_.size() * 2, rest + blockSize + readAlignment));
+            if (buffer_.Size() < rest + blockSize + readAlignment)
+                buffer_.Grow(std::max(buffer_.Size() * 2, rest + blockSize + readAlignment), head + keep, rest);
             // The bytes kept end where a page begins, so that the reads that
             // follow fill whole pages (the kernel copies into aligned pages
             // faster, as grep knows).
             const std::size_t to =
-                (readAlignment - (reinterpret_cast<std::uintptr_t>(buffer_.data()) + rest) % readAlignment) % readAlignment;
+                (readAlignment - (reinterpret_cast<std::uintptr_t>(buffer_.Data()) + rest) % readAlignment) % readAlignment;
             if (to != head + keep)
-                std::memmove(buffer_.data() + to, buffer_.data() + head + keep, rest);
+                std::memmove(buffer_.Data() + to, buffer_.Data() + head + keep, rest);
             head = to;
             base += keep;
             start -= keep;
             fill = rest;
         }
         std::size_t got = 0;
-        if (!source.Read(buffer_.data() + head + fill, blockSize, got)) {
+        if (!source.Read(buffer_.Data() + head + fill, blockSize, got)) {
             error = RegexPlatform::ErrorText(source.Error());
             return StreamEnd::ReadFailed;
         }
-        char* fresh = buffer_.data() + head + fill;
+        char* fresh = buffer_.Data() + head + fill;
         if (got > 0 && !settings_.nullData) {
             char* nul = static_cast<char*>(std::memchr(fresh, '\0', got));
             if (nul != nullptr) {
@@ -313,7 +350,7 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
         }
         fill += got;
         if (got == 0)
-            return LinesOf(buffer_.data() + head, fill, base, start, sink, error, true);
+            return LinesOf(buffer_.Data() + head, fill, base, start, sink, error, true);
         // The new bytes end the lines before their last terminator (none
         // before them: the lines up to `start` were complete).
         const char* last = fresh + got;
@@ -321,8 +358,8 @@ StreamEnd StreamSearcher::Lines(SearchSource& source, StreamSink& sink, std::str
             --last;
         if (last == fresh)
             continue;  // no line completed yet
-        const std::size_t end = static_cast<std::size_t>(last - (buffer_.data() + head));
-        const StreamEnd result = LinesOf(buffer_.data() + head, end, base, start, sink, error, false);
+        const std::size_t end = static_cast<std::size_t>(last - (buffer_.Data() + head));
+        const StreamEnd result = LinesOf(buffer_.Data() + head, end, base, start, sink, error, false);
         if (result != StreamEnd::Finished)
             return result;
         start = end;
@@ -361,10 +398,10 @@ StreamEnd StreamSearcher::WholeStream(SearchSource& source, StreamSink& sink, st
     // on past a window: the stream is read whole and searched at once.
     std::size_t fill = 0;
     for (;;) {
-        if (fill == buffer_.size())
-            buffer_.resize(std::max<std::size_t>(buffer_.size() * 2, firstWindow));
+        if (fill == buffer_.Size())
+            buffer_.Grow(std::max<std::size_t>(buffer_.Size() * 2, firstWindow), 0, fill);
         std::size_t got = 0;
-        if (!source.Read(buffer_.data() + fill, buffer_.size() - fill, got)) {
+        if (!source.Read(buffer_.Data() + fill, buffer_.Size() - fill, got)) {
             error = RegexPlatform::ErrorText(source.Error());
             return StreamEnd::ReadFailed;
         }
@@ -374,7 +411,7 @@ StreamEnd StreamSearcher::WholeStream(SearchSource& source, StreamSink& sink, st
     }
     windowSize_ = fill;
     windowOffset_ = 0;
-    return Whole(buffer_.data(), fill, sink, error);
+    return Whole(buffer_.Data(), fill, sink, error);
 }
 
 void StreamSearcher::Probe(const char* data, std::uint64_t offset, std::size_t size)
@@ -396,10 +433,10 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
     const bool blocks = settings_.wholeLines;
     const char terminator = settings_.nullData ? '\0' : '\n';
     const unsigned marks = pattern_.marks;
-    // The buffer grows to the window as the source gives bytes: a short
-    // input costs no window-sized allocation.
-    if (buffer_.size() < std::min(window, firstWindow))
-        buffer_.resize(std::min(window, firstWindow));
+    // The window grows to its size as the source gives bytes: a short input
+    // costs no window-sized allocation. (`room` is the window's size so far,
+    // whatever storage an earlier search left.)
+    std::size_t room = std::min(window, firstWindow);
     if (pattern_.unicode)
         return WholeStream(source, sink, error);
     std::uint64_t base = 0;  // source offset of buffer_[0]
@@ -416,18 +453,19 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
     std::vector<unsigned char> retried;
     try {
         for (;;) {
-            while (!eof && (fill < buffer_.size() || buffer_.size() < window)) {
-                if (fill == buffer_.size())
-                    buffer_.resize(std::min(window, buffer_.size() * 2));
+            while (!eof && (fill < room || room < window)) {
+                if (fill == room)
+                    room = std::min(window, room * 2);
+                buffer_.Grow(room, 0, fill);
                 std::size_t got = 0;
-                if (!source.Read(buffer_.data() + fill, buffer_.size() - fill, got)) {
+                if (!source.Read(buffer_.Data() + fill, room - fill, got)) {
                     error = RegexPlatform::ErrorText(source.Error());
                     return StreamEnd::ReadFailed;
                 }
                 eof = got == 0;
                 fill += got;
             }
-            const char* data = buffer_.data();
+            const char* data = buffer_.Data();
             windowSize_ = fill;
             windowOffset_ = base;
             Probe(data, base, fill);
@@ -511,16 +549,17 @@ StreamEnd StreamSearcher::Windows(SearchSource& source, StreamSink& sink, std::s
                 countedAt_ = base + drop;
             }
             if (drop > 0) {
-                std::memmove(buffer_.data(), buffer_.data() + drop, fill - drop);
+                std::memmove(buffer_.Data(), buffer_.Data() + drop, fill - drop);
                 base += drop;
                 pos -= drop;
                 fill -= drop;
                 settled -= std::min(settled, drop);
             }
-            if (fill == buffer_.size()) {
+            if (fill == room) {
                 if (eof)
                     return StreamEnd::Finished;
-                buffer_.resize(buffer_.size() * 2);
+                room *= 2;
+                buffer_.Grow(room, 0, fill);
             }
         }
     } catch (const std::bad_alloc&) {

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -114,14 +115,44 @@ enum class StreamEnd {
     MatchFailed   // the engine gave up (complexity or stack limits); see the error text
 };
 
+// The searcher's read buffer: grows without clearing the bytes it adds and
+// keeps its storage from one search to the next, so that a walk reads each
+// file into the storage the file before left (one buffer per thread), with
+// no allocation, zeroing or page faults per file. What it holds between
+// searches means nothing.
+class ReadBuffer {
+public:
+    ReadBuffer() = default;
+    ReadBuffer(const ReadBuffer&) = delete;
+    ReadBuffer& operator=(const ReadBuffer&) = delete;
+
+    char* Data() { return data_.get(); }
+    std::size_t Size() const { return size_; }
+    // At least `size` bytes; bytes [from, from + count) keep their place (the
+    // rest is undefined).
+    void Grow(std::size_t size, std::size_t from = 0, std::size_t count = 0);
+    // Gives the storage back when it is larger than `limit` (one long line or
+    // a large window grew it): the next search starts small again.
+    void Trim(std::size_t limit);
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+};
+
 class StreamSearcher {
 public:
-    // `pattern` must outlive the searcher.
-    StreamSearcher(const CompiledPattern& pattern, const StreamSettings& settings);
+    // `pattern` must outlive the searcher; so must `buffer`, when given
+    // (null: the searcher has one of its own).
+    StreamSearcher(const CompiledPattern& pattern, const StreamSettings& settings, ReadBuffer* buffer = nullptr);
+    StreamSearcher(const StreamSearcher&) = delete;
+    StreamSearcher& operator=(const StreamSearcher&) = delete;
 
     // Searches one source from its current position to its end; the buffer is
-    // kept for the next one. Nothing is thrown for the source's or the
-    // engine's failures; what the sink throws passes through.
+    // kept for the next one (given back when a long line or a large window
+    // grew it past `keptBuffer` bytes, or four blocks if more). Nothing is
+    // thrown for the source's or the engine's failures; what the sink throws
+    // passes through.
     StreamEnd Search(SearchSource& source, StreamSink& sink, std::string& error);
 
     // Whole-buffer mode in windows whatever the source (Search takes it for
@@ -137,10 +168,15 @@ public:
     {
         size = windowSize_;
         offset = windowOffset_;
-        return buffer_.data();
+        return buffer_.Data();
     }
 
+    // The most a buffer keeps from one search to the next.
+    static constexpr std::size_t keptBuffer = std::size_t(1) << 20;
+
 private:
+    void Reset();
+    void Trim();
     StreamEnd Lines(SearchSource& source, StreamSink& sink, std::string& error);
     StreamEnd Whole(const char* data, std::size_t size, StreamSink& sink, std::string& error);
     StreamEnd Windows(SearchSource& source, StreamSink& sink, std::string& error);
@@ -155,7 +191,8 @@ private:
 
     const CompiledPattern& pattern_;
     const StreamSettings settings_;
-    std::vector<char> buffer_;
+    ReadBuffer own_;
+    ReadBuffer& buffer_;
     std::vector<std::uint64_t> offsets_;
     std::uint64_t searched_ = 0;
     bool binary_ = false;

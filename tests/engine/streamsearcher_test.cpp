@@ -247,3 +247,60 @@ TEST(StreamSearcher, EndsLinesOnlyAtTheirTerminator)
             EXPECT_EQ(SelectLines(row.expression, row.subject, block, row.binary, row.nullData), row.lines)
                 << row.expression << " block " << block << " on " << Show(row.subject.substr(0, 40));
 }
+
+// One read buffer through a run of searches, as a walk's thread has it: an
+// input searched after one whose long line or window grew the buffer (or
+// that left other bytes in it) gives the lines and numbers it gives alone.
+TEST(StreamSearcher, ABufferLeftByAnEarlierSearchChangesNothing)
+{
+    const std::string huge = "needle 1\n" + std::string(3 << 20, 'x') + " needle\nneedle 3\n";  // past keptBuffer
+    const std::string large = std::string(300000, 'y') + "\nneedle 2\n" + std::string(200000, 'n') + "\n";
+    const std::string small = "a\nneedle one\nb\n\nneedle two\nc needle";
+    const struct {
+        const std::string* first;
+        bool firstLines;       // false: whole-buffer mode in windows (-U over a stream)
+        std::size_t window;    // of the first search
+        const std::string* then;
+        std::size_t block;     // of the second search, line mode
+    } rows[] = {
+        {&huge, true, 0, &small, 4096},   {&huge, true, 0, &large, 4096},  {&large, true, 0, &small, 7},
+        {&large, true, 0, &huge, 65536},  {&huge, false, 4096, &small, 5}, {&large, false, 1 << 16, &small, 65536},
+        {&large, false, 1 << 16, &large, 4096}, {&small, true, 0, &small, 1},
+    };
+    unsigned error = 0;
+    const auto pattern = CompilePattern("needle", false, error);
+    ASSERT_TRUE(pattern != nullptr);
+    StreamSettings lines;
+    lines.countLines = true;
+    StreamSettings whole = lines;
+    whole.lines = false;
+    whole.wholeLines = true;
+    for (const auto& row : rows) {
+        ReadBuffer buffer;
+        std::string text;
+        SearchSource source;
+        Lines first, alone, after;
+        StreamSettings firstSettings = row.firstLines ? lines : whole;
+        firstSettings.window = row.window;
+        StreamSearcher before(*pattern, firstSettings, &buffer);
+        source.Assign(row.first->data(), row.first->size());
+        ASSERT_EQ(row.firstLines ? before.Search(source, first, text) : before.SearchWindows(source, first, text),
+                  StreamEnd::Finished);
+        // A buffer grown past what is kept is given back; a smaller one stays.
+        EXPECT_EQ(buffer.Size() == 0, row.first == &huge) << buffer.Size();
+        StreamSettings thenSettings = lines;
+        thenSettings.blockSize = row.block;
+        StreamSearcher fresh(*pattern, thenSettings);
+        source.Assign(row.then->data(), row.then->size());
+        ASSERT_EQ(fresh.Search(source, alone, text), StreamEnd::Finished);
+        StreamSearcher reused(*pattern, thenSettings, &buffer);
+        source.Assign(row.then->data(), row.then->size());
+        ASSERT_EQ(reused.Search(source, after, text), StreamEnd::Finished);
+        EXPECT_TRUE(after.got == alone.got) << after.got.size() << " lines, alone " << alone.got.size() << "; "
+                                            << row.then->size() << " bytes after " << row.first->size() << ", block "
+                                        << row.block;
+        if (row.then == &small) {
+            EXPECT_EQ(after.got, (std::vector<std::string>{"2:2:needle one", "5:16:needle two", "6:27:c needle"}));
+        }
+    }
+}
