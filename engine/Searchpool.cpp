@@ -25,16 +25,39 @@ void SearchPool::Limit(std::size_t end)
         limit_.store(end, std::memory_order_relaxed);
 }
 
+bool SearchPool::Finished(std::size_t from, std::size_t to) const
+{
+    const std::size_t limit = limit_.load(std::memory_order_relaxed);
+    for (std::size_t i = from; i <= to && i < limit; ++i) {
+        if (slots_[i % slots_.size()].finished != i)
+            return false;
+    }
+    return true;
+}
+
+bool SearchPool::Refilled() const
+{
+    const std::size_t limit = limit_.load(std::memory_order_relaxed);
+    if (ended_ || next_ >= limit)
+        return true;
+    const std::size_t room = delivering_ + window_ > next_ ? delivering_ + window_ - next_ : 0;
+    return room >= std::min(refill_, limit - next_);
+}
+
 void SearchPool::Work(const std::function<bool(std::size_t)>& work)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        // A file is taken once it is wanted and within the window.
-        workersCv_.wait(lock, [&] {
-            return ended_ || next_ >= limit_.load(std::memory_order_relaxed) || next_ < delivering_ + window_;
-        });
+        // A file is taken once it is wanted and within the window. A worker
+        // that finds the window full waits until a batch of places is free.
         if (ended_ || next_ >= limit_.load(std::memory_order_relaxed))
             return;
+        if (next_ >= delivering_ + window_) {
+            ++workersWaiting_;
+            workersCv_.wait(lock, [&] { return Refilled(); });
+            --workersWaiting_;
+            continue;
+        }
         const std::size_t index = next_++;
         {
             // The slot's previous file is done with: delivered, its work
@@ -63,9 +86,11 @@ void SearchPool::Work(const std::function<bool(std::size_t)>& work)
         slot.thrown = thrown;
         if (!more)
             Limit(index + 1);
-        // Either the caller waits for this file, or (after a Stop) workers
-        // waiting for the window must see that nothing more is wanted.
-        callerCv_.notify_one();
+        // Either the caller waits for this file (in a Run: for the batch it
+        // completes), or (after a Stop) workers waiting for the window must
+        // see that nothing more is wanted.
+        if (streaming_ || !more || (callerWaits_ && Finished(delivering_, waitEnd_)))
+            callerCv_.notify_one();
         if (!more)
             workersCv_.notify_all();
     }
@@ -162,8 +187,15 @@ bool SearchPool::Start(std::size_t first, std::size_t count, bool streaming,
     }
     next_ = delivering_ = first;
     ended_ = false;
+    streaming_ = streaming;
+    callerWaits_ = false;
+    workersWaiting_ = 0;
     slots_.clear();
     slots_.resize(std::min(window_, count - first));
+    // A batch is a quarter of the window, at most 8 files: the caller hands
+    // out what is done while the workers go on with the rest of the window.
+    batch_ = std::max<std::size_t>(1, std::min<std::size_t>(8, slots_.size() / 4));
+    refill_ = std::max<std::size_t>(1, window_ / 4);
     std::vector<std::thread> workers;
     std::exception_ptr thrown;
     const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(threads_, count - first));
@@ -185,7 +217,16 @@ bool SearchPool::Start(std::size_t first, std::size_t count, bool streaming,
             if (i >= limit_.load(std::memory_order_relaxed))
                 break;
             Slot& slot = SlotOf(i);
-            callerCv_.wait(lock, [&] { return slot.finished == i || (streaming && slot.opened == i); });
+            if (streaming) {
+                callerCv_.wait(lock, [&] { return slot.finished == i || slot.opened == i; });
+            } else if (slot.finished != i) {
+                // Sleep until the next batch of files is worked, then hand
+                // them out one after the other without waiting.
+                waitEnd_ = i + batch_ - 1;
+                callerWaits_ = true;
+                callerCv_.wait(lock, [&] { return Finished(i, waitEnd_); });
+                callerWaits_ = false;
+            }
             // A work that threw before its file was opened hands nothing out;
             // after, the file's delivery meets the exception in Take.
             if (slot.opened != i && slot.thrown) {
@@ -209,7 +250,8 @@ bool SearchPool::Start(std::size_t first, std::size_t count, bool streaming,
                 callerCv_.wait(lock, [&] { return slot.finished == i; });
             }
             delivering_ = i + 1;
-            workersCv_.notify_all();
+            if (streaming || (workersWaiting_ > 0 && Refilled()))
+                workersCv_.notify_all();
         }
     } catch (...) {
         thrown = std::current_exception();

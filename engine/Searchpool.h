@@ -99,6 +99,12 @@ private:
                const std::function<bool(std::size_t)>& deliver);
     void Work(const std::function<bool(std::size_t)>& work);
     void Limit(std::size_t end);  // with the lock held
+    // With the lock held: whether the files [from, to] (up to the last one
+    // wanted) have all been worked.
+    bool Finished(std::size_t from, std::size_t to) const;
+    // With the lock held: whether workers waiting for room in the window
+    // should wake: room for `refill_` files (or for all that are left).
+    bool Refilled() const;
     Slot& SlotOf(std::size_t index) { return slots_[index % slots_.size()]; }
 
     const unsigned threads_;
@@ -110,6 +116,15 @@ private:
     std::size_t next_ = 0;       // the next file a worker takes
     std::size_t delivering_ = 0; // the file the caller waits for
     bool ended_ = false;
+    bool streaming_ = false;
+    // Run: the caller sleeps until a batch of files is worked, and a worker
+    // that finds the window full until a batch of places is free, so that a
+    // thread sleeps and wakes once per batch of files, not per file.
+    std::size_t batch_ = 1;      // files the caller waits for at once
+    std::size_t refill_ = 1;     // places a waiting worker waits for
+    std::size_t waitEnd_ = 0;    // the caller sleeps until [delivering_, waitEnd_] are worked
+    bool callerWaits_ = false;
+    unsigned workersWaiting_ = 0;  // workers waiting for room in the window
     std::vector<Slot> slots_;    // file i in slot i % slots_.size()
 };
 
