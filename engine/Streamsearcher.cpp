@@ -7,6 +7,10 @@
 #include <new>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace RegexEngine {
 
 namespace {
@@ -27,8 +31,20 @@ constexpr std::uint64_t binaryProbe = 32 * 1024;
 // Line mode reads into the buffer at page boundaries.
 constexpr std::size_t readAlignment = 4096;
 
+// The start of the line holding `at`: just after the last terminator in
+// [from, at), or `from`. Sixteen bytes at a time from the end: each match
+// asks for its line's start, and lines are mostly longer than that.
 const char* FindBack(const char* from, const char* at, char terminator)
 {
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi8(terminator);
+    for (; at - from >= 16; at -= 16) {
+        const unsigned found = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at - 16)), wanted)));
+        if (found != 0)
+            return at - 16 + (32 - __builtin_clz(found));  // just after the last one
+    }
+#endif
     while (at != from && at[-1] != terminator)
         --at;
     return at;
