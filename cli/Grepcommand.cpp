@@ -92,7 +92,16 @@ private:
 // A file of a walk searched on a worker thread: a printer of its own, as for
 // the first file of a run, printing into memory.
 struct HeldPrinter {
-    HeldPrinter(const Command& command, bool colour, bool names) : out(held, colour), printer(out, command, names) {}
+    HeldPrinter(const Command& command, bool colour, bool names, BufferStock& stock)
+        : held(Stocked(stock)), out(held, colour), printer(out, command, names)
+    {
+    }
+    static HeldOutput Stocked(BufferStock& stock)
+    {
+        HeldOutput held;
+        held.stock = &stock;
+        return held;
+    }
     HeldOutput held;
     Output out;
     LinePrinter printer;
@@ -100,8 +109,8 @@ struct HeldPrinter {
 
 class HeldFile final : private HeldPrinter, public StreamPrinter {
 public:
-    HeldFile(const Command& command, bool colour, bool names, bool wantsAfter)
-        : HeldPrinter(command, colour, names), StreamPrinter(HeldPrinter::printer, out, command, false)
+    HeldFile(const Command& command, bool colour, bool names, bool wantsAfter, BufferStock& stock)
+        : HeldPrinter(command, colour, names, stock), StreamPrinter(HeldPrinter::printer, out, command, false)
     {
         wantsAfter_ = wantsAfter;
     }
@@ -111,6 +120,8 @@ public:
         out.Flush();
         return held;
     }
+    // Once written out: its buffers go back to the stock.
+    void Recycle() { held.Recycle(); }
 };
 
 // The walk's files on several threads: each printed into memory by a
@@ -125,7 +136,8 @@ public:
     }
     std::unique_ptr<RegexClass::SearchSink> MakeSink(const std::string&) override
     {
-        return std::unique_ptr<RegexClass::SearchSink>(new HeldFile(command_, out_.Colour(), names_, sink_.wantsAfter_));
+        return std::unique_ptr<RegexClass::SearchSink>(
+            new HeldFile(command_, out_.Colour(), names_, sink_.wantsAfter_, stock_));
     }
     RegexClass::SearchAnswer OnFileDone(std::unique_ptr<RegexClass::SearchSink> sink,
                                         const RegexClass::SearchResult&) override
@@ -133,6 +145,7 @@ public:
         HeldFile& file = static_cast<HeldFile&>(*sink);
         printer_.Join(file.Printer());
         out_.Release(file.Held());
+        file.Recycle();
         if (file.failed)
             sink_.failed = true;
         if (flushEachFile_)
@@ -151,6 +164,7 @@ private:
     StreamPrinter& sink_;
     const bool names_;
     const bool flushEachFile_;
+    BufferStock stock_;  // the held files' buffers, from one file to the next
 };
 
 // Every operand through the streaming searcher.

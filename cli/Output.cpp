@@ -127,21 +127,54 @@ Output::Output(int fd, bool colour) : buffer_(new char[kBlock]), fd_(fd), colour
 {
 }
 
-Output::Output(HeldOutput& held, bool colour) : buffer_(new char[kBlock]), fd_(-1), held_(&held), colour_(colour)
+Output::Output(HeldOutput& held, bool colour)
+    : buffer_(held.stock != nullptr ? held.stock->Take() : std::unique_ptr<char[]>(new char[kBlock])),
+      fd_(-1),
+      held_(&held),
+      colour_(colour)
 {
 }
 
 Output::~Output()
 {
     Flush();
+    if (held_ != nullptr && held_->stock != nullptr)
+        held_->stock->Give(std::move(buffer_));
 }
 
 bool Output::Emit(const char* text, std::size_t length)
 {
-    if (held_ == nullptr)
-        return WriteAll(fd_, text, length);
-    held_->bytes.append(text, length);
-    return true;
+    return WriteAll(fd_, text, length);
+}
+
+std::unique_ptr<char[]> BufferStock::Take()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!buffers_.empty()) {
+            std::unique_ptr<char[]> buffer = std::move(buffers_.back());
+            buffers_.pop_back();
+            return buffer;
+        }
+    }
+    return std::unique_ptr<char[]>(new char[Output::kBufferSize]);
+}
+
+void BufferStock::Give(std::unique_ptr<char[]> buffer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (buffer && buffers_.size() < kept)
+        buffers_.push_back(std::move(buffer));
+}
+
+void HeldOutput::Recycle()
+{
+    if (stock != nullptr) {
+        for (auto& block : blocks)
+            stock->Give(std::move(block.first));
+    }
+    blocks.clear();
+    size = 0;
 }
 
 void Output::Diagnostic(const std::string& text)
@@ -151,19 +184,26 @@ void Output::Diagnostic(const std::string& text)
         return;
     }
     Flush();
-    held_->notes.emplace_back(held_->bytes.size(), text);
+    held_->notes.emplace_back(held_->size, text);
 }
 
 void Output::Release(const HeldOutput& held)
 {
-    std::size_t at = 0;
-    for (const auto& note : held.notes) {
-        Write(held.bytes.data() + at, note.first - at);
-        at = note.first;
-        Flush();
-        Diagnose(note.second);
+    // A note is taken after a flush: it falls between two blocks. A full
+    // block is written straight from where it is (WriteSlow), not copied.
+    std::size_t at = 0, note = 0;
+    const auto notesUpTo = [&] {
+        for (; note < held.notes.size() && held.notes[note].first <= at; ++note) {
+            Flush();
+            Diagnose(held.notes[note].second);
+        }
+    };
+    notesUpTo();
+    for (const auto& block : held.blocks) {
+        Write(block.first.get(), block.second);
+        at += block.second;
+        notesUpTo();
     }
-    Write(held.bytes.data() + at, held.bytes.size() - at);
 }
 
 void Output::WriteSlow(const char* text, std::size_t length)
@@ -171,6 +211,19 @@ void Output::WriteSlow(const char* text, std::size_t length)
     Flush();
     if (failed_)
         return;
+    if (held_ != nullptr) {
+        // Held output is kept in whole buffers: a huge piece fills as many.
+        while (length > 0) {
+            const std::size_t piece = std::min(length, kBlock - used_);
+            std::memcpy(buffer_.get() + used_, text, piece);
+            used_ += piece;
+            text += piece;
+            length -= piece;
+            if (used_ == kBlock)
+                Flush();
+        }
+        return;
+    }
     if (length >= kBlock) {  // a huge piece goes straight out
         if (!Emit(text, length))
             failed_ = true;
@@ -224,6 +277,16 @@ void Output::PaintedSeparator(char c)
 
 bool Output::Flush()
 {
+    if (held_ != nullptr) {
+        // The buffer itself moves to the held output; a kept one follows.
+        if (used_ != 0) {
+            held_->size += used_;
+            held_->blocks.emplace_back(std::move(buffer_), used_);
+            buffer_ = held_->stock != nullptr ? held_->stock->Take() : std::unique_ptr<char[]>(new char[kBlock]);
+        }
+        used_ = 0;
+        return true;
+    }
     // After a failed write the output is dropped: the buffer only keeps
     // being emptied, so that memory stays bounded.
     if (!failed_ && used_ != 0 && !Emit(buffer_.get(), used_))

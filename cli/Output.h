@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,12 +34,35 @@ enum class Paint {
 // Whether a role has a colour (sl and cx have none unless GREP_COLORS gives one).
 bool HasColour(Paint role);
 
+// Output buffers shared by the held outputs of a run, on any thread: a
+// buffer written out comes back here for a later file, so a file's output
+// allocates (and faults in) no fresh memory.
+class BufferStock {
+public:
+    // A kept buffer, or a new one.
+    std::unique_ptr<char[]> Take();
+    // Kept while fewer than `kept` are (memory stays bounded), else freed.
+    void Give(std::unique_ptr<char[]> buffer);
+
+private:
+    static constexpr std::size_t kept = 64;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<char[]>> buffers_;
+};
+
 // Output kept in memory (a file searched on a worker thread): its bytes, and
 // the diagnostics in their places among them, for the caller's thread to
 // write out in order (Output::Release).
 struct HeldOutput {
-    std::string bytes;
+    // The bytes: the buffers a held Output filled, each moved here whole
+    // (nothing copied) with the number of bytes it holds.
+    std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> blocks;
+    std::size_t size = 0;                                    // bytes in all blocks
     std::vector<std::pair<std::size_t, std::string>> notes;  // offset in bytes, text for Diagnose
+    BufferStock* stock = nullptr;  // where buffers come from and go back to (null: new, freed)
+
+    // Gives the blocks back to the stock (once written out).
+    void Recycle();
 };
 
 // Collects output in a large buffer and writes it with write(2) in big blocks.
@@ -46,7 +70,8 @@ struct HeldOutput {
 class Output {
 public:
     Output(int fd, bool colour);
-    // Output into `held` (each Flush moves what is buffered there).
+    // Output into `held` (each Flush moves the buffer there, whole, and
+    // goes on in a buffer from held.stock).
     Output(HeldOutput& held, bool colour);
     ~Output();
     Output(const Output&) = delete;
@@ -93,6 +118,7 @@ public:
 
     bool Colour() const { return colour_; }
     bool Flush();  // false when a write failed (now or earlier)
+    static constexpr std::size_t kBufferSize = 1 << 16;
     bool Failed() const { return failed_; }
 
     // A diagnostic (Diagnose) at this point of the output: written at once,
@@ -108,7 +134,7 @@ private:
     void PaintedSeparator(char c);
     void PaintedSlow(Paint role, const char* text, std::size_t length);
 
-    static constexpr std::size_t kBlock = 1 << 16;
+    static constexpr std::size_t kBlock = kBufferSize;
     std::unique_ptr<char[]> buffer_;  // kBlock bytes
     std::size_t used_ = 0;
     int fd_;
