@@ -180,6 +180,39 @@ TEST(SearchPool, FilesInFlightAfterAStopAreNoLongerWanted)
     EXPECT_TRUE(sawUnwanted.load());
 }
 
+// The caller hands files out a batch at a time, but a file whose work ends
+// the run (a Stop: -q after a match) is handed out without waiting for the
+// rest of its batch. Here file 0 stops once file 1 is being worked, and file
+// 1's work waits (bounded) until file 0 has been handed out: a caller that
+// waited for the batch would hand it out only after that wait ran out.
+TEST(SearchPool, AFileThatStopsTheRunIsHandedOutWithoutItsBatch)
+{
+    SearchPool pool(2, 32);
+    std::atomic<bool> started{false}, delivered{false}, deliveredFirst{false};
+    pool.Run(
+        20,
+        [&](std::size_t i) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            if (i == 0) {
+                while (!started && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+                return false;
+            }
+            started = true;
+            while (!delivered && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            if (i == 1)
+                deliveredFirst = delivered.load();
+            return true;
+        },
+        [&](std::size_t) {
+            delivered = true;
+            return true;
+        });
+    EXPECT_TRUE(started.load());
+    EXPECT_TRUE(deliveredFirst.load());
+}
+
 namespace {
 
 // A streaming run over [first, count): file i's work opens it and puts
