@@ -32,6 +32,16 @@ public:
 
     RegexClass::SearchAnswer OnInputStart(const std::string& name) override
     {
+        // The file the output goes to is never read: its lines would match
+        // again and again, filling the disk.
+        RegexPlatform::FileState state;
+        if (output_ != nullptr && RegexPlatform::QueryNameState(name.c_str(), state) &&
+            RegexPlatform::SameFile(state, *output_)) {
+            if (!command_.noMessages)
+                out_.Diagnostic(name + ": input file is also the output");
+            failed = true;
+            return RegexClass::SearchAnswer::SkipInput;
+        }
         printer_.Begin(name);
         return RegexClass::SearchAnswer::Continue;
     }
@@ -81,6 +91,9 @@ public:
 
     bool failed = false;
     bool wantsAfter_ = false;
+    // Where standard output writes when it is a regular file that a search
+    // must not read (null: any input is read).
+    const RegexPlatform::FileState* output_ = nullptr;
 
 private:
     LinePrinter& printer_;
@@ -109,10 +122,12 @@ struct HeldPrinter {
 
 class HeldFile final : private HeldPrinter, public StreamPrinter {
 public:
-    HeldFile(const Command& command, bool colour, bool names, bool wantsAfter, BufferStock& stock)
+    // A file's sink, with the run's settings of the caller's sink `like`.
+    HeldFile(const StreamPrinter& like, const Command& command, bool colour, bool names, BufferStock& stock)
         : HeldPrinter(command, colour, names, stock), StreamPrinter(HeldPrinter::printer, out, command, false)
     {
-        wantsAfter_ = wantsAfter;
+        wantsAfter_ = like.wantsAfter_;
+        output_ = like.output_;
     }
     const LinePrinter& Printer() const { return printer; }
     const HeldOutput& Held()
@@ -137,7 +152,7 @@ public:
     std::unique_ptr<RegexClass::SearchSink> MakeSink(const std::string&) override
     {
         return std::unique_ptr<RegexClass::SearchSink>(
-            new HeldFile(command_, out_.Colour(), names_, sink_.wantsAfter_, stock_));
+            new HeldFile(sink_, command_, out_.Colour(), names_, stock_));
     }
     RegexClass::SearchAnswer OnFileDone(std::unique_ptr<RegexClass::SearchSink> sink,
                                         const RegexClass::SearchResult&) override
@@ -199,11 +214,29 @@ bool StreamOperands(Command& command, RegularExpression& object, Operands& opera
     const bool flushEachBlock = command.lineBuffered || RegexPlatform::IsTerminal(1);
     StreamPrinter sink(printer, out, command, flushEachBlock);
     sink.wantsAfter_ = after > 0 && !command.count && !command.filesWithMatches && !command.filesWithoutMatch && !command.quiet;
+    // An input that is the file standard output writes to is left out, as
+    // grep does, unless the output cannot grow with it (-q, -l, -L, -c, -m1).
+    RegexPlatform::FileState output;
+    if (!command.quiet && !command.filesWithMatches && !command.filesWithoutMatch && !command.count &&
+        (command.maxCount < 0 || command.maxCount > 1) && RegexPlatform::StandardFileState(1, output))
+        sink.output_ = &output;
     HeldFiles held(command, printer, out, sink, operands.ShowNames(), flushEachBlock);
     operands.ForEach([&](const WalkTarget& target) {
         RegexClass::SearchResult result;
         if (target.standardInput) {
+            // Standard input is compared by what it is, not by its label.
+            RegexPlatform::FileState input;
+            if (sink.output_ != nullptr && RegexPlatform::StandardFileState(0, input) &&
+                RegexPlatform::SameFile(input, output)) {
+                if (!command.noMessages)
+                    out.Diagnostic(command.label + ": input file is also the output");
+                sink.failed = true;
+                return true;
+            }
+            const RegexPlatform::FileState* const output = sink.output_;
+            sink.output_ = nullptr;
             result = searcher.SearchDescriptor(0, command.label, sink);
+            sink.output_ = output;
             if (result.End == RegexClass::SearchResult::ReadFailed) {
                 Diagnose(command.label + ": " + result.Error);
                 sink.failed = true;

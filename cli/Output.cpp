@@ -179,12 +179,14 @@ void HeldOutput::Recycle()
 
 void Output::Diagnostic(const std::string& text)
 {
-    if (held_ == nullptr) {
-        Diagnose(text);
-        return;
-    }
+    // The output before it is written first (as grep does), so that with
+    // both streams on one file the message stands where it happened, on one
+    // thread as on several.
     Flush();
-    held_->notes.emplace_back(held_->size, text);
+    if (held_ == nullptr)
+        Diagnose(text);
+    else
+        held_->notes.emplace_back(held_->size, text);
 }
 
 void Output::Release(const HeldOutput& held)

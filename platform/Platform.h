@@ -200,6 +200,11 @@ bool QueryNameState(const char* name, FileState& state);
 
 // The state of what has the name itself, a symbolic link not followed.
 bool QueryEntryState(const char* name, FileState& state);
+// The state of the file standard output (1) or standard error (2) writes to,
+// when that is a regular file (not a terminal, pipe or device); false
+// otherwise. A search compares its inputs with it, so that it never reads
+// the output it is writing.
+bool StandardFileState(int stream, FileState& state);
 
 // Takes the advisory whole-file lock of `file` for this open file, waiting
 // while another holder keeps it (POSIX flock, LOCK_EX; Win32 LockFileEx with

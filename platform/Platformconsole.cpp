@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace RegexPlatform {
@@ -28,6 +29,19 @@ std::string ErrorText(unsigned code)
 bool IsTerminal(int stream)
 {
     return ::isatty(stream) == 1;
+}
+
+bool StandardFileState(int stream, FileState& state)
+{
+    state = FileState();
+    struct stat st;
+    if (::fstat(stream, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    state.Device = static_cast<std::uint64_t>(st.st_dev);
+    state.Identity = static_cast<std::uint64_t>(st.st_ino);
+    state.Size = static_cast<std::uint64_t>(st.st_size);
+    state.Known = true;
+    return true;
 }
 
 bool WriteStandard(int stream, const char* data, std::size_t size)

@@ -68,6 +68,15 @@ bool IsTerminal(int stream)
            ::GetConsoleMode(handle, &mode) != 0;
 }
 
+bool StandardFileState(int stream, FileState& state)
+{
+    state = FileState();
+    const HANDLE handle = StandardHandle(stream);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK)
+        return false;
+    return QueryFileState(handle, state);
+}
+
 // The bytes as they are: line ends are not translated.
 bool WriteStandard(int stream, const char* data, std::size_t size)
 {

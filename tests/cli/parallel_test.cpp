@@ -4,6 +4,7 @@
 // file, a file the engine gives up on and (where the user cannot read
 // everything) an unreadable file and directory in the middle.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,8 +73,10 @@ private:
     fs::path path_;
 };
 
-// The tool in `cwd`, standard output and error to files.
-Result RunTool(const fs::path& cwd, const std::vector<std::string>& args, const fs::path& io)
+// The tool in `cwd`, standard output and error to files (none written past
+// `sizeLimit` bytes when one is given: the tool is killed instead).
+Result RunTool(const fs::path& cwd, const std::vector<std::string>& args, const fs::path& io,
+               rlim_t sizeLimit = RLIM_INFINITY)
 {
     const std::string out = (io / "out").string(), err = (io / "err").string();
     std::vector<std::string> text = {QUORVEX_CLI_PATH};
@@ -86,7 +89,8 @@ Result RunTool(const fs::path& cwd, const std::vector<std::string>& args, const 
     if (child == 0) {
         const int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (::chdir(cwd.c_str()) != 0 || fdOut < 0 || fdErr < 0)
+        const struct rlimit limit = {sizeLimit, sizeLimit};
+        if (::chdir(cwd.c_str()) != 0 || fdOut < 0 || fdErr < 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(121);
         ::dup2(fdOut, 1);
         ::dup2(fdErr, 2);
@@ -263,4 +267,34 @@ TEST(ParallelGrep, ThreadCountIsChecked)
     const Result zero = RunTool(dir.Path(), {"grep", "--threads", "0", "-r", "foo", "t"}, io.Path());
     EXPECT_EQ(zero.out, "t/a.txt:foo\n");
     EXPECT_EQ(zero.status, 0);
+}
+
+// Standard output redirected into the searched tree: that file is left out
+// with a message (it would match its own lines again and again, filling the
+// disk), on one thread and on several, in a walk and as an operand.
+TEST(ParallelGrep, NeverReadsItsOwnOutput)
+{
+    TempDir tree;
+    std::string lines, walked, named;
+    for (int i = 0; i < 20000; ++i) {  // more output than one write buffer
+        lines += "x " + std::to_string(i) + "\n";
+        walked += "./a:x " + std::to_string(i) + "\n";
+        named += "a:x " + std::to_string(i) + "\n";
+    }
+    WriteFile(tree.Path() / "a", lines);
+    const struct {
+        std::vector<std::string> args;
+        std::string out, err;
+    } rows[] = {
+        {{"grep", "-j1", "-r", "x", "."}, walked, "quorvex: ./out: input file is also the output\n"},
+        {{"grep", "-j4", "-r", "x", "."}, walked, "quorvex: ./out: input file is also the output\n"},
+        {{"grep", "-j1", "x", "a", "out"}, named, "quorvex: out: input file is also the output\n"},
+    };
+    for (const auto& row : rows) {
+        // The tool's output and errors go to "out" and "err" in the tree.
+        const Result r = RunTool(tree.Path(), row.args, tree.Path(), 16 << 20);
+        EXPECT_EQ(r.status, 2) << Show(row.args);
+        EXPECT_EQ(r.err, row.err) << Show(row.args);
+        EXPECT_EQ(FirstDifference(r.out, row.out), "") << Show(row.args);
+    }
 }
