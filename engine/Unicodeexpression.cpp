@@ -5,6 +5,7 @@
 #include "Unicodeexpression.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
@@ -159,28 +160,19 @@ void AppendCodePoint(std::string& out, std::int32_t c)
     out += "\\x{" + hex + "}";
 }
 
-// The code point ranges of the script (by Script_Extensions) named `name`,
-// as the inside of a bracket expression; false when `name` is no script or
-// is a name the engine knows itself (a general category such as L or Lu).
-using ScriptLookup = bool (*)(const std::string& name, std::string& inside);
+// The code point ranges of the script (by Script_Extensions) named `name`;
+// false when `name` is no script or is a name the engine knows itself (a
+// general category such as L or Lu).
+using Ranges = std::vector<UnicodeTables::CodePointRange>;
+using ScriptLookup = bool (*)(const std::string& name, Ranges& ranges);
 
-bool TableScriptRanges(const std::string& name, std::string& inside)
+bool TableScriptRanges(const std::string& name, Ranges& ranges)
 {
-    std::vector<UnicodeTables::CodePointRange> ranges;
-    if (UnicodeTables::IsCategoryName(name) || !UnicodeTables::ScriptRangesOf(name, ranges) || ranges.empty())
-        return false;
-    for (const auto& r : ranges) {
-        AppendCodePoint(inside, static_cast<std::int32_t>(r.first));
-        if (r.last != r.first) {
-            inside += '-';
-            AppendCodePoint(inside, static_cast<std::int32_t>(r.last));
-        }
-    }
-    return true;
+    return !UnicodeTables::IsCategoryName(name) && UnicodeTables::ScriptRangesOf(name, ranges) && !ranges.empty();
 }
 
 #if defined(QUORVEX_HAVE_ICU)
-bool IcuScriptRanges(const std::string& name, std::string& inside)
+bool IcuScriptRanges(const std::string& name, Ranges& ranges)
 {
     if (u_getPropertyValueEnum(UCHAR_GENERAL_CATEGORY_MASK, name.c_str()) != UCHAR_INVALID_CODE)
         return false;
@@ -201,23 +193,53 @@ bool IcuScriptRanges(const std::string& name, std::string& inside)
         UErrorCode itemStatus = U_ZERO_ERROR;
         if (uset_getItem(set, i, &low, &high, nullptr, 0, &itemStatus) != 0)
             continue;  // a string item, never part of a script's set
-        AppendCodePoint(inside, low);
-        if (high != low) {
-            inside += '-';
-            AppendCodePoint(inside, high);
-        }
+        ranges.push_back({static_cast<std::uint32_t>(low), static_cast<std::uint32_t>(high)});
     }
     uset_close(set);
     return true;
 }
 #endif
 
-// The expression with each \p{Script} and \P{Script} written out as the
-// script's ranges, which the engine's own class names do not cover. Inside
-// a bracket expression \p{Script} adds its ranges; \P{Script} there cannot be
-// written out and is refused. False, with the reason in `why`, on refusal.
-bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup scriptRanges, std::string& out,
-                   std::string& why)
+// Whether the expression may change case folding itself: an option group
+// "(?...i...)" or "(?...i...:".
+bool MayFoldInline(const std::string& text)
+{
+    for (std::size_t at = text.find("(?"); at != std::string::npos; at = text.find("(?", at + 2)) {
+        for (std::size_t i = at + 2; i < text.size() && text[i] != ':' && text[i] != ')'; ++i) {
+            if (text[i] == 'i')
+                return true;
+            if (!std::isalpha(static_cast<unsigned char>(text[i])) && text[i] != '-')
+                break;
+        }
+    }
+    return false;
+}
+
+// The ranges as the inside of a bracket expression.
+std::string RangesText(const Ranges& ranges)
+{
+    std::string inside;
+    for (const auto& r : ranges) {
+        AppendCodePoint(inside, static_cast<std::int32_t>(r.first));
+        if (r.last != r.first) {
+            inside += '-';
+            AppendCodePoint(inside, static_cast<std::int32_t>(r.last));
+        }
+    }
+    return inside;
+}
+
+// The expression with each \p{Script} and \P{Script} rewritten, since the
+// engine's own class names do not cover scripts. With `own` (not null), a
+// script becomes one of the expression's own classes ([:<marker>n:], see
+// OwnClasses), its complement for \P, listed in `own`: one mask bit each,
+// while bits are free. Otherwise, and always inside a bracket expression
+// that ignores case (whose ranges the engine tests folded), it is written out
+// as its ranges: \p{Script} adds them to a bracket expression, \P{Script}
+// there cannot be written out and is refused. False, with the reason in
+// `why`, on refusal.
+bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup scriptRanges,
+                   std::vector<OwnClassSource>* own, std::string& out, std::string& why)
 {
     using namespace LegacySyntax;
     out.clear();
@@ -227,6 +249,9 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
     }
     const bool escapesInSets = (legacy & escape_in_lists) != 0;
     const bool perl = (TranslateSyntaxFlags(legacy) & boost::regbase::basic_syntax_group) == 0;
+    const bool caseless = (legacy & icase) != 0;
+    const bool inlineFolding = perl && MayFoldInline(text);
+    std::vector<std::string> ownNames;  // the script name and sign of each own class
     bool inSet = false;
     std::size_t i = 0;
     const std::size_t n = text.size();
@@ -284,14 +309,37 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
         }
         const std::size_t close = (e == 'p' || e == 'P') && i + 2 < n && text[i + 2] == '{' ? text.find('}', i + 3)
                                                                                            : std::string::npos;
-        std::string inside;
-        if (close == std::string::npos || !scriptRanges(text.substr(i + 3, close - i - 3), inside)) {
+        Ranges ranges;
+        const std::string name = close == std::string::npos ? std::string() : text.substr(i + 3, close - i - 3);
+        if (close == std::string::npos || !scriptRanges(name, ranges)) {
             out.append(text, i, 2);
             i += 2;
             continue;
         }
+        i = close + 1;
+        // An own class, where its bit is free and it gives the ranges' answers:
+        // outside a bracket expression a script is matched as it stands even
+        // when ignoring case (see below); inside one that ignores case (or
+        // may) the engine would test the folded character against the class.
+        if (own != nullptr && perl && !(inSet && (caseless || inlineFolding))) {
+            const std::string key = std::string(1, e) + name;
+            std::size_t index = static_cast<std::size_t>(std::find(ownNames.begin(), ownNames.end(), key) - ownNames.begin());
+            if (index == ownNames.size() && index < static_cast<std::size_t>(UnicodeClasses::ownClassCount)) {
+                ownNames.push_back(key);
+                own->push_back({std::move(ranges), e == 'P'});
+            }
+            if (index < ownNames.size()) {
+                std::string cls = "[:";
+                AppendUtf8(cls, static_cast<std::uint32_t>(UnicodeClasses::ownClassMarker));
+                cls += std::to_string(index) + ":]";
+                out += inSet ? cls : (caseless || inlineFolding ? "(?-i:[" + cls + "])" : "[" + cls + "]");
+                continue;
+            }
+        }
         if (inSet && e == 'P') {
-            why = "A negated script class (\\P{...}) inside a bracket expression is not supported in Unicode mode";
+            why = "A negated script class (\\P{...}) inside a bracket expression is not supported in Unicode mode"
+                  " where case is ignored, nor past " + std::to_string(UnicodeClasses::ownClassCount) +
+                  " scripts in one expression";
             return false;
         }
         if (!escapesInSets) {
@@ -299,15 +347,15 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
             return false;
         }
         if (inSet) {
-            out += inside;
+            out += RangesText(ranges);
         } else {
             // Ignoring case, the engine folds a range's ends, which may turn
             // a script's range around; a script holds its letters' other
             // cases, so its class is matched as it stands.
-            const bool caseless = (legacy & icase) != 0 && perl;
-            out += std::string(caseless ? "(?-i:" : "") + (e == 'P' ? "[^" : "[") + inside + "]" + (caseless ? ")" : "");
+            const bool unfolded = caseless && perl;
+            out += std::string(unfolded ? "(?-i:" : "") + (e == 'P' ? "[^" : "[") + RangesText(ranges) + "]" +
+                   (unfolded ? ")" : "");
         }
-        i = close + 1;
     }
     return true;
 }
@@ -368,6 +416,27 @@ public:
     char_type translate_nocase(char_type c) const { return ::u_foldCase(c, U_FOLD_CASE_DEFAULT); }
     char_type translate(char_type c) const { return c; }
     char_type translate(char_type c, bool icase) const { return icase ? translate_nocase(c) : c; }
+    // The expression's own classes (its scripts) beside ICU's.
+    char_class_type lookup_classname(const char_type* p1, const char_type* p2) const
+    {
+        if (const char_class_type m = own_.Lookup(p1, p2))
+            return m;
+        return icu_regex_traits::lookup_classname(p1, p2);
+    }
+    bool isctype(char_type c, char_class_type f) const
+    {
+        if ((f & UnicodeClasses::ownBits) != 0) {
+            if (own_.Test(c, f))
+                return true;
+            f &= ~UnicodeClasses::ownBits;
+            if (f == 0)
+                return false;
+        }
+        return icu_regex_traits::isctype(c, f);
+    }
+
+private:
+    mutable OwnClasses own_;
 };
 using IcuOrTableTraits = FoldingTraits;
 const ScriptLookup IcuOrTableScriptRanges = IcuScriptRanges;
@@ -477,8 +546,14 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
     }
     const bool tables = UseTables();
     std::string expanded;
-    if (!ExpandScripts(source, legacySyntax, tables ? TableScriptRanges : IcuOrTableScriptRanges, expanded,
-                       result->error_)) {
+    // Scripts become the expression's own classes, unless the expression
+    // holds their marker itself (then no name is taken for one).
+    std::string marker;
+    AppendUtf8(marker, static_cast<std::uint32_t>(UnicodeClasses::ownClassMarker));
+    std::vector<OwnClassSource> own;
+    const bool ownAllowed = source.find(marker) == std::string::npos;
+    if (!ExpandScripts(source, legacySyntax, tables ? TableScriptRanges : IcuOrTableScriptRanges,
+                       ownAllowed ? &own : nullptr, expanded, result->error_)) {
         result->status_ = rc::error_ctype;
         return result;
     }
@@ -498,6 +573,11 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
         // read inside the buffer, as a string's NUL does in byte mode.
         points.push_back(0);
         UnicodeTableTraits::Refused() = UnicodeTableTraits::none;
+        // The own classes are known to the traits while the engine parses.
+        struct PendingScope {
+            explicit PendingScope(const std::vector<OwnClassSource>* list) { OwnClasses::Pending() = list; }
+            ~PendingScope() { OwnClasses::Pending() = nullptr; }
+        } pending(ownAllowed ? &own : nullptr);
         result->status_ = backend->Assign(points, flags);
     } catch (const std::exception& failure) {
         // Not expected with no_except; a failure of the Unicode library's
