@@ -137,6 +137,58 @@ const char* StretchEnd(const char* a, const char* last)
 using CodePoint = std::int32_t;
 using Iterator = boost::u8_to_u32_iterator<const char*, CodePoint>;
 using Results = boost::match_results<Iterator>;
+// The engine over a stretch decoded beforehand: plain pointers into an array
+// of code points, which it reads many times over without decoding again.
+using PointResults = boost::match_results<const CodePoint*>;
+
+// The decoded form of a valid stretch: its code points, and the byte offset
+// (from the stretch's start) of each, with one more for its end.
+struct DecodedStretch {
+    std::vector<CodePoint> points;
+    std::vector<std::uint32_t> offsets;
+    bool busy = false;  // in use by a scan on this thread (a handler may scan again)
+};
+
+// Stretches longer than this are read through the decoding iterator: the
+// array would cost more memory than the decoding costs time.
+constexpr std::size_t maxDecodedStretch = std::size_t(1) << 20;
+
+// Decodes the valid UTF-8 of [a, last) into `d`, up to the first broken
+// sequence or `last`, or up to `limit` bytes (then at a code point's end);
+// returns the end of what was decoded.
+const char* DecodeStretch(const char* a, const char* last, std::size_t limit, DecodedStretch& d)
+{
+    d.points.clear();
+    d.offsets.clear();
+    const char* p = a;
+    const char* const stop = static_cast<std::size_t>(last - a) > limit ? a + limit : last;
+    while (p < stop) {
+        const auto lead = static_cast<unsigned char>(*p);
+        if (lead < 0x80) {
+            d.offsets.push_back(static_cast<std::uint32_t>(p - a));
+            d.points.push_back(lead);
+            ++p;
+            continue;
+        }
+        const std::size_t n = ValidUtf8Length(p, last);
+        if (n == 0)
+            break;
+        CodePoint c = n == 2 ? (lead & 0x1F) : n == 3 ? (lead & 0x0F) : (lead & 0x07);
+        for (std::size_t i = 1; i < n; ++i)
+            c = (c << 6) | (static_cast<unsigned char>(p[i]) & 0x3F);
+        d.offsets.push_back(static_cast<std::uint32_t>(p - a));
+        d.points.push_back(c);
+        p += n;
+    }
+    d.offsets.push_back(static_cast<std::uint32_t>(p - a));
+    return p;
+}
+
+DecodedStretch& ThreadStretch()
+{
+    static thread_local DecodedStretch stretch;
+    return stretch;
+}
 
 // The engine's own names for one-letter classes read \p{L} as lower case
 // and \p{S} as space; in Unicode they are the letters and the symbols.
@@ -372,6 +424,8 @@ public:
     virtual bool Match(Iterator from, Iterator to, Results& r, rc::match_flag_type flags) const = 0;
     virtual void Grep(const std::function<bool(const Results&)>& onMatch, Iterator from, Iterator to,
                       rc::match_flag_type flags) const = 0;
+    virtual void Grep(const std::function<bool(const PointResults&)>& onMatch, const CodePoint* from,
+                      const CodePoint* to, rc::match_flag_type flags) const = 0;
     // Gives `m` the expression's names of sub-expressions.
     virtual void NameSubs(boost::cmatch& m) const = 0;
 };
@@ -396,6 +450,11 @@ public:
         return boost::regex_match(from, to, r, expression_, flags);
     }
     void Grep(const std::function<bool(const Results&)>& onMatch, Iterator from, Iterator to,
+              rc::match_flag_type flags) const override
+    {
+        boost::regex_grep(onMatch, from, to, expression_, flags);
+    }
+    void Grep(const std::function<bool(const PointResults&)>& onMatch, const CodePoint* from, const CodePoint* to,
               rc::match_flag_type flags) const override
     {
         boost::regex_grep(onMatch, from, to, expression_, flags);
@@ -511,6 +570,23 @@ struct UnicodeExpression::Engine {
             if (b == last)
                 return false;
             a = SkipBroken(b, last);
+        }
+    }
+
+    // As Copy, for a result over the decoded stretch `d` that starts at the
+    // byte `a`.
+    void Copy(const PointResults& r, const DecodedStretch& d, const char* a, const char* first, const char* last,
+              const char* prefixStart, boost::cmatch& m) const
+    {
+        const CodePoint* const base = d.points.data();
+        m.set_size(r.size(), prefixStart, last);
+        m.set_base(first);
+        backend->NameSubs(m);
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            if (r[i].matched || i == 0) {
+                m.set_first(a + d.offsets[static_cast<std::size_t>(r[i].first - base)], i);
+                m.set_second(a + d.offsets[static_cast<std::size_t>(r[i].second - base)], i, r[i].matched);
+            }
         }
     }
 
@@ -662,9 +738,29 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
         inCallback = false;
         return !stop;
     };
+    // The decoded stretches of this thread, unless a scan further up this
+    // thread's stack holds them (a handler that scans again).
+    DecodedStretch& shared = ThreadStretch();
+    const bool decode = !shared.busy;
+    struct Hold {
+        DecodedStretch& d;
+        bool held;
+        ~Hold()
+        {
+            if (held)
+                d.busy = false;
+        }
+    } hold{shared, decode};
+    if (decode)
+        shared.busy = true;
     try {
         for (const char* a = first; !stop;) {
-            const char* const b = StretchEnd(a, last);
+            // A stretch short enough is decoded once, in the same pass that
+            // finds its end.
+            const char* b = decode ? DecodeStretch(a, last, maxDecodedStretch, shared) : a;
+            const bool decoded = decode && (b == last || ValidUtf8Length(b, last) == 0);
+            if (!decoded)
+                b = StretchEnd(b, last);
             rc::match_flag_type f = flags;
             if (a != first)
                 f |= rc::match_not_bol | rc::match_not_bob;
@@ -673,13 +769,24 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
             // The engine's own grep over the stretch: one matcher for all its
             // matches, with the engine's rules after an empty match.
             bool reachedEnd = false;
-            engine_->backend->Grep(
-                [&](const Results& r) {
-                    engine_->Copy(r, first, last, lastEnd, m);
-                    reachedEnd = m[0].second == b && m[0].first != m[0].second;
-                    return deliver();
-                },
-                Iterator(a, a, b), Iterator(b, a, b), f);
+            if (decoded) {
+                const CodePoint* const points = shared.points.data();
+                engine_->backend->Grep(
+                    [&](const PointResults& r) {
+                        engine_->Copy(r, shared, a, first, last, lastEnd, m);
+                        reachedEnd = m[0].second == b && m[0].first != m[0].second;
+                        return deliver();
+                    },
+                    points, points + shared.points.size(), f);
+            } else {
+                engine_->backend->Grep(
+                    [&](const Results& r) {
+                        engine_->Copy(r, first, last, lastEnd, m);
+                        reachedEnd = m[0].second == b && m[0].first != m[0].second;
+                        return deliver();
+                    },
+                    Iterator(a, a, b), Iterator(b, a, b), f);
+            }
             // The engine's grep ends at a non-empty match that reaches the
             // end of its range; over the whole subject an empty match could
             // still follow there, before the broken sequence.
