@@ -141,11 +141,13 @@ using Results = boost::match_results<Iterator>;
 // of code points, which it reads many times over without decoding again.
 using PointResults = boost::match_results<const CodePoint*>;
 
-// The decoded form of a valid stretch: its code points, and the byte offset
-// (from the stretch's start) of each, with one more for its end.
+// The decoded form of a valid stretch: its `size` code points, and the byte
+// offset (from the stretch's start) of each, with one more for its end.
 struct DecodedStretch {
-    std::vector<CodePoint> points;
-    std::vector<std::uint32_t> offsets;
+    std::unique_ptr<CodePoint[]> points;
+    std::unique_ptr<std::uint32_t[]> offsets;
+    std::size_t capacity = 0;  // of both arrays, less the end's offset
+    std::size_t size = 0;
     bool busy = false;  // in use by a scan on this thread (a handler may scan again)
 };
 
@@ -158,29 +160,39 @@ constexpr std::size_t maxDecodedStretch = std::size_t(1) << 20;
 // returns the end of what was decoded.
 const char* DecodeStretch(const char* a, const char* last, std::size_t limit, DecodedStretch& d)
 {
-    d.points.clear();
-    d.offsets.clear();
-    const char* p = a;
     const char* const stop = static_cast<std::size_t>(last - a) > limit ? a + limit : last;
+    // No more code points than bytes (and up to 3 bytes past `stop`).
+    const std::size_t room = static_cast<std::size_t>(stop - a) + 4;
+    if (d.capacity < room) {
+        const std::size_t capacity = std::max(room, 2 * d.capacity);
+        d.points.reset(new CodePoint[capacity]);
+        d.offsets.reset(new std::uint32_t[capacity + 1]);
+        d.capacity = capacity;
+    }
+    CodePoint* const points = d.points.get();
+    std::uint32_t* const offsets = d.offsets.get();
+    std::size_t n = 0;
+    const char* p = a;
     while (p < stop) {
         const auto lead = static_cast<unsigned char>(*p);
         if (lead < 0x80) {
-            d.offsets.push_back(static_cast<std::uint32_t>(p - a));
-            d.points.push_back(lead);
+            offsets[n] = static_cast<std::uint32_t>(p - a);
+            points[n++] = lead;
             ++p;
             continue;
         }
-        const std::size_t n = ValidUtf8Length(p, last);
-        if (n == 0)
+        const std::size_t length = ValidUtf8Length(p, last);
+        if (length == 0)
             break;
-        CodePoint c = n == 2 ? (lead & 0x1F) : n == 3 ? (lead & 0x0F) : (lead & 0x07);
-        for (std::size_t i = 1; i < n; ++i)
+        CodePoint c = length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        for (std::size_t i = 1; i < length; ++i)
             c = (c << 6) | (static_cast<unsigned char>(p[i]) & 0x3F);
-        d.offsets.push_back(static_cast<std::uint32_t>(p - a));
-        d.points.push_back(c);
-        p += n;
+        offsets[n] = static_cast<std::uint32_t>(p - a);
+        points[n++] = c;
+        p += length;
     }
-    d.offsets.push_back(static_cast<std::uint32_t>(p - a));
+    offsets[n] = static_cast<std::uint32_t>(p - a);
+    d.size = n;
     return p;
 }
 
@@ -578,7 +590,7 @@ struct UnicodeExpression::Engine {
     void Copy(const PointResults& r, const DecodedStretch& d, const char* a, const char* first, const char* last,
               const char* prefixStart, boost::cmatch& m) const
     {
-        const CodePoint* const base = d.points.data();
+        const CodePoint* const base = d.points.get();
         m.set_size(r.size(), prefixStart, last);
         m.set_base(first);
         backend->NameSubs(m);
@@ -770,14 +782,14 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
             // matches, with the engine's rules after an empty match.
             bool reachedEnd = false;
             if (decoded) {
-                const CodePoint* const points = shared.points.data();
+                const CodePoint* const points = shared.points.get();
                 engine_->backend->Grep(
                     [&](const PointResults& r) {
                         engine_->Copy(r, shared, a, first, last, lastEnd, m);
                         reachedEnd = m[0].second == b && m[0].first != m[0].second;
                         return deliver();
                     },
-                    points, points + shared.points.size(), f);
+                    points, points + shared.size, f);
             } else {
                 engine_->backend->Grep(
                     [&](const Results& r) {
