@@ -279,6 +279,48 @@ bool MayFoldInline(const std::string& text)
     return false;
 }
 
+// The code points of `ranges` (of their complement when `negated`) as the
+// engine tests them inside a bracket expression that ignores case: folded.
+// A subject's character is taken when its folding is in the result, that is
+// when it is one letter (by simple case folding) with a member.
+Ranges FoldedRanges(const Ranges& ranges, bool negated)
+{
+    namespace T = UnicodeTables;
+    constexpr std::uint32_t size = 0x110000;
+    std::vector<std::uint64_t> bits(size / 64, 0);
+    const auto has = [&bits](std::uint32_t c) { return ((bits[c >> 6] >> (c & 63)) & 1u) != 0; };
+    for (const auto& r : ranges)
+        for (std::uint32_t c = r.first; c <= r.last && c < size; ++c)
+            bits[c >> 6] |= std::uint64_t(1) << (c & 63);
+    if (negated)
+        for (auto& word : bits)
+            word = ~word;
+    // Only the code points of the folding runs change under folding.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> folds;
+    for (std::size_t i = 0; i < T::caseFoldCount; ++i) {
+        const T::CaseFoldRange& run = T::caseFolds[i];
+        for (std::uint32_t c = run.first; c <= run.last; c += static_cast<std::uint32_t>(run.step)) {
+            const auto folded = static_cast<std::uint32_t>(T::FoldCase(static_cast<std::int32_t>(c)));
+            if (folded != c && has(c))
+                folds.emplace_back(c, folded);
+        }
+    }
+    for (const auto& f : folds)
+        bits[f.first >> 6] &= ~(std::uint64_t(1) << (f.first & 63));
+    for (const auto& f : folds)
+        bits[f.second >> 6] |= std::uint64_t(1) << (f.second & 63);
+    Ranges out;
+    for (std::uint32_t c = 0; c < size; ++c) {
+        if (!has(c))
+            continue;
+        const std::uint32_t first = c;
+        while (c + 1 < size && has(c + 1))
+            ++c;
+        out.push_back({first, c});
+    }
+    return out;
+}
+
 // The ranges as the inside of a bracket expression.
 std::string RangesText(const Ranges& ranges)
 {
@@ -297,11 +339,10 @@ std::string RangesText(const Ranges& ranges)
 // engine's own class names do not cover scripts. With `own` (not null), a
 // script becomes one of the expression's own classes ([:<marker>n:], see
 // OwnClasses), its complement for \P, listed in `own`: one mask bit each,
-// while bits are free. Otherwise, and always inside a bracket expression
-// that ignores case (whose ranges the engine tests folded), it is written out
-// as its ranges: \p{Script} adds them to a bracket expression, \P{Script}
-// there cannot be written out and is refused. False, with the reason in
-// `why`, on refusal.
+// while bits are free. Otherwise (and inside a bracket expression when an
+// option group may change case folding) it is written out as its ranges:
+// \p{Script} adds them to a bracket expression, \P{Script} there cannot be
+// written out and is refused. False, with the reason in `why`, on refusal.
 bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup scriptRanges,
                    std::vector<OwnClassSource>* own, std::string& out, std::string& why)
 {
@@ -381,16 +422,22 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
             continue;
         }
         i = close + 1;
-        // An own class, where its bit is free and it gives the ranges' answers:
-        // outside a bracket expression a script is matched as it stands even
-        // when ignoring case (see below); inside one that ignores case (or
-        // may) the engine would test the folded character against the class.
-        if (own != nullptr && perl && !(inSet && (caseless || inlineFolding))) {
-            const std::string key = std::string(1, e) + name;
+        // An own class, where its bit is free: outside a bracket expression a
+        // script is matched as it stands even when ignoring case (see below);
+        // inside one that ignores case the engine tests the folded character,
+        // so the class holds the foldings of its members. Inside a bracket
+        // expression where an option group may change folding, neither is
+        // known to hold.
+        const bool folded = inSet && caseless;
+        if (own != nullptr && perl && !(inSet && inlineFolding)) {
+            const std::string key = std::string(folded ? "f" : "") + e + name;
             std::size_t index = static_cast<std::size_t>(std::find(ownNames.begin(), ownNames.end(), key) - ownNames.begin());
             if (index == ownNames.size() && index < static_cast<std::size_t>(UnicodeClasses::ownClassCount)) {
                 ownNames.push_back(key);
-                own->push_back({std::move(ranges), e == 'P'});
+                if (folded)
+                    own->push_back({FoldedRanges(ranges, e == 'P'), false});
+                else
+                    own->push_back({std::move(ranges), e == 'P'});
             }
             if (index < ownNames.size()) {
                 std::string cls = "[:";
@@ -402,8 +449,8 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
         }
         if (inSet && e == 'P') {
             why = "A negated script class (\\P{...}) inside a bracket expression is not supported in Unicode mode"
-                  " where case is ignored, nor past " + std::to_string(UnicodeClasses::ownClassCount) +
-                  " scripts in one expression";
+                  " past " + std::to_string(UnicodeClasses::ownClassCount) +
+                  " scripts in one expression, nor with an option group that may change case";
             return false;
         }
         if (!escapesInSets) {

@@ -90,6 +90,10 @@ TEST_F(UnicodeMode, MatchesWholeCodePointsWithUnicodeClassesAndCase)
         {"\\p{Greek}+", true, "µΜμ", {{2, 4}}},
         {"(?i)\\p{Greek}", false, "aΣ", {{1, 2}}},
         {"(?i)\\p{Greek}\\p{Greek}", false, "aΣ αμ", {{4, 4}}},
+        {"[\\p{Greek}]+", true, "ΣσςΑ a", {{0, 8}}},
+        {"[\\P{Greek}]+", true, "aΣb", {{0, 1}, {3, 1}}},
+        {"[^\\p{Greek}x]+", true, "αXé", {{3, 2}}},
+        {"[\\p{Greek}]", true, "µ", {{0, 2}}},  // folds to μ (\\p{Greek} alone: not)
         {"\\pL+|\\p{S}", false, "é€1", {{0, 2}, {2, 3}}},
         {"K", true, "\xE2\x84\xAA", {{0, 3}}},
         {"\\bt\\b", false, "été t", {{6, 1}}},
@@ -166,13 +170,14 @@ TEST_F(UnicodeMode, ScriptClassesMatchAsTheirRanges)
     manyInSet += "]{2}";
     const std::string expressions[] = {
         "\\p{Greek}+", "\\P{Greek}+", "\\p{Latin}\\p{Common}", "(?:\\p{Greek}|\\p{Cyrillic})\\P{Latin}", manyNegated,
-        // bracket expressions: only where case counts (ignoring case their
-        // ranges are folded, see below)
+        // bracket expressions: only where case counts (ignoring case, the
+        // engine folds the ends of their ranges, which for some scripts
+        // turns a range around: no compilation to compare with)
         "[^\\p{Latin}\\p{Cyrillic}]+", "[\\p{Han}\\d]+", "[\\p{Greek}a-f]{2}", manyInSet};
     for (bool ignoreCase : {false, true}) {
         for (const std::string& expression : expressions) {
             if (ignoreCase && expression[0] == '[')
-                continue;
+                continue;  // see above
             RE own = Unicode(expression, ignoreCase);
             RE ranges = Unicode("(?:" + expression + ")|\xF4\x8F\xBF\xBF", ignoreCase);
             ASSERT_EQ(own.ParseExpression(), 0) << expression << ": " << own.GetExpressionError();
