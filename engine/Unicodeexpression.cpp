@@ -471,6 +471,41 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
     return true;
 }
 
+// The set that holds the first code point of every match, where the
+// expression says it plainly: it begins with a script class \p{Script} or
+// \P{Script} that is not optional, in the normal syntax, case counting, with
+// no alternation, no group with options or looking behind, and no \G or \Q.
+// Then no match attempt can succeed at a code point outside the set, and a
+// search may begin at the first code point in it (the text before it seen
+// as the previous text). False when not known.
+bool StartScript(const std::string& text, unsigned legacy, ScriptLookup scriptRanges, Ranges& ranges,
+                 bool& negated)
+{
+    using namespace LegacySyntax;
+    if ((legacy & (literal | icase)) != 0 || (legacy & escape_in_lists) == 0 ||
+        (TranslateSyntaxFlags(legacy) & boost::regbase::basic_syntax_group) != 0)
+        return false;
+    if (text.size() < 5 || text[0] != '\\' || (text[1] != 'p' && text[1] != 'P') || text[2] != '{' ||
+        text.find('|') != std::string::npos || text.find("(?") != std::string::npos ||
+        text.find("\\G") != std::string::npos || text.find("\\Q") != std::string::npos ||
+        text.find("\\K") != std::string::npos)
+        return false;
+    const std::size_t close = text.find('}', 3);
+    if (close == std::string::npos || !scriptRanges(text.substr(3, close - 3), ranges))
+        return false;
+    // Not optional: no ?, * or a repeat that may be 0 after it.
+    const std::size_t next = close + 1;
+    if (next < text.size()) {
+        const char q = text[next];
+        if (q == '?' || q == '*')
+            return false;
+        if (q == '{' && (next + 1 >= text.size() || text[next + 1] < '1' || text[next + 1] > '9'))
+            return false;
+    }
+    negated = text[1] == 'P';
+    return true;
+}
+
 // One compiled expression over code points, whatever the traits.
 class Backend {
 public:
@@ -585,6 +620,8 @@ bool UnicodeAvailable() { return true; }
 
 struct UnicodeExpression::Engine {
     std::unique_ptr<Backend> backend;
+    // The set of every match's first code point, when known (StartScript).
+    std::unique_ptr<CodePointSet> startSet;
 
     // The first match in the valid stretch [a, b) of the subject [first,
     // last) from the boundary `from` on, as a byte result whose prefix
@@ -733,6 +770,11 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
         return result;
     }
     result->engine_->backend = std::move(backend);
+    Ranges startRanges;
+    bool startNegated = false;
+    if (StartScript(source, legacySyntax, tables ? TableScriptRanges : IcuOrTableScriptRanges, startRanges,
+                    startNegated))
+        result->engine_->startSet.reset(new CodePointSet(startRanges, startNegated));
     return result;
 }
 
@@ -830,13 +872,29 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
             bool reachedEnd = false;
             if (decoded) {
                 const CodePoint* const points = shared.points.get();
-                engine_->backend->Grep(
-                    [&](const PointResults& r) {
-                        engine_->Copy(r, shared, a, first, last, lastEnd, m);
-                        reachedEnd = m[0].second == b && m[0].first != m[0].second;
-                        return deliver();
-                    },
-                    points, points + shared.size, f);
+                const CodePoint* const end = points + shared.size;
+                // The engine would try every code point before the first one
+                // that can begin a match, and fail there: it starts at that
+                // one, with the text before it as the previous text.
+                // (Not for a match anchored at the start or a partial one.)
+                const CodePoint* from = points;
+                bool none = false;
+                const CodePointSet* starts = engine_->startSet.get();
+                if (starts != nullptr && (f & (rc::match_continuous | rc::match_partial)) == 0) {
+                    while (from != end && !starts->Contains(*from))
+                        ++from;
+                    if (from != points)
+                        f |= rc::match_prev_avail | rc::match_not_bob;
+                    none = from == end;  // no match in the stretch
+                }
+                if (!none)
+                    engine_->backend->Grep(
+                        [&](const PointResults& r) {
+                            engine_->Copy(r, shared, a, first, last, lastEnd, m);
+                            reachedEnd = m[0].second == b && m[0].first != m[0].second;
+                            return deliver();
+                        },
+                        from, end, f);
             } else {
                 engine_->backend->Grep(
                     [&](const Results& r) {

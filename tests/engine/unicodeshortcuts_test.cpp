@@ -44,7 +44,7 @@ std::string Show(const std::string& s)
 // decoding iterator rather than decoded beforehand: run from the handler of
 // another grep on the same thread, which holds the thread's decoded buffer.
 bool NestedReference(const UnicodeExpression& e, const std::string& subject, unsigned flags,
-                     Differential::Matches& out)
+                     Differential::Matches& out, bool lines = false, bool firstOfLine = false)
 {
     static const auto outer = UnicodeExpression::Compile("a", normalSyntax);
     const char text[] = "a";
@@ -52,7 +52,7 @@ bool NestedReference(const UnicodeExpression& e, const std::string& subject, uns
     std::string error;
     outer->Grep(text, text + 1, boost::match_default,
                 [&](const boost::cmatch&) {
-                    ok = Differential::UnicodeReference(e, subject, flags, false, out);
+                    ok = Differential::UnicodeReference(e, subject, flags, lines, out, firstOfLine);
                     return false;
                 },
                 error);
@@ -311,4 +311,38 @@ TEST(UnicodeShortcuts, LongStretchesGiveTheSameMatches)
         ASSERT_TRUE(Differential::UnicodeReference(*e, subject, boost::match_default, false, got));
         EXPECT_EQ(got, row.expected) << row.expression;
     }
+}
+
+// An expression that begins with a script class is started at the first code
+// point of the script (the text before it as the previous text): the same
+// matches as the engine's run from the stretch's start, which the iterator
+// path (NestedReference) makes, with every flag, in lines and whole.
+TEST(UnicodeShortcuts, StartingAtTheFirstScriptCodePointGivesTheSameMatches)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    Differential::Generator generate(20261210u, true);
+    const char* const expressions[] = {
+        "\\p{Greek}+", "\\p{Greek}\\b", "\\p{Greek}\\B.", "\\P{Latin}{2}", "\\p{Cyrillic}+$", "\\P{Greek}.*",
+        "\\p{Latin}+\\>", "\\p{Greek}{1,3}?", "\\p{Greek}?a", "\\p{Greek}*", "\\p{Greek}{0,2}s", "\\p{Han}\\p{Han}",
+        "\\p{Greek}\\s*$", "\\p{Latin}(?<=a)"};
+    unsigned compared = 0;
+    for (const char* expression : expressions) {
+        const auto e = UnicodeExpression::Compile(expression, normalSyntax);
+        ASSERT_EQ(e->Status(), 0) << expression;
+        for (int k = 0; k < 300; ++k) {
+            const unsigned flags = generate.Flags();
+            const std::string subject = generate.Subject();
+            for (const int mode : {0, 1, 2}) {
+                Differential::Matches expected, got;
+                if (!NestedReference(*e, subject, flags, expected, mode != 0, mode == 2))
+                    continue;
+                ++compared;
+                ASSERT_TRUE(Differential::UnicodeReference(*e, subject, flags, mode != 0, got, mode == 2));
+                ASSERT_EQ(got, expected) << "/" << expression << "/ flags " << flags << " mode " << mode << " on \""
+                                         << Show(subject) << "\"";
+            }
+        }
+    }
+    EXPECT_GT(compared, 10000u);
 }
