@@ -5,6 +5,7 @@
 #include "Unicodeexpression.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
@@ -136,6 +137,70 @@ const char* StretchEnd(const char* a, const char* last)
 using CodePoint = std::int32_t;
 using Iterator = boost::u8_to_u32_iterator<const char*, CodePoint>;
 using Results = boost::match_results<Iterator>;
+// The engine over a stretch decoded beforehand: plain pointers into an array
+// of code points, which it reads many times over without decoding again.
+using PointResults = boost::match_results<const CodePoint*>;
+
+// The decoded form of a valid stretch: its `size` code points, and the byte
+// offset (from the stretch's start) of each, with one more for its end.
+struct DecodedStretch {
+    std::unique_ptr<CodePoint[]> points;
+    std::unique_ptr<std::uint32_t[]> offsets;
+    std::size_t capacity = 0;  // of both arrays, less the end's offset
+    std::size_t size = 0;
+    bool busy = false;  // in use by a scan on this thread (a handler may scan again)
+};
+
+// Stretches longer than this are read through the decoding iterator: the
+// array would cost more memory than the decoding costs time.
+constexpr std::size_t maxDecodedStretch = std::size_t(1) << 20;
+
+// Decodes the valid UTF-8 of [a, last) into `d`, up to the first broken
+// sequence or `last`, or up to `limit` bytes (then at a code point's end);
+// returns the end of what was decoded.
+const char* DecodeStretch(const char* a, const char* last, std::size_t limit, DecodedStretch& d)
+{
+    const char* const stop = static_cast<std::size_t>(last - a) > limit ? a + limit : last;
+    // No more code points than bytes (and up to 3 bytes past `stop`).
+    const std::size_t room = static_cast<std::size_t>(stop - a) + 4;
+    if (d.capacity < room) {
+        const std::size_t capacity = std::max(room, 2 * d.capacity);
+        d.points.reset(new CodePoint[capacity]);
+        d.offsets.reset(new std::uint32_t[capacity + 1]);
+        d.capacity = capacity;
+    }
+    CodePoint* const points = d.points.get();
+    std::uint32_t* const offsets = d.offsets.get();
+    std::size_t n = 0;
+    const char* p = a;
+    while (p < stop) {
+        const auto lead = static_cast<unsigned char>(*p);
+        if (lead < 0x80) {
+            offsets[n] = static_cast<std::uint32_t>(p - a);
+            points[n++] = lead;
+            ++p;
+            continue;
+        }
+        const std::size_t length = ValidUtf8Length(p, last);
+        if (length == 0)
+            break;
+        CodePoint c = length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        for (std::size_t i = 1; i < length; ++i)
+            c = (c << 6) | (static_cast<unsigned char>(p[i]) & 0x3F);
+        offsets[n] = static_cast<std::uint32_t>(p - a);
+        points[n++] = c;
+        p += length;
+    }
+    offsets[n] = static_cast<std::uint32_t>(p - a);
+    d.size = n;
+    return p;
+}
+
+DecodedStretch& ThreadStretch()
+{
+    static thread_local DecodedStretch stretch;
+    return stretch;
+}
 
 // The engine's own names for one-letter classes read \p{L} as lower case
 // and \p{S} as space; in Unicode they are the letters and the symbols.
@@ -159,28 +224,19 @@ void AppendCodePoint(std::string& out, std::int32_t c)
     out += "\\x{" + hex + "}";
 }
 
-// The code point ranges of the script (by Script_Extensions) named `name`,
-// as the inside of a bracket expression; false when `name` is no script or
-// is a name the engine knows itself (a general category such as L or Lu).
-using ScriptLookup = bool (*)(const std::string& name, std::string& inside);
+// The code point ranges of the script (by Script_Extensions) named `name`;
+// false when `name` is no script or is a name the engine knows itself (a
+// general category such as L or Lu).
+using Ranges = std::vector<UnicodeTables::CodePointRange>;
+using ScriptLookup = bool (*)(const std::string& name, Ranges& ranges);
 
-bool TableScriptRanges(const std::string& name, std::string& inside)
+bool TableScriptRanges(const std::string& name, Ranges& ranges)
 {
-    std::vector<UnicodeTables::CodePointRange> ranges;
-    if (UnicodeTables::IsCategoryName(name) || !UnicodeTables::ScriptRangesOf(name, ranges) || ranges.empty())
-        return false;
-    for (const auto& r : ranges) {
-        AppendCodePoint(inside, static_cast<std::int32_t>(r.first));
-        if (r.last != r.first) {
-            inside += '-';
-            AppendCodePoint(inside, static_cast<std::int32_t>(r.last));
-        }
-    }
-    return true;
+    return !UnicodeTables::IsCategoryName(name) && UnicodeTables::ScriptRangesOf(name, ranges) && !ranges.empty();
 }
 
 #if defined(QUORVEX_HAVE_ICU)
-bool IcuScriptRanges(const std::string& name, std::string& inside)
+bool IcuScriptRanges(const std::string& name, Ranges& ranges)
 {
     if (u_getPropertyValueEnum(UCHAR_GENERAL_CATEGORY_MASK, name.c_str()) != UCHAR_INVALID_CODE)
         return false;
@@ -201,23 +257,94 @@ bool IcuScriptRanges(const std::string& name, std::string& inside)
         UErrorCode itemStatus = U_ZERO_ERROR;
         if (uset_getItem(set, i, &low, &high, nullptr, 0, &itemStatus) != 0)
             continue;  // a string item, never part of a script's set
-        AppendCodePoint(inside, low);
-        if (high != low) {
-            inside += '-';
-            AppendCodePoint(inside, high);
-        }
+        ranges.push_back({static_cast<std::uint32_t>(low), static_cast<std::uint32_t>(high)});
     }
     uset_close(set);
     return true;
 }
 #endif
 
-// The expression with each \p{Script} and \P{Script} written out as the
-// script's ranges, which the engine's own class names do not cover. Inside
-// a bracket expression \p{Script} adds its ranges; \P{Script} there cannot be
+// Whether the expression may change case folding itself: an option group
+// "(?...i...)" or "(?...i...:".
+bool MayFoldInline(const std::string& text)
+{
+    for (std::size_t at = text.find("(?"); at != std::string::npos; at = text.find("(?", at + 2)) {
+        for (std::size_t i = at + 2; i < text.size() && text[i] != ':' && text[i] != ')'; ++i) {
+            if (text[i] == 'i')
+                return true;
+            if (!std::isalpha(static_cast<unsigned char>(text[i])) && text[i] != '-')
+                break;
+        }
+    }
+    return false;
+}
+
+// The code points of `ranges` (of their complement when `negated`) as the
+// engine tests them inside a bracket expression that ignores case: folded.
+// A subject's character is taken when its folding is in the result, that is
+// when it is one letter (by simple case folding) with a member.
+Ranges FoldedRanges(const Ranges& ranges, bool negated)
+{
+    namespace T = UnicodeTables;
+    constexpr std::uint32_t size = 0x110000;
+    std::vector<std::uint64_t> bits(size / 64, 0);
+    const auto has = [&bits](std::uint32_t c) { return ((bits[c >> 6] >> (c & 63)) & 1u) != 0; };
+    for (const auto& r : ranges)
+        for (std::uint32_t c = r.first; c <= r.last && c < size; ++c)
+            bits[c >> 6] |= std::uint64_t(1) << (c & 63);
+    if (negated)
+        for (auto& word : bits)
+            word = ~word;
+    // Only the code points of the folding runs change under folding.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> folds;
+    for (std::size_t i = 0; i < T::caseFoldCount; ++i) {
+        const T::CaseFoldRange& run = T::caseFolds[i];
+        for (std::uint32_t c = run.first; c <= run.last; c += static_cast<std::uint32_t>(run.step)) {
+            const auto folded = static_cast<std::uint32_t>(T::FoldCase(static_cast<std::int32_t>(c)));
+            if (folded != c && has(c))
+                folds.emplace_back(c, folded);
+        }
+    }
+    for (const auto& f : folds)
+        bits[f.first >> 6] &= ~(std::uint64_t(1) << (f.first & 63));
+    for (const auto& f : folds)
+        bits[f.second >> 6] |= std::uint64_t(1) << (f.second & 63);
+    Ranges out;
+    for (std::uint32_t c = 0; c < size; ++c) {
+        if (!has(c))
+            continue;
+        const std::uint32_t first = c;
+        while (c + 1 < size && has(c + 1))
+            ++c;
+        out.push_back({first, c});
+    }
+    return out;
+}
+
+// The ranges as the inside of a bracket expression.
+std::string RangesText(const Ranges& ranges)
+{
+    std::string inside;
+    for (const auto& r : ranges) {
+        AppendCodePoint(inside, static_cast<std::int32_t>(r.first));
+        if (r.last != r.first) {
+            inside += '-';
+            AppendCodePoint(inside, static_cast<std::int32_t>(r.last));
+        }
+    }
+    return inside;
+}
+
+// The expression with each \p{Script} and \P{Script} rewritten, since the
+// engine's own class names do not cover scripts. With `own` (not null), a
+// script becomes one of the expression's own classes ([:<marker>n:], see
+// OwnClasses), its complement for \P, listed in `own`: one mask bit each,
+// while bits are free. Otherwise (and inside a bracket expression when an
+// option group may change case folding) it is written out as its ranges:
+// \p{Script} adds them to a bracket expression, \P{Script} there cannot be
 // written out and is refused. False, with the reason in `why`, on refusal.
-bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup scriptRanges, std::string& out,
-                   std::string& why)
+bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup scriptRanges,
+                   std::vector<OwnClassSource>* own, std::string& out, std::string& why)
 {
     using namespace LegacySyntax;
     out.clear();
@@ -227,6 +354,9 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
     }
     const bool escapesInSets = (legacy & escape_in_lists) != 0;
     const bool perl = (TranslateSyntaxFlags(legacy) & boost::regbase::basic_syntax_group) == 0;
+    const bool caseless = (legacy & icase) != 0;
+    const bool inlineFolding = perl && MayFoldInline(text);
+    std::vector<std::string> ownNames;  // the script name and sign of each own class
     bool inSet = false;
     std::size_t i = 0;
     const std::size_t n = text.size();
@@ -284,14 +414,43 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
         }
         const std::size_t close = (e == 'p' || e == 'P') && i + 2 < n && text[i + 2] == '{' ? text.find('}', i + 3)
                                                                                            : std::string::npos;
-        std::string inside;
-        if (close == std::string::npos || !scriptRanges(text.substr(i + 3, close - i - 3), inside)) {
+        Ranges ranges;
+        const std::string name = close == std::string::npos ? std::string() : text.substr(i + 3, close - i - 3);
+        if (close == std::string::npos || !scriptRanges(name, ranges)) {
             out.append(text, i, 2);
             i += 2;
             continue;
         }
+        i = close + 1;
+        // An own class, where its bit is free: outside a bracket expression a
+        // script is matched as it stands even when ignoring case (see below);
+        // inside one that ignores case the engine tests the folded character,
+        // so the class holds the foldings of its members. Inside a bracket
+        // expression where an option group may change folding, neither is
+        // known to hold.
+        const bool folded = inSet && caseless;
+        if (own != nullptr && perl && !(inSet && inlineFolding)) {
+            const std::string key = std::string(folded ? "f" : "") + e + name;
+            std::size_t index = static_cast<std::size_t>(std::find(ownNames.begin(), ownNames.end(), key) - ownNames.begin());
+            if (index == ownNames.size() && index < static_cast<std::size_t>(UnicodeClasses::ownClassCount)) {
+                ownNames.push_back(key);
+                if (folded)
+                    own->push_back({FoldedRanges(ranges, e == 'P'), false});
+                else
+                    own->push_back({std::move(ranges), e == 'P'});
+            }
+            if (index < ownNames.size()) {
+                std::string cls = "[:";
+                AppendUtf8(cls, static_cast<std::uint32_t>(UnicodeClasses::ownClassMarker));
+                cls += std::to_string(index) + ":]";
+                out += inSet ? cls : (caseless || inlineFolding ? "(?-i:[" + cls + "])" : "[" + cls + "]");
+                continue;
+            }
+        }
         if (inSet && e == 'P') {
-            why = "A negated script class (\\P{...}) inside a bracket expression is not supported in Unicode mode";
+            why = "A negated script class (\\P{...}) inside a bracket expression is not supported in Unicode mode"
+                  " past " + std::to_string(UnicodeClasses::ownClassCount) +
+                  " scripts in one expression, nor with an option group that may change case";
             return false;
         }
         if (!escapesInSets) {
@@ -299,16 +458,51 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
             return false;
         }
         if (inSet) {
-            out += inside;
+            out += RangesText(ranges);
         } else {
             // Ignoring case, the engine folds a range's ends, which may turn
             // a script's range around; a script holds its letters' other
             // cases, so its class is matched as it stands.
-            const bool caseless = (legacy & icase) != 0 && perl;
-            out += std::string(caseless ? "(?-i:" : "") + (e == 'P' ? "[^" : "[") + inside + "]" + (caseless ? ")" : "");
+            const bool unfolded = caseless && perl;
+            out += std::string(unfolded ? "(?-i:" : "") + (e == 'P' ? "[^" : "[") + RangesText(ranges) + "]" +
+                   (unfolded ? ")" : "");
         }
-        i = close + 1;
     }
+    return true;
+}
+
+// The set that holds the first code point of every match, where the
+// expression says it plainly: it begins with a script class \p{Script} or
+// \P{Script} that is not optional, in the normal syntax, case counting, with
+// no alternation, no group with options or looking behind, and no \G or \Q.
+// Then no match attempt can succeed at a code point outside the set, and a
+// search may begin at the first code point in it (the text before it seen
+// as the previous text). False when not known.
+bool StartScript(const std::string& text, unsigned legacy, ScriptLookup scriptRanges, Ranges& ranges,
+                 bool& negated)
+{
+    using namespace LegacySyntax;
+    if ((legacy & (literal | icase)) != 0 || (legacy & escape_in_lists) == 0 ||
+        (TranslateSyntaxFlags(legacy) & boost::regbase::basic_syntax_group) != 0)
+        return false;
+    if (text.size() < 5 || text[0] != '\\' || (text[1] != 'p' && text[1] != 'P') || text[2] != '{' ||
+        text.find('|') != std::string::npos || text.find("(?") != std::string::npos ||
+        text.find("\\G") != std::string::npos || text.find("\\Q") != std::string::npos ||
+        text.find("\\K") != std::string::npos)
+        return false;
+    const std::size_t close = text.find('}', 3);
+    if (close == std::string::npos || !scriptRanges(text.substr(3, close - 3), ranges))
+        return false;
+    // Not optional: no ?, * or a repeat that may be 0 after it.
+    const std::size_t next = close + 1;
+    if (next < text.size()) {
+        const char q = text[next];
+        if (q == '?' || q == '*')
+            return false;
+        if (q == '{' && (next + 1 >= text.size() || text[next + 1] < '1' || text[next + 1] > '9'))
+            return false;
+    }
+    negated = text[1] == 'P';
     return true;
 }
 
@@ -324,6 +518,8 @@ public:
     virtual bool Match(Iterator from, Iterator to, Results& r, rc::match_flag_type flags) const = 0;
     virtual void Grep(const std::function<bool(const Results&)>& onMatch, Iterator from, Iterator to,
                       rc::match_flag_type flags) const = 0;
+    virtual void Grep(const std::function<bool(const PointResults&)>& onMatch, const CodePoint* from,
+                      const CodePoint* to, rc::match_flag_type flags) const = 0;
     // Gives `m` the expression's names of sub-expressions.
     virtual void NameSubs(boost::cmatch& m) const = 0;
 };
@@ -352,6 +548,11 @@ public:
     {
         boost::regex_grep(onMatch, from, to, expression_, flags);
     }
+    void Grep(const std::function<bool(const PointResults&)>& onMatch, const CodePoint* from, const CodePoint* to,
+              rc::match_flag_type flags) const override
+    {
+        boost::regex_grep(onMatch, from, to, expression_, flags);
+    }
     void NameSubs(boost::cmatch& m) const override { m.set_named_subs(expression_.get_named_subs()); }
 
 private:
@@ -368,6 +569,27 @@ public:
     char_type translate_nocase(char_type c) const { return ::u_foldCase(c, U_FOLD_CASE_DEFAULT); }
     char_type translate(char_type c) const { return c; }
     char_type translate(char_type c, bool icase) const { return icase ? translate_nocase(c) : c; }
+    // The expression's own classes (its scripts) beside ICU's.
+    char_class_type lookup_classname(const char_type* p1, const char_type* p2) const
+    {
+        if (const char_class_type m = own_.Lookup(p1, p2))
+            return m;
+        return icu_regex_traits::lookup_classname(p1, p2);
+    }
+    bool isctype(char_type c, char_class_type f) const
+    {
+        if ((f & UnicodeClasses::ownBits) != 0) {
+            if (own_.Test(c, f))
+                return true;
+            f &= ~UnicodeClasses::ownBits;
+            if (f == 0)
+                return false;
+        }
+        return icu_regex_traits::isctype(c, f);
+    }
+
+private:
+    mutable OwnClasses own_;
 };
 using IcuOrTableTraits = FoldingTraits;
 const ScriptLookup IcuOrTableScriptRanges = IcuScriptRanges;
@@ -398,6 +620,8 @@ bool UnicodeAvailable() { return true; }
 
 struct UnicodeExpression::Engine {
     std::unique_ptr<Backend> backend;
+    // The set of every match's first code point, when known (StartScript).
+    std::unique_ptr<CodePointSet> startSet;
 
     // The first match in the valid stretch [a, b) of the subject [first,
     // last) from the boundary `from` on, as a byte result whose prefix
@@ -445,6 +669,23 @@ struct UnicodeExpression::Engine {
         }
     }
 
+    // As Copy, for a result over the decoded stretch `d` that starts at the
+    // byte `a`.
+    void Copy(const PointResults& r, const DecodedStretch& d, const char* a, const char* first, const char* last,
+              const char* prefixStart, boost::cmatch& m) const
+    {
+        const CodePoint* const base = d.points.get();
+        m.set_size(r.size(), prefixStart, last);
+        m.set_base(first);
+        backend->NameSubs(m);
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            if (r[i].matched || i == 0) {
+                m.set_first(a + d.offsets[static_cast<std::size_t>(r[i].first - base)], i);
+                m.set_second(a + d.offsets[static_cast<std::size_t>(r[i].second - base)], i, r[i].matched);
+            }
+        }
+    }
+
     void Copy(const Results& r, const char* first, const char* last, const char* prefixStart,
               boost::cmatch& m) const
     {
@@ -477,8 +718,14 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
     }
     const bool tables = UseTables();
     std::string expanded;
-    if (!ExpandScripts(source, legacySyntax, tables ? TableScriptRanges : IcuOrTableScriptRanges, expanded,
-                       result->error_)) {
+    // Scripts become the expression's own classes, unless the expression
+    // holds their marker itself (then no name is taken for one).
+    std::string marker;
+    AppendUtf8(marker, static_cast<std::uint32_t>(UnicodeClasses::ownClassMarker));
+    std::vector<OwnClassSource> own;
+    const bool ownAllowed = source.find(marker) == std::string::npos;
+    if (!ExpandScripts(source, legacySyntax, tables ? TableScriptRanges : IcuOrTableScriptRanges,
+                       ownAllowed ? &own : nullptr, expanded, result->error_)) {
         result->status_ = rc::error_ctype;
         return result;
     }
@@ -498,6 +745,11 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
         // read inside the buffer, as a string's NUL does in byte mode.
         points.push_back(0);
         UnicodeTableTraits::Refused() = UnicodeTableTraits::none;
+        // The own classes are known to the traits while the engine parses.
+        struct PendingScope {
+            explicit PendingScope(const std::vector<OwnClassSource>* list) { OwnClasses::Pending() = list; }
+            ~PendingScope() { OwnClasses::Pending() = nullptr; }
+        } pending(ownAllowed ? &own : nullptr);
         result->status_ = backend->Assign(points, flags);
     } catch (const std::exception& failure) {
         // Not expected with no_except; a failure of the Unicode library's
@@ -518,6 +770,11 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
         return result;
     }
     result->engine_->backend = std::move(backend);
+    Ranges startRanges;
+    bool startNegated = false;
+    if (StartScript(source, legacySyntax, tables ? TableScriptRanges : IcuOrTableScriptRanges, startRanges,
+                    startNegated))
+        result->engine_->startSet.reset(new CodePointSet(startRanges, startNegated));
     return result;
 }
 
@@ -582,9 +839,29 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
         inCallback = false;
         return !stop;
     };
+    // The decoded stretches of this thread, unless a scan further up this
+    // thread's stack holds them (a handler that scans again).
+    DecodedStretch& shared = ThreadStretch();
+    const bool decode = !shared.busy;
+    struct Hold {
+        DecodedStretch& d;
+        bool held;
+        ~Hold()
+        {
+            if (held)
+                d.busy = false;
+        }
+    } hold{shared, decode};
+    if (decode)
+        shared.busy = true;
     try {
         for (const char* a = first; !stop;) {
-            const char* const b = StretchEnd(a, last);
+            // A stretch short enough is decoded once, in the same pass that
+            // finds its end.
+            const char* b = decode ? DecodeStretch(a, last, maxDecodedStretch, shared) : a;
+            const bool decoded = decode && (b == last || ValidUtf8Length(b, last) == 0);
+            if (!decoded)
+                b = StretchEnd(b, last);
             rc::match_flag_type f = flags;
             if (a != first)
                 f |= rc::match_not_bol | rc::match_not_bob;
@@ -593,13 +870,40 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
             // The engine's own grep over the stretch: one matcher for all its
             // matches, with the engine's rules after an empty match.
             bool reachedEnd = false;
-            engine_->backend->Grep(
-                [&](const Results& r) {
-                    engine_->Copy(r, first, last, lastEnd, m);
-                    reachedEnd = m[0].second == b && m[0].first != m[0].second;
-                    return deliver();
-                },
-                Iterator(a, a, b), Iterator(b, a, b), f);
+            if (decoded) {
+                const CodePoint* const points = shared.points.get();
+                const CodePoint* const end = points + shared.size;
+                // The engine would try every code point before the first one
+                // that can begin a match, and fail there: it starts at that
+                // one, with the text before it as the previous text.
+                // (Not for a match anchored at the start or a partial one.)
+                const CodePoint* from = points;
+                bool none = false;
+                const CodePointSet* starts = engine_->startSet.get();
+                if (starts != nullptr && (f & (rc::match_continuous | rc::match_partial)) == 0) {
+                    while (from != end && !starts->Contains(*from))
+                        ++from;
+                    if (from != points)
+                        f |= rc::match_prev_avail | rc::match_not_bob;
+                    none = from == end;  // no match in the stretch
+                }
+                if (!none)
+                    engine_->backend->Grep(
+                        [&](const PointResults& r) {
+                            engine_->Copy(r, shared, a, first, last, lastEnd, m);
+                            reachedEnd = m[0].second == b && m[0].first != m[0].second;
+                            return deliver();
+                        },
+                        from, end, f);
+            } else {
+                engine_->backend->Grep(
+                    [&](const Results& r) {
+                        engine_->Copy(r, first, last, lastEnd, m);
+                        reachedEnd = m[0].second == b && m[0].first != m[0].second;
+                        return deliver();
+                    },
+                    Iterator(a, a, b), Iterator(b, a, b), f);
+            }
             // The engine's grep ends at a non-empty match that reaches the
             // end of its range; over the whole subject an empty match could
             // still follow there, before the broken sequence.

@@ -52,7 +52,130 @@ constexpr ClassMask asciiBit = mask(categoryCount + 6);
 constexpr ClassMask horizontalBit = mask(categoryCount + 7);
 constexpr ClassMask verticalBit = mask(categoryCount + 8);
 
+// The bits above those are free in both backends' masks: an expression's
+// own classes (its scripts) take them, one bit each, so that the engine tests
+// a script as a class (one table lookup) rather than as a bracket expression
+// of ranges, which it compares one by one for every character it tests.
+constexpr int firstOwnBit = categoryCount + 9;
+constexpr int ownClassCount = 64 - firstOwnBit;
+constexpr ClassMask ownBits = ~ClassMask(0) << firstOwnBit;
+// An own class is written [:<marker><index>:] in the expression the engine
+// compiles; the marker is a noncharacter, and an expression that holds it
+// itself gets no own classes (see OwnClasses::Pending).
+constexpr std::int32_t ownClassMarker = 0x10FFFF;
+
 }  // namespace UnicodeClasses
+
+// A set of code points with a constant-time test: a bit per code point of
+// the Basic Multilingual Plane, the ranges above it searched by halves; the
+// complement of its ranges when `negated`.
+class CodePointSet {
+public:
+    CodePointSet() = default;
+    CodePointSet(const std::vector<UnicodeTables::CodePointRange>& ranges, bool negated)
+        : bmp_(bmpBits / 64, 0), negated_(negated)
+    {
+        for (const auto& r : ranges) {
+            for (std::uint32_t c = r.first; c <= r.last && c < bmpBits; ++c)
+                bmp_[c >> 6] |= std::uint64_t(1) << (c & 63);
+            if (r.last >= bmpBits)
+                above_.push_back({std::max<std::uint32_t>(r.first, bmpBits), r.last});
+        }
+        std::sort(above_.begin(), above_.end(),
+                  [](const UnicodeTables::CodePointRange& a, const UnicodeTables::CodePointRange& b) {
+                      return a.first < b.first;
+                  });
+    }
+    bool Contains(std::int32_t c) const
+    {
+        if (c < 0 || bmp_.empty())
+            return false;
+        const auto u = static_cast<std::uint32_t>(c);
+        bool in;
+        if (u < bmpBits) {
+            in = ((bmp_[u >> 6] >> (u & 63)) & 1u) != 0;
+        } else {
+            const auto at = std::upper_bound(above_.begin(), above_.end(), u,
+                                             [](std::uint32_t v, const UnicodeTables::CodePointRange& r) {
+                                                 return v < r.first;
+                                             });
+            in = at != above_.begin() && u <= (at - 1)->last;
+        }
+        return in != negated_;
+    }
+
+private:
+    static constexpr std::uint32_t bmpBits = 0x10000;
+    std::vector<std::uint64_t> bmp_;
+    std::vector<UnicodeTables::CodePointRange> above_;
+    bool negated_ = false;
+};
+
+// The classes an expression brings itself: the compiler lists their code
+// points (OwnClassSource) and hands the list to the traits through Pending()
+// while the engine parses; the traits keep each class named in the
+// expression as a CodePointSet under its own mask bit.
+struct OwnClassSource {
+    std::vector<UnicodeTables::CodePointRange> ranges;
+    bool negated;
+};
+
+class OwnClasses {
+public:
+    // The list of the compilation running on this thread; null outside one
+    // (then no name is an own class).
+    static const std::vector<OwnClassSource>*& Pending()
+    {
+        static thread_local const std::vector<OwnClassSource>* pending = nullptr;
+        return pending;
+    }
+
+    // The mask of the own class named [p1, p2), made on first use; 0 when the
+    // name is none.
+    UnicodeClasses::ClassMask Lookup(const std::int32_t* p1, const std::int32_t* p2)
+    {
+        using namespace UnicodeClasses;
+        const std::vector<OwnClassSource>* pending = Pending();
+        if (pending == nullptr || p2 - p1 < 2 || *p1 != ownClassMarker)
+            return 0;
+        std::size_t index = 0;
+        for (const std::int32_t* p = p1 + 1; p != p2; ++p) {
+            if (*p < '0' || *p > '9' || index >= pending->size())
+                return 0;
+            index = index * 10 + static_cast<std::size_t>(*p - '0');
+        }
+        if (index >= pending->size() || index >= static_cast<std::size_t>(ownClassCount))
+            return 0;
+        if (sets_.size() <= index)
+            sets_.resize(index + 1);
+        sets_[index] = CodePointSet((*pending)[index].ranges, (*pending)[index].negated);
+        return mask(firstOwnBit + static_cast<int>(index));
+    }
+
+    // Whether `c` is in one of the own classes of `f`.
+    bool Test(std::int32_t c, UnicodeClasses::ClassMask f) const
+    {
+        using namespace UnicodeClasses;
+        for (f = (f & ownBits) >> firstOwnBit; f != 0; f &= f - 1) {
+            const auto index = static_cast<std::size_t>(LowestBit(f));
+            if (index < sets_.size() && sets_[index].Contains(c))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    static int LowestBit(UnicodeClasses::ClassMask f)
+    {
+        int n = 0;
+        while ((f & 1u) == 0) {
+            f >>= 1;
+            ++n;
+        }
+        return n;
+    }
+    std::vector<CodePointSet> sets_;
+};
 
 class UnicodeTableTraits {
 public:
@@ -135,6 +258,8 @@ public:
             L | mask(Nd) | mask(Mn) | underscoreBit,                                   // word
             mask(Nd) | xdigitBit,                                                      // xdigit
         };
+        if (const char_class_type own = own_.Lookup(p1, p2))
+            return own;
         int id = boost::BOOST_REGEX_DETAIL_NS::get_default_class_id(p1, p2);
         if (id >= 0)
             return masks[id + 1];
@@ -182,6 +307,13 @@ public:
     bool isctype(char_type c, char_class_type f) const
     {
         using namespace UnicodeClasses;
+        if ((f & ownBits) != 0) {
+            if (own_.Test(c, f))
+                return true;
+            f &= ~ownBits;
+            if (f == 0)
+                return false;
+        }
         const int category = UnicodeTables::Category(c);
         const char_class_type m = mask(category);
         if ((m & f) != 0)
@@ -222,6 +354,10 @@ public:
     }
 
 private:
+    // The expression's own classes (set while it compiles, read while it
+    // matches: each compiled expression has its traits object).
+    mutable OwnClasses own_;
+
     // The property names the engine's ICU traits take (already in their
     // loose form), with their classes.
     static char_class_type LookupName(const std::string& name)

@@ -40,6 +40,25 @@ std::string Show(const std::string& s)
     return out;
 }
 
+// The engine's grep of the whole subject with its stretches read through the
+// decoding iterator rather than decoded beforehand: run from the handler of
+// another grep on the same thread, which holds the thread's decoded buffer.
+bool NestedReference(const UnicodeExpression& e, const std::string& subject, unsigned flags,
+                     Differential::Matches& out, bool lines = false, bool firstOfLine = false)
+{
+    static const auto outer = UnicodeExpression::Compile("a", normalSyntax);
+    const char text[] = "a";
+    bool ok = false;
+    std::string error;
+    outer->Grep(text, text + 1, boost::match_default,
+                [&](const boost::cmatch&) {
+                    ok = Differential::UnicodeReference(e, subject, flags, lines, out, firstOfLine);
+                    return false;
+                },
+                error);
+    return ok && error.empty();
+}
+
 }  // namespace
 
 TEST(UnicodeShortcuts, GiveTheUnicodeEnginesMatchesForGeneratedExpressions)
@@ -90,6 +109,9 @@ TEST(UnicodeShortcuts, GiveTheUnicodeEnginesMatchesForGeneratedExpressions)
                     ASSERT_EQ(got, expected) << where(mode) << " prefilter " << (pattern->prefilter != nullptr);
                     continue;
                 }
+                got.clear();
+                ASSERT_TRUE(NestedReference(*e, subject, flags, got)) << where(mode);
+                ASSERT_EQ(got, expected) << where(mode) << " through the iterator";
                 unsigned counted = 0;
                 got.clear();
                 ASSERT_TRUE(Differential::UnicodeStringRoutes(*e, subject, flags, got, counted)) << where(mode);
@@ -262,4 +284,65 @@ TEST(UnicodeShortcuts, PrefilterLetsThroughEveryLineTheEngineMatches)
     if (AutomatonPrefilter::Available()) {
         EXPECT_GT(skipping, 8u);
     }
+}
+
+// A valid stretch too long to decode beforehand is read through the decoding
+// iterator: the same matches, byte offsets past the decoding limit included.
+TEST(UnicodeShortcuts, LongStretchesGiveTheSameMatches)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    std::string subject;
+    for (int i = 0; i < 600000; ++i)
+        subject += "\xC3\xA9";  // é
+    subject += "\xCE\xB1\xCE\xB2\xFF\xC3\xA9";  // αβ, a broken byte, é
+    const struct {
+        const char* expression;
+        Differential::Matches expected;
+    } rows[] = {
+        {"\\p{Greek}+", {{1200000, 1200004}}},
+        {"\xC3\xA9+", {{0, 1200000}, {1200005, 1200007}}},
+        {"(?<=\xC3\xA9)\xCE\xB1|.$", {{1200000, 1200002}, {1200005, 1200007}}},
+    };
+    for (const auto& row : rows) {
+        const auto e = UnicodeExpression::Compile(row.expression, normalSyntax);
+        ASSERT_EQ(e->Status(), 0) << row.expression;
+        Differential::Matches got;
+        ASSERT_TRUE(Differential::UnicodeReference(*e, subject, boost::match_default, false, got));
+        EXPECT_EQ(got, row.expected) << row.expression;
+    }
+}
+
+// An expression that begins with a script class is started at the first code
+// point of the script (the text before it as the previous text): the same
+// matches as the engine's run from the stretch's start, which the iterator
+// path (NestedReference) makes, with every flag, in lines and whole.
+TEST(UnicodeShortcuts, StartingAtTheFirstScriptCodePointGivesTheSameMatches)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    Differential::Generator generate(20261210u, true);
+    const char* const expressions[] = {
+        "\\p{Greek}+", "\\p{Greek}\\b", "\\p{Greek}\\B.", "\\P{Latin}{2}", "\\p{Cyrillic}+$", "\\P{Greek}.*",
+        "\\p{Latin}+\\>", "\\p{Greek}{1,3}?", "\\p{Greek}?a", "\\p{Greek}*", "\\p{Greek}{0,2}s", "\\p{Han}\\p{Han}",
+        "\\p{Greek}\\s*$", "\\p{Latin}(?<=a)"};
+    unsigned compared = 0;
+    for (const char* expression : expressions) {
+        const auto e = UnicodeExpression::Compile(expression, normalSyntax);
+        ASSERT_EQ(e->Status(), 0) << expression;
+        for (int k = 0; k < 300; ++k) {
+            const unsigned flags = generate.Flags();
+            const std::string subject = generate.Subject();
+            for (const int mode : {0, 1, 2}) {
+                Differential::Matches expected, got;
+                if (!NestedReference(*e, subject, flags, expected, mode != 0, mode == 2))
+                    continue;
+                ++compared;
+                ASSERT_TRUE(Differential::UnicodeReference(*e, subject, flags, mode != 0, got, mode == 2));
+                ASSERT_EQ(got, expected) << "/" << expression << "/ flags " << flags << " mode " << mode << " on \""
+                                         << Show(subject) << "\"";
+            }
+        }
+    }
+    EXPECT_GT(compared, 10000u);
 }

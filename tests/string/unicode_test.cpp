@@ -2,6 +2,7 @@
 // Unicode classes and case folding, byte offsets, invalid UTF-8.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <random>
 #include <string>
 #include <utility>
@@ -81,6 +82,18 @@ TEST_F(UnicodeMode, MatchesWholeCodePointsWithUnicodeClassesAndCase)
         {"\\p{Greek}+", true, "ΣΊΣ abc σί", {{0, 6}, {11, 4}}},
         {"\\P{Greek}+", true, "αβa", {{4, 1}}},
         {"[\\p{Cyrillic}x]+", false, "ax жx b", {{1, 1}, {3, 3}}},
+        {"[\\P{Greek}\\p{Cyrillic}]+", false, "αa ж€β", {{2, 7}}},
+        {"[^\\p{Greek}x]+", false, "αxé€β", {{3, 5}}},
+        {"[^\\P{Greek}]+", false, "aαβ b", {{1, 4}}},
+        {"[\\P{Greek}\\P{Latin}]+", false, "aα", {{0, 3}}},
+        {"\\p{Greek}\\P{Greek}\\p{Greek}", false, "αaβ αβγ", {{0, 5}}},
+        {"\\p{Greek}+", true, "µΜμ", {{2, 4}}},
+        {"(?i)\\p{Greek}", false, "aΣ", {{1, 2}}},
+        {"(?i)\\p{Greek}\\p{Greek}", false, "aΣ αμ", {{4, 4}}},
+        {"[\\p{Greek}]+", true, "ΣσςΑ a", {{0, 8}}},
+        {"[\\P{Greek}]+", true, "aΣb", {{0, 1}, {3, 1}}},
+        {"[^\\p{Greek}x]+", true, "αXé", {{3, 2}}},
+        {"[\\p{Greek}]", true, "µ", {{0, 2}}},  // folds to μ (\\p{Greek} alone: not)
         {"\\pL+|\\p{S}", false, "é€1", {{0, 2}, {2, 3}}},
         {"K", true, "\xE2\x84\xAA", {{0, 3}}},
         {"\\bt\\b", false, "été t", {{6, 1}}},
@@ -111,6 +124,68 @@ TEST_F(UnicodeMode, MatchesWholeCodePointsWithUnicodeClassesAndCase)
         RE counter = Unicode(row.expression, row.ignoreCase);
         counter.SetStringToMatch(row.subject);
         EXPECT_EQ(counter.Grep(), row.expected.size()) << row.expression << " on " << row.subject;
+    }
+}
+
+// Scripts are compiled as classes of the expression's own (one mask bit
+// each, while bits are free); an expression holding U+10FFFF keeps them as
+// code point ranges. Both give the same matches, with case ignored or not,
+// inside and outside bracket expressions, and past the free bits.
+TEST_F(UnicodeMode, ScriptClassesMatchAsTheirRanges)
+{
+    std::string subject;  // code points of many scripts, astral ones too
+    const auto append = [&subject](std::uint32_t c) {
+        if (c < 0x80) {
+            subject += static_cast<char>(c);
+        } else if (c < 0x800) {
+            subject += static_cast<char>(0xC0 | (c >> 6));
+            subject += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            subject += static_cast<char>(0xE0 | (c >> 12));
+            subject += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            subject += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            subject += static_cast<char>(0xF0 | (c >> 18));
+            subject += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            subject += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            subject += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    for (std::uint32_t c = 0x20; c < 0x3100; c += 3)
+        append(c);
+    for (std::uint32_t c : {0x1E9Eu, 0x2126u, 0x212Au, 0xAC00u, 0xFF21u, 0x10300u, 0x10330u, 0x1D6A8u, 0x20000u})
+        append(c);
+    const char* const scripts[] = {"Latin",    "Greek",    "Cyrillic", "Armenian",   "Hebrew",   "Arabic",
+                                   "Syriac",   "Thaana",   "Devanagari", "Bengali",  "Gurmukhi", "Gujarati",
+                                   "Oriya",    "Tamil",    "Telugu",   "Kannada",    "Malayalam", "Sinhala",
+                                   "Thai",     "Lao",      "Tibetan",  "Myanmar",    "Georgian", "Hangul",
+                                   "Ethiopic", "Cherokee", "Ogham",    "Runic",      "Khmer",    "Mongolian",
+                                   "Hiragana", "Katakana", "Han",      "Old_Italic", "Gothic"};
+    std::string manyInSet = "[";
+    std::string manyNegated;
+    for (const char* script : scripts) {
+        manyInSet += std::string("\\p{") + script + "}";
+        manyNegated += std::string(manyNegated.empty() ? "" : "|") + "\\P{" + script + "}\\p{" + script + "}";
+    }
+    manyInSet += "]{2}";
+    const std::string expressions[] = {
+        "\\p{Greek}+", "\\P{Greek}+", "\\p{Latin}\\p{Common}", "(?:\\p{Greek}|\\p{Cyrillic})\\P{Latin}", manyNegated,
+        // bracket expressions: only where case counts (ignoring case, the
+        // engine folds the ends of their ranges, which for some scripts
+        // turns a range around: no compilation to compare with)
+        "[^\\p{Latin}\\p{Cyrillic}]+", "[\\p{Han}\\d]+", "[\\p{Greek}a-f]{2}", manyInSet};
+    for (bool ignoreCase : {false, true}) {
+        for (const std::string& expression : expressions) {
+            if (ignoreCase && expression[0] == '[')
+                continue;  // see above
+            RE own = Unicode(expression, ignoreCase);
+            RE ranges = Unicode("(?:" + expression + ")|\xF4\x8F\xBF\xBF", ignoreCase);
+            ASSERT_EQ(own.ParseExpression(), 0) << expression << ": " << own.GetExpressionError();
+            ASSERT_EQ(ranges.ParseExpression(), 0) << expression << ": " << ranges.GetExpressionError();
+            const Spans expected = GrepSpans(ranges, subject);
+            EXPECT_FALSE(expected.empty()) << expression;
+            EXPECT_EQ(GrepSpans(own, subject), expected) << expression << (ignoreCase ? " ignoring case" : "");
+        }
     }
 }
 
@@ -207,7 +282,7 @@ TEST_F(UnicodeMode, RefusesWhatItCannotCompile)
         const char* message;  // part of GetExpressionError()
     } rows[] = {
         {"caf\xE9", "not valid UTF-8"},
-        {"[\\P{Greek}a]", "bracket expression"},
+        {"(?i)[\\P{Greek}a]", "bracket expression"},
         {"(", ""},
     };
     for (const auto& row : rows) {
