@@ -1,7 +1,10 @@
 // The search driver against the engine's plain grep, over generated
 // expressions, flags and subjects; and the analyser's answers as a table.
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -281,6 +284,83 @@ TEST(LiteralFinderSteps, FindsATextAtEveryPlaceAfterNearMisses)
             ASSERT_TRUE(finder->Search(buffer.data(), buffer.size(), sink));
             ASSERT_EQ(sink.matches.size(), 1u) << "at " << at << (icase ? " icase" : "");
             EXPECT_EQ(sink.matches[0][0], at) << (icase ? " icase" : "");
+        }
+    }
+}
+
+// The byte search against a plain reference (every place tried in turn) over
+// random buffers of a few letters, whose sizes put matches at both ends of
+// the probe loops' steps: single texts and sets of two to five, short texts,
+// repeated bytes, texts of which one holds another, case variants.
+TEST(LiteralFinderReference, FindsWhatTryingEveryPlaceFinds)
+{
+    struct Row {
+        std::vector<std::string> texts;
+        bool icase;
+    };
+    const Row rows[] = {
+        {{"a"}, false},
+        {{"ab"}, false},
+        {{"aaa"}, false},
+        {{"abab"}, true},
+        {{"baaab"}, false},
+        {{"aXbab\n"}, false},
+        {{"a", "b"}, false},
+        {{"ab", "abba", "b"}, false},
+        {{"bab", "ab"}, true},
+        {{"aaaa", "bb", "ba"}, false},
+        {{"aBa", "Bb", "xAb", "bbbab"}, true},
+        {{"a", "bb", "aab", "bab", "abb"}, false},
+    };
+    const char alphabet[] = {'a', 'b', 'a', 'b', 'A', 'B', 'x', '\n'};
+    std::mt19937 random(7);
+    for (const Row& row : rows) {
+        const auto finder = LiteralFinder::ForTexts(row.texts, row.icase, std::locale::classic());
+        ASSERT_TRUE(finder != nullptr);
+        const auto same = [&](char a, char b) {
+            return row.icase ? std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b))
+                             : a == b;
+        };
+        for (int round = 0; round < 400; ++round) {
+            std::string buffer(random() % 200, 'a');
+            for (char& c : buffer)
+                c = alphabet[random() % sizeof alphabet];
+            for (const bool longest : {false, true})
+                for (const bool firstOfLine : {false, true}) {
+                    if (firstOfLine && std::any_of(row.texts.begin(), row.texts.end(), [](const std::string& t) {
+                            return t.find('\n') != std::string::npos;
+                        }))
+                        continue;
+                    std::vector<std::uint64_t> expected;
+                    for (std::size_t pos = 0; pos < buffer.size();) {
+                        std::size_t length = 0;
+                        for (const auto& text : row.texts)
+                            if (text.size() <= buffer.size() - pos && text.size() > length &&
+                                std::equal(text.begin(), text.end(), buffer.begin() + static_cast<std::ptrdiff_t>(pos), same) &&
+                                (longest || length == 0))
+                                length = text.size();
+                        if (length == 0) {
+                            ++pos;
+                            continue;
+                        }
+                        expected.push_back(pos);
+                        expected.push_back(pos + length);
+                        pos += length;
+                        if (firstOfLine) {
+                            const std::size_t feed = buffer.find('\n', pos);
+                            pos = feed == std::string::npos ? buffer.size() : feed + 1;
+                        }
+                    }
+                    Differential::Collect sink(1);
+                    ASSERT_TRUE(finder->Search(buffer.data(), buffer.size(), sink, longest, firstOfLine));
+                    std::vector<std::uint64_t> found;
+                    for (const auto& m : sink.matches) {
+                        found.push_back(m[0]);
+                        found.push_back(m[1]);
+                    }
+                    ASSERT_EQ(found, expected) << Show(buffer) << " texts " << row.texts[0] << "... longest "
+                                               << longest << " firstOfLine " << firstOfLine;
+                }
         }
     }
 }
