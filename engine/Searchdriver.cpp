@@ -229,7 +229,7 @@ void SearchWindows(const boost::regex& e, const LiteralFinder& finder, Delivery&
 // begin at or after the end of the last one (`x*` also matches after the carriage
 // return, `b|\r` finds both in `b\r`).
 void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d, const char* data,
-                 std::size_t size, unsigned flags, bool firstOnly)
+                 std::size_t size, unsigned flags, bool firstOnly, const bool* stops = nullptr)
 {
     const char* const end = data + size;
     boost::match_results<const char*> m;
@@ -274,7 +274,21 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
             return;
         const char* line = LineStart(data + pos, data + at);
         const char* lineEnd = LineEnd(data + at, end);
-        searchLine(line, lineEnd);
+        // Every match holds a required text, and none begins before the last
+        // byte ahead of the first one that no match can hold (a match holding
+        // a later one would hold that byte too): the search starts there, on
+        // a byte where no match begins, with the bytes before it visible, as
+        // RunCandidateSpans starts its spans.
+        const char* from = stops != nullptr ? data + at : line;
+        while (from != line && !stops[static_cast<unsigned char>(from[-1])])
+            --from;
+        if (from != line) {
+            --from;
+            SearchLines(e, nullptr, d, from, static_cast<std::size_t>(lineEnd - from),
+                        flags | rc::match_prev_avail | rc::match_not_bob, firstOnly);
+        } else {
+            searchLine(line, lineEnd);
+        }
         pos = static_cast<std::size_t>(lineEnd - data) + 1;
     }
 }
@@ -299,6 +313,10 @@ std::unique_ptr<SearchPlan> PlanSearch(const std::string& text, bool icase, cons
     plan->requiredLineFeed = HoldsByte(facts.required, icase, locale, '\n');
     plan->lineFeed = facts.lineFeed;
     plan->lineFeedBesidesDot = facts.lineFeedBesidesDot;
+    for (std::size_t b = 0; b < 256; ++b) {
+        plan->stops[b] = !facts.bytes[b] && b != '\n';
+        plan->stopsKnown = plan->stopsKnown || plan->stops[b];
+    }
     return plan;
 }
 
@@ -438,7 +456,10 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
                 SearchWindows(expression, *plan->required, d, data, size, flags, resume);
                 break;
             case SearchPath::LinesWithText:
-                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine);
+                // The search starts late in a line only where it must not
+                // begin at the line's start.
+                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine,
+                            plan->stopsKnown && (flags & rc::match_continuous) == 0 ? plan->stops : nullptr);
                 break;
             case SearchPath::EveryLine:
                 SearchLines(expression, nullptr, d, data, size, flags, firstOfLine);

@@ -364,3 +364,44 @@ TEST(LiteralFinderReference, FindsWhatTryingEveryPlaceFinds)
         }
     }
 }
+
+// Line mode starts the engine late in a line holding a required text: at the
+// last byte before the text that no match can hold. Rows where a match begins
+// well before the text, where the line holds the text several times, where
+// assertions look at the byte the search starts after, and CRLF lines.
+TEST(SearchDriver, StartsLateInALineOnlyWhereNoMatchBegins)
+{
+    struct Row {
+        const char* expression;
+        bool icase;
+        const char* subject;
+    };
+    const Row rows[] = {
+        {"\\w+ing\\b", false, "say running now\nxing ping-pinging\r\nabc sing\r\n  ing\ning"},
+        {"\\w+ing\\b", true, "SAY RUNNING\nbring-ING\r\nx\ringo\n"},
+        {"[A-Z][a-z]+ing\\b", false, "a Ring Bring-ing\nKing\r\nxKing Sings\n"},
+        {"(\\w+)@\\w+\\.example", false, "mail alice@mail.example, bob@x.example\n@y.example z@.example\n"},
+        {"\\bfoo\\w*", false, "xfoo foo foobar\n-foo\r\nfoo"},
+        {"^\\w*ab", false, "zab ab\nab\r\nx\rab\n x\fab\n"},
+        {"\\<\\w+ab\\>", false, "cab zab-ab ab\n\rxab\r\n"},
+        {"a[^ ]*b\\w*", false, "xxab a-b a.b.bc\naaa bb\n"},
+        {"(x+)\\1ing", false, "xxxxing xing\nxxing\n"},
+        {"\\w+ing$", false, "ring ding\r\nsing\rbring\n"},
+    };
+    for (const Row& row : rows) {
+        boost::regex e;
+        e.assign(row.expression, boost::regex::normal | (row.icase ? boost::regex::icase : boost::regex::normal));
+        const unsigned marks = static_cast<unsigned>(e.mark_count()) + 1;
+        const auto plan = PlanSearch(row.expression, row.icase, e, marks);
+        ASSERT_TRUE(plan != nullptr) << row.expression;
+        ASSERT_EQ(ChooseSearchPath(plan.get(), lineModeFlag), SearchPath::LinesWithText) << row.expression;
+        for (const unsigned flags : {0u, unsigned(boost::match_not_bol), unsigned(boost::match_not_eol)})
+            for (const bool first : {false, true}) {
+                Differential::Matches expected, got;
+                ASSERT_TRUE(Differential::Reference(e, row.subject, flags, true, expected, first));
+                ASSERT_TRUE(Differential::Driver(e, plan.get(), row.subject, flags, true, got, first));
+                EXPECT_EQ(got, expected) << row.expression << " flags " << flags << " first " << first << " on \""
+                                         << Show(row.subject) << "\"";
+            }
+    }
+}
