@@ -234,18 +234,20 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
     const char* const end = data + size;
     boost::match_results<const char*> m;
     const auto engineFlags = static_cast<rc::match_flag_type>(flags | rc::match_single_line);
-    const auto searchSubject = [&](const char* line, const char* lineEnd) {
+    // `f`: the engine's flags for this line (those of a search starting
+    // within it show it the bytes before).
+    const auto searchSubject = [&](const char* line, const char* lineEnd, rc::match_flag_type f) {
         const std::size_t before = d.taken;
         if (!firstOnly)
-            boost::regex_grep(Predicate{&d}, line, lineEnd, e, engineFlags);
-        else if (boost::regex_search(line, lineEnd, m, e, engineFlags))
+            boost::regex_grep(Predicate{&d}, line, lineEnd, e, f);
+        else if (boost::regex_search(line, lineEnd, m, e, f))
             d.Take(m);
         return d.taken != before;
     };
-    const auto searchLine = [&](const char* line, const char* lineEnd) {
-        if (lineEnd == line || lineEnd[-1] != '\r' || !searchSubject(line, lineEnd - 1)) {
+    const auto searchLine = [&](const char* line, const char* lineEnd, rc::match_flag_type f) {
+        if (lineEnd == line || lineEnd[-1] != '\r' || !searchSubject(line, lineEnd - 1, f)) {
             if (!d.stopped)
-                searchSubject(line, lineEnd);
+                searchSubject(line, lineEnd, f);
             return;
         }
         if (firstOnly || d.stopped)
@@ -255,16 +257,17 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
             [&](const boost::match_results<const char*>& found) {
                 return found[0].first < from || found[0].second != lineEnd || d.Take(found);
             },
-            line, lineEnd, e, engineFlags);
+            line, lineEnd, e, f);
     };
     if (finder == nullptr) {
         for (const char* line = data; line != end && !d.stopped;) {
             const char* lineEnd = LineEnd(line, end);
-            searchLine(line, lineEnd);
+            searchLine(line, lineEnd, engineFlags);
             line = lineEnd == end ? end : lineEnd + 1;
         }
         return;
     }
+    const auto lateFlags = static_cast<rc::match_flag_type>(engineFlags | rc::match_prev_avail | rc::match_not_bob);
     LiteralFinder::Cursor cursor(*finder, data, size);
     std::size_t pos = 0;
     while (pos < size && !d.stopped) {
@@ -272,22 +275,24 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
         const std::size_t at = cursor.Next(pos, which);
         if (at == LiteralFinder::none)
             return;
-        const char* line = LineStart(data + pos, data + at);
-        const char* lineEnd = LineEnd(data + at, end);
-        // Every match holds a required text, and none begins before the last
-        // byte ahead of the first one that no match can hold (a match holding
-        // a later one would hold that byte too): the search starts there, on
-        // a byte where no match begins, with the bytes before it visible, as
-        // RunCandidateSpans starts its spans.
-        const char* from = stops != nullptr ? data + at : line;
-        while (from != line && !stops[static_cast<unsigned char>(from[-1])])
-            --from;
-        if (from != line) {
-            --from;
-            SearchLines(e, nullptr, d, from, static_cast<std::size_t>(lineEnd - from),
-                        flags | rc::match_prev_avail | rc::match_not_bob, firstOnly);
+        const char* const lineEnd = LineEnd(data + at, end);
+        if (stops != nullptr) {
+            // Every match holds a required text, and none begins before the
+            // last byte ahead of the first one that no match can hold (a
+            // match holding a later one would hold that byte too): the search
+            // starts there, on a byte where no match begins, with the bytes
+            // before it visible, as RunCandidateSpans starts its spans. One
+            // walk back finds that byte or the line's start.
+            const char* from = data + at;
+            const char* const floor = data + pos;
+            while (from != floor && from[-1] != '\n' && !stops[static_cast<unsigned char>(from[-1])])
+                --from;
+            if (from != floor && from[-1] != '\n')
+                searchLine(from - 1, lineEnd, lateFlags);
+            else
+                searchLine(from, lineEnd, engineFlags);
         } else {
-            searchLine(line, lineEnd);
+            searchLine(LineStart(data + pos, data + at), lineEnd, engineFlags);
         }
         pos = static_cast<std::size_t>(lineEnd - data) + 1;
     }
