@@ -193,6 +193,7 @@ std::unique_ptr<LiteralFinder> LiteralFinder::ForTexts(const std::vector<std::st
     if (!icase) {
         for (const auto& text : finder->texts_)
             finder->probes_.push_back(ChooseProbes(text, false));
+        finder->SharePrefix();
         return finder;
     }
 
@@ -216,7 +217,27 @@ std::unique_ptr<LiteralFinder> LiteralFinder::ForTexts(const std::vector<std::st
         finder->exact_.push_back(exact);
         finder->probes_.push_back(ChooseProbes(text, true));
     }
+    finder->SharePrefix();
     return finder;
+}
+
+void LiteralFinder::SharePrefix()
+{
+    // Worth a search of its own from two bytes on (colou?r: colo); the texts
+    // as they must match (folded with icase).
+    if (texts_.size() < 2)
+        return;
+    std::size_t length = shortest_;
+    for (const auto& text : texts_)
+        for (std::size_t i = 0; i < length; ++i)
+            if (text[i] != texts_[0][i]) {
+                length = i;
+                break;
+            }
+    if (length < 2)
+        return;
+    prefixLength_ = length;
+    prefixProbes_ = ChooseProbes(texts_[0].substr(0, length), icase_);
 }
 
 std::unique_ptr<LiteralFinder> LiteralFinder::Make(const char* text, bool icase, const std::locale& locale,
@@ -261,18 +282,17 @@ bool LiteralFinder::Matches(const char* at, std::size_t k) const
     return true;
 }
 
-std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t from, std::size_t k) const
+template <class Check>
+std::size_t LiteralFinder::Probe(const char* data, std::size_t size, std::size_t from, std::size_t length,
+                                 const Probes& probes, const Check& check) const
 {
     // Candidates are the places where the text's probe bytes (its rarest by a
     // table of byte frequencies in text) all agree (after the case fold when
     // icase_), 32 or 16 places per step; each is then checked whole. No copy
     // of the data is made.
-    const std::size_t length = texts_[k].size();
     if (length > size || from > size - length)
         return none;
     const unsigned char fold = icase_ ? 0x20 : 0x00;
-    const Probes& probes = probes_[k];
-    auto check = [&](std::size_t at) { return Matches(data + at, k); };
     const std::size_t end = size - length + 1;  // candidates lie in [from, end)
     std::size_t i = from;
 #if defined(QUORVEX_ENGINE_AVX2)
@@ -310,15 +330,20 @@ std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t 
     return none;
 }
 
+std::size_t LiteralFinder::Find(const char* data, std::size_t size, std::size_t from, std::size_t k) const
+{
+    return Probe(data, size, from, texts_[k].size(), probes_[k], [&](std::size_t at) { return Matches(data + at, k); });
+}
+
 bool LiteralFinder::JointSearch() const
 {
 #if defined(QUORVEX_ENGINE_AVX2)
     // One pass with every text's probes beats a pass per text up to a few
     // texts; beyond that the probes of one step no longer fit the registers.
-    return texts_.size() > 1 && texts_.size() <= 4 && HasAvx2();
-#else
-    return false;
+    if (texts_.size() > 1 && texts_.size() <= 4 && HasAvx2())
+        return true;
 #endif
+    return prefixLength_ != 0;
 }
 
 std::size_t LiteralFinder::FindAny(const char* data, std::size_t size, std::size_t from, std::size_t& which,
@@ -343,6 +368,10 @@ std::size_t LiteralFinder::FindAny(const char* data, std::size_t size, std::size
     which = 0;
     if (shortest_ > size || from > size - shortest_)
         return none;
+    // Texts sharing a prefix: every match begins with it, so the places where
+    // it occurs are the only candidates.
+    if (prefixLength_ != 0)
+        return Probe(data, size, from, prefixLength_, prefixProbes_, check);
     std::size_t i = from;
 #if defined(QUORVEX_ENGINE_AVX2)
     // Every probe of a step lies within the data while i + 32 <= end.

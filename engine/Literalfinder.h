@@ -87,6 +87,11 @@ public:
 
 private:
     LiteralFinder() = default;
+    // The first place >= from where `probes` agree and `check` accepts, for
+    // a text of `length` bytes (candidates lie where it fits).
+    template <class Check>
+    std::size_t Probe(const char* data, std::size_t size, std::size_t from, std::size_t length, const Probes& probes,
+                      const Check& check) const;
     // The first match of text k starting at or after `from`, or none.
     std::size_t Find(const char* data, std::size_t size, std::size_t from, std::size_t k) const;
     // The first place at or after `from` where any of the texts matches, in
@@ -95,6 +100,8 @@ private:
     std::size_t FindAny(const char* data, std::size_t size, std::size_t from, std::size_t& which,
                         bool longest) const;
     bool JointSearch() const;
+    // Finds the prefix that all texts share (see prefixLength_).
+    void SharePrefix();
     bool Matches(const char* at, std::size_t k) const;
     bool Verify(const char* at, const std::string& text) const;
 
@@ -102,6 +109,8 @@ private:
     std::vector<std::string> exact_;   // icase_: each byte as the engine compares it (through key_)
     std::vector<Probes> probes_;       // per text
     std::size_t shortest_ = 0, longest_ = 0;  // the texts' lengths
+    std::size_t prefixLength_ = 0;     // several texts: the length of the prefix all share (0: none, or too short)
+    Probes prefixProbes_;              // ... and its probes
     bool icase_ = false;
     unsigned char key_[256] = {};      // icase: the byte the engine compares (its lower case)
 };

@@ -291,7 +291,8 @@ TEST(LiteralFinderSteps, FindsATextAtEveryPlaceAfterNearMisses)
 // The byte search against a plain reference (every place tried in turn) over
 // random buffers of a few letters, whose sizes put matches at both ends of
 // the probe loops' steps: single texts and sets of two to five, short texts,
-// repeated bytes, texts of which one holds another, case variants.
+// repeated bytes, texts of which one holds another or that share a prefix,
+// case variants.
 TEST(LiteralFinderReference, FindsWhatTryingEveryPlaceFinds)
 {
     struct Row {
@@ -311,6 +312,9 @@ TEST(LiteralFinderReference, FindsWhatTryingEveryPlaceFinds)
         {{"aaaa", "bb", "ba"}, false},
         {{"aBa", "Bb", "xAb", "bbbab"}, true},
         {{"a", "bb", "aab", "bab", "abb"}, false},
+        {{"abba", "abb", "ab"}, false},
+        {{"aab", "aaba"}, true},
+        {{"bab", "baa", "babb", "ba", "bax"}, false},
     };
     const char alphabet[] = {'a', 'b', 'a', 'b', 'A', 'B', 'x', '\n'};
     std::mt19937 random(7);
