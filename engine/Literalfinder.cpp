@@ -20,26 +20,31 @@ namespace RegexEngine {
 namespace {
 
 #if defined(QUORVEX_ENGINE_AVX2)
+// The 32 bytes at `at`, folded with `| 0x20` when Fold.
+template <bool Fold>
+__attribute__((target("avx2"))) inline __m256i Load(const char* at, __m256i fold)
+{
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    return Fold ? _mm256_or_si256(bytes, fold) : bytes;
+}
+
 // The candidates among the 32 places from `at`: the bits of the places where
-// every probe byte agrees (after the case fold).
-template <std::size_t N>
+// every probe byte agrees (after the case fold when Fold; without it the
+// fold costs nothing).
+template <std::size_t N, bool Fold>
 __attribute__((target("avx2"))) inline __m256i Candidates(const char* at, const std::size_t* offsets,
                                                           const __m256i* bytes, __m256i fold)
 {
-    __m256i m = _mm256_cmpeq_epi8(
-        _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + offsets[0])), fold), bytes[0]);
+    __m256i m = _mm256_cmpeq_epi8(Load<Fold>(at + offsets[0], fold), bytes[0]);
     for (std::size_t j = 1; j < N; ++j)
-        m = _mm256_and_si256(
-            m, _mm256_cmpeq_epi8(
-                   _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + offsets[j])), fold),
-                   bytes[j]));
+        m = _mm256_and_si256(m, _mm256_cmpeq_epi8(Load<Fold>(at + offsets[j], fold), bytes[j]));
     return m;
 }
 
 // The probe loop of LiteralFinder::Find with N probe bytes, 32 places a step,
 // from `i` while i + 32 <= end; returns the first place that `check` accepts,
 // or none with `i` left where the caller's narrower loops go on.
-template <std::size_t N, class Check>
+template <std::size_t N, bool Fold, class Check>
 __attribute__((target("avx2"))) std::size_t ProbeAvx2(const char* data, std::size_t& i, std::size_t end,
                                                       const std::size_t* offsets, const unsigned char* probeBytes,
                                                       unsigned char foldByte, const Check& check)
@@ -50,8 +55,8 @@ __attribute__((target("avx2"))) std::size_t ProbeAvx2(const char* data, std::siz
         bytes[j] = _mm256_set1_epi8(static_cast<char>(probeBytes[j]));
     // 64 places a step while none is a candidate (rare texts), then 32.
     for (; i + 64 <= end; i += 64) {
-        const __m256i m0 = Candidates<N>(data + i, offsets, bytes, fold);
-        const __m256i m1 = Candidates<N>(data + i + 32, offsets, bytes, fold);
+        const __m256i m0 = Candidates<N, Fold>(data + i, offsets, bytes, fold);
+        const __m256i m1 = Candidates<N, Fold>(data + i + 32, offsets, bytes, fold);
         const __m256i any = _mm256_or_si256(m0, m1);
         if (_mm256_testz_si256(any, any))
             continue;
@@ -65,7 +70,7 @@ __attribute__((target("avx2"))) std::size_t ProbeAvx2(const char* data, std::siz
         }
     }
     for (; i + 32 <= end; i += 32) {
-        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(Candidates<N>(data + i, offsets, bytes, fold)));
+        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(Candidates<N, Fold>(data + i, offsets, bytes, fold)));
         while (mask != 0) {
             const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
             if (check(at))
@@ -79,7 +84,7 @@ __attribute__((target("avx2"))) std::size_t ProbeAvx2(const char* data, std::siz
 // The joint probe loop of LiteralFinder::FindAny for T texts: 32 places a
 // step, the candidates of every text (its two rarest probe bytes, from
 // `offsets + 3 * k`) at once, from `i` while i + 32 <= end.
-template <std::size_t T, class Check>
+template <std::size_t T, bool Fold, class Check>
 __attribute__((target("avx2"))) std::size_t ProbeAnyAvx2(const char* data, std::size_t& i, std::size_t end,
                                                          const std::size_t* offsets,
                                                          const unsigned char* probeBytes, unsigned char foldByte,
@@ -94,9 +99,9 @@ __attribute__((target("avx2"))) std::size_t ProbeAnyAvx2(const char* data, std::
             at[2 * k + j] = offsets[3 * k + j];
         }
     for (; i + 32 <= end; i += 32) {
-        __m256i any = Candidates<2>(data + i, at, bytes, fold);
+        __m256i any = Candidates<2, Fold>(data + i, at, bytes, fold);
         for (std::size_t k = 1; k < T; ++k)
-            any = _mm256_or_si256(any, Candidates<2>(data + i, at + 2 * k, bytes + 2 * k, fold));
+            any = _mm256_or_si256(any, Candidates<2, Fold>(data + i, at + 2 * k, bytes + 2 * k, fold));
         if (_mm256_testz_si256(any, any))
             continue;
         unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(any));
@@ -297,9 +302,13 @@ std::size_t LiteralFinder::Probe(const char* data, std::size_t size, std::size_t
     std::size_t i = from;
 #if defined(QUORVEX_ENGINE_AVX2)
     if (HasAvx2()) {
-        const std::size_t at = probes.count == 3
-                                   ? ProbeAvx2<3>(data, i, end, probes.at, probes.byte, fold, check)
-                                   : ProbeAvx2<2>(data, i, end, probes.at, probes.byte, fold, check);
+        std::size_t at = none;
+        if (probes.count == 3)
+            at = fold != 0 ? ProbeAvx2<3, true>(data, i, end, probes.at, probes.byte, fold, check)
+                           : ProbeAvx2<3, false>(data, i, end, probes.at, probes.byte, fold, check);
+        else
+            at = fold != 0 ? ProbeAvx2<2, true>(data, i, end, probes.at, probes.byte, fold, check)
+                           : ProbeAvx2<2, false>(data, i, end, probes.at, probes.byte, fold, check);
         if (at != none)
             return at;
     }
@@ -385,10 +394,13 @@ std::size_t LiteralFinder::FindAny(const char* data, std::size_t size, std::size
         }
     const unsigned char fold = icase_ ? 0x20 : 0x00;
     std::size_t at = none;
-    switch (texts_.size()) {
-    case 2: at = ProbeAnyAvx2<2>(data, i, end, offsets, bytes, fold, check); break;
-    case 3: at = ProbeAnyAvx2<3>(data, i, end, offsets, bytes, fold, check); break;
-    default: at = ProbeAnyAvx2<4>(data, i, end, offsets, bytes, fold, check); break;
+    switch (texts_.size() + (fold != 0 ? 8 : 0)) {
+    case 2: at = ProbeAnyAvx2<2, false>(data, i, end, offsets, bytes, fold, check); break;
+    case 3: at = ProbeAnyAvx2<3, false>(data, i, end, offsets, bytes, fold, check); break;
+    case 4: at = ProbeAnyAvx2<4, false>(data, i, end, offsets, bytes, fold, check); break;
+    case 10: at = ProbeAnyAvx2<2, true>(data, i, end, offsets, bytes, fold, check); break;
+    case 11: at = ProbeAnyAvx2<3, true>(data, i, end, offsets, bytes, fold, check); break;
+    default: at = ProbeAnyAvx2<4, true>(data, i, end, offsets, bytes, fold, check); break;
     }
     if (at != none)
         return at;
