@@ -35,6 +35,7 @@ struct Info {
     Texts required;
     bool lineFeed = false;
     bool lineFeedBesidesDot = false;
+    std::bitset<256> bytes;  // every byte of every text it consumes is one of these
 };
 
 bool HasEmpty(const Texts& texts)
@@ -129,6 +130,7 @@ public:
             facts.understood = true;
             facts.lineFeed = info.lineFeed;
             facts.lineFeedBesidesDot = info.lineFeedBesidesDot;
+            facts.bytes = info.bytes;
             facts.prefixes = info.prefixes;
             facts.required = info.required;
             if (info.exactKnown && !HasEmpty(info.exact)) {
@@ -150,6 +152,7 @@ private:
         bool closed = false;
         bool lineFeed = true;
         bool lineFeedBesidesDot = true;
+        std::bitset<256> bytes = std::bitset<256>().set();
     };
 
     bool AtEnd() const { return at_ >= text_.size(); }
@@ -168,6 +171,7 @@ private:
             result.pure = result.pure && branch.pure;
             result.lineFeed = result.lineFeed || branch.lineFeed;
             result.lineFeedBesidesDot = result.lineFeedBesidesDot || branch.lineFeedBesidesDot;
+            result.bytes |= branch.bytes;
             exactOk = exactOk && branch.exactKnown;
             prefixOk = prefixOk && !branch.prefixes.empty();
             requiredOk = requiredOk && !branch.required.empty();
@@ -208,6 +212,7 @@ private:
             result.pure = result.pure && item.pure;
             result.lineFeed = result.lineFeed || item.lineFeed;
             result.lineFeedBesidesDot = result.lineFeedBesidesDot || item.lineFeedBesidesDot;
+            result.bytes |= item.bytes;
             Offer(required, item.required);
             if (result.exactKnown && !(item.exactKnown && Cross(result.exact, item.exact, result.exact))) {
                 result.exactKnown = false;
@@ -306,6 +311,7 @@ private:
         Info r;
         r.lineFeed = x.lineFeed;
         r.lineFeedBesidesDot = x.lineFeedBesidesDot;
+        r.bytes = x.bytes;
         r.pure = x.pure && !possessive;
         if (low >= 1) {
             r.prefixes = x.prefixes;
@@ -350,6 +356,8 @@ private:
         info.exactKnown = true;
         info.exact = {std::string(1, static_cast<char>(c))};
         info.lineFeed = info.lineFeedBesidesDot = key_[c] == key_[static_cast<unsigned char>('\n')];
+        for (int b = 0; b < 256; ++b)
+            info.bytes[static_cast<std::size_t>(b)] = key_[b] == key_[c];
         return Finish(info);
     }
 
@@ -378,6 +386,7 @@ private:
         }
         Info info;
         info.lineFeed = info.lineFeedBesidesDot = members['\n'];
+        info.bytes = members;
         // A few texts when the set is small (up to the ten digits): one byte
         // per fold key, and with icase only when the set holds every byte of
         // that key.
@@ -486,6 +495,7 @@ private:
                 if (!Cross(info.exact, one.exact, info.exact))
                     throw GiveUp();
                 info.lineFeed = info.lineFeed || one.lineFeed;
+                info.bytes |= one.bytes;
             }
             info.lineFeedBesidesDot = info.lineFeed;
             return Finish(info);
@@ -502,8 +512,10 @@ private:
             if (index < groups_.size() && groups_[index].closed) {
                 info.lineFeed = groups_[index].lineFeed;
                 info.lineFeedBesidesDot = groups_[index].lineFeedBesidesDot;
+                info.bytes = groups_[index].bytes;
             } else {
                 info.lineFeed = info.lineFeedBesidesDot = true;
+                info.bytes.set();
             }
             return info;
         }
@@ -542,6 +554,7 @@ private:
                 groups_[index].closed = true;
                 groups_[index].lineFeed = inner.lineFeed;
                 groups_[index].lineFeedBesidesDot = inner.lineFeedBesidesDot;
+                groups_[index].bytes = inner.bytes;
                 if (outerStart == 0 && at_ == text_.size())
                     topGroupPure_ = inner.pure && groups_.size() == 1;
                 inner.pure = false;
@@ -558,6 +571,7 @@ private:
             info.pure = false;
             info.lineFeed = true;
             info.lineFeedBesidesDot = false;
+            info.bytes.set();
             return info;
         }
         case '^':

@@ -10,6 +10,7 @@
 #ifndef QUORVEX_ENGINE_EXPRESSIONANALYSER_H
 #define QUORVEX_ENGINE_EXPRESSIONANALYSER_H
 
+#include <bitset>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct ExpressionFacts {
     // `.` does not match one (match_not_dot_newline).
     bool lineFeed = true;
     bool lineFeedBesidesDot = true;
+
+    // Every byte of every match is one of these.
+    std::bitset<256> bytes = std::bitset<256>().set();
 };
 
 // Texts compare byte for byte, or with `icase` through the case folding of

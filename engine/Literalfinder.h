@@ -54,6 +54,12 @@ public:
         const char* data_;
         std::size_t size_;
         std::size_t next_[maxTexts];
+        // The joint search (several texts in one pass): its last answer, valid
+        // for every `from` in [searchedFrom_, found_].
+        bool joint_ = false;
+        std::size_t searchedFrom_ = none;
+        std::size_t found_ = none;
+        std::size_t foundWhich_ = 0;
     };
 
     // Hands every match of the texts as an expression in [data, data + size)
@@ -68,18 +74,43 @@ public:
     bool Search(const char* data, std::size_t size, MatchSink& sink, bool longest = false,
                 bool firstOfLine = false) const;
 
+    // The bytes a search compares first for one text: the positions of its
+    // rarest bytes (two, or three when those two are common in text).
+    struct Probes {
+        std::size_t count = 0;
+        std::size_t at[3] = {};
+        unsigned char byte[3] = {};
+    };
+
     std::size_t Alternatives() const { return texts_.size(); }
     const std::string& Text(std::size_t k) const { return texts_[k]; }
 
 private:
     LiteralFinder() = default;
+    // The first place >= from where `probes` agree and `check` accepts, for
+    // a text of `length` bytes (candidates lie where it fits).
+    template <class Check>
+    std::size_t Probe(const char* data, std::size_t size, std::size_t from, std::size_t length, const Probes& probes,
+                      const Check& check) const;
     // The first match of text k starting at or after `from`, or none.
     std::size_t Find(const char* data, std::size_t size, std::size_t from, std::size_t k) const;
+    // The first place at or after `from` where any of the texts matches, in
+    // one pass over the data for all of them (`which` as in Cursor::Next), or
+    // none; only where JointSearch() holds.
+    std::size_t FindAny(const char* data, std::size_t size, std::size_t from, std::size_t& which,
+                        bool longest) const;
+    bool JointSearch() const;
+    // Finds the prefix that all texts share (see prefixLength_).
+    void SharePrefix();
+    bool Matches(const char* at, std::size_t k) const;
     bool Verify(const char* at, const std::string& text) const;
 
     std::vector<std::string> texts_;   // as they must match (bytes `| 0x20` when icase_)
     std::vector<std::string> exact_;   // icase_: each byte as the engine compares it (through key_)
-    std::vector<std::pair<std::size_t, std::size_t>> probes_;  // per text: the two bytes the search compares first
+    std::vector<Probes> probes_;       // per text
+    std::size_t shortest_ = 0, longest_ = 0;  // the texts' lengths
+    std::size_t prefixLength_ = 0;     // several texts: the length of the prefix all share (0: none, or too short)
+    Probes prefixProbes_;              // ... and its probes
     bool icase_ = false;
     unsigned char key_[256] = {};      // icase: the byte the engine compares (its lower case)
 };

@@ -229,23 +229,25 @@ void SearchWindows(const boost::regex& e, const LiteralFinder& finder, Delivery&
 // begin at or after the end of the last one (`x*` also matches after the carriage
 // return, `b|\r` finds both in `b\r`).
 void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d, const char* data,
-                 std::size_t size, unsigned flags, bool firstOnly)
+                 std::size_t size, unsigned flags, bool firstOnly, const bool* stops = nullptr)
 {
     const char* const end = data + size;
     boost::match_results<const char*> m;
     const auto engineFlags = static_cast<rc::match_flag_type>(flags | rc::match_single_line);
-    const auto searchSubject = [&](const char* line, const char* lineEnd) {
+    // `f`: the engine's flags for this line (those of a search starting
+    // within it show it the bytes before).
+    const auto searchSubject = [&](const char* line, const char* lineEnd, rc::match_flag_type f) {
         const std::size_t before = d.taken;
         if (!firstOnly)
-            boost::regex_grep(Predicate{&d}, line, lineEnd, e, engineFlags);
-        else if (boost::regex_search(line, lineEnd, m, e, engineFlags))
+            boost::regex_grep(Predicate{&d}, line, lineEnd, e, f);
+        else if (boost::regex_search(line, lineEnd, m, e, f))
             d.Take(m);
         return d.taken != before;
     };
-    const auto searchLine = [&](const char* line, const char* lineEnd) {
-        if (lineEnd == line || lineEnd[-1] != '\r' || !searchSubject(line, lineEnd - 1)) {
+    const auto searchLine = [&](const char* line, const char* lineEnd, rc::match_flag_type f) {
+        if (lineEnd == line || lineEnd[-1] != '\r' || !searchSubject(line, lineEnd - 1, f)) {
             if (!d.stopped)
-                searchSubject(line, lineEnd);
+                searchSubject(line, lineEnd, f);
             return;
         }
         if (firstOnly || d.stopped)
@@ -255,16 +257,17 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
             [&](const boost::match_results<const char*>& found) {
                 return found[0].first < from || found[0].second != lineEnd || d.Take(found);
             },
-            line, lineEnd, e, engineFlags);
+            line, lineEnd, e, f);
     };
     if (finder == nullptr) {
         for (const char* line = data; line != end && !d.stopped;) {
             const char* lineEnd = LineEnd(line, end);
-            searchLine(line, lineEnd);
+            searchLine(line, lineEnd, engineFlags);
             line = lineEnd == end ? end : lineEnd + 1;
         }
         return;
     }
+    const auto lateFlags = static_cast<rc::match_flag_type>(engineFlags | rc::match_prev_avail | rc::match_not_bob);
     LiteralFinder::Cursor cursor(*finder, data, size);
     std::size_t pos = 0;
     while (pos < size && !d.stopped) {
@@ -272,9 +275,25 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
         const std::size_t at = cursor.Next(pos, which);
         if (at == LiteralFinder::none)
             return;
-        const char* line = LineStart(data + pos, data + at);
-        const char* lineEnd = LineEnd(data + at, end);
-        searchLine(line, lineEnd);
+        const char* const lineEnd = LineEnd(data + at, end);
+        if (stops != nullptr) {
+            // Every match holds a required text, and none begins before the
+            // last byte ahead of the first one that no match can hold (a
+            // match holding a later one would hold that byte too): the search
+            // starts there, on a byte where no match begins, with the bytes
+            // before it visible, as RunCandidateSpans starts its spans. One
+            // walk back finds that byte or the line's start.
+            const char* from = data + at;
+            const char* const floor = data + pos;
+            while (from != floor && from[-1] != '\n' && !stops[static_cast<unsigned char>(from[-1])])
+                --from;
+            if (from != floor && from[-1] != '\n')
+                searchLine(from - 1, lineEnd, lateFlags);
+            else
+                searchLine(from, lineEnd, engineFlags);
+        } else {
+            searchLine(LineStart(data + pos, data + at), lineEnd, engineFlags);
+        }
         pos = static_cast<std::size_t>(lineEnd - data) + 1;
     }
 }
@@ -299,6 +318,10 @@ std::unique_ptr<SearchPlan> PlanSearch(const std::string& text, bool icase, cons
     plan->requiredLineFeed = HoldsByte(facts.required, icase, locale, '\n');
     plan->lineFeed = facts.lineFeed;
     plan->lineFeedBesidesDot = facts.lineFeedBesidesDot;
+    for (std::size_t b = 0; b < 256; ++b) {
+        plan->stops[b] = !facts.bytes[b] && b != '\n';
+        plan->stopsKnown = plan->stopsKnown || plan->stops[b];
+    }
     return plan;
 }
 
@@ -438,7 +461,10 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
                 SearchWindows(expression, *plan->required, d, data, size, flags, resume);
                 break;
             case SearchPath::LinesWithText:
-                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine);
+                // The search starts late in a line only where it must not
+                // begin at the line's start.
+                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine,
+                            plan->stopsKnown && (flags & rc::match_continuous) == 0 ? plan->stops : nullptr);
                 break;
             case SearchPath::EveryLine:
                 SearchLines(expression, nullptr, d, data, size, flags, firstOfLine);

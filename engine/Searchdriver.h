@@ -14,7 +14,8 @@
 // - Whole: the engine over the whole buffer.
 //
 // In line mode each line is a subject of its own: lines without one of the
-// required texts are skipped, the others are searched one by one. Lines end
+// required texts are skipped, the others are searched one by one, from the
+// last byte before the text that no match can hold, where one is known. Lines end
 // only at a line feed: `^` matches only at a line's start, `$` only at its
 // end, and in a line ending in a carriage return (a CRLF line) also before
 // that carriage return. Such a line is searched without its carriage return
@@ -61,6 +62,12 @@ struct SearchPlan {
     bool requiredLineFeed = false;            // one of them holds a line feed
     bool lineFeed = true;                     // a match can hold a line feed
     bool lineFeedBesidesDot = true;           // ... even when `.` matches none
+    // Bytes no match can hold (stops[b]), other than the line feed; `stops`
+    // is set only when there is one. In line mode a search for a required
+    // text starts at the last of them before the text's first place in the
+    // line: no match holding a required text can begin before it.
+    bool stopsKnown = false;
+    bool stops[256] = {};
 };
 
 // The plan for `text` compiled with `icase` into `compiled` with `marks`

@@ -1,7 +1,10 @@
 // The search driver against the engine's plain grep, over generated
 // expressions, flags and subjects; and the analyser's answers as a table.
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -282,5 +285,127 @@ TEST(LiteralFinderSteps, FindsATextAtEveryPlaceAfterNearMisses)
             ASSERT_EQ(sink.matches.size(), 1u) << "at " << at << (icase ? " icase" : "");
             EXPECT_EQ(sink.matches[0][0], at) << (icase ? " icase" : "");
         }
+    }
+}
+
+// The byte search against a plain reference (every place tried in turn) over
+// random buffers of a few letters, whose sizes put matches at both ends of
+// the probe loops' steps: single texts and sets of two to five, short texts,
+// repeated bytes, texts of which one holds another or that share a prefix,
+// case variants.
+TEST(LiteralFinderReference, FindsWhatTryingEveryPlaceFinds)
+{
+    struct Row {
+        std::vector<std::string> texts;
+        bool icase;
+    };
+    const Row rows[] = {
+        {{"a"}, false},
+        {{"ab"}, false},
+        {{"aaa"}, false},
+        {{"abab"}, true},
+        {{"baaab"}, false},
+        {{"aXbab\n"}, false},
+        {{"a", "b"}, false},
+        {{"ab", "abba", "b"}, false},
+        {{"bab", "ab"}, true},
+        {{"aaaa", "bb", "ba"}, false},
+        {{"aBa", "Bb", "xAb", "bbbab"}, true},
+        {{"a", "bb", "aab", "bab", "abb"}, false},
+        {{"abba", "abb", "ab"}, false},
+        {{"aab", "aaba"}, true},
+        {{"bab", "baa", "babb", "ba", "bax"}, false},
+    };
+    const char alphabet[] = {'a', 'b', 'a', 'b', 'A', 'B', 'x', '\n'};
+    std::mt19937 random(7);
+    for (const Row& row : rows) {
+        const auto finder = LiteralFinder::ForTexts(row.texts, row.icase, std::locale::classic());
+        ASSERT_TRUE(finder != nullptr);
+        const auto same = [&](char a, char b) {
+            return row.icase ? std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b))
+                             : a == b;
+        };
+        for (int round = 0; round < 400; ++round) {
+            std::string buffer(random() % 200, 'a');
+            for (char& c : buffer)
+                c = alphabet[random() % sizeof alphabet];
+            for (const bool longest : {false, true})
+                for (const bool firstOfLine : {false, true}) {
+                    if (firstOfLine && std::any_of(row.texts.begin(), row.texts.end(), [](const std::string& t) {
+                            return t.find('\n') != std::string::npos;
+                        }))
+                        continue;
+                    std::vector<std::uint64_t> expected;
+                    for (std::size_t pos = 0; pos < buffer.size();) {
+                        std::size_t length = 0;
+                        for (const auto& text : row.texts)
+                            if (text.size() <= buffer.size() - pos && text.size() > length &&
+                                std::equal(text.begin(), text.end(), buffer.begin() + static_cast<std::ptrdiff_t>(pos), same) &&
+                                (longest || length == 0))
+                                length = text.size();
+                        if (length == 0) {
+                            ++pos;
+                            continue;
+                        }
+                        expected.push_back(pos);
+                        expected.push_back(pos + length);
+                        pos += length;
+                        if (firstOfLine) {
+                            const std::size_t feed = buffer.find('\n', pos);
+                            pos = feed == std::string::npos ? buffer.size() : feed + 1;
+                        }
+                    }
+                    Differential::Collect sink(1);
+                    ASSERT_TRUE(finder->Search(buffer.data(), buffer.size(), sink, longest, firstOfLine));
+                    std::vector<std::uint64_t> found;
+                    for (const auto& m : sink.matches) {
+                        found.push_back(m[0]);
+                        found.push_back(m[1]);
+                    }
+                    ASSERT_EQ(found, expected) << Show(buffer) << " texts " << row.texts[0] << "... longest "
+                                               << longest << " firstOfLine " << firstOfLine;
+                }
+        }
+    }
+}
+
+// Line mode starts the engine late in a line holding a required text: at the
+// last byte before the text that no match can hold. Rows where a match begins
+// well before the text, where the line holds the text several times, where
+// assertions look at the byte the search starts after, and CRLF lines.
+TEST(SearchDriver, StartsLateInALineOnlyWhereNoMatchBegins)
+{
+    struct Row {
+        const char* expression;
+        bool icase;
+        const char* subject;
+    };
+    const Row rows[] = {
+        {"\\w+ing\\b", false, "say running now\nxing ping-pinging\r\nabc sing\r\n  ing\ning"},
+        {"\\w+ing\\b", true, "SAY RUNNING\nbring-ING\r\nx\ringo\n"},
+        {"[A-Z][a-z]+ing\\b", false, "a Ring Bring-ing\nKing\r\nxKing Sings\n"},
+        {"(\\w+)@\\w+\\.example", false, "mail alice@mail.example, bob@x.example\n@y.example z@.example\n"},
+        {"\\bfoo\\w*", false, "xfoo foo foobar\n-foo\r\nfoo"},
+        {"^\\w*ab", false, "zab ab\nab\r\nx\rab\n x\fab\n"},
+        {"\\<\\w+ab\\>", false, "cab zab-ab ab\n\rxab\r\n"},
+        {"a[^ ]*b\\w*", false, "xxab a-b a.b.bc\naaa bb\n"},
+        {"(x+)\\1ing", false, "xxxxing xing\nxxing\n"},
+        {"\\w+ing$", false, "ring ding\r\nsing\rbring\n"},
+    };
+    for (const Row& row : rows) {
+        boost::regex e;
+        e.assign(row.expression, boost::regex::normal | (row.icase ? boost::regex::icase : boost::regex::normal));
+        const unsigned marks = static_cast<unsigned>(e.mark_count()) + 1;
+        const auto plan = PlanSearch(row.expression, row.icase, e, marks);
+        ASSERT_TRUE(plan != nullptr) << row.expression;
+        ASSERT_EQ(ChooseSearchPath(plan.get(), lineModeFlag), SearchPath::LinesWithText) << row.expression;
+        for (const unsigned flags : {0u, unsigned(boost::match_not_bol), unsigned(boost::match_not_eol)})
+            for (const bool first : {false, true}) {
+                Differential::Matches expected, got;
+                ASSERT_TRUE(Differential::Reference(e, row.subject, flags, true, expected, first));
+                ASSERT_TRUE(Differential::Driver(e, plan.get(), row.subject, flags, true, got, first));
+                EXPECT_EQ(got, expected) << row.expression << " flags " << flags << " first " << first << " on \""
+                                         << Show(row.subject) << "\"";
+            }
     }
 }
