@@ -180,14 +180,17 @@ struct Candidates {
     std::size_t size;
     std::vector<std::pair<std::size_t, std::size_t>>* lines;
     bool unordered;
+    std::size_t shift;  // bytes scanned before data[0] (see headGuard)
 };
 
 int OnMatch(unsigned int, unsigned long long, unsigned long long to, unsigned int, void* context)
 {
     auto& c = *static_cast<Candidates*>(context);
     auto& lines = *c.lines;
+    if (to <= c.shift)
+        return 0;  // in the bytes before the data
     // The last byte of the match (matches are never empty here).
-    const std::size_t last = static_cast<std::size_t>(to) - 1;
+    const std::size_t last = static_cast<std::size_t>(to - c.shift) - 1;
     if (!lines.empty() && last >= lines.back().first && last <= lines.back().second)
         return 0;  // in the last range (its line feed included)
     std::size_t start = last;
@@ -279,7 +282,27 @@ bool AutomatonPrefilter::CandidateLines(const char* data, std::size_t size,
     if (size > 0xFFFFFFFFu || hs_alloc_scratch(database_->database, &scratch.scratch) != HS_SUCCESS)
         return false;
     const std::size_t before = lines.size();
-    Candidates candidates{data, size, &lines, false};
+    Candidates candidates{data, size, &lines, false, 0};
+    // The automaton library misses matches that end among the first bytes
+    // of a scan (bytes 17 to 32 of it, seen with `a[0-9]*b` on `ab` and the
+    // like: its acceleration skips them). The head of the data is scanned
+    // again behind a run of line feeds, where every match it holds ends past
+    // those bytes; what that adds (matches that take in the line feeds)
+    // only widens the candidates.
+    constexpr std::size_t headGuard = 64, headBytes = 256;
+    if (size > 16) {
+        char head[headGuard + headBytes];
+        const std::size_t copied = std::min(size, headBytes);
+        std::memset(head, '\n', headGuard);
+        std::memcpy(head + headGuard, data, copied);
+        Candidates inHead{data, size, &lines, false, headGuard};
+        if (hs_scan(database_->database, head, static_cast<unsigned int>(headGuard + copied), 0, scratch.scratch,
+                    OnMatch, &inHead) != HS_SUCCESS) {
+            lines.resize(before);
+            return false;
+        }
+        candidates.unordered = inHead.unordered;
+    }
     if (hs_scan(database_->database, data, static_cast<unsigned int>(size), 0, scratch.scratch, OnMatch,
                 &candidates) != HS_SUCCESS) {
         lines.resize(before);

@@ -254,3 +254,33 @@ TEST(AutomatonPrefilter, BuiltOnlyWithoutALiteral)
     EXPECT_TRUE(CompilePattern("[a-z]*", false, error)->prefilter == nullptr);
     EXPECT_TRUE(CompilePattern("a{,3}[0-9]", false, error)->prefilter == nullptr);
 }
+
+// The automaton library misses some matches that end among the first bytes
+// it scans: every place of a match in buffers of many lengths is still a
+// candidate (expressions where a starred class may match nothing).
+TEST(AutomatonPrefilter, FindsMatchesNearTheStartOfABuffer)
+{
+    if (!AutomatonPrefilter::Available())
+        GTEST_SKIP() << "built without the automaton library";
+    const struct {
+        const char* expression;
+        const char* match;
+    } rows[] = {
+        {"a[0-9]*b", "ab"}, {"[ab] *a", "bba"}, {"[pq]-*r", "pr"}, {"x *y", "xy"}, {"[ab]c*d", "ad"},
+    };
+    for (const auto& row : rows) {
+        const boost::regex e(row.expression);
+        const auto prefilter = AutomatonPrefilter::Build(row.expression, false, e);
+        ASSERT_TRUE(prefilter) << row.expression;
+        const std::string match = row.match;
+        for (std::size_t size = match.size(); size <= 80; ++size) {
+            for (std::size_t at = 0; at + match.size() <= size; ++at) {
+                std::string subject(size, '#');
+                subject.replace(at, match.size(), match);
+                std::vector<std::pair<std::size_t, std::size_t>> lines;
+                ASSERT_TRUE(prefilter->CandidateLines(subject.data(), subject.size(), lines));
+                ASSERT_EQ(lines.size(), 1u) << row.expression << " at " << at << " of " << size;
+            }
+        }
+    }
+}
