@@ -287,10 +287,12 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
             const char* const floor = data + pos;
             while (from != floor && from[-1] != '\n' && !stops[static_cast<unsigned char>(from[-1])])
                 --from;
-            if (from != floor && from[-1] != '\n')
+            // (At the buffer's first byte nothing before it may be read:
+            // the search starts there as the whole line's.)
+            if (from != floor && from[-1] != '\n' && from - 1 != data)
                 searchLine(from - 1, lineEnd, lateFlags);
             else
-                searchLine(from, lineEnd, engineFlags);
+                searchLine(from != floor && from[-1] != '\n' ? from - 1 : from, lineEnd, engineFlags);
         } else {
             searchLine(LineStart(data + pos, data + at), lineEnd, engineFlags);
         }
