@@ -805,10 +805,9 @@ SearchEnd SearchUnicodeCandidates(const UnicodeExpression& expression, const Sea
                                   const AutomatonPrefilter& prefilter, unsigned marks, const char* data,
                                   std::size_t size, unsigned flags, MatchSink& sink, std::string& error)
 {
-    // ASCII text has its own, faster route.
-    const UnicodeShortcuts& shortcuts = expression.Shortcuts();
-    if (shortcuts.hasAscii && IsAscii(data, data + size))
-        return SearchUnicodeBuffer(expression, plan, marks, data, size, flags, sink, error);
+    // ASCII text too: each candidate line goes to SearchUnicodeBuffer, which
+    // gives an ASCII line to the byte-mode twin (the automaton's byte
+    // sequences take in every line the twin can match).
     Shifted shifted(sink, marks);
     std::vector<std::pair<std::size_t, std::size_t>> lines;
     std::size_t at = 0;
