@@ -352,6 +352,15 @@ bool AutomatonPrefilter::CandidateSpans(const char*, std::size_t, std::vector<Ca
 
 AutomatonPrefilter::~AutomatonPrefilter() = default;
 
+std::size_t AutomatonPrefilter::ChunkEnd(const char* data, std::size_t at, std::size_t size)
+{
+    constexpr std::size_t chunk = std::size_t(1) << 20;
+    if (size - at <= chunk)
+        return size;
+    const void* feed = std::memchr(data + at + chunk, '\n', size - at - chunk);
+    return feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - data) + 1 : size;
+}
+
 #ifdef QUORVEX_HAVE_VECTORSCAN
 
 std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::BuildBytes(const std::string& expression)

@@ -66,6 +66,10 @@ public:
     // scan failed (then every line is a candidate).
     bool CandidateLines(const char* data, std::size_t size,
                         std::vector<std::pair<std::size_t, std::size_t>>& lines) const;
+    // Where the part of [data, data + size) scanned at once from `at` ends:
+    // 1 MiB on, after the next line feed (or at `size`), so that the list of
+    // candidate lines stays small whatever the buffer's size.
+    static std::size_t ChunkEnd(const char* data, std::size_t at, std::size_t size);
 
     // CandidateLines as spans (`from` each span's start).
     bool CandidateSpans(const char* data, std::size_t size, std::vector<CandidateSpan>& spans) const;

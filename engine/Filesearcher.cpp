@@ -130,10 +130,6 @@ unsigned SearchFlags(unsigned flags)
 
 namespace {
 
-// Bytes the prefilter scans at once (up to the next line feed): the list of
-// candidate lines stays small, whatever the buffer's size.
-constexpr std::size_t prefilterChunk = std::size_t(1) << 20;
-
 // The engine over the candidate spans the prefilter reports, the buffer
 // scanned a chunk at a time.
 SearchEnd SearchCandidates(const CompiledPattern& pattern, const char* data, std::size_t size, unsigned flags,
@@ -142,11 +138,7 @@ SearchEnd SearchCandidates(const CompiledPattern& pattern, const char* data, std
     std::vector<CandidateSpan> spans;
     std::size_t at = 0;
     while (at < size) {
-        std::size_t stop = size;
-        if (size - at > prefilterChunk) {
-            const void* feed = std::memchr(data + at + prefilterChunk, '\n', size - at - prefilterChunk);
-            stop = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - data) + 1 : size;
-        }
+        const std::size_t stop = AutomatonPrefilter::ChunkEnd(data, at, size);
         spans.clear();
         if (pattern.prefilter->CandidateSpans(data + at, stop - at, spans)) {
             for (CandidateSpan& span : spans) {

@@ -300,6 +300,40 @@ void SearchLines(const boost::regex& e, const LiteralFinder* finder, Delivery& d
     }
 }
 
+// Runs `search`, the engine over parts of the buffer d.data[0, size), and
+// says how it ended. The engine's limits depend on the length of what it is
+// given: where `windowed`, a part may hit them where the whole buffer would
+// not, and the search goes on from `resume` (or the last match's end) over
+// the rest of the buffer as the plain search would. Other failures of the
+// engine (complexity or stack limits, match flags it refuses) become the
+// search's error; a sink's exception goes on to the caller.
+template <class Search>
+SearchEnd RunGuarded(const boost::regex& expression, Delivery& d, std::size_t size, unsigned flags, bool windowed,
+                     std::size_t& resume, std::string& error, Search search)
+{
+    try {
+        try {
+            search();
+        } catch (const std::runtime_error&) {
+            if (!windowed || d.stopped)
+                throw;
+            resume = std::max(resume, d.lastEnd);
+            if (resume < size)
+                Grep(expression, d, d.base + resume, d.base + size, flags);
+        }
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (d.thrown)
+            std::rethrow_exception(d.thrown);
+        error = e.what();
+        return SearchEnd::Failed;
+    }
+    if (d.thrown)
+        std::rethrow_exception(d.thrown);
+    return d.stopped ? SearchEnd::Stopped : SearchEnd::Finished;
+}
+
 }  // namespace
 
 std::unique_ptr<SearchPlan> PlanSearch(const std::string& text, bool icase, const boost::regex& compiled,
@@ -392,48 +426,29 @@ SearchEnd RunCandidateSpans(const boost::regex& expression, unsigned marks, cons
     const bool fromLineStart = (flags & rc::match_continuous) != 0;
     Delivery d{data, marks, &sink, std::vector<std::uint64_t>(2 * marks), false, nullptr, 0};
     std::size_t resume = 0;
-    try {
-        try {
-            for (const CandidateSpan& span : spans) {
-                if (d.stopped)
-                    break;
-                if (lines) {
-                    // The bytes before `from` are the line's own: the engine
-                    // sees them as it would searching the whole line. It
-                    // starts one byte early, where no match can begin: at the
-                    // place it starts from, with the byte before visible, the
-                    // engine lets `^` follow a carriage return or form feed
-                    // even under match_single_line.
-                    const std::size_t from = fromLineStart || span.from == span.line ? span.line : span.from - 1;
-                    const unsigned shown = from != span.line ? static_cast<unsigned>(rc::match_prev_avail | rc::match_not_bob) : 0u;
-                    SearchLines(expression, nullptr, d, data + from, span.end - from, flags | shown, firstOfLine);
-                } else {
-                    // The window ends after the line feed, so that `$` and
-                    // `\b` see the byte after the line.
-                    resume = span.from;
-                    Grep(expression, d, data + span.from, data + std::min(span.end + 1, size), flags);
-                }
+    // (A line too hard for the engine fails the search, as over every line.)
+    return RunGuarded(expression, d, size, flags, !lines, resume, error, [&] {
+        for (const CandidateSpan& span : spans) {
+            if (d.stopped)
+                break;
+            if (lines) {
+                // The bytes before `from` are the line's own: the engine
+                // sees them as it would searching the whole line. It
+                // starts one byte early, where no match can begin: at the
+                // place it starts from, with the byte before visible, the
+                // engine lets `^` follow a carriage return or form feed
+                // even under match_single_line.
+                const std::size_t from = fromLineStart || span.from == span.line ? span.line : span.from - 1;
+                const unsigned shown = from != span.line ? static_cast<unsigned>(rc::match_prev_avail | rc::match_not_bob) : 0u;
+                SearchLines(expression, nullptr, d, data + from, span.end - from, flags | shown, firstOfLine);
+            } else {
+                // The window ends after the line feed, so that `$` and
+                // `\b` see the byte after the line.
+                resume = span.from;
+                Grep(expression, d, data + span.from, data + std::min(span.end + 1, size), flags);
             }
-        } catch (const std::runtime_error&) {
-            // As in RunSearch's windows: the rest of the buffer goes to the
-            // engine's own search.
-            if (lines || d.stopped)
-                throw;
-            resume = std::max(resume, d.lastEnd);
-            if (resume < size)
-                Grep(expression, d, data + resume, data + size, flags);
         }
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        if (d.thrown)
-            std::rethrow_exception(d.thrown);
-        error = e.what();
-        return SearchEnd::Failed;
-    }
-    if (d.thrown)
-        std::rethrow_exception(d.thrown);
-    return d.stopped ? SearchEnd::Stopped : SearchEnd::Finished;
+    });
 }
 
 SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const SearchPlan* plan, const char* data,
@@ -453,52 +468,29 @@ SearchEnd RunSearch(const boost::regex& expression, unsigned marks, const Search
 
     Delivery d{data, marks, &sink, std::vector<std::uint64_t>(2 * marks), false, nullptr, 0};
     std::size_t resume = 0;
-    try {
-        try {
-            switch (path) {
-            case SearchPath::Prefix:
-                SearchPrefixes(expression, *plan->prefixes, d, data, size, flags, resume);
-                break;
-            case SearchPath::Window:
-                SearchWindows(expression, *plan->required, d, data, size, flags, resume);
-                break;
-            case SearchPath::LinesWithText:
-                // The search starts late in a line only where it must not
-                // begin at the line's start.
-                SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine,
-                            plan->stopsKnown && (flags & rc::match_continuous) == 0 ? plan->stops : nullptr);
-                break;
-            case SearchPath::EveryLine:
-                SearchLines(expression, nullptr, d, data, size, flags, firstOfLine);
-                break;
-            default:
-                Grep(expression, d, data, data + size, flags);
-                break;
-            }
-        } catch (const std::runtime_error&) {
-            // The engine's limits depend on the length of what it is given: a
-            // window may hit them where the whole buffer would not. Go on over
-            // the rest of the buffer as the plain search would.
-            if (path != SearchPath::Prefix && path != SearchPath::Window)
-                throw;
-            if (d.stopped)
-                throw;
-            resume = std::max(resume, d.lastEnd);
-            if (resume < size)
-                Grep(expression, d, data + resume, data + size, flags);
+    const bool windowed = path == SearchPath::Prefix || path == SearchPath::Window;
+    return RunGuarded(expression, d, size, flags, windowed, resume, error, [&] {
+        switch (path) {
+        case SearchPath::Prefix:
+            SearchPrefixes(expression, *plan->prefixes, d, data, size, flags, resume);
+            break;
+        case SearchPath::Window:
+            SearchWindows(expression, *plan->required, d, data, size, flags, resume);
+            break;
+        case SearchPath::LinesWithText:
+            // The search starts late in a line only where it must not
+            // begin at the line's start.
+            SearchLines(expression, plan->required.get(), d, data, size, flags, firstOfLine,
+                        plan->stopsKnown && (flags & rc::match_continuous) == 0 ? plan->stops : nullptr);
+            break;
+        case SearchPath::EveryLine:
+            SearchLines(expression, nullptr, d, data, size, flags, firstOfLine);
+            break;
+        default:
+            Grep(expression, d, data, data + size, flags);
+            break;
         }
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        // Complexity or stack limits, or match flags the engine refuses.
-        if (d.thrown)
-            std::rethrow_exception(d.thrown);
-        error = e.what();
-        return SearchEnd::Failed;
-    }
-    if (d.thrown)
-        std::rethrow_exception(d.thrown);
-    return d.stopped ? SearchEnd::Stopped : SearchEnd::Finished;
+    });
 }
 
 }  // namespace RegexEngine

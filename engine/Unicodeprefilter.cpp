@@ -795,10 +795,6 @@ private:
     std::size_t at_ = 0;
 };
 
-// Bytes the prefilter scans at once (up to the next line feed): the list of
-// candidate lines stays small, whatever the buffer's size.
-constexpr std::size_t candidateChunk = std::size_t(1) << 20;
-
 }  // namespace
 
 SearchEnd SearchUnicodeCandidates(const UnicodeExpression& expression, const SearchPlan* plan,
@@ -812,11 +808,7 @@ SearchEnd SearchUnicodeCandidates(const UnicodeExpression& expression, const Sea
     std::vector<std::pair<std::size_t, std::size_t>> lines;
     std::size_t at = 0;
     while (at < size) {
-        std::size_t stop = size;
-        if (size - at > candidateChunk) {
-            const void* feed = std::memchr(data + at + candidateChunk, '\n', size - at - candidateChunk);
-            stop = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - data) + 1 : size;
-        }
+        const std::size_t stop = AutomatonPrefilter::ChunkEnd(data, at, size);
         lines.clear();
         if (!prefilter.CandidateLines(data + at, stop - at, lines))
             lines.assign(1, {0, stop - at});  // every line of the chunk
