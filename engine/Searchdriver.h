@@ -57,6 +57,7 @@ struct SearchPlan {
     std::unique_ptr<LiteralFinder> plain;     // the expression's matches are these texts
     bool plainLineFeed = false;               // one of them holds a line feed
     bool plainCarriageReturn = false;         // ... a carriage return
+    bool plainBeyondAscii = false;            // ... a byte above 0x7F
     std::unique_ptr<LiteralFinder> prefixes;  // every match begins with one of these
     std::unique_ptr<LiteralFinder> required;  // every match contains one of these
     bool requiredLineFeed = false;            // one of them holds a line feed

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <locale>
 
+#include "Cpufeatures.h"
 #include "Expressionanalyser.h"
 #include "Syntaxflags.h"
 
@@ -262,6 +263,9 @@ std::unique_ptr<SearchPlan> LiteralPlan(const std::string& source, unsigned synt
         plan->plain = LiteralFinder::ForTexts(plain, icase, classic);
         plan->plainLineFeed = HoldsByte(plain, '\n');
         plan->plainCarriageReturn = HoldsByte(plain, '\r');
+        plan->plainBeyondAscii = std::any_of(plain.begin(), plain.end(), [](const std::string& t) {
+            return std::any_of(t.begin(), t.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        });
     }
     const std::vector<std::string> prefixes = variants(facts.prefixes, Part::Prefix);
     plan->prefixes = LiteralFinder::ForTexts(prefixes, icase, classic);
@@ -285,12 +289,37 @@ public:
     unsigned count = 0;
 };
 
+#if defined(QUORVEX_ENGINE_AVX2)
+// Whether the 128 bytes at `at` are ASCII.
+__attribute__((target("avx2"))) inline bool AsciiRound(const char* at)
+{
+    const __m256i* p = reinterpret_cast<const __m256i*>(at);
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(_mm256_loadu_si256(p), _mm256_loadu_si256(p + 1)),
+                                        _mm256_or_si256(_mm256_loadu_si256(p + 2), _mm256_loadu_si256(p + 3)));
+    return _mm256_movemask_epi8(any) == 0;
+}
+
+// IsAscii for at least 128 bytes: 128 bytes a round, the last round over the
+// final 128 bytes (read twice where they overlap the one before).
+__attribute__((target("avx2"))) bool IsAsciiAvx2(const char* first, const char* last)
+{
+    for (; last - first > 128; first += 128)
+        if (!AsciiRound(first))
+            return false;
+    return AsciiRound(last - 128);
+}
+#endif
+
 }  // namespace
 
 bool IsAscii(const char* first, const char* last)
 {
-    // Eight words at a time: the loop the compiler turns into vector code.
     constexpr std::uint64_t high = 0x8080808080808080ull;
+#if defined(QUORVEX_ENGINE_AVX2)
+    if (HasAvx2() && last - first >= 128)
+        return IsAsciiAvx2(first, last);
+#endif
+    // Eight words at a time: the loop the compiler turns into vector code.
     while (last - first >= 64) {
         std::uint64_t w[8];
         std::memcpy(w, first, sizeof w);

@@ -346,3 +346,22 @@ TEST(UnicodeShortcuts, StartingAtTheFirstScriptCodePointGivesTheSameMatches)
     }
     EXPECT_GT(compared, 10000u);
 }
+
+// The ASCII check decides between the byte-mode twin and the engine: one byte
+// above 0x7F anywhere, in any length of text (the vector loop's rounds and
+// the overlapping last round included), must be seen.
+TEST(UnicodeShortcuts, AsciiCheckSeesEveryHighByte)
+{
+    std::string text(300 + 1, 'a');
+    for (std::size_t length = 0; length <= 300; ++length) {
+        const char* first = text.data() + 1;  // not aligned to the vector width
+        ASSERT_TRUE(IsAscii(first, first + length)) << length;
+        for (std::size_t at = 0; at < length; ++at) {
+            for (const char high : {'\x80', '\xFF'}) {
+                text[1 + at] = high;
+                ASSERT_FALSE(IsAscii(first, first + length)) << "length " << length << " at " << at;
+            }
+            text[1 + at] = 'a';
+        }
+    }
+}
