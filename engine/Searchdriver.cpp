@@ -387,18 +387,27 @@ SearchPath ChooseSearchPath(const SearchPlan* plan, unsigned flags)
     return SearchPath::Whole;
 }
 
+namespace {
+
+// Whether every required text of `plan` is one byte (a class such as [0-9]):
+// the byte search for them stops on most lines.
+bool OnlySingleBytesRequired(const SearchPlan& plan)
+{
+    for (std::size_t k = 0; k < plan.required->Alternatives(); ++k)
+        if (plan.required->Text(k).size() > 1)
+            return false;
+    return true;
+}
+
+}  // namespace
+
 bool NoUsableLiteral(const SearchPlan* plan, unsigned flags)
 {
     if ((flags & lineModeFlag) == 0 || (flags & ~(lineModeFlag | firstOfLineFlag | feedOnlyFlag | soundLineFlags)) != 0)
         return false;
     const SearchPath path = ChooseSearchPath(plan, flags);
-    if (path == SearchPath::LinesWithText) {
-        // Required single bytes (a class such as [0-9]) stop on most lines.
-        for (std::size_t k = 0; k < plan->required->Alternatives(); ++k)
-            if (plan->required->Text(k).size() > 1)
-                return false;
-        return true;
-    }
+    if (path == SearchPath::LinesWithText)
+        return OnlySingleBytesRequired(*plan);
     return path == SearchPath::EveryLine;
 }
 
@@ -412,7 +421,9 @@ bool PrefersCandidateSpans(const SearchPlan* plan, unsigned flags)
     const bool lineFeed = (flags & rc::match_not_dot_newline) ? plan->lineFeedBesidesDot : plan->lineFeed;
     if (lineFeed)
         return false;
-    return ChooseSearchPath(plan, flags) == SearchPath::Whole;
+    // Windows around single required bytes cover most lines, as in line mode.
+    const SearchPath path = ChooseSearchPath(plan, flags);
+    return path == SearchPath::Whole || (path == SearchPath::Window && OnlySingleBytesRequired(*plan));
 }
 
 SearchEnd RunCandidateSpans(const boost::regex& expression, unsigned marks, const char* data, std::size_t size,

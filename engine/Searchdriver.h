@@ -91,8 +91,9 @@ bool NoUsableLiteral(const SearchPlan* plan, unsigned flags);
 // Whether the automaton prefilter's candidate spans (RunCandidateSpans) are
 // the better plan for `plan` under `flags`: in line mode where no literal is
 // worth looking for (NoUsableLiteral); over a whole buffer where the driver
-// would run the engine over all of it, the flags keep the literal paths exact
-// and no match can hold a line feed (every match then lies within a line).
+// would run the engine over all of it or over the lines around single
+// required bytes, the flags keep the literal paths exact and no match can
+// hold a line feed (every match then lies within a line).
 bool PrefersCandidateSpans(const SearchPlan* plan, unsigned flags);
 
 // The lines worth the engine, as the automaton prefilter reports them:
