@@ -169,6 +169,31 @@ struct AutomatonPrefilter::Database {
 
 namespace {
 
+// Whether `locale` classes every byte as the classic locale does and gives
+// each the same other case: then the engine reads an expression under it as
+// the automaton reads it. UTF-8 locales (C.UTF-8, en_US.UTF-8) are such, as
+// they class no single byte above 0x7F.
+bool ReadsBytesAsClassic(const std::locale& locale)
+{
+    if (locale.name() == "C")
+        return true;
+    using Ctype = std::ctype<char>;
+    const Ctype& mine = std::use_facet<Ctype>(locale);
+    const Ctype& classic = std::use_facet<Ctype>(std::locale::classic());
+    static const Ctype::mask masks[] = {Ctype::space, Ctype::print, Ctype::cntrl, Ctype::upper,
+                                        Ctype::lower, Ctype::alpha, Ctype::digit, Ctype::punct,
+                                        Ctype::xdigit, Ctype::blank, Ctype::alnum, Ctype::graph};
+    for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        if (mine.tolower(c) != classic.tolower(c) || mine.toupper(c) != classic.toupper(c))
+            return false;
+        for (const Ctype::mask m : masks)
+            if (mine.is(m, c) != classic.is(m, c))
+                return false;
+    }
+    return true;
+}
+
 // One scratch space per thread, grown to fit every database it has served.
 struct Scratch {
     hs_scratch_t* scratch = nullptr;
@@ -240,8 +265,10 @@ std::unique_ptr<AutomatonPrefilter> AutomatonPrefilter::Build(const std::string&
                                                               const boost::regex& compiled)
 {
     // One byte, one character: only the classic locale's classes and case
-    // folding are the automaton's.
-    if (compiled.getloc().name() != "C" || hs_valid_platform() != HS_SUCCESS)
+    // folding are the automaton's, and the classic order of its ranges.
+    const bool collating = (compiled.flags() & boost::regex::collate) != 0;
+    if (!ReadsBytesAsClassic(compiled.getloc()) || (collating && compiled.getloc().name() != "C") ||
+        hs_valid_platform() != HS_SUCCESS)
         return nullptr;
     // The automaton's compiler reads a C string: a text holding a NUL would
     // be cut there, and the automaton would stand for another expression

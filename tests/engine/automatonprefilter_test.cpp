@@ -284,3 +284,64 @@ TEST(AutomatonPrefilter, FindsMatchesNearTheStartOfABuffer)
         }
     }
 }
+
+namespace {
+
+// A locale whose classes and cases are the classic ones, except that byte
+// 0xE9 (é in Latin-1) is a lower-case letter when `latin` is set.
+std::locale ClassicLike(bool latin)
+{
+    static std::vector<std::ctype_base::mask> table[2];
+    std::vector<std::ctype_base::mask>& t = table[latin];
+    if (t.empty()) {
+        const std::ctype_base::mask* classic = std::ctype<char>::classic_table();
+        t.assign(classic, classic + std::ctype<char>::table_size);
+        if (latin)
+            t[0xE9] = std::ctype_base::alpha | std::ctype_base::lower | std::ctype_base::print |
+                      std::ctype_base::graph;
+    }
+    return std::locale(std::locale::classic(), new std::ctype<char>(t.data()));
+}
+
+}  // namespace
+
+// The automaton knows the classic locale's classes: an expression compiled
+// under another locale keeps it only where that locale reads every byte alike.
+TEST(AutomatonPrefilter, KeptUnderLocalesThatReadBytesAsClassic)
+{
+    if (!AutomatonPrefilter::Available())
+        GTEST_SKIP() << "built without the automaton library";
+    struct LocaleRow {
+        const char* expression;
+        std::locale locale;
+        boost::regex::flag_type syntax;
+        bool prefiltered;
+    } const rows[] = {
+        {"[[:alpha:]]{3}[0-9]{3}", std::locale::classic(), boost::regex::normal, true},
+        {"[[:alpha:]]{3}[0-9]{3}", ClassicLike(false), boost::regex::normal, true},
+        {"[[:alpha:]]{3}[0-9]{3}", ClassicLike(true), boost::regex::normal, false},
+        {"\\w{3}[0-9]{3}", ClassicLike(true), boost::regex::normal, false},
+        // Ranges in the locale's collation order: the classic locale only.
+        {"[a-z]{3}[0-9]{3}", ClassicLike(false), boost::regex::normal | boost::regex::collate, false},
+        {"[a-z]{3}[0-9]{3}", std::locale::classic(), boost::regex::normal | boost::regex::collate, true},
+    };
+    for (const LocaleRow& row : rows) {
+        boost::regex e;
+        e.imbue(row.locale);
+        e.assign(row.expression, row.syntax);
+        unsigned error = 0;
+        const auto pattern = AdoptPattern(e, row.expression, error);
+        ASSERT_TRUE(pattern != nullptr) << row.expression;
+        EXPECT_EQ(pattern->prefilter != nullptr, row.prefiltered) << row.expression << " " << row.locale.name();
+    }
+    // A UTF-8 locale, where the system has one, classes no single byte above 0x7F.
+    try {
+        boost::regex e;
+        e.imbue(std::locale("C.UTF-8"));
+        e.assign("[[:alpha:]]{3}[0-9]{3}");
+        unsigned error = 0;
+        EXPECT_TRUE(AdoptPattern(e, "[[:alpha:]]{3}[0-9]{3}", error)->prefilter != nullptr);
+    } catch (const std::runtime_error&) {
+        // no such locale here
+    }
+}
