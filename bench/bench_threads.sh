@@ -8,6 +8,7 @@
 # Usage: bench_threads.sh [QUORVEX [BENCH_SEARCH]]
 #   (defaults: build/cli/quorvex, build/bench/bench_search)
 set -eu
+here=$(cd "$(dirname "$0")" && pwd)
 QUORVEX=${1:-build/cli/quorvex}
 BENCH_SEARCH=${2:-build/bench/bench_search}
 RUNS=${RUNS:-3}
@@ -33,7 +34,7 @@ best() {
 
 printf '%-22s %8s %8s %8s %8s | %8s %8s %8s %8s | %s\n' expression "-j1 s" "default" "rg s" "grep s" \
     "-j1/def" "def/rg" "-j1/rg" "def/grep" "lines"
-# The search benchmark's patterns (bench_search.cpp), each with its options.
+# The search benchmark's patterns (bench_search.cpp) with their options.
 while IFS='|' read -r opts expr; do
     [ -n "$expr" ] || continue
     q1=$(best "$QUORVEX grep -j1 -rn $opts -e '$expr' '$corpus'")
@@ -48,15 +49,4 @@ while IFS='|' read -r opts expr; do
         printf "%-22s %8.3f %8.3f %8.3f %8.3f | %8.2f %8.2f %8.2f %8.2f\n", ENVIRON["E"], a, b, r, g,
                a / b, b / r, a / r, b / g }' | tr -d '\n'
     echo " | $lines"
-done <<'PATTERNS'
-|lantern
--i|lantern
-|foo|bar|baz
-|[A-Z][a-z]+ing\b
-|\w+ing\b
-|(\w+)@\w+\.example
-|TODO.*
-|colou?r
-|[a-z]{3}[0-9]{3}
-|[0-9a-f]{12}
-PATTERNS
+done < <(grep -v '^#' "$here/search_patterns.txt")

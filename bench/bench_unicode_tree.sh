@@ -10,6 +10,7 @@
 # Usage: bench_unicode_tree.sh [QUORVEX [BENCH_SEARCH]]
 #   (defaults: build/cli/quorvex, build/bench/bench_search)
 set -eu
+here=$(cd "$(dirname "$0")" && pwd)
 QUORVEX=${1:-build/cli/quorvex}
 BENCH_SEARCH=${2:-build/bench/bench_search}
 RUNS=${RUNS:-5}
@@ -52,15 +53,4 @@ while IFS='|' read -r opts expr; do
     cmp -s "$work/out.C" "$work/out.C.UTF-8" || echo "  ($expr: the two modes printed different lines)"
     E="${opts:+$opts }$expr" awk -v b="$b" -v u="$u" -v n="$(wc -l < "$work/out.C")" 'BEGIN {
         printf "%-24s %9.3f %9.3f %8.2f | %d\n", ENVIRON["E"], b, u, (b > 0 ? u / b : 0), n }'
-done <<'PATTERNS'
-|lantern
--i|lantern
-|foo|bar|baz
-|[A-Z][a-z]+ing\b
-|\w+ing\b
-|(\w+)@\w+\.example
-|TODO.*
-|colou?r
-|[a-z]{3}[0-9]{3}
-|[0-9a-f]{12}
-PATTERNS
+done < <(grep -v '^#' "$here/search_patterns.txt")
