@@ -346,3 +346,128 @@ TEST(UnicodeShortcuts, StartingAtTheFirstScriptCodePointGivesTheSameMatches)
     }
     EXPECT_GT(compared, 10000u);
 }
+
+// An expression whose matches start a fixed number of code points before a
+// literal text is run by the engine only at those starts: the same matches
+// (spans and sub-matches, every flag, whole, in lines and first of each line,
+// through the file searcher too) as the engine's own search, which the same
+// expression inside a non-capturing group gets. Rows where widths vary, case
+// is ignored or the start may move are left to the engine's own search.
+TEST(UnicodeShortcuts, StartingBeforeALiteralTextGivesTheSameMatches)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    const struct {
+        const char* expression;
+        unsigned syntax;
+        int width;  // -1: the start is not taken from the text
+        const char* text;
+    } rows[] = {
+        {".{3}\xC3\xA9", normalSyntax, 3, "\xC3\xA9"},
+        {"..\xC3\xA9", normalSyntax, 2, "\xC3\xA9"},
+        {"a.{2}\xC3\xA9" "a", normalSyntax, 3, "\xC3\xA9" "a"},  // the longer text
+        {"\\w{2}\xC3\xA9(\\w*)", normalSyntax, 2, "\xC3\xA9"},
+        {"[^a]\\p{Greek}\xC3\xA9\\b", normalSyntax, 2, "\xC3\xA9"},
+        {"\\x{3B1}[[:alpha:]]{0}\\s\xC3\xA9", normalSyntax, 2, "\xC3\xA9"},
+        {"\xC3\xA9.{2}", normalSyntax, 0, "\xC3\xA9"},
+        {".{2}\\.", normalSyntax, 2, "."},
+        {".{3}\xC3\xA9" "a*", normalSyntax, 3, "\xC3\xA9"},
+        {"\\d.\xC3\xA9$", normalSyntax, 2, "\xC3\xA9"},
+        {".{2}\xC3\xA9.*", normalSyntax, 2, "\xC3\xA9"},
+        {".{2,3}\xC3\xA9", normalSyntax, -1, ""},
+        {"(a|bc)\xC3\xA9", normalSyntax, -1, ""},
+        {"\\X\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\xC3\xA9", normalSyntax | LegacySyntax::icase, -1, ""},
+        {"(?i).{3}\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\xC3\xA9*", normalSyntax, -1, ""},
+        {".+\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\\K\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\xC3\xA9|x", normalSyntax, -1, ""},
+        {"[[.a.]]\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\xC3\xA9", LegacySyntax::char_classes | LegacySyntax::intervals, -1, ""},
+        {".{3}", normalSyntax, -1, ""},
+    };
+    // Lines, broken sequences before the text, the text at a line's start or
+    // within its width of it, CRLF, overlapping candidates.
+    std::vector<std::string> subjects = {
+        "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "abc\xC3\xA9", "\xC3\xA9", "a\xC3\xA9" "ab\xC3\xA9",
+        "\xFF" "ab\xC3\xA9", "ab\xFF" "cd\xC3\xA9", "a\ncd\xC3\xA9\n\xC3\xA9x", "abc\r\n\xC3\xA9", "xyz\xC3\xA9\r\n",
+        "\xCE\xB1\xCE\xB2 \xC3\xA9 \xCE\xB4\xCE\xB5\xCE\xB6\xC3\xA9" "a", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xC3\xA9",
+        "ab\xE2\x82\xC3\xA9", "\xC3\xA9\xA9\xC3\xA9", "abc\xC3\xA9" "a.b.c. abc\xC3\xA9" "aa",
+        "\xF0\x9F\x98\x80" "a1 \xC3\xA9\xC3\xA9\xC3\xA9\r\n12\t\xC3\xA9\xC3\xA9", "\xCE\xB1\xCE\xB1\xCE\xB1\xC3\xA9",
+        "x\xCE\xB1 \xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"};
+    Differential::Generator generate(20261211u, true);
+    for (int i = 0; i < 200; ++i)
+        subjects.push_back(generate.Subject() + "\xCE\xB1\xCE\xB2\xC3\xA9" + generate.Subject());
+    unsigned compared = 0;
+    for (const auto& row : rows) {
+        const auto e = UnicodeExpression::Compile(row.expression, row.syntax);
+        const auto reference = UnicodeExpression::Compile(std::string("(?:") + row.expression + ")", row.syntax);
+        ASSERT_EQ(e->Status(), 0) << row.expression;
+        std::size_t width = 0;
+        std::string text;
+        ASSERT_EQ(e->StartsBeforeText(width, text), row.width >= 0) << row.expression;
+        if (row.width >= 0) {
+            EXPECT_EQ(width, static_cast<std::size_t>(row.width)) << row.expression;
+            EXPECT_EQ(text, row.text) << row.expression;
+        }
+        if ((row.syntax & LegacySyntax::escape_in_lists) == 0)
+            continue;  // no non-capturing group in that syntax
+        ASSERT_EQ(reference->Status(), 0) << row.expression;
+        ASSERT_FALSE(reference->StartsBeforeText(width, text)) << row.expression;
+        for (const std::string& subject : subjects) {
+            for (int k = 0; k < 4; ++k) {
+                const unsigned flags = k == 0 ? 0u : generate.Flags();
+                for (const int mode : {0, 1, 2}) {
+                    Differential::Matches expected, got, searched;
+                    const auto where = [&] {
+                        return "/" + Show(row.expression) + "/ flags " + std::to_string(flags) + " mode " +
+                               std::to_string(mode) + " on \"" + Show(subject) + "\"";
+                    };
+                    if (!Differential::UnicodeReference(*reference, subject, flags, mode != 0, expected, mode == 2))
+                        continue;
+                    ++compared;
+                    ASSERT_TRUE(Differential::UnicodeReference(*e, subject, flags, mode != 0, got, mode == 2)) << where();
+                    ASSERT_EQ(got, expected) << where();
+                    ASSERT_TRUE(Differential::UnicodeSearcher(*e, subject, flags, mode != 0, searched, mode == 2))
+                        << where();
+                    ASSERT_EQ(searched, expected) << where();
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 50000u);
+    // Generated expressions that take the start from a text, against the
+    // same expression in a group.
+    const char* seedText = std::getenv("QUORVEX_DIFFERENTIAL_SEED");
+    const char* roundsText = std::getenv("QUORVEX_DIFFERENTIAL_ROUNDS");
+    Differential::Generator expressions(seedText ? static_cast<std::uint32_t>(std::atoi(seedText)) : 20261212u, true);
+    const int rounds = roundsText ? std::atoi(roundsText) : 3000;
+    unsigned taken = 0;
+    for (int n = 0; n < rounds; ++n) {
+        const std::string expression = expressions.Expression();
+        const auto e = UnicodeExpression::Compile(expression, normalSyntax);
+        std::size_t width = 0;
+        std::string text;
+        if (e->Status() != 0 || !e->StartsBeforeText(width, text))
+            continue;
+        ++taken;
+        const auto reference = UnicodeExpression::Compile("(?:" + expression + ")", normalSyntax);
+        ASSERT_EQ(reference->Status(), 0) << Show(expression);
+        for (int k = 0; k < 8; ++k) {
+            const unsigned flags = expressions.Flags();
+            const std::string subject = expressions.Subject() + text + expressions.Subject();
+            for (const int mode : {0, 1, 2}) {
+                Differential::Matches expected, got;
+                if (!Differential::UnicodeReference(*reference, subject, flags, mode != 0, expected, mode == 2))
+                    continue;
+                ASSERT_TRUE(Differential::UnicodeReference(*e, subject, flags, mode != 0, got, mode == 2));
+                ASSERT_EQ(got, expected) << "/" << Show(expression) << "/ flags " << flags << " mode " << mode
+                                         << " on \"" << Show(subject) << "\"";
+            }
+        }
+    }
+    if (rounds >= 3000) {
+        EXPECT_GT(taken, 100u);
+    }
+}
