@@ -659,6 +659,94 @@ bool StartBeforeText(const std::string& t, unsigned legacy, std::size_t& width, 
     return true;
 }
 
+// Whether no match can hold anything but word code points, and every match
+// holds a literal text: the expression is made of \w, word characters (by
+// `isWord`, the engine's own \w), the word edges \b \B \< \>, groups and
+// repeats of them, and the longest run of word characters outside any group
+// and any repeat is the text (`\w+ость\b`: ость). In the normal syntax, case
+// counting, with no alternation, no group with options or looking around, no
+// verb, and no \G, \K or \Q. Then a match holding an occurrence of the text
+// starts in the run of word code points around it. False when not known.
+template <class IsWord>
+bool WordsAroundText(const std::string& t, unsigned legacy, IsWord isWord, std::string& text)
+{
+    using namespace LegacySyntax;
+    if ((legacy & (literal | icase | newline_alt)) != 0 || (legacy & escape_in_lists) == 0 ||
+        (TranslateSyntaxFlags(legacy) & boost::regbase::basic_syntax_group) != 0)
+        return false;
+    const std::size_t npos = std::string::npos;
+    if (t.find('|') != npos || t.find("(?") != npos || t.find("(*") != npos)
+        return false;
+    // A repeat at t[i]: its length (`*`, `+?`, `{2,5}`...), or 0.
+    const auto repeat = [&](std::size_t i) -> std::size_t {
+        if (i >= t.size())
+            return 0;
+        std::size_t j = i;
+        if (t[j] == '*' || t[j] == '+' || t[j] == '?') {
+            ++j;
+        } else if (t[j] == '{') {
+            j = t.find('}', i);
+            if (j == npos || t.find_first_not_of("0123456789,", i + 1) != j || j == i + 1 || t[i + 1] == ',')
+                return 0;
+            ++j;
+        } else {
+            return 0;
+        }
+        if (j < t.size() && (t[j] == '?' || t[j] == '+'))
+            ++j;  // lazy or possessive
+        return j - i;
+    };
+    std::string run, best;
+    int depth = 0;
+    std::size_t i = 0;
+    while (i < t.size()) {
+        const auto c = static_cast<unsigned char>(t[i]);
+        std::size_t next = i + 1;
+        std::string character;  // a word character written as itself
+        if (c == '(' || c == ')') {
+            depth += c == '(' ? 1 : -1;
+            if (depth < 0)
+                return false;
+        } else if (c == '\\' && i + 1 < t.size()) {
+            const char e = t[i + 1];
+            if (std::strchr("wbB<>", e) == nullptr)
+                return false;
+            next = i + 2;
+        } else {
+            std::uint32_t point = c;
+            if (c >= 0x80) {
+                const std::size_t length = ValidUtf8Length(t.data() + i, t.data() + t.size());
+                if (length == 0)
+                    return false;
+                point = length == 2 ? (c & 0x1Fu) : length == 3 ? (c & 0x0Fu) : (c & 0x07u);
+                for (std::size_t k = 1; k < length; ++k)
+                    point = (point << 6) | (static_cast<unsigned char>(t[i + k]) & 0x3Fu);
+                next = i + length;
+            } else if (std::strchr(".[]{}()\\*+?|^$#", c) != nullptr) {
+                return false;
+            }
+            if (!isWord(point))
+                return false;
+            character.assign(t, i, next - i);
+        }
+        const std::size_t repeated = repeat(next);
+        if (!character.empty() && repeated == 0 && depth == 0) {
+            run += character;
+        } else {
+            if (run.size() > best.size())
+                best = run;
+            run.clear();
+        }
+        i = next + repeated;
+    }
+    if (run.size() > best.size())
+        best = run;
+    if (depth != 0 || best.empty())
+        return false;
+    text = best;
+    return true;
+}
+
 // One compiled expression over code points, whatever the traits.
 class Backend {
 public:
@@ -675,6 +763,8 @@ public:
                       const CodePoint* to, rc::match_flag_type flags) const = 0;
     // Gives `m` the expression's names of sub-expressions.
     virtual void NameSubs(boost::cmatch& m) const = 0;
+    // Whether the engine's \w takes `c`.
+    virtual bool IsWord(CodePoint c) const = 0;
 };
 
 template <class Traits>
@@ -707,6 +797,12 @@ public:
         boost::regex_grep(onMatch, from, to, expression_, flags);
     }
     void NameSubs(boost::cmatch& m) const override { m.set_named_subs(expression_.get_named_subs()); }
+    bool IsWord(CodePoint c) const override
+    {
+        const auto& traits = expression_.get_traits();
+        static const CodePoint w[] = {'w'};
+        return traits.isctype(c, traits.lookup_classname(w, w + 1));
+    }
 
 private:
     boost::basic_regex<CodePoint, Traits> expression_;
@@ -779,6 +875,9 @@ struct UnicodeExpression::Engine {
     // start (StartBeforeText); empty when not known.
     std::string startText;
     std::size_t startWidth = 0;
+    // The text every match holds among word code points only
+    // (WordsAroundText); empty when not known.
+    std::string wordText;
 
     // The first match in the valid stretch [a, b) of the subject [first,
     // last) from the boundary `from` on, as a byte result whose prefix
@@ -857,6 +956,73 @@ struct UnicodeExpression::Engine {
                 continue;
             if (!FindIn(first, last, a, b, start, prefixStart, flags | rc::match_continuous, m))
                 continue;
+            if (!deliver())
+                return;
+            from = m[0].second;
+            if (static_cast<std::size_t>(last - from) < size)
+                return;
+            if (p < from + (size - 1))
+                p = from + (size - 1);
+        }
+    }
+
+    // The engine's grep over [first, last) for an expression with a word
+    // text (see WordsAroundText): no match holds anything but word code
+    // points, so one that holds the next occurrence of the text starts in
+    // the run of word code points before it, and none starts earlier (it
+    // would hold the code point before that run, or an earlier occurrence).
+    // The engine searches from that run's start, the text before seen as
+    // the previous text; a search that finds nothing there finds nothing in
+    // the rest of the valid stretch. Arguments as for GrepBeforeText.
+    template <class Deliver>
+    void GrepInWords(const char* first, const char* last, rc::match_flag_type flags, const char* const& prefixStart,
+                     boost::cmatch& m, Deliver deliver) const
+    {
+        const std::size_t size = wordText.size();
+        const auto tail = static_cast<unsigned char>(wordText.back());
+        const char* a = first;     // the valid stretch [a, b) of the occurrence
+        const char* b = nullptr;   // found when first needed
+        const char* from = first;  // no match starts before this
+        const auto continuation = [](const char* q) { return (static_cast<unsigned char>(*q) & 0xC0u) == 0x80u; };
+        for (const char* p = first + (size - 1); p < last;) {
+            const void* hit = std::memchr(p, tail, static_cast<std::size_t>(last - p));
+            if (hit == nullptr)
+                return;
+            const char* const at = static_cast<const char*>(hit) - (size - 1);
+            p = static_cast<const char*>(hit) + 1;
+            if (at < from || std::memcmp(at, wordText.data(), size - 1) != 0)
+                continue;
+            if (b == nullptr)
+                b = StretchEnd(a, last);
+            while (b <= at) {
+                a = SkipBroken(b, last);
+                b = StretchEnd(a, last);
+            }
+            // Back over the word code points before the occurrence.
+            const char* start = at;
+            const char* const floor = from > a ? from : a;
+            while (start != floor) {
+                const char* lead = start - 1;
+                while (lead != floor && continuation(lead))
+                    --lead;
+                const auto byte = static_cast<unsigned char>(*lead);
+                const std::size_t length = static_cast<std::size_t>(start - lead);
+                CodePoint c = length == 1 ? byte : length == 2 ? (byte & 0x1F) : length == 3 ? (byte & 0x0F) : (byte & 0x07);
+                for (std::size_t k = 1; k < length; ++k)
+                    c = (c << 6) | (static_cast<unsigned char>(lead[k]) & 0x3F);
+                if (!backend->IsWord(c))
+                    break;
+                start = lead;
+            }
+            if (!FindIn(first, last, a, b, start, prefixStart, flags, m)) {
+                // Nothing more in this stretch.
+                from = b;
+                if (b == last || static_cast<std::size_t>(last - b) < size)
+                    return;
+                if (p < b + (size - 1))
+                    p = b + (size - 1);
+                continue;
+            }
             if (!deliver())
                 return;
             from = m[0].second;
@@ -996,6 +1162,11 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
         result->engine_->startSet.reset(new CodePointSet(startRanges, startNegated));
     if (!StartBeforeText(source, legacySyntax, result->engine_->startWidth, result->engine_->startText))
         result->engine_->startText.clear();
+    const Backend& compiled = *result->engine_->backend;
+    if (result->engine_->startText.empty() &&
+        !WordsAroundText(source, legacySyntax, [&](std::uint32_t c) { return compiled.IsWord(static_cast<CodePoint>(c)); },
+                         result->engine_->wordText))
+        result->engine_->wordText.clear();
     return result;
 }
 
@@ -1083,6 +1254,12 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
             (flags & (rc::match_continuous | rc::match_partial | rc::match_prev_avail)) == 0) {
             engine_->GrepBeforeText(first, last, flags, lastEnd, m, deliver);
             stop = true;
+        } else if (!engine_->wordText.empty() &&
+            (flags & (rc::match_continuous | rc::match_partial | rc::match_prev_avail)) == 0) {
+            // No match holds anything but word code points: the engine starts
+            // at the run of them around each occurrence of its text.
+            engine_->GrepInWords(first, last, flags, lastEnd, m, deliver);
+            stop = true;
         }
         for (const char* a = first; !stop;) {
             // A stretch short enough is decoded once, in the same pass that
@@ -1167,6 +1344,14 @@ bool UnicodeExpression::MatchAt(const char* first, const char* last, const char*
         error = failure.what();
     }
     return false;
+}
+
+bool UnicodeExpression::StartsInWordsAround(std::string& text) const
+{
+    if (status_ != 0 || engine_->wordText.empty())
+        return false;
+    text = engine_->wordText;
+    return true;
 }
 
 bool UnicodeExpression::StartsBeforeText(std::size_t& width, std::string& text) const

@@ -114,6 +114,12 @@ public:
     // anchored only at those starts. False when not known.
     bool StartsBeforeText(std::size_t& width, std::string& text) const;
 
+    // Whether no match holds anything but word code points and every match
+    // holds the literal `text` (`\w+ость\b`: ость); then Grep starts the
+    // engine at the run of word code points before each occurrence of the
+    // text. False when not known.
+    bool StartsInWordsAround(std::string& text) const;
+
     // The shortcuts for this expression, made on first use (thread-safe).
     const UnicodeShortcuts& Shortcuts() const;
 

@@ -347,6 +347,46 @@ TEST(UnicodeShortcuts, StartingAtTheFirstScriptCodePointGivesTheSameMatches)
     EXPECT_GT(compared, 10000u);
 }
 
+namespace {
+
+// `e` (compiled from `expression`) against the same expression inside a
+// non-capturing group, which keeps every start shortcut away and leaves the
+// engine's own search: the same matches and sub-matches over each subject,
+// with no flags and three generated flag sets, over the whole subject, its
+// lines and the first match of each line, through Grep and the file searcher.
+void CompareWithTheEnginesOwnSearch(const UnicodeExpression& e, const std::string& expression, unsigned syntax,
+                                    const std::vector<std::string>& subjects, Differential::Generator& generate,
+                                    unsigned& compared)
+{
+    const auto reference = UnicodeExpression::Compile("(?:" + expression + ")", syntax);
+    ASSERT_EQ(reference->Status(), 0) << expression;
+    std::size_t width = 0;
+    std::string text;
+    ASSERT_FALSE(reference->StartsBeforeText(width, text) || reference->StartsInWordsAround(text)) << expression;
+    for (const std::string& subject : subjects) {
+        for (int k = 0; k < 4; ++k) {
+            const unsigned flags = k == 0 ? 0u : generate.Flags();
+            for (const int mode : {0, 1, 2}) {
+                Differential::Matches expected, got, searched;
+                const auto where = [&] {
+                    return "/" + Show(expression) + "/ flags " + std::to_string(flags) + " mode " +
+                           std::to_string(mode) + " on \"" + Show(subject) + "\"";
+                };
+                if (!Differential::UnicodeReference(*reference, subject, flags, mode != 0, expected, mode == 2))
+                    continue;
+                ++compared;
+                ASSERT_TRUE(Differential::UnicodeReference(e, subject, flags, mode != 0, got, mode == 2)) << where();
+                ASSERT_EQ(got, expected) << where();
+                ASSERT_TRUE(Differential::UnicodeSearcher(e, subject, flags, mode != 0, searched, mode == 2))
+                    << where();
+                ASSERT_EQ(searched, expected) << where();
+            }
+        }
+    }
+}
+
+}  // namespace
+
 // An expression whose matches start a fixed number of code points before a
 // literal text is run by the engine only at those starts: the same matches
 // (spans and sub-matches, every flag, whole, in lines and first of each line,
@@ -402,7 +442,6 @@ TEST(UnicodeShortcuts, StartingBeforeALiteralTextGivesTheSameMatches)
     unsigned compared = 0;
     for (const auto& row : rows) {
         const auto e = UnicodeExpression::Compile(row.expression, row.syntax);
-        const auto reference = UnicodeExpression::Compile(std::string("(?:") + row.expression + ")", row.syntax);
         ASSERT_EQ(e->Status(), 0) << row.expression;
         std::size_t width = 0;
         std::string text;
@@ -413,28 +452,7 @@ TEST(UnicodeShortcuts, StartingBeforeALiteralTextGivesTheSameMatches)
         }
         if ((row.syntax & LegacySyntax::escape_in_lists) == 0)
             continue;  // no non-capturing group in that syntax
-        ASSERT_EQ(reference->Status(), 0) << row.expression;
-        ASSERT_FALSE(reference->StartsBeforeText(width, text)) << row.expression;
-        for (const std::string& subject : subjects) {
-            for (int k = 0; k < 4; ++k) {
-                const unsigned flags = k == 0 ? 0u : generate.Flags();
-                for (const int mode : {0, 1, 2}) {
-                    Differential::Matches expected, got, searched;
-                    const auto where = [&] {
-                        return "/" + Show(row.expression) + "/ flags " + std::to_string(flags) + " mode " +
-                               std::to_string(mode) + " on \"" + Show(subject) + "\"";
-                    };
-                    if (!Differential::UnicodeReference(*reference, subject, flags, mode != 0, expected, mode == 2))
-                        continue;
-                    ++compared;
-                    ASSERT_TRUE(Differential::UnicodeReference(*e, subject, flags, mode != 0, got, mode == 2)) << where();
-                    ASSERT_EQ(got, expected) << where();
-                    ASSERT_TRUE(Differential::UnicodeSearcher(*e, subject, flags, mode != 0, searched, mode == 2))
-                        << where();
-                    ASSERT_EQ(searched, expected) << where();
-                }
-            }
-        }
+        CompareWithTheEnginesOwnSearch(*e, row.expression, row.syntax, subjects, generate, compared);
     }
     EXPECT_GT(compared, 50000u);
     // Generated expressions that take the start from a text, against the
@@ -470,4 +488,65 @@ TEST(UnicodeShortcuts, StartingBeforeALiteralTextGivesTheSameMatches)
     if (rounds >= 3000) {
         EXPECT_GT(taken, 100u);
     }
+}
+
+// An expression whose matches hold word code points only and a literal text
+// starts the engine at the run of word code points before each occurrence of
+// the text: the same matches as the engine's own search. Rows with anything
+// that may hold other code points, or with case ignored, keep that search.
+TEST(UnicodeShortcuts, StartingAtTheWordAroundALiteralTextGivesTheSameMatches)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    const struct {
+        const char* expression;
+        unsigned syntax;
+        const char* text;  // null: not taken from words
+    } rows[] = {
+        {"\\w+\u043e\u0441\u0442\u044c\\b", normalSyntax, "\u043e\u0441\u0442\u044c"},
+        {"\\w+\u043e\u0441\u0442\u044c", normalSyntax, "\u043e\u0441\u0442\u044c"},
+        {"\\w*\u043e\u0441\u0442\u044c\\w*", normalSyntax, "\u043e\u0441\u0442\u044c"},
+        {"\\b\u043f\u0440\\w+?", normalSyntax, "\u043f\u0440"},
+        {"(\\w)\\w*ab(\\w{2,})\\>", normalSyntax, "ab"},
+        {"\\<x\\w{2,}yz_\\B", normalSyntax, "yz_"},
+        {"\\w+o?ing\\b", normalSyntax, "ing"},
+        {"\\w+\u043e\u0441\u0442\u044c\\s", normalSyntax, nullptr},
+        {"\\w+-ab", normalSyntax, nullptr},
+        {"\\w+ab|x", normalSyntax, nullptr},
+        {"\\w+ab", normalSyntax | LegacySyntax::icase, nullptr},
+        {"(?i)\\w+ab", normalSyntax, nullptr},
+        {"\\w+ab.", normalSyntax, nullptr},
+        {"[a-z]+ab", normalSyntax, nullptr},
+        {"\\d+ab", normalSyntax, nullptr},
+        {"(ab)?\\w+", normalSyntax, nullptr},
+    };
+    // Words around the text, the text at a line's start, inside a longer
+    // word, after digits and underscores, before a combining mark (a word
+    // code point), beside broken sequences and CRLF.
+    std::vector<std::string> subjects = {
+        "\u0440\u0430\u0434\u043e\u0441\u0442\u044c \u0433\u043b\u0443\u0431\u043e\u0441\u0442\u044c\n\u043e\u0441\u0442\u044c\u044f \u043e\u0441\u0442\u044c",
+        "\u043e\u0441\u0442\u044c\u0430 \u0440\u0430\u0434\u043e\u0441\u0442\u044c, 12\u043e\u0441\u0442\u044c _\u043e\u0441\u0442\u044c_",
+        "\u0440\u0430\u0434\u043e\u0441\u0442\u044c\u0301 \u0441\u0442\u044c\u043e\u0441\u0442\u044c\u043e\u0441\u0442\u044c\r\n",
+        "\u0440\u0430\xFF\u0434\u043e\u0441\u0442\u044c \u0440\u0430\u0434\xC3\u043e\u0441\u0442\u044c\xFF",
+        "\u043f\u0440\u0438 \u043f\u0440 \u0441\u043f\u0440\u0430\u0432\u043a\u0430 \u043f\u0440\u0430\u0432\u043e",
+        "abab xab ab\u00e9ab \u03b1ab\u03b2 ab\r\nabb aab_ab ab12ab",
+        "xayz_ xyyz_ xaayz_a xa\u00e9yz_ \u00e9xabyz_ xa yz_",
+        "sing going doing ing oing \u00e9ing ingo ing\xFF g\u00f6ing",
+    };
+    Differential::Generator generate(20261213u, true);
+    for (int i = 0; i < 200; ++i)
+        subjects.push_back(generate.Subject() + " \u043e\u0441\u0442\u044c" + generate.Subject() + "ab" +
+                           generate.Subject());
+    unsigned compared = 0;
+    for (const auto& row : rows) {
+        const auto e = UnicodeExpression::Compile(row.expression, row.syntax);
+        ASSERT_EQ(e->Status(), 0) << row.expression;
+        std::string text;
+        ASSERT_EQ(e->StartsInWordsAround(text), row.text != nullptr) << row.expression;
+        if (row.text != nullptr) {
+            EXPECT_EQ(text, row.text) << row.expression;
+        }
+        CompareWithTheEnginesOwnSearch(*e, row.expression, row.syntax, subjects, generate, compared);
+    }
+    EXPECT_GT(compared, 30000u);
 }
