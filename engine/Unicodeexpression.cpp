@@ -120,9 +120,27 @@ const char* SkipBroken(const char* p, const char* last)
 // at or after it, or `last`.
 const char* StretchEnd(const char* a, const char* last)
 {
+    const auto continuation = [](const char* p) { return (static_cast<unsigned char>(*p) & 0xC0u) == 0x80u; };
     while (a != last) {
-        if (static_cast<unsigned char>(*a) < 0x80) {
+        // Eight ASCII bytes at a time.
+        while (last - a >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, a, 8);
+            if ((word & 0x8080808080808080u) != 0)
+                break;
+            a += 8;
+        }
+        if (a == last)
+            break;
+        const auto lead = static_cast<unsigned char>(*a);
+        if (lead < 0x80) {
             ++a;
+            continue;
+        }
+        // Two-byte sequences (Latin, Greek, Cyrillic...) checked here; the
+        // rest by ValidUtf8Length.
+        if (lead >= 0xC2 && lead <= 0xDF && last - a >= 2 && continuation(a + 1)) {
+            a += 2;
             continue;
         }
         const std::size_t n = ValidUtf8Length(a, last);
@@ -506,6 +524,229 @@ bool StartScript(const std::string& text, unsigned legacy, ScriptLookup scriptRa
     return true;
 }
 
+// Whether every match starts a fixed number of code points before an
+// occurrence of a literal text: the expression begins with atoms that each
+// take exactly one code point (., a character, \w \W \d \D \s \S, \p{..} and
+// \P{..}, \x{..}, a bracket expression without collating elements or
+// equivalence classes), each once or repeated an exact number of times
+// ({n}), some of them plain characters that are not repeated: the longest
+// run of those is the text, `width` the code points before it (`.{3}é`: 3
+// and é).
+// In the normal syntax, case counting, with no alternation, no group with
+// options or looking around, no verb such as (*SKIP), and no \G, \K or \Q
+// anywhere (what follows the text may be anything else). False when not
+// known.
+bool StartBeforeText(const std::string& t, unsigned legacy, std::size_t& width, std::string& text)
+{
+    using namespace LegacySyntax;
+    if ((legacy & (literal | icase | newline_alt)) != 0 || (legacy & escape_in_lists) == 0 ||
+        (TranslateSyntaxFlags(legacy) & boost::regbase::basic_syntax_group) != 0)
+        return false;
+    const std::size_t npos = std::string::npos;
+    if (t.find('|') != npos || t.find("(?") != npos || t.find("(*") != npos || t.find("\\G") != npos ||
+        t.find("\\K") != npos || t.find("\\Q") != npos || t.find('\n') != npos || t.find('\r') != npos)
+        return false;
+    const auto plain = [](unsigned char c) {
+        return c >= 0x20 && c < 0x7F && std::strchr(".[]{}()\\*+?|^$#", c) == nullptr;
+    };
+    std::size_t before = 0;      // code points of the atoms before `run`
+    std::size_t textWidth = 0;   // code points of `run`
+    std::string run;             // the last run of plain characters
+    std::string best;            // the longest run so far, `bestWidth` after the start
+    std::size_t bestWidth = 0;
+    const auto closeRun = [&] {
+        if (run.size() > best.size()) {
+            best = run;
+            bestWidth = before;
+        }
+        before += textWidth;
+        run.clear();
+        textWidth = 0;
+    };
+    std::size_t i = 0;
+    const std::size_t n = t.size();
+    while (i < n) {
+        // One atom: [i, next), a plain character (its bytes in `character`)
+        // or a class of one code point.
+        const auto c = static_cast<unsigned char>(t[i]);
+        std::size_t next = 0;
+        std::string character;
+        if (c >= 0x80) {
+            next = i + ValidUtf8Length(t.data() + i, t.data() + n);
+            character.assign(t, i, next - i);
+        } else if (plain(c)) {
+            next = i + 1;
+            character.assign(1, t[i]);
+        } else if (c == '.') {
+            next = i + 1;
+        } else if (c == '\\' && i + 1 < n) {
+            const char e = t[i + 1];
+            if (std::strchr("wWdDsS", e) != nullptr) {
+                next = i + 2;
+            } else if ((e == 'p' || e == 'P' || e == 'x') && i + 2 < n && t[i + 2] == '{') {
+                const std::size_t close = t.find('}', i + 3);
+                if (close == npos)
+                    return false;
+                next = close + 1;
+            } else if ((e == 'p' || e == 'P') && i + 2 < n && std::isalpha(static_cast<unsigned char>(t[i + 2]))) {
+                next = i + 3;
+            } else if (std::strchr(".\\/-[](){}*+?^$#", e) != nullptr) {
+                next = i + 2;
+                character.assign(1, e);
+            } else {
+                break;
+            }
+        } else if (c == '[') {
+            std::size_t j = i + 1;
+            if (j < n && t[j] == '^')
+                ++j;
+            if (j < n && t[j] == ']')
+                ++j;  // a leading ] is a member
+            for (;;) {
+                if (j >= n)
+                    return false;
+                if (t[j] == ']')
+                    break;
+                if (t[j] == '\\') {
+                    j += 2;
+                } else if (t[j] == '[' && j + 1 < n && t[j + 1] == ':') {
+                    const std::size_t close = t.find(":]", j + 2);
+                    if (close == npos)
+                        return false;
+                    j = close + 2;
+                } else if (t[j] == '[' && j + 1 < n && (t[j + 1] == '.' || t[j + 1] == '=')) {
+                    return false;  // may take more than one code point, or need a collator
+                } else {
+                    ++j;
+                }
+            }
+            next = j + 1;
+        } else {
+            break;
+        }
+        if (next <= i)
+            return false;
+        // Its repeat: none, or an exact count {n} that is neither lazy nor
+        // possessive. Anything else ends the fixed part before the atom.
+        std::size_t count = 1;
+        if (next < n && (t[next] == '*' || t[next] == '+' || t[next] == '?'))
+            break;
+        if (next < n && t[next] == '{') {
+            std::size_t j = next + 1;
+            std::size_t value = 0;
+            while (j < n && j < next + 5 && std::isdigit(static_cast<unsigned char>(t[j])))
+                value = 10 * value + static_cast<std::size_t>(t[j++] - '0');
+            if (j == next + 1 || j >= n || t[j] != '}' || (j + 1 < n && (t[j + 1] == '?' || t[j + 1] == '+')))
+                break;
+            count = value;
+            next = j + 1;
+            character.clear();  // repeated: counted before any text
+        }
+        if (!character.empty()) {
+            run += character;
+            ++textWidth;
+        } else {
+            closeRun();
+            before += count;
+        }
+        i = next;
+    }
+    closeRun();
+    if (best.empty())
+        return false;
+    width = bestWidth;
+    text = best;
+    return true;
+}
+
+// Whether no match can hold anything but word code points, and every match
+// holds a literal text: the expression is made of \w, word characters (by
+// `isWord`, the engine's own \w), the word edges \b \B \< \>, groups and
+// repeats of them, and the longest run of word characters outside any group
+// and any repeat is the text (`\w+ость\b`: ость). In the normal syntax, case
+// counting, with no alternation, no group with options or looking around, no
+// verb, and no \G, \K or \Q. Then a match holding an occurrence of the text
+// starts in the run of word code points around it. False when not known.
+template <class IsWord>
+bool WordsAroundText(const std::string& t, unsigned legacy, IsWord isWord, std::string& text)
+{
+    using namespace LegacySyntax;
+    if ((legacy & (literal | icase | newline_alt)) != 0 || (legacy & escape_in_lists) == 0 ||
+        (TranslateSyntaxFlags(legacy) & boost::regbase::basic_syntax_group) != 0)
+        return false;
+    const std::size_t npos = std::string::npos;
+    if (t.find('|') != npos || t.find("(?") != npos || t.find("(*") != npos)
+        return false;
+    // A repeat at t[i]: its length (`*`, `+?`, `{2,5}`...), or 0.
+    const auto repeat = [&](std::size_t i) -> std::size_t {
+        if (i >= t.size())
+            return 0;
+        std::size_t j = i;
+        if (t[j] == '*' || t[j] == '+' || t[j] == '?') {
+            ++j;
+        } else if (t[j] == '{') {
+            j = t.find('}', i);
+            if (j == npos || t.find_first_not_of("0123456789,", i + 1) != j || j == i + 1 || t[i + 1] == ',')
+                return 0;
+            ++j;
+        } else {
+            return 0;
+        }
+        if (j < t.size() && (t[j] == '?' || t[j] == '+'))
+            ++j;  // lazy or possessive
+        return j - i;
+    };
+    std::string run, best;
+    int depth = 0;
+    std::size_t i = 0;
+    while (i < t.size()) {
+        const auto c = static_cast<unsigned char>(t[i]);
+        std::size_t next = i + 1;
+        std::string character;  // a word character written as itself
+        if (c == '(' || c == ')') {
+            depth += c == '(' ? 1 : -1;
+            if (depth < 0)
+                return false;
+        } else if (c == '\\' && i + 1 < t.size()) {
+            const char e = t[i + 1];
+            if (std::strchr("wbB<>", e) == nullptr)
+                return false;
+            next = i + 2;
+        } else {
+            std::uint32_t point = c;
+            if (c >= 0x80) {
+                const std::size_t length = ValidUtf8Length(t.data() + i, t.data() + t.size());
+                if (length == 0)
+                    return false;
+                point = length == 2 ? (c & 0x1Fu) : length == 3 ? (c & 0x0Fu) : (c & 0x07u);
+                for (std::size_t k = 1; k < length; ++k)
+                    point = (point << 6) | (static_cast<unsigned char>(t[i + k]) & 0x3Fu);
+                next = i + length;
+            } else if (std::strchr(".[]{}()\\*+?|^$#", c) != nullptr) {
+                return false;
+            }
+            if (!isWord(point))
+                return false;
+            character.assign(t, i, next - i);
+        }
+        const std::size_t repeated = repeat(next);
+        if (!character.empty() && repeated == 0 && depth == 0) {
+            run += character;
+        } else {
+            if (run.size() > best.size())
+                best = run;
+            run.clear();
+        }
+        i = next + repeated;
+    }
+    if (run.size() > best.size())
+        best = run;
+    if (depth != 0 || best.empty())
+        return false;
+    text = best;
+    return true;
+}
+
 // One compiled expression over code points, whatever the traits.
 class Backend {
 public:
@@ -522,6 +763,8 @@ public:
                       const CodePoint* to, rc::match_flag_type flags) const = 0;
     // Gives `m` the expression's names of sub-expressions.
     virtual void NameSubs(boost::cmatch& m) const = 0;
+    // Whether the engine's \w takes `c`.
+    virtual bool IsWord(CodePoint c) const = 0;
 };
 
 template <class Traits>
@@ -554,6 +797,12 @@ public:
         boost::regex_grep(onMatch, from, to, expression_, flags);
     }
     void NameSubs(boost::cmatch& m) const override { m.set_named_subs(expression_.get_named_subs()); }
+    bool IsWord(CodePoint c) const override
+    {
+        const auto& traits = expression_.get_traits();
+        static const CodePoint w[] = {'w'};
+        return traits.isctype(c, traits.lookup_classname(w, w + 1));
+    }
 
 private:
     boost::basic_regex<CodePoint, Traits> expression_;
@@ -622,6 +871,13 @@ struct UnicodeExpression::Engine {
     std::unique_ptr<Backend> backend;
     // The set of every match's first code point, when known (StartScript).
     std::unique_ptr<CodePointSet> startSet;
+    // The text every match holds a fixed number of code points after its
+    // start (StartBeforeText); empty when not known.
+    std::string startText;
+    std::size_t startWidth = 0;
+    // The text every match holds among word code points only
+    // (WordsAroundText); empty when not known.
+    std::string wordText;
 
     // The first match in the valid stretch [a, b) of the subject [first,
     // last) from the boundary `from` on, as a byte result whose prefix
@@ -646,6 +902,135 @@ struct UnicodeExpression::Engine {
             return false;
         Copy(r, first, last, prefixStart, m);
         return true;
+    }
+
+    // The engine's grep over [first, last) for an expression with a start
+    // text (see StartBeforeText): each match starts `startWidth` code points
+    // before an occurrence of the text in the same valid stretch, so the
+    // engine runs anchored only there, occurrences taken left to right, a
+    // start before the end of the last match skipped, the text before each
+    // start seen as the previous text. Those are the starts where the
+    // engine's own search finds its matches, and none of its matches is
+    // empty. `deliver` hands `m` out and answers whether to go on;
+    // `prefixStart` is where the text before the next match begins.
+    template <class Deliver>
+    void GrepBeforeText(const char* first, const char* last, rc::match_flag_type flags, const char* const& prefixStart,
+                        boost::cmatch& m, Deliver deliver) const
+    {
+        const std::size_t size = startText.size();
+        const auto tail = static_cast<unsigned char>(startText.back());
+        const char* a = first;      // the valid stretch [a, b) of the occurrence
+        const char* b = nullptr;    // found when first needed
+        const char* from = first;   // no match starts before this
+        if (static_cast<std::size_t>(last - first) < size)
+            return;
+        for (const char* p = first + (size - 1); p < last;) {
+            // The next occurrence, found by its last byte.
+            const void* hit = std::memchr(p, tail, static_cast<std::size_t>(last - p));
+            if (hit == nullptr)
+                return;
+            const char* const at = static_cast<const char*>(hit) - (size - 1);
+            p = static_cast<const char*>(hit) + 1;
+            if (std::memcmp(at, startText.data(), size - 1) != 0)
+                continue;
+            // A valid text occurs in the bytes only as whole code points of a
+            // valid stretch (it begins with no continuation byte).
+            if (b == nullptr)
+                b = StretchEnd(a, last);
+            while (b <= at) {
+                a = SkipBroken(b, last);
+                b = StretchEnd(a, last);
+            }
+            const char* start = at;
+            bool room = true;
+            for (std::size_t k = 0; k < startWidth && room; ++k) {
+                if (start == a) {
+                    room = false;
+                } else {
+                    --start;
+                    while ((static_cast<unsigned char>(*start) & 0xC0u) == 0x80u)
+                        --start;
+                }
+            }
+            if (!room || start < from)
+                continue;
+            if (!FindIn(first, last, a, b, start, prefixStart, flags | rc::match_continuous, m))
+                continue;
+            if (!deliver())
+                return;
+            from = m[0].second;
+            if (static_cast<std::size_t>(last - from) < size)
+                return;
+            if (p < from + (size - 1))
+                p = from + (size - 1);
+        }
+    }
+
+    // The engine's grep over [first, last) for an expression with a word
+    // text (see WordsAroundText): no match holds anything but word code
+    // points, so one that holds the next occurrence of the text starts in
+    // the run of word code points before it, and none starts earlier (it
+    // would hold the code point before that run, or an earlier occurrence).
+    // The engine searches from that run's start, the text before seen as
+    // the previous text; a search that finds nothing there finds nothing in
+    // the rest of the valid stretch. Arguments as for GrepBeforeText.
+    template <class Deliver>
+    void GrepInWords(const char* first, const char* last, rc::match_flag_type flags, const char* const& prefixStart,
+                     boost::cmatch& m, Deliver deliver) const
+    {
+        const std::size_t size = wordText.size();
+        const auto tail = static_cast<unsigned char>(wordText.back());
+        const char* a = first;     // the valid stretch [a, b) of the occurrence
+        const char* b = nullptr;   // found when first needed
+        const char* from = first;  // no match starts before this
+        const auto continuation = [](const char* q) { return (static_cast<unsigned char>(*q) & 0xC0u) == 0x80u; };
+        for (const char* p = first + (size - 1); p < last;) {
+            const void* hit = std::memchr(p, tail, static_cast<std::size_t>(last - p));
+            if (hit == nullptr)
+                return;
+            const char* const at = static_cast<const char*>(hit) - (size - 1);
+            p = static_cast<const char*>(hit) + 1;
+            if (at < from || std::memcmp(at, wordText.data(), size - 1) != 0)
+                continue;
+            if (b == nullptr)
+                b = StretchEnd(a, last);
+            while (b <= at) {
+                a = SkipBroken(b, last);
+                b = StretchEnd(a, last);
+            }
+            // Back over the word code points before the occurrence.
+            const char* start = at;
+            const char* const floor = from > a ? from : a;
+            while (start != floor) {
+                const char* lead = start - 1;
+                while (lead != floor && continuation(lead))
+                    --lead;
+                const auto byte = static_cast<unsigned char>(*lead);
+                const std::size_t length = static_cast<std::size_t>(start - lead);
+                CodePoint c = length == 1 ? byte : length == 2 ? (byte & 0x1F) : length == 3 ? (byte & 0x0F) : (byte & 0x07);
+                for (std::size_t k = 1; k < length; ++k)
+                    c = (c << 6) | (static_cast<unsigned char>(lead[k]) & 0x3F);
+                if (!backend->IsWord(c))
+                    break;
+                start = lead;
+            }
+            if (!FindIn(first, last, a, b, start, prefixStart, flags, m)) {
+                // Nothing more in this stretch.
+                from = b;
+                if (b == last || static_cast<std::size_t>(last - b) < size)
+                    return;
+                if (p < b + (size - 1))
+                    p = b + (size - 1);
+                continue;
+            }
+            if (!deliver())
+                return;
+            from = m[0].second;
+            if (static_cast<std::size_t>(last - from) < size)
+                return;
+            if (p < from + (size - 1))
+                p = from + (size - 1);
+        }
     }
 
     // As FindIn, from the boundary `from` of the subject on through its
@@ -775,6 +1160,13 @@ std::shared_ptr<const UnicodeExpression> UnicodeExpression::Compile(const std::s
     if (StartScript(source, legacySyntax, tables ? TableScriptRanges : IcuOrTableScriptRanges, startRanges,
                     startNegated))
         result->engine_->startSet.reset(new CodePointSet(startRanges, startNegated));
+    if (!StartBeforeText(source, legacySyntax, result->engine_->startWidth, result->engine_->startText))
+        result->engine_->startText.clear();
+    const Backend& compiled = *result->engine_->backend;
+    if (result->engine_->startText.empty() &&
+        !WordsAroundText(source, legacySyntax, [&](std::uint32_t c) { return compiled.IsWord(static_cast<CodePoint>(c)); },
+                         result->engine_->wordText))
+        result->engine_->wordText.clear();
     return result;
 }
 
@@ -855,6 +1247,20 @@ unsigned UnicodeExpression::Grep(const char* first, const char* last, rc::match_
     if (decode)
         shared.busy = true;
     try {
+        // A match starts a fixed number of code points before its text: the
+        // engine runs only there (not for a match anchored at the start, a
+        // partial one, or one that reads the text before the subject).
+        if (!engine_->startText.empty() &&
+            (flags & (rc::match_continuous | rc::match_partial | rc::match_prev_avail)) == 0) {
+            engine_->GrepBeforeText(first, last, flags, lastEnd, m, deliver);
+            stop = true;
+        } else if (!engine_->wordText.empty() &&
+            (flags & (rc::match_continuous | rc::match_partial | rc::match_prev_avail)) == 0) {
+            // No match holds anything but word code points: the engine starts
+            // at the run of them around each occurrence of its text.
+            engine_->GrepInWords(first, last, flags, lastEnd, m, deliver);
+            stop = true;
+        }
         for (const char* a = first; !stop;) {
             // A stretch short enough is decoded once, in the same pass that
             // finds its end.
@@ -938,6 +1344,23 @@ bool UnicodeExpression::MatchAt(const char* first, const char* last, const char*
         error = failure.what();
     }
     return false;
+}
+
+bool UnicodeExpression::StartsInWordsAround(std::string& text) const
+{
+    if (status_ != 0 || engine_->wordText.empty())
+        return false;
+    text = engine_->wordText;
+    return true;
+}
+
+bool UnicodeExpression::StartsBeforeText(std::size_t& width, std::string& text) const
+{
+    if (status_ != 0 || engine_->startText.empty())
+        return false;
+    width = engine_->startWidth;
+    text = engine_->startText;
+    return true;
 }
 
 std::vector<std::uint32_t> SimpleCaseVariants(std::uint32_t c)

@@ -109,6 +109,17 @@ public:
     bool MatchAt(const char* first, const char* last, const char* at, boost::regex_constants::match_flag_type flags,
                  boost::cmatch& m, std::string& error) const;
 
+    // Whether every match starts `width` code points before an occurrence
+    // of the literal `text` (`.{3}é`: 3 and é); then Grep runs the engine
+    // anchored only at those starts. False when not known.
+    bool StartsBeforeText(std::size_t& width, std::string& text) const;
+
+    // Whether no match holds anything but word code points and every match
+    // holds the literal `text` (`\w+ость\b`: ость); then Grep starts the
+    // engine at the run of word code points before each occurrence of the
+    // text. False when not known.
+    bool StartsInWordsAround(std::string& text) const;
+
     // The shortcuts for this expression, made on first use (thread-safe).
     const UnicodeShortcuts& Shortcuts() const;
 

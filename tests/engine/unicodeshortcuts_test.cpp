@@ -365,3 +365,207 @@ TEST(UnicodeShortcuts, AsciiCheckSeesEveryHighByte)
         }
     }
 }
+
+namespace {
+
+// `e` (compiled from `expression`) against the same expression inside a
+// non-capturing group, which keeps every start shortcut away and leaves the
+// engine's own search: the same matches and sub-matches over each subject,
+// with no flags and three generated flag sets, over the whole subject, its
+// lines and the first match of each line, through Grep and the file searcher.
+void CompareWithTheEnginesOwnSearch(const UnicodeExpression& e, const std::string& expression, unsigned syntax,
+                                    const std::vector<std::string>& subjects, Differential::Generator& generate,
+                                    unsigned& compared)
+{
+    const auto reference = UnicodeExpression::Compile("(?:" + expression + ")", syntax);
+    ASSERT_EQ(reference->Status(), 0) << expression;
+    std::size_t width = 0;
+    std::string text;
+    ASSERT_FALSE(reference->StartsBeforeText(width, text) || reference->StartsInWordsAround(text)) << expression;
+    for (const std::string& subject : subjects) {
+        for (int k = 0; k < 4; ++k) {
+            const unsigned flags = k == 0 ? 0u : generate.Flags();
+            for (const int mode : {0, 1, 2}) {
+                Differential::Matches expected, got, searched;
+                const auto where = [&] {
+                    return "/" + Show(expression) + "/ flags " + std::to_string(flags) + " mode " +
+                           std::to_string(mode) + " on \"" + Show(subject) + "\"";
+                };
+                if (!Differential::UnicodeReference(*reference, subject, flags, mode != 0, expected, mode == 2))
+                    continue;
+                ++compared;
+                ASSERT_TRUE(Differential::UnicodeReference(e, subject, flags, mode != 0, got, mode == 2)) << where();
+                ASSERT_EQ(got, expected) << where();
+                ASSERT_TRUE(Differential::UnicodeSearcher(e, subject, flags, mode != 0, searched, mode == 2))
+                    << where();
+                ASSERT_EQ(searched, expected) << where();
+            }
+        }
+    }
+}
+
+}  // namespace
+
+// An expression whose matches start a fixed number of code points before a
+// literal text is run by the engine only at those starts: the same matches
+// (spans and sub-matches, every flag, whole, in lines and first of each line,
+// through the file searcher too) as the engine's own search, which the same
+// expression inside a non-capturing group gets. Rows where widths vary, case
+// is ignored or the start may move are left to the engine's own search.
+TEST(UnicodeShortcuts, StartingBeforeALiteralTextGivesTheSameMatches)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    const struct {
+        const char* expression;
+        unsigned syntax;
+        int width;  // -1: the start is not taken from the text
+        const char* text;
+    } rows[] = {
+        {".{3}\xC3\xA9", normalSyntax, 3, "\xC3\xA9"},
+        {"..\xC3\xA9", normalSyntax, 2, "\xC3\xA9"},
+        {"a.{2}\xC3\xA9" "a", normalSyntax, 3, "\xC3\xA9" "a"},  // the longer text
+        {"\\w{2}\xC3\xA9(\\w*)", normalSyntax, 2, "\xC3\xA9"},
+        {"[^a]\\p{Greek}\xC3\xA9\\b", normalSyntax, 2, "\xC3\xA9"},
+        {"\\x{3B1}[[:alpha:]]{0}\\s\xC3\xA9", normalSyntax, 2, "\xC3\xA9"},
+        {"\xC3\xA9.{2}", normalSyntax, 0, "\xC3\xA9"},
+        {".{2}\\.", normalSyntax, 2, "."},
+        {".{3}\xC3\xA9" "a*", normalSyntax, 3, "\xC3\xA9"},
+        {"\\d.\xC3\xA9$", normalSyntax, 2, "\xC3\xA9"},
+        {".{2}\xC3\xA9.*", normalSyntax, 2, "\xC3\xA9"},
+        {".{2,3}\xC3\xA9", normalSyntax, -1, ""},
+        {"(a|bc)\xC3\xA9", normalSyntax, -1, ""},
+        {"\\X\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\xC3\xA9", normalSyntax | LegacySyntax::icase, -1, ""},
+        {"(?i).{3}\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\xC3\xA9*", normalSyntax, -1, ""},
+        {".+\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\\K\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\xC3\xA9|x", normalSyntax, -1, ""},
+        {"[[.a.]]\xC3\xA9", normalSyntax, -1, ""},
+        {".{3}\xC3\xA9", LegacySyntax::char_classes | LegacySyntax::intervals, -1, ""},
+        {".{3}", normalSyntax, -1, ""},
+    };
+    // Lines, broken sequences before the text, the text at a line's start or
+    // within its width of it, CRLF, overlapping candidates.
+    std::vector<std::string> subjects = {
+        "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "abc\xC3\xA9", "\xC3\xA9", "a\xC3\xA9" "ab\xC3\xA9",
+        "\xFF" "ab\xC3\xA9", "ab\xFF" "cd\xC3\xA9", "a\ncd\xC3\xA9\n\xC3\xA9x", "abc\r\n\xC3\xA9", "xyz\xC3\xA9\r\n",
+        "\xCE\xB1\xCE\xB2 \xC3\xA9 \xCE\xB4\xCE\xB5\xCE\xB6\xC3\xA9" "a", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xC3\xA9",
+        "ab\xE2\x82\xC3\xA9", "\xC3\xA9\xA9\xC3\xA9", "abc\xC3\xA9" "a.b.c. abc\xC3\xA9" "aa",
+        "\xF0\x9F\x98\x80" "a1 \xC3\xA9\xC3\xA9\xC3\xA9\r\n12\t\xC3\xA9\xC3\xA9", "\xCE\xB1\xCE\xB1\xCE\xB1\xC3\xA9",
+        "x\xCE\xB1 \xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"};
+    Differential::Generator generate(20261211u, true);
+    for (int i = 0; i < 200; ++i)
+        subjects.push_back(generate.Subject() + "\xCE\xB1\xCE\xB2\xC3\xA9" + generate.Subject());
+    unsigned compared = 0;
+    for (const auto& row : rows) {
+        const auto e = UnicodeExpression::Compile(row.expression, row.syntax);
+        ASSERT_EQ(e->Status(), 0) << row.expression;
+        std::size_t width = 0;
+        std::string text;
+        ASSERT_EQ(e->StartsBeforeText(width, text), row.width >= 0) << row.expression;
+        if (row.width >= 0) {
+            EXPECT_EQ(width, static_cast<std::size_t>(row.width)) << row.expression;
+            EXPECT_EQ(text, row.text) << row.expression;
+        }
+        if ((row.syntax & LegacySyntax::escape_in_lists) == 0)
+            continue;  // no non-capturing group in that syntax
+        CompareWithTheEnginesOwnSearch(*e, row.expression, row.syntax, subjects, generate, compared);
+    }
+    EXPECT_GT(compared, 50000u);
+    // Generated expressions that take the start from a text, against the
+    // same expression in a group.
+    const char* seedText = std::getenv("QUORVEX_DIFFERENTIAL_SEED");
+    const char* roundsText = std::getenv("QUORVEX_DIFFERENTIAL_ROUNDS");
+    Differential::Generator expressions(seedText ? static_cast<std::uint32_t>(std::atoi(seedText)) : 20261212u, true);
+    const int rounds = roundsText ? std::atoi(roundsText) : 3000;
+    unsigned taken = 0;
+    for (int n = 0; n < rounds; ++n) {
+        const std::string expression = expressions.Expression();
+        const auto e = UnicodeExpression::Compile(expression, normalSyntax);
+        std::size_t width = 0;
+        std::string text;
+        if (e->Status() != 0 || !e->StartsBeforeText(width, text))
+            continue;
+        ++taken;
+        const auto reference = UnicodeExpression::Compile("(?:" + expression + ")", normalSyntax);
+        ASSERT_EQ(reference->Status(), 0) << Show(expression);
+        for (int k = 0; k < 8; ++k) {
+            const unsigned flags = expressions.Flags();
+            const std::string subject = expressions.Subject() + text + expressions.Subject();
+            for (const int mode : {0, 1, 2}) {
+                Differential::Matches expected, got;
+                if (!Differential::UnicodeReference(*reference, subject, flags, mode != 0, expected, mode == 2))
+                    continue;
+                ASSERT_TRUE(Differential::UnicodeReference(*e, subject, flags, mode != 0, got, mode == 2));
+                ASSERT_EQ(got, expected) << "/" << Show(expression) << "/ flags " << flags << " mode " << mode
+                                         << " on \"" << Show(subject) << "\"";
+            }
+        }
+    }
+    if (rounds >= 3000) {
+        EXPECT_GT(taken, 100u);
+    }
+}
+
+// An expression whose matches hold word code points only and a literal text
+// starts the engine at the run of word code points before each occurrence of
+// the text: the same matches as the engine's own search. Rows with anything
+// that may hold other code points, or with case ignored, keep that search.
+TEST(UnicodeShortcuts, StartingAtTheWordAroundALiteralTextGivesTheSameMatches)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    const struct {
+        const char* expression;
+        unsigned syntax;
+        const char* text;  // null: not taken from words
+    } rows[] = {
+        {"\\w+\u043e\u0441\u0442\u044c\\b", normalSyntax, "\u043e\u0441\u0442\u044c"},
+        {"\\w+\u043e\u0441\u0442\u044c", normalSyntax, "\u043e\u0441\u0442\u044c"},
+        {"\\w*\u043e\u0441\u0442\u044c\\w*", normalSyntax, "\u043e\u0441\u0442\u044c"},
+        {"\\b\u043f\u0440\\w+?", normalSyntax, "\u043f\u0440"},
+        {"(\\w)\\w*ab(\\w{2,})\\>", normalSyntax, "ab"},
+        {"\\<x\\w{2,}yz_\\B", normalSyntax, "yz_"},
+        {"\\w+o?ing\\b", normalSyntax, "ing"},
+        {"\\w+\u043e\u0441\u0442\u044c\\s", normalSyntax, nullptr},
+        {"\\w+-ab", normalSyntax, nullptr},
+        {"\\w+ab|x", normalSyntax, nullptr},
+        {"\\w+ab", normalSyntax | LegacySyntax::icase, nullptr},
+        {"(?i)\\w+ab", normalSyntax, nullptr},
+        {"\\w+ab.", normalSyntax, nullptr},
+        {"[a-z]+ab", normalSyntax, nullptr},
+        {"\\d+ab", normalSyntax, nullptr},
+        {"(ab)?\\w+", normalSyntax, nullptr},
+    };
+    // Words around the text, the text at a line's start, inside a longer
+    // word, after digits and underscores, before a combining mark (a word
+    // code point), beside broken sequences and CRLF.
+    std::vector<std::string> subjects = {
+        "\u0440\u0430\u0434\u043e\u0441\u0442\u044c \u0433\u043b\u0443\u0431\u043e\u0441\u0442\u044c\n\u043e\u0441\u0442\u044c\u044f \u043e\u0441\u0442\u044c",
+        "\u043e\u0441\u0442\u044c\u0430 \u0440\u0430\u0434\u043e\u0441\u0442\u044c, 12\u043e\u0441\u0442\u044c _\u043e\u0441\u0442\u044c_",
+        "\u0440\u0430\u0434\u043e\u0441\u0442\u044c\u0301 \u0441\u0442\u044c\u043e\u0441\u0442\u044c\u043e\u0441\u0442\u044c\r\n",
+        "\u0440\u0430\xFF\u0434\u043e\u0441\u0442\u044c \u0440\u0430\u0434\xC3\u043e\u0441\u0442\u044c\xFF",
+        "\u043f\u0440\u0438 \u043f\u0440 \u0441\u043f\u0440\u0430\u0432\u043a\u0430 \u043f\u0440\u0430\u0432\u043e",
+        "abab xab ab\u00e9ab \u03b1ab\u03b2 ab\r\nabb aab_ab ab12ab",
+        "xayz_ xyyz_ xaayz_a xa\u00e9yz_ \u00e9xabyz_ xa yz_",
+        "sing going doing ing oing \u00e9ing ingo ing\xFF g\u00f6ing",
+    };
+    Differential::Generator generate(20261213u, true);
+    for (int i = 0; i < 200; ++i)
+        subjects.push_back(generate.Subject() + " \u043e\u0441\u0442\u044c" + generate.Subject() + "ab" +
+                           generate.Subject());
+    unsigned compared = 0;
+    for (const auto& row : rows) {
+        const auto e = UnicodeExpression::Compile(row.expression, row.syntax);
+        ASSERT_EQ(e->Status(), 0) << row.expression;
+        std::string text;
+        ASSERT_EQ(e->StartsInWordsAround(text), row.text != nullptr) << row.expression;
+        if (row.text != nullptr) {
+            EXPECT_EQ(text, row.text) << row.expression;
+        }
+        CompareWithTheEnginesOwnSearch(*e, row.expression, row.syntax, subjects, generate, compared);
+    }
+    EXPECT_GT(compared, 30000u);
+}
