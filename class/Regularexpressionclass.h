@@ -391,6 +391,10 @@ public:
     // (?<=a|bc), \Q...\E). False, with `error` naming the construct, for one
     // that has no equivalent.
     static bool TranslatePerlDialect(const std::string& expression, std::string& translated, std::string& error);
+    // The same for an expression of the Unicode mode (SetUnicode), which reads
+    // \p{..} categories itself: they are left as they are.
+    static bool TranslatePerlDialect(const std::string& expression, std::string& translated, std::string& error,
+                                     bool unicode);
     // The name ChangeFiles would give the backup copy of `file` with the
     // current SaveExtension (empty when no backups are made).
     std::string GetBackupName(const std::string& file) const;

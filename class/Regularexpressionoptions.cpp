@@ -26,4 +26,10 @@ bool RegularExpression::TranslatePerlDialect(const std::string& expression, std:
     return engine::TranslatePerlDialect(expression, translated, error);
 }
 
+bool RegularExpression::TranslatePerlDialect(const std::string& expression, std::string& translated,
+                                             std::string& error, bool unicode)
+{
+    return engine::TranslatePerlDialect(expression, translated, error, unicode);
+}
+
 }  // namespace RegexClass

@@ -239,7 +239,7 @@ bool Configure(Command& command, RegularExpression& object)
         }
         for (std::string& expression : expressions) {
             std::string error;
-            if (perl && !RegularExpression::TranslatePerlDialect(expression, expression, error)) {
+            if (perl && !RegularExpression::TranslatePerlDialect(expression, expression, error, unicode)) {
                 Diagnose("bad expression: " + error);
                 return false;
             }

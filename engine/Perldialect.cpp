@@ -157,7 +157,7 @@ std::string PropertyClass(const std::string& name, bool negated, bool inBrackets
 
 class Translator {
 public:
-    Translator(const std::string& whole) : groups_(CountGroups(whole)) {}
+    Translator(const std::string& whole, bool unicode) : groups_(CountGroups(whole)), unicode_(unicode) {}
 
     bool Run(const std::string& text, std::string& out)
     {
@@ -240,6 +240,12 @@ private:
                 if (!name.empty() && name[0] == '^') {
                     negated = !negated;
                     name.erase(0, 1);
+                }
+                if (unicode_) {
+                    // The Unicode mode reads the categories itself.
+                    out += std::string("\\") + (negated ? 'P' : 'p') + "{" + name + "}";
+                    i = close;
+                    return true;
                 }
                 const std::string posix = PropertyClass(name, negated, inBrackets);
                 if (!posix.empty()) {
@@ -352,13 +358,14 @@ private:
     }
 
     unsigned groups_;
+    bool unicode_;
 };
 
 }  // namespace
 
-bool TranslatePerlDialect(const std::string& expression, std::string& translated, std::string& error)
+bool TranslatePerlDialect(const std::string& expression, std::string& translated, std::string& error, bool unicode)
 {
-    Translator translator(expression);
+    Translator translator(expression, unicode);
     std::string out;
     out.reserve(expression.size() + 8);
     if (!translator.Run(expression, out)) {

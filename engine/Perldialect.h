@@ -16,11 +16,15 @@ namespace RegexEngine {
 //   \NN with NN groups or more           -> \g{NN}; fewer groups: an octal escape
 //   (?<=a|bc) (?<!a|bc)                  -> one look-behind per alternative
 //   \Q...\E                              -> the text, each character escaped
-//   \p{Lu} \p{Ll} \p{L} \p{N} \p{Nd} \p{P} \p{Z} (and \P) -> the POSIX classes
+//   \p{Lu} \p{Ll} \p{L} \p{N} \p{Nd} \p{P} \p{Z} (and \P) -> the POSIX classes;
+//                                        with `unicode` (the expression is for
+//                                        the Unicode mode, which reads them
+//                                        itself) left as they are, \p{^X} as \P{X}
 //   (?C...) callouts                     -> nothing (no callout is ever set)
 // Returns false, with `error` naming the construct, for one the engine has
 // no equivalent of (\N inside brackets, \8 or \9 without such a group).
-bool TranslatePerlDialect(const std::string& expression, std::string& translated, std::string& error);
+bool TranslatePerlDialect(const std::string& expression, std::string& translated, std::string& error,
+                          bool unicode = false);
 
 }  // namespace RegexEngine
 

@@ -220,14 +220,17 @@ DecodedStretch& ThreadStretch()
     return stretch;
 }
 
-// The engine's own names for one-letter classes read \p{L} as lower case
-// and \p{S} as space; in Unicode they are the letters and the symbols.
+// The one-letter general categories under their full names: the engine's
+// own names read \p{L} as lower case and \p{S} as space, and it knows no
+// N, P, Z, M or C.
 const char* UnicodeCategoryName(const std::string& name)
 {
-    if (name == "L")
-        return "letter";
-    if (name == "S")
-        return "symbol";
+    static const char* const names[][2] = {{"L", "letter"},      {"S", "symbol"},    {"N", "number"}, {"M", "mark"},
+                                           {"P", "punctuation"}, {"Z", "separator"}, {"C", "other"}};
+    for (const auto& known : names) {
+        if (name == known[0])
+            return known[1];
+    }
     return nullptr;
 }
 
@@ -354,7 +357,9 @@ std::string RangesText(const Ranges& ranges)
 }
 
 // The expression with each \p{Script} and \P{Script} rewritten, since the
-// engine's own class names do not cover scripts. With `own` (not null), a
+// engine's own class names do not cover scripts; one-letter categories
+// (\pL, \p{N}) get their full names, and inside a bracket expression a
+// category is written as a class name ([:Lu:], [:^Lu:]). With `own` (not null), a
 // script becomes one of the expression's own classes ([:<marker>n:], see
 // OwnClasses), its complement for \P, listed in `own`: one mask bit each,
 // while bits are free. Otherwise (and inside a bracket expression when an
@@ -366,7 +371,7 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
 {
     using namespace LegacySyntax;
     out.clear();
-    if ((legacy & literal) != 0 || (text.find("\\p{") == std::string::npos && text.find("\\P{") == std::string::npos)) {
+    if ((legacy & literal) != 0 || (text.find("\\p") == std::string::npos && text.find("\\P") == std::string::npos)) {
         out = text;
         return true;
     }
@@ -424,7 +429,17 @@ bool ExpandScripts(const std::string& text, unsigned legacy, ScriptLookup script
             const std::size_t end = braced ? text.find('}', i + 3) : i + 3;
             const std::string name =
                 end == std::string::npos ? std::string() : text.substr(braced ? i + 3 : i + 2, end - (braced ? i + 3 : i + 2));
-            if (const char* full = UnicodeCategoryName(name)) {
+            const char* full = UnicodeCategoryName(name);
+            Ranges script;
+            if (inSet && !name.empty() && name.find_first_of(":[]^") == std::string::npos &&
+                !(braced && scriptRanges(name, script))) {
+                // The engine reads \p inside a bracket expression as the
+                // letter p: a category there is written as a class name.
+                out += std::string("[:") + (e == 'P' ? "^" : "") + (full != nullptr ? full : name.c_str()) + ":]";
+                i = braced ? end + 1 : end;
+                continue;
+            }
+            if (full != nullptr) {
                 out += std::string("\\") + e + "{" + full + "}";
                 i = braced ? end + 1 : end;
                 continue;

@@ -359,6 +359,12 @@ TEST(CliGrep, UnicodeInUtf8Locale)
     EXPECT_EQ(run({"grep", "--no-unicode", "-c", "-i", "école", "u.txt"}, "", "C.UTF-8").status, 1);
     EXPECT_EQ(run({"replace", "[éè]", "e", "u.txt"}, "", "C.UTF-8").status, 0);
     EXPECT_EQ(dir.Read("u.txt"), "cafe\ncreme brûlee\nÉCOLE\nete t\nΣίσυφος\n");
+    // grep -P's \p{..} are the Unicode categories, not byte mode's POSIX
+    // classes: numbers beyond the digits, no tab among the separators.
+    dir.Write("n.txt", "x\xC2\xB2\n\ty\n\xC2\xBD\n");
+    EXPECT_EQ(run({"grep", "-o", "\\p{N}", "n.txt"}, "", "C.UTF-8").out, "\xC2\xB2\n\xC2\xBD\n");
+    EXPECT_EQ(run({"grep", "-c", "[\\p{Zs}\\p{Z}]", "n.txt"}, "", "C.UTF-8").out, "0\n");
+    EXPECT_EQ(run({"grep", "-o", "\\p{^N}\\P{Zs}", "n.txt"}, "", "C.UTF-8").out, "x\xC2\xB2\n\ty\n");
 }
 
 // A file with a UTF-16 byte-order mark is searched as its UTF-8 transcoding

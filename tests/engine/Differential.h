@@ -435,7 +435,8 @@ private:
         static const char* const atoms[] = {
             "\xC3\xA9", "\xC3\x89", "\xC3\xA9" "cole", "\xCF\x83", "\xCE\xA3", "\xD0\xBE\xD1\x81\xD1\x82\xD1\x8C",
             "\xE6\x97\xA5", "k", "K", "s", "\xC3\x9F", "\xE2\x84\xAA", "\\d", "\\s", "\\p{Greek}",
-            "\\x{E9}", "[\xC3\xA9" "a]", "[^\xC3\xA9]", "[[:digit:]]", "[[:punct:]]", "\\w", "."};
+            "\\x{E9}", "[\xC3\xA9" "a]", "[^\xC3\xA9]", "[[:digit:]]", "[[:punct:]]", "\\w", ".",
+            "\\pL", "[\\p{Lu}x]", "\\p{N}"};
         return atoms[Pick(sizeof atoms / sizeof *atoms)];
     }
 

@@ -95,6 +95,18 @@ TEST_F(UnicodeMode, MatchesWholeCodePointsWithUnicodeClassesAndCase)
         {"[^\\p{Greek}x]+", true, "αXé", {{3, 2}}},
         {"[\\p{Greek}]", true, "µ", {{0, 2}}},  // folds to μ (\\p{Greek} alone: not)
         {"\\pL+|\\p{S}", false, "é€1", {{0, 2}, {2, 3}}},
+        // One-letter categories, with and without braces, and categories
+        // inside bracket expressions (where the engine reads \p as p).
+        {"\\pL+", false, "aΣb1", {{0, 4}}},
+        {"\\PL", false, "aΣ1", {{3, 1}}},
+        {"\\pN+", false, "x1²Ⅻ", {{1, 6}}},
+        {"\\p{Z}", false, "a b\t\xE2\x80\xA8", {{1, 1}, {4, 3}}},
+        {"\\p{P}|\\p{M}|\\p{C}", false, "a,+e\xCC\x81\t", {{1, 1}, {4, 2}, {6, 1}}},
+        {"[\\p{L}]+", false, "aΣ1b", {{0, 3}, {4, 1}}},
+        {"[\\p{Lu}x]+", false, "xΣaÉ", {{0, 3}, {4, 2}}},
+        {"[^\\p{L}\\p{N}]+", false, "a, 1²", {{1, 2}}},
+        {"[\\PL]", false, "a1", {{1, 1}}},
+        {"[\\pN]", false, "a²", {{1, 2}}},
         {"K", true, "\xE2\x84\xAA", {{0, 3}}},
         {"\\bt\\b", false, "été t", {{6, 1}}},
         {"\\<\\w", false, "ça va", {{0, 2}, {4, 1}}},
@@ -283,6 +295,7 @@ TEST_F(UnicodeMode, RefusesWhatItCannotCompile)
     } rows[] = {
         {"caf\xE9", "not valid UTF-8"},
         {"(?i)[\\P{Greek}a]", "bracket expression"},
+        {"[\\p{Foo}]", "class name"},
         {"(", ""},
     };
     for (const auto& row : rows) {
