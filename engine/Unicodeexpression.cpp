@@ -1503,10 +1503,29 @@ SearchEnd SearchUnicodeBuffer(const UnicodeExpression& expression, const SearchP
     if (plainSearch && !plan->plainBeyondAscii)
         return searchPlain();
 
-    // ASCII text: the byte-mode twin and the search driver give the same.
+    // ASCII text: the byte-mode twin and the search driver give the same,
+    // unless the twin gives up on its complexity budget before handing out
+    // a match (see MatchUnicode): then the engine searches.
     const UnicodeShortcuts& shortcuts = expression.Shortcuts();
-    if (shortcuts.hasAscii && IsAscii(data, end))
-        return RunSearch(shortcuts.ascii, marks, shortcuts.asciiPlan.get(), data, size, flags, sink, error);
+    if (shortcuts.hasAscii && IsAscii(data, end)) {
+        struct Counted final : MatchSink {
+            explicit Counted(MatchSink& to) : to(to) {}
+            bool Take(const std::uint64_t* offsets) override
+            {
+                ++taken;
+                return to.Take(offsets);
+            }
+            MatchSink& to;
+            std::size_t taken = 0;
+        } counted(sink);
+        std::string twinError;
+        const SearchEnd twinEnd =
+            RunSearch(shortcuts.ascii, marks, shortcuts.asciiPlan.get(), data, size, flags, counted, twinError);
+        if (twinEnd != SearchEnd::Failed || counted.taken != 0) {
+            error = twinError;
+            return twinEnd;
+        }
+    }
     if (plainSearch)
         return searchPlain();
 

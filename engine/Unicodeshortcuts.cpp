@@ -374,12 +374,20 @@ std::unique_ptr<SearchPlan> PlanUnicodeLines(const UnicodeExpression& expression
     return LiteralPlan(expression.source_, expression.syntax_, expression.IgnoresCase(), expression.MarkCount() + 1);
 }
 
+// The twin is compiled apart from the engine and has a complexity budget of
+// its own (the engine's limit on the states it tries). Where it gives up
+// before handing anything out, the engine is asked instead: it may not.
+
 bool MatchUnicode(const UnicodeExpression& expression, const char* first, const char* last, rc::match_flag_type flags,
                   Anchoring anchoring, boost::cmatch& m, std::string& error)
 {
     const UnicodeShortcuts& shortcuts = expression.Shortcuts();
-    if (shortcuts.hasAscii && IsAscii(first, last))
-        return MatchRange(first, last, shortcuts.ascii, flags, anchoring, m, error);
+    if (shortcuts.hasAscii && IsAscii(first, last)) {
+        std::string twinError;
+        const bool found = MatchRange(first, last, shortcuts.ascii, flags, anchoring, m, twinError);
+        if (twinError.empty())
+            return found;
+    }
     return expression.Match(first, last, flags, anchoring, m, error);
 }
 
@@ -388,8 +396,14 @@ unsigned GrepUnicode(const UnicodeExpression& expression, const char* first, con
                      std::string& error)
 {
     const UnicodeShortcuts& shortcuts = expression.Shortcuts();
-    if (shortcuts.hasAscii && IsAscii(first, last))
-        return GrepRange(first, last, shortcuts.ascii, flags, onMatch, error);
+    if (shortcuts.hasAscii && IsAscii(first, last)) {
+        std::string twinError;
+        const unsigned count = GrepRange(first, last, shortcuts.ascii, flags, onMatch, twinError);
+        if (twinError.empty() || count != 0) {
+            error = twinError;
+            return count;
+        }
+    }
     return expression.Grep(first, last, flags, onMatch, error);
 }
 
@@ -404,15 +418,18 @@ unsigned CountUnicodeMatches(const UnicodeExpression& expression, const char* fi
         return counter.count;
     }
     if (shortcuts.hasAscii && IsAscii(first, last)) {
+        std::string twinError;
+        unsigned count = 0;
         if (size >= countThroughDriver && ChooseSearchPath(shortcuts.asciiPlan.get(), flags) != SearchPath::Whole) {
             Counter counter;
-            std::string failure;
-            if (RunSearch(shortcuts.ascii, expression.MarkCount() + 1, shortcuts.asciiPlan.get(), first, size, flags,
-                          counter, failure) == SearchEnd::Failed)
-                error = failure;
-            return counter.count;
+            RunSearch(shortcuts.ascii, expression.MarkCount() + 1, shortcuts.asciiPlan.get(), first, size, flags,
+                      counter, twinError);
+            count = counter.count;
+        } else {
+            count = GrepRange(first, last, shortcuts.ascii, flags, [](const boost::cmatch&) { return true; }, twinError);
         }
-        return GrepRange(first, last, shortcuts.ascii, flags, [](const boost::cmatch&) { return true; }, error);
+        if (twinError.empty())
+            return count;
     }
     return expression.Grep(first, last, flags, [](const boost::cmatch&) { return true; }, error);
 }

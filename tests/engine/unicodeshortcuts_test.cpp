@@ -569,3 +569,60 @@ TEST(UnicodeShortcuts, StartingAtTheWordAroundALiteralTextGivesTheSameMatches)
     }
     EXPECT_GT(compared, 30000u);
 }
+
+// The byte-mode twin is compiled apart from the engine and has its own
+// complexity budget: where it gives up on an ASCII subject and the engine
+// does not, every route still gives the engine's answer. (Inputs the
+// generated comparison found.)
+TEST(UnicodeShortcuts, TwinGivesWayWhereItsBudgetEnds)
+{
+    if (!UnicodeAvailable())
+        GTEST_SKIP() << "no Unicode engine in this build";
+    const auto bytes = [](const char* text, std::size_t size) { return std::string(text, size); };
+    const struct {
+        const char* expression;
+        unsigned flags;
+        std::string subject;
+    } rows[] = {
+        {"((?:\\D*))+?k{2}|\\1", 131072u, "Baing\x0D\n.Aac.\nAB"},
+        {"(?:.{2,})+@|a", 0u, "abcsing\x0D\nsing1ab_\n\n\x0D\x0C\n\nsingAc1a\n"},
+        {"a|(.(\\w+?){1,3}){1,3}\\d\\.", 0u, bytes(".c.xababBingabc -\nB\n\na@abab\x00\n", 29)},
+    };
+    unsigned compared = 0;
+    for (const auto& row : rows) {
+        const auto e = UnicodeExpression::Compile(row.expression, normalSyntax);
+        ASSERT_EQ(e->Status(), 0) << row.expression;
+        const std::string& subject = row.subject;
+        const char* first = subject.data();
+        const char* last = first + subject.size();
+        const auto f = static_cast<boost::match_flag_type>(row.flags);
+        for (const Anchoring anchoring : {Anchoring::AtStart, Anchoring::Whole, Anchoring::Anywhere}) {
+            boost::cmatch expected, got;
+            std::string engineError, error;
+            const bool found = e->Match(first, last, f, anchoring, expected, engineError);
+            ASSERT_TRUE(engineError.empty()) << row.expression;
+            const bool gotFound = MatchUnicode(*e, first, last, f, anchoring, got, error);
+            EXPECT_EQ(gotFound, found) << row.expression << " " << error;
+            if (found && gotFound) {
+                EXPECT_EQ(got[0].first, expected[0].first) << row.expression;
+                EXPECT_EQ(got[0].second, expected[0].second) << row.expression;
+            }
+        }
+        for (const int mode : {0, 1}) {
+            Differential::Matches expected, got;
+            if (!Differential::UnicodeReference(*e, subject, row.flags, mode != 0, expected))
+                continue;  // the engine gives up too
+            ++compared;
+            EXPECT_TRUE(Differential::UnicodeSearcher(*e, subject, row.flags, mode != 0, got)) << row.expression;
+            EXPECT_EQ(got, expected) << row.expression << " mode " << mode;
+            if (mode != 0)
+                continue;
+            got.clear();
+            unsigned counted = 0;
+            EXPECT_TRUE(Differential::UnicodeStringRoutes(*e, subject, row.flags, got, counted)) << row.expression;
+            EXPECT_EQ(got, expected) << row.expression;
+            EXPECT_EQ(counted, expected.size()) << row.expression;
+        }
+    }
+    EXPECT_GE(compared, 2u);
+}
