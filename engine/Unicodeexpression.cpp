@@ -882,6 +882,59 @@ bool UseTables() { return true; }
 
 bool UnicodeAvailable() { return true; }
 
+namespace {
+
+// The occurrences of a literal text in [first, last), left to right, each
+// with the valid stretch [a, b) that holds it: a valid text occurs in the
+// bytes only as whole code points of a valid stretch. Found by the text's
+// last byte and compared whole.
+class Occurrences {
+public:
+    Occurrences(const std::string& text, const char* first, const char* last)
+        : a(first), text_(text), last_(last), p_(first + (text.size() - 1))
+    {
+    }
+
+    // The start of the next occurrence that starts at or after `from`, or
+    // null; `a` and `b` are then its stretch.
+    const char* Next(const char* from)
+    {
+        const std::size_t size = text_.size();
+        if (static_cast<std::size_t>(last_ - from) < size)
+            return nullptr;
+        if (p_ < from + (size - 1))
+            p_ = from + (size - 1);
+        const auto tail = static_cast<unsigned char>(text_.back());
+        while (p_ < last_) {
+            const void* hit = std::memchr(p_, tail, static_cast<std::size_t>(last_ - p_));
+            if (hit == nullptr)
+                return nullptr;
+            const char* const at = static_cast<const char*>(hit) - (size - 1);
+            p_ = static_cast<const char*>(hit) + 1;
+            if (std::memcmp(at, text_.data(), size - 1) != 0)
+                continue;
+            if (b == nullptr)
+                b = StretchEnd(a, last_);
+            while (b <= at) {
+                a = SkipBroken(b, last_);
+                b = StretchEnd(a, last_);
+            }
+            return at;
+        }
+        return nullptr;
+    }
+
+    const char* a;            // the stretch of the last occurrence
+    const char* b = nullptr;  // (its end found when first needed)
+
+private:
+    const std::string& text_;
+    const char* last_;
+    const char* p_;  // where the search for the text's last byte goes on
+};
+
+}  // namespace
+
 struct UnicodeExpression::Engine {
     std::unique_ptr<Backend> backend;
     // The set of every match's first code point, when known (StartScript).
@@ -932,34 +985,13 @@ struct UnicodeExpression::Engine {
     void GrepBeforeText(const char* first, const char* last, rc::match_flag_type flags, const char* const& prefixStart,
                         boost::cmatch& m, Deliver deliver) const
     {
-        const std::size_t size = startText.size();
-        const auto tail = static_cast<unsigned char>(startText.back());
-        const char* a = first;      // the valid stretch [a, b) of the occurrence
-        const char* b = nullptr;    // found when first needed
-        const char* from = first;   // no match starts before this
-        if (static_cast<std::size_t>(last - first) < size)
-            return;
-        for (const char* p = first + (size - 1); p < last;) {
-            // The next occurrence, found by its last byte.
-            const void* hit = std::memchr(p, tail, static_cast<std::size_t>(last - p));
-            if (hit == nullptr)
-                return;
-            const char* const at = static_cast<const char*>(hit) - (size - 1);
-            p = static_cast<const char*>(hit) + 1;
-            if (std::memcmp(at, startText.data(), size - 1) != 0)
-                continue;
-            // A valid text occurs in the bytes only as whole code points of a
-            // valid stretch (it begins with no continuation byte).
-            if (b == nullptr)
-                b = StretchEnd(a, last);
-            while (b <= at) {
-                a = SkipBroken(b, last);
-                b = StretchEnd(a, last);
-            }
+        Occurrences occurrences(startText, first, last);
+        const char* from = first;  // no match starts before this
+        while (const char* const at = occurrences.Next(from)) {
             const char* start = at;
             bool room = true;
             for (std::size_t k = 0; k < startWidth && room; ++k) {
-                if (start == a) {
+                if (start == occurrences.a) {
                     room = false;
                 } else {
                     --start;
@@ -967,17 +999,12 @@ struct UnicodeExpression::Engine {
                         --start;
                 }
             }
-            if (!room || start < from)
-                continue;
-            if (!FindIn(first, last, a, b, start, prefixStart, flags | rc::match_continuous, m))
+            if (!room || start < from ||
+                !FindIn(first, last, occurrences.a, occurrences.b, start, prefixStart, flags | rc::match_continuous, m))
                 continue;
             if (!deliver())
                 return;
             from = m[0].second;
-            if (static_cast<std::size_t>(last - from) < size)
-                return;
-            if (p < from + (size - 1))
-                p = from + (size - 1);
         }
     }
 
@@ -993,29 +1020,13 @@ struct UnicodeExpression::Engine {
     void GrepInWords(const char* first, const char* last, rc::match_flag_type flags, const char* const& prefixStart,
                      boost::cmatch& m, Deliver deliver) const
     {
-        const std::size_t size = wordText.size();
-        const auto tail = static_cast<unsigned char>(wordText.back());
-        const char* a = first;     // the valid stretch [a, b) of the occurrence
-        const char* b = nullptr;   // found when first needed
+        Occurrences occurrences(wordText, first, last);
         const char* from = first;  // no match starts before this
         const auto continuation = [](const char* q) { return (static_cast<unsigned char>(*q) & 0xC0u) == 0x80u; };
-        for (const char* p = first + (size - 1); p < last;) {
-            const void* hit = std::memchr(p, tail, static_cast<std::size_t>(last - p));
-            if (hit == nullptr)
-                return;
-            const char* const at = static_cast<const char*>(hit) - (size - 1);
-            p = static_cast<const char*>(hit) + 1;
-            if (at < from || std::memcmp(at, wordText.data(), size - 1) != 0)
-                continue;
-            if (b == nullptr)
-                b = StretchEnd(a, last);
-            while (b <= at) {
-                a = SkipBroken(b, last);
-                b = StretchEnd(a, last);
-            }
+        while (const char* const at = occurrences.Next(from)) {
             // Back over the word code points before the occurrence.
             const char* start = at;
-            const char* const floor = from > a ? from : a;
+            const char* const floor = from > occurrences.a ? from : occurrences.a;
             while (start != floor) {
                 const char* lead = start - 1;
                 while (lead != floor && continuation(lead))
@@ -1029,22 +1040,13 @@ struct UnicodeExpression::Engine {
                     break;
                 start = lead;
             }
-            if (!FindIn(first, last, a, b, start, prefixStart, flags, m)) {
-                // Nothing more in this stretch.
-                from = b;
-                if (b == last || static_cast<std::size_t>(last - b) < size)
-                    return;
-                if (p < b + (size - 1))
-                    p = b + (size - 1);
+            if (!FindIn(first, last, occurrences.a, occurrences.b, start, prefixStart, flags, m)) {
+                from = occurrences.b;  // nothing more in this stretch
                 continue;
             }
             if (!deliver())
                 return;
             from = m[0].second;
-            if (static_cast<std::size_t>(last - from) < size)
-                return;
-            if (p < from + (size - 1))
-                p = from + (size - 1);
         }
     }
 
