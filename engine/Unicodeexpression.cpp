@@ -789,6 +789,8 @@ public:
     {
         // `points` ends with a terminator that is not part of the expression.
         expression_.assign(points.data(), points.data() + points.size() - 1, flags);
+        static const CodePoint w[] = {'w'};
+        wordClass_ = expression_.get_traits().lookup_classname(w, w + 1);
         return expression_.status();
     }
     unsigned MarkCount() const override { return static_cast<unsigned>(expression_.mark_count()); }
@@ -812,15 +814,11 @@ public:
         boost::regex_grep(onMatch, from, to, expression_, flags);
     }
     void NameSubs(boost::cmatch& m) const override { m.set_named_subs(expression_.get_named_subs()); }
-    bool IsWord(CodePoint c) const override
-    {
-        const auto& traits = expression_.get_traits();
-        static const CodePoint w[] = {'w'};
-        return traits.isctype(c, traits.lookup_classname(w, w + 1));
-    }
+    bool IsWord(CodePoint c) const override { return expression_.get_traits().isctype(c, wordClass_); }
 
 private:
     boost::basic_regex<CodePoint, Traits> expression_;
+    typename Traits::char_class_type wordClass_{};  // the engine's \w, looked up once
 };
 
 #if defined(QUORVEX_HAVE_ICU)
